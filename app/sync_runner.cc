@@ -1,0 +1,138 @@
+#include "app/sync_runner.h"
+
+#include <cstdio>
+
+#include "app/dialogs/update_frequency_dialog.h"
+#include "device/wide_text.h"
+#include "platform/http.h"
+#include "platform/rapi.h"
+#include "platform/ui.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+constexpr MessageBoxStyle kOkBox{};
+const char16_t kLibrary[] = u"zvdll";
+
+}  // namespace
+
+RunMode SelectRunMode(const std::string& commandLine) {
+  if (commandLine.find("-test") != std::string::npos) return RunMode::kTest;
+  if (commandLine.find("-first") != std::string::npos) return RunMode::kFirstSync;
+  if (commandLine.find("-config") != std::string::npos) return RunMode::kConfiguration;
+  return RunMode::kSync;
+}
+
+bool InitInstance(const Ports& ports, const std::string& commandLine) {
+  if (!ports.http->Initialise()) {
+    ports.ui->MessageBox("Windows sockets initialization failed.", kOkBox);
+    return false;
+  }
+  SyncRunner runner(ports);
+  switch (SelectRunMode(commandLine)) {
+    case RunMode::kTest:
+      runner.RunTest();
+      break;
+    case RunMode::kFirstSync:
+      runner.RunSync(true);
+      break;
+    case RunMode::kConfiguration:
+      runner.RunConfiguration();
+      break;
+    case RunMode::kSync:
+      runner.RunSync(false);
+      break;
+  }
+  return false;
+}
+
+SyncRunner::SyncRunner(const Ports& ports) : ports_(ports), config_(*ports.paths, *ports.ui) {}
+
+const PropertySet& SyncRunner::Properties() const {
+  static const PropertySet kEmpty;
+  const PropertySet* set = config_.GetPropertySet("sync.properties");
+  return set ? *set : kEmpty;
+}
+
+std::string SyncRunner::LaunchInput() const {
+  return Properties().Get("registry") + "|" + Properties().Get("exname") + "|";
+}
+
+bool SyncRunner::Connect() {
+  RapiInit init;
+  ports_.rapi->CeRapiInitEx(&init);
+  uint32_t wait = ports_.rapi->WaitForInit(init, kConnectWaitMs);
+  return wait == kWaitObject0 && init.result >= 0;
+}
+
+void SyncRunner::LaunchDeviceApp(bool after) {
+  uint32_t outSize = 10;
+  std::vector<uint8_t> output;
+  ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp",
+                            LaunchInput(), &outSize, &output);
+  ports_.rapi->CeGetLastError();
+}
+
+void SyncRunner::RunTest() {
+  if (!Connect()) {
+    ports_.ui->MessageBox(kNoConnectionMessage, kOkBox);
+    ports_.rapi->CeRapiUninit();
+    return;
+  }
+  std::string input = LaunchInput();
+  SyncSettings settings(ports_, &Properties());
+  uint32_t outSize = 10;
+  std::vector<uint8_t> output;
+  int32_t result =
+      ports_.rapi->CeRapiInvoke(kLibrary, u"RAPIlaunchapp", input, &outSize, &output);
+  uint32_t error = ports_.rapi->CeGetLastError();
+  char text[128];
+  switch (error) {
+    case ce_error::kFileNotFound:
+      std::snprintf(text, sizeof text, "Dll File Not found on handheld");
+      break;
+    case ce_error::kCallNotImplemented:
+      std::snprintf(text, sizeof text, "Dll function RAPIlaunchapp not found");
+      break;
+    case ce_error::kExceptionInService:
+      std::snprintf(text, sizeof text, "Exception in service result= %d", result);
+      break;
+    case 0:
+      std::snprintf(text, sizeof text, "All OK: result= %d,%d", result, static_cast<int>(outSize));
+      break;
+    default:
+      std::snprintf(text, sizeof text, "unknown error: result= %d,%d", static_cast<int>(error),
+                    result);
+      break;
+  }
+  ports_.ui->MessageBox(text, kOkBox);
+  ports_.rapi->CeRapiUninit();
+}
+
+void SyncRunner::RunConfiguration() {
+  if (config_.LoadFailed()) return;
+  std::string name = Properties().Get("name");
+  SyncSettings settings(ports_, &Properties());
+  UpdateFrequencyDialog dialog(name, settings.GetUpdateFrequency());
+  ports_.ui->RunUpdateFrequencyDialog(dialog);
+  settings.SetUpdateFrequency(dialog.Hours());
+}
+
+}  // namespace hhsync
+
+namespace hhsync {
+
+bool SyncRunner::RunSync(bool firstRun) {
+  if (config_.LoadFailed()) return false;
+  if (!Connect()) {
+    if (firstRun) ports_.ui->MessageBox(kNoConnectionMessage, kOkBox);
+    ports_.rapi->CeRapiUninit();
+    return false;
+  }
+  ports_.rapi->CeRapiUninit();
+  return true;
+}
+
+}  // namespace hhsync

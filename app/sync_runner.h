@@ -1,0 +1,61 @@
+#pragma once
+// SyncRunner: owns one run of the program. Constructing it loads S.DAT; each
+// run mode is one operation.
+//
+// Thread safety: used by the main thread only.
+
+#include <string>
+
+#include "app/config_file.h"
+#include "platform/ports.h"
+
+namespace hhsync {
+
+class SyncSettings;
+
+// The message shown when no handheld answers.
+inline constexpr const char* kNoConnectionMessage =
+    "Unable to connect to Handheld device\nIf this was a new Install, you will need to "
+    "re-run\nthis install with the device connected.";
+// How long a run waits for the handheld to connect.
+inline constexpr uint32_t kConnectWaitMs = 5000;
+
+class SyncRunner {
+ public:
+  explicit SyncRunner(const Ports& ports);
+
+  // One complete sync; firstRun selects the behaviour straight after an
+  // installation. True when the run reached its regular end.
+  bool RunSync(bool firstRun);
+  // Connects, launches the companion library and reports the outcome.
+  void RunTest();
+  // Lets the user choose how often to check for updates.
+  void RunConfiguration();
+  // Starts the companion library on the connected handheld: RAPIlaunchapp,
+  // or RAPIlaunchafter when after is true. The outcome is not examined.
+  void LaunchDeviceApp(bool after);
+
+  const ConfigFile& config() const { return config_; }
+
+  // "sync.properties" of S.DAT; empty when S.DAT has no such set.
+  const PropertySet& Properties() const;
+  // The input text of the companion library: registry|exname|.
+  std::string LaunchInput() const;
+  // CeRapiInitEx and the wait for its event; true when connected.
+  bool Connect();
+
+ private:
+  Ports ports_;
+  ConfigFile config_;
+};
+
+// Picks the run mode from the command line (the text after the program name):
+// "-test", "-first", "-config" are looked for as substrings in that order.
+enum class RunMode { kTest, kFirstSync, kConfiguration, kSync };
+RunMode SelectRunMode(const std::string& commandLine);
+
+// The application's start: socket support, the runner, the mode. Returns
+// false, as the application always ends after one run.
+bool InitInstance(const Ports& ports, const std::string& commandLine);
+
+}  // namespace hhsync

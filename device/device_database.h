@@ -1,0 +1,74 @@
+#pragma once
+// DeviceDatabase: the one way to the handheld's database volume. The volume is
+// mounted once for the whole process and shared by every instance through a
+// holder count: the first instance mounts it, later ones join, and the volume
+// is unmounted when the count returns to 0. Databases are opened by name and
+// created with their sort orders when missing.
+//
+// Thread safety: none. The shared mount is process-wide state without a lock;
+// only the thread that runs the sync may use this class.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ports.h"
+#include "platform/rapi.h"
+
+namespace hhsync {
+
+class DeviceDatabase {
+ public:
+  // Joins the shared mount, or mounts the volume whose name was stored by an
+  // earlier mount when nobody holds it.
+  explicit DeviceDatabase(const Ports& ports);
+  // Joins the shared mount, or stores the name and mounts that volume.
+  DeviceDatabase(const Ports& ports, const std::string& volumeName);
+  ~DeviceDatabase();
+  DeviceDatabase(const DeviceDatabase&) = delete;
+  DeviceDatabase& operator=(const DeviceDatabase&) = delete;
+
+  // Whether this instance holds the mount and counts in the holder count.
+  bool mounted() const { return mounted_; }
+
+  // Stores the name and mounts it. Meant for when nobody holds the mount.
+  // True when this instance now holds a mounted volume.
+  bool Mount(const std::string& volumeName);
+  // Unmounts the shared volume and sets the holder count to 0, whatever other
+  // instances still exist.
+  void Unmount();
+  // Unmount, sleep for the pause, mount the stored volume name again.
+  bool Remount(uint32_t pauseMs);
+
+  // Opens a database by name, creating it with 0, 1 or 2 sort orders (a sort
+  // identifier of 0 means none) when it cannot be opened. Shows the message
+  // boxes for the open and create failures. The caller closes the handle.
+  // May return true with kInvalidHandle when the new database cannot be
+  // reopened for a reason other than a bad parameter or lack of memory; every
+  // record writer refuses such a handle.
+  bool OpenOrCreate(const std::string& name, CEPROPID firstSort, CEPROPID secondSort,
+                    CeDbHandle* handle, CEOID* oid);
+  // Opens a database by name; no message.
+  bool OpenExisting(const std::string& name, CeDbHandle* handle, CEOID* oid);
+  // The database's record count, 0 with a "DB Problem" box on failure.
+  uint16_t RecordCount(CEOID oid);
+  bool DeleteDatabase(CEOID oid);
+  // True when the database existed and was deleted.
+  bool DeleteDatabaseByName(const std::string& name);
+  void CloseHandle(CeDbHandle handle);
+
+  std::string VolumeName() const;
+  Rapi& rapi() const { return *ports_.rapi; }
+
+  // The shared state, for tests: the holder count and a reset to the state
+  // at process start.
+  static int HolderCount();
+  static void ResetSharedStateForTesting();
+
+ private:
+  bool MountVolume();
+
+  Ports ports_;
+  bool mounted_ = false;
+};
+
+}  // namespace hhsync

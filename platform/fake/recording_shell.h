@@ -1,0 +1,57 @@
+#pragma once
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/shell.h"
+
+namespace hhsync {
+
+// A Shell for tests: records every page, command line and beep, and answers
+// with configurable result codes.
+class RecordingShell final : public Shell {
+ public:
+  int OpenUrl(const std::string& url, int showCommand) override {
+    std::lock_guard<std::mutex> l(mu_);
+    opened_.push_back(url);
+    lastShow_ = showCommand;
+    return openResult_;
+  }
+  int RunCommandLine(const std::string& commandLine, int showCommand) override {
+    std::lock_guard<std::mutex> l(mu_);
+    commands_.push_back(commandLine);
+    lastShow_ = showCommand;
+    return runResult_;
+  }
+  bool RunAndWait(const std::string& commandLine) override {
+    std::lock_guard<std::mutex> l(mu_);
+    waited_.push_back(commandLine);
+    return waitResult_;
+  }
+  void MessageBeep(unsigned type) override {
+    std::lock_guard<std::mutex> l(mu_);
+    beeps_.push_back(type);
+  }
+  std::string ShortPath(const std::string& path) override { return path; }
+
+  void SetOpenResult(int r) { openResult_ = r; }
+  void SetRunResult(int r) { runResult_ = r; }
+  void SetWaitResult(bool r) { waitResult_ = r; }
+
+  std::vector<std::string> Opened() { std::lock_guard<std::mutex> l(mu_); return opened_; }
+  std::vector<std::string> Commands() { std::lock_guard<std::mutex> l(mu_); return commands_; }
+  std::vector<std::string> Waited() { std::lock_guard<std::mutex> l(mu_); return waited_; }
+  std::vector<unsigned> Beeps() { std::lock_guard<std::mutex> l(mu_); return beeps_; }
+  int LastShow() const { return lastShow_; }
+
+ private:
+  std::mutex mu_;
+  std::vector<std::string> opened_, commands_, waited_;
+  std::vector<unsigned> beeps_;
+  int openResult_ = 42;
+  int runResult_ = 33;
+  bool waitResult_ = true;
+  int lastShow_ = -1;
+};
+
+}  // namespace hhsync

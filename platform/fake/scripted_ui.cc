@@ -1,0 +1,59 @@
+#include "platform/fake/scripted_ui.h"
+
+#include "app/dialogs/update_frequency_dialog.h"
+
+namespace hhsync {
+
+MbAnswer DefaultAnswer(MbButtons buttons) {
+  switch (buttons) {
+    case MbButtons::kOk:
+      return MbAnswer::kOk;
+    case MbButtons::kOkCancel:
+    case MbButtons::kRetryCancel:
+      return MbAnswer::kCancel;
+    case MbButtons::kYesNo:
+      return MbAnswer::kNo;
+  }
+  return MbAnswer::kOk;
+}
+
+MbAnswer ScriptedUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
+  std::lock_guard<std::mutex> l(mu_);
+  MbAnswer a = DefaultAnswer(style.buttons);
+  if (!answers_.empty()) {
+    a = answers_.front();
+    answers_.pop_front();
+  }
+  shown_.push_back({std::string(text), style, a});
+  return a;
+}
+
+void ScriptedUi::QueueCredentials(std::string user, std::string password) {
+  std::lock_guard<std::mutex> l(mu_);
+  credentials_.emplace_back(std::move(user), std::move(password));
+}
+
+int ScriptedUi::AskProxyCredentials(std::string* user, std::string* password) {
+  std::lock_guard<std::mutex> l(mu_);
+  ++prompts_;
+  if (credentials_.empty()) return kErrorCancelled;
+  *user = credentials_.front().first;
+  *password = credentials_.front().second;
+  credentials_.pop_front();
+  return kErrorInternetForceRetry;
+}
+
+void ScriptedUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
+  ++frequencyDialogs_;
+  dialog.OnInit();
+  if (pressOk_) dialog.OnOk(selection_ >= 0 ? selection_ : dialog.Selection());
+}
+
+std::vector<std::string> ScriptedUi::Texts() {
+  std::lock_guard<std::mutex> l(mu_);
+  std::vector<std::string> out;
+  for (const auto& s : shown_) out.push_back(s.text);
+  return out;
+}
+
+}  // namespace hhsync

@@ -1,0 +1,51 @@
+#pragma once
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace hhsync {
+
+// A Ui for tests: records every message box and answers from a script; when
+// the script is used up, OK boxes answer ok, Retry/Cancel cancel, Yes/No no.
+class ScriptedUi final : public Ui {
+ public:
+  struct Shown {
+    std::string text;
+    MessageBoxStyle style;
+    MbAnswer answer;
+  };
+
+  MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
+  int AskProxyCredentials(std::string* user, std::string* password) override;
+  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+
+  void QueueAnswer(MbAnswer a) { std::lock_guard<std::mutex> l(mu_); answers_.push_back(a); }
+  // Credentials to give on the next prompts; an empty queue gives up.
+  void QueueCredentials(std::string user, std::string password);
+  // Whether the update frequency dialog is confirmed with OK, and with which
+  // selection (-1: keep the one the dialog chose).
+  void SetFrequencyChoice(bool pressOk, int selection) { pressOk_ = pressOk, selection_ = selection; }
+
+  std::vector<Shown> Messages() { std::lock_guard<std::mutex> l(mu_); return shown_; }
+  std::vector<std::string> Texts();
+  int CredentialPrompts() const { return prompts_; }
+  int FrequencyDialogsShown() const { return frequencyDialogs_; }
+
+ private:
+  std::mutex mu_;
+  std::deque<MbAnswer> answers_;
+  std::vector<Shown> shown_;
+  std::deque<std::pair<std::string, std::string>> credentials_;
+  int prompts_ = 0;
+  bool pressOk_ = false;
+  int selection_ = -1;
+  int frequencyDialogs_ = 0;
+};
+
+// The answer a message box gives when nobody answers it.
+MbAnswer DefaultAnswer(MbButtons buttons);
+
+}  // namespace hhsync

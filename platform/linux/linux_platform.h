@@ -1,0 +1,40 @@
+#pragma once
+// The Linux adapters wired together, configured from the environment:
+//   HHSYNC_HOME      the program directory (default: the executable's)
+//   HHSYNC_DEVICE    the handheld image (default: $HHSYNC_HOME/handheld.db)
+//   HHSYNC_REGISTRY  the desktop registry store (default: $HHSYNC_HOME/registry.db)
+//   HHSYNC_UI        tty or none (default: tty on a terminal, else none)
+//   HHSYNC_ANSWERS   scripted message box answers for none
+//   HHSYNC_OPEN      the program that opens a page (default: xdg-open)
+// This is the only place that picks adapters; main calls it.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/ports.h"
+
+namespace hhsync {
+
+class LinuxPlatform {
+ public:
+  LinuxPlatform();
+  ~LinuxPlatform();
+  LinuxPlatform(const LinuxPlatform&) = delete;
+  LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+  const Ports& ports() const { return ports_; }
+
+ private:
+  std::unique_ptr<Clock> clock_;
+  std::unique_ptr<Paths> paths_;
+  std::unique_ptr<Registry> registry_;
+  std::unique_ptr<Rapi> rapi_;
+  std::unique_ptr<Http> http_;
+  std::unique_ptr<Shell> shell_;
+  std::unique_ptr<Ui> ui_;
+  std::FILE* tty_ = nullptr;
+  Ports ports_;
+};
+
+}  // namespace hhsync

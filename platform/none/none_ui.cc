@@ -1,0 +1,125 @@
+#include "platform/none/none_ui.h"
+
+#include "app/dialogs/update_frequency_dialog.h"
+#include "device/wide_text.h"
+
+namespace hhsync {
+
+namespace {
+
+bool ParseAnswer(const std::string& word, MbAnswer* out) {
+  static const std::pair<const char*, MbAnswer> kWords[] = {{"ok", MbAnswer::kOk},
+                                                            {"cancel", MbAnswer::kCancel},
+                                                            {"retry", MbAnswer::kRetry},
+                                                            {"yes", MbAnswer::kYes},
+                                                            {"no", MbAnswer::kNo}};
+  for (const auto& [w, a] : kWords) {
+    if (word == w) {
+      *out = a;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Allowed(MbButtons buttons, MbAnswer a) {
+  switch (buttons) {
+    case MbButtons::kOk:
+      return a == MbAnswer::kOk;
+    case MbButtons::kOkCancel:
+      return a == MbAnswer::kOk || a == MbAnswer::kCancel;
+    case MbButtons::kYesNo:
+      return a == MbAnswer::kYes || a == MbAnswer::kNo;
+    case MbButtons::kRetryCancel:
+      return a == MbAnswer::kRetry || a == MbAnswer::kCancel;
+  }
+  return false;
+}
+
+MbAnswer Fallback(MbButtons buttons) {
+  switch (buttons) {
+    case MbButtons::kOk:
+      return MbAnswer::kOk;
+    case MbButtons::kOkCancel:
+    case MbButtons::kRetryCancel:
+      return MbAnswer::kCancel;
+    case MbButtons::kYesNo:
+      return MbAnswer::kNo;
+  }
+  return MbAnswer::kOk;
+}
+
+}  // namespace
+
+const char* ButtonsText(MbButtons buttons) {
+  switch (buttons) {
+    case MbButtons::kOk:
+      return "ok";
+    case MbButtons::kOkCancel:
+      return "ok,cancel";
+    case MbButtons::kYesNo:
+      return "yes,no";
+    case MbButtons::kRetryCancel:
+      return "retry,cancel";
+  }
+  return "ok";
+}
+
+const char* AnswerText(MbAnswer answer) {
+  switch (answer) {
+    case MbAnswer::kOk:
+      return "ok";
+    case MbAnswer::kCancel:
+      return "cancel";
+    case MbAnswer::kRetry:
+      return "retry";
+    case MbAnswer::kYes:
+      return "yes";
+    case MbAnswer::kNo:
+      return "no";
+  }
+  return "ok";
+}
+
+NoneUi::NoneUi(const std::string& answers, std::FILE* out) : out_(out) {
+  std::size_t pos = 0;
+  while (pos <= answers.size() && !answers.empty()) {
+    std::size_t comma = answers.find(',', pos);
+    std::string word = answers.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    while (!word.empty() && word.front() == ' ') word.erase(word.begin());
+    while (!word.empty() && word.back() == ' ') word.pop_back();
+    MbAnswer a;
+    if (ParseAnswer(word, &a)) answers_.push_back(a);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+}
+
+MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
+  std::lock_guard<std::mutex> l(mu_);
+  MbAnswer answer = Fallback(style.buttons);
+  // A scripted answer that the box cannot give is used up all the same, so a
+  // script stays aligned with the boxes it was written for.
+  if (!answers_.empty()) {
+    if (Allowed(style.buttons, answers_.front())) answer = answers_.front();
+    answers_.pop_front();
+  }
+  std::string shown;
+  for (char c : AnsiToUtf8(text)) {
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c != '\r') {
+      shown += c;
+    }
+  }
+  std::fprintf(out_, "hhsync: message: %s [%s] -> %s\n", shown.c_str(), ButtonsText(style.buttons),
+               AnswerText(answer));
+  std::fflush(out_);
+  return answer;
+}
+
+int NoneUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
+
+void NoneUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) { dialog.OnInit(); }
+
+}  // namespace hhsync

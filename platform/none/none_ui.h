@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "platform/ui.h"
+
+namespace hhsync {
+
+// The window-less front end: every message box becomes one line on standard
+// error, "hhsync: message: <text> [<buttons>] -> <answer>", answered from a
+// script (HHSYNC_ANSWERS: ok, cancel, retry, yes, no, comma-separated) and,
+// once that is used up, with ok, cancel (Retry/Cancel, OK/Cancel) or no.
+// Dialogs are never shown: the update frequency dialog closes without OK and
+// the proxy credentials prompt gives up.
+class NoneUi : public Ui {
+ public:
+  explicit NoneUi(const std::string& answers, std::FILE* out = stderr);
+
+  MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
+  int AskProxyCredentials(std::string* user, std::string* password) override;
+  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+
+ private:
+  std::mutex mu_;
+  std::deque<MbAnswer> answers_;
+  std::FILE* out_;
+};
+
+const char* ButtonsText(MbButtons buttons);
+const char* AnswerText(MbAnswer answer);
+
+}  // namespace hhsync

@@ -1,0 +1,188 @@
+#include "platform/sqlite/sqlite_registry.h"
+
+#include <sqlite3.h>
+
+namespace hhsync {
+
+namespace {
+
+std::string TrimSeparators(std::string_view path) {
+  std::size_t b = 0, e = path.size();
+  while (b < e && (path[b] == '\\' || path[b] == '/')) ++b;
+  while (e > b && (path[e - 1] == '\\' || path[e - 1] == '/')) --e;
+  std::string out(path.substr(b, e - b));
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+std::string FoldName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) c = static_cast<char>(u + 32);
+  }
+  return out;
+}
+
+class Stmt {
+ public:
+  Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
+  ~Stmt() { sqlite3_finalize(s_); }
+  Stmt& Bind(int i, int v) {
+    sqlite3_bind_int(s_, i, v);
+    return *this;
+  }
+  Stmt& Bind(int i, std::string_view v) {
+    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Stmt& BindBlob(int i, std::string_view v) {
+    sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  bool Step() { return sqlite3_step(s_) == SQLITE_ROW; }
+  bool Run() {
+    int rc = sqlite3_step(s_);
+    return rc == SQLITE_DONE || rc == SQLITE_ROW;
+  }
+  std::string Text(int col) {
+    const void* p = sqlite3_column_blob(s_, col);
+    int n = sqlite3_column_bytes(s_, col);
+    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+  }
+  int Int(int col) { return sqlite3_column_int(s_, col); }
+  bool ok() const { return s_ != nullptr; }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+};
+
+}  // namespace
+
+std::string FoldKeyPath(std::string_view path) { return FoldName(TrimSeparators(path)); }
+
+struct SqliteRegistry::Db {
+  sqlite3* handle = nullptr;
+  ~Db() { sqlite3_close(handle); }
+  bool Exec(const char* sql) { return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+};
+
+SqliteRegistry::SqliteRegistry(const std::string& path) {
+  auto db = std::make_unique<Db>();
+  if (sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) != SQLITE_OK) {
+    error_ = db->handle ? sqlite3_errmsg(db->handle) : "cannot open";
+    return;
+  }
+  sqlite3_busy_timeout(db->handle, 5000);
+  if (!db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+                "CREATE TABLE IF NOT EXISTS keys(root INTEGER, fold TEXT, path TEXT,"
+                " PRIMARY KEY(root, fold));"
+                "CREATE TABLE IF NOT EXISTS vals(root INTEGER, fold TEXT, name_fold TEXT,"
+                " name TEXT, type INTEGER, data BLOB, PRIMARY KEY(root, fold, name_fold));")) {
+    error_ = sqlite3_errmsg(db->handle);
+    return;
+  }
+  db_ = std::move(db);
+}
+
+SqliteRegistry::~SqliteRegistry() = default;
+
+bool SqliteRegistry::KeyExists(RegRoot root, std::string_view path) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!db_) return false;
+  Stmt s(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
+  return s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Step();
+}
+
+std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view path,
+                                              std::string_view name) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!db_) return std::nullopt;
+  Stmt s(db_->handle, "SELECT type, data FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
+  s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldName(name));
+  if (!s.Step()) return std::nullopt;
+  return RegValue{static_cast<RegType>(s.Int(0)), s.Text(1)};
+}
+
+bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!db_) return false;
+  std::string full = TrimSeparators(path);
+  db_->Exec("BEGIN IMMEDIATE");
+  bool ok = true;
+  // The key and each of its parents, so that a listing shows the tree.
+  for (std::size_t pos = 0;;) {
+    std::size_t next = full.find('\\', pos);
+    std::string part = full.substr(0, next);
+    Stmt s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
+    ok = s.Bind(1, static_cast<int>(root)).Bind(2, FoldName(part)).Bind(3, part).Run() && ok;
+    if (next == std::string::npos) break;
+    pos = next + 1;
+  }
+  db_->Exec(ok ? "COMMIT" : "ROLLBACK");
+  return ok;
+}
+
+bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_view name,
+                              const RegValue& value) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!db_) return false;
+  std::string fold = FoldKeyPath(path);
+  Stmt exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
+  if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
+  Stmt s(db_->handle,
+         "INSERT OR REPLACE INTO vals(root, fold, name_fold, name, type, data)"
+         " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+  return s.Bind(1, static_cast<int>(root))
+      .Bind(2, fold)
+      .Bind(3, FoldName(name))
+      .Bind(4, name)
+      .Bind(5, static_cast<int>(value.type))
+      .BindBlob(6, value.data)
+      .Run();
+}
+
+bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
+                            std::optional<std::string_view> name) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!db_) return false;
+  std::string fold = FoldKeyPath(path);
+  if (name) {
+    Stmt s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
+    s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldName(*name)).Run();
+    return sqlite3_changes(db_->handle) > 0;
+  }
+  // The key, its values and every key below it.
+  std::string below = fold + "\\";
+  db_->Exec("BEGIN IMMEDIATE");
+  Stmt k(db_->handle,
+         "DELETE FROM keys WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
+  k.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
+  int removed = sqlite3_changes(db_->handle);
+  Stmt v(db_->handle,
+         "DELETE FROM vals WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
+  v.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
+  db_->Exec("COMMIT");
+  return removed > 0;
+}
+
+std::vector<RegEntry> SqliteRegistry::List(RegRoot root, std::string_view prefix) {
+  std::lock_guard<std::mutex> l(mu_);
+  std::vector<RegEntry> out;
+  if (!db_) return out;
+  std::string fold = FoldKeyPath(prefix);
+  Stmt s(db_->handle,
+         "SELECT k.path, v.name, v.type, v.data FROM vals v JOIN keys k"
+         " ON k.root=v.root AND k.fold=v.fold WHERE v.root=?1 AND"
+         " (?2='' OR v.fold=?2 OR substr(v.fold, 1, length(?2)+1)=?2||'\\')"
+         " ORDER BY v.fold, v.name_fold");
+  s.Bind(1, static_cast<int>(root)).Bind(2, fold);
+  while (s.Step()) {
+    out.push_back({s.Text(0), s.Text(1), RegValue{static_cast<RegType>(s.Int(2)), s.Text(3)}});
+  }
+  return out;
+}
+
+}  // namespace hhsync

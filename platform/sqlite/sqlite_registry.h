@@ -1,0 +1,42 @@
+#pragma once
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/registry.h"
+
+namespace hhsync {
+
+// The desktop registry kept in one SQLite file (or in memory with
+// ":memory:", which is what tests use). Every call is one transaction.
+class SqliteRegistry final : public Registry {
+ public:
+  // Opens or creates the store. ok() tells whether it could be opened.
+  explicit SqliteRegistry(const std::string& path);
+  ~SqliteRegistry() override;
+
+  bool ok() const { return db_ != nullptr; }
+  const std::string& error() const { return error_; }
+
+  bool KeyExists(RegRoot root, std::string_view path) override;
+  std::optional<RegValue> Query(RegRoot root, std::string_view path,
+                                std::string_view name) override;
+  bool CreateKey(RegRoot root, std::string_view path) override;
+  bool SetValue(RegRoot root, std::string_view path, std::string_view name,
+                const RegValue& value) override;
+  bool Delete(RegRoot root, std::string_view path, std::optional<std::string_view> name) override;
+  std::vector<RegEntry> List(RegRoot root, std::string_view prefix) override;
+
+ private:
+  struct Db;
+  std::unique_ptr<Db> db_;
+  std::string error_;
+  std::mutex mu_;
+};
+
+// The canonical spelling of a key path for comparisons: lower case (ASCII
+// and the Latin-1 letters of the 8-bit code page), backslashes as separators,
+// no leading or trailing backslash.
+std::string FoldKeyPath(std::string_view path);
+
+}  // namespace hhsync

@@ -1,0 +1,217 @@
+#include "settings/sync_settings.h"
+
+#include "app/config_file.h"
+#include "device/wide_text.h"
+#include "platform/clock.h"
+#include "platform/rapi.h"
+#include "platform/registry.h"
+#include "settings/registry_key.h"
+
+namespace hhsync {
+
+namespace {
+constexpr uint32_t kMaxDeviceValueBytes = 1024;
+constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
+constexpr const char* kEnableHttp11 = "EnableHttp1_1";
+}  // namespace
+
+std::string Base64Encode(const std::string& bytes) {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8) |
+                 static_cast<uint8_t>(bytes[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += kAlphabet[n & 63];
+  }
+  std::size_t rest = bytes.size() - i;
+  if (rest == 1) {
+    uint32_t n = static_cast<uint8_t>(bytes[i]) << 16;
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += "==";
+  } else if (rest == 2) {
+    uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += kAlphabet[(n >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::string& password) {
+  std::string headers = kStandardHeaders;
+  if (!user.empty()) {
+    headers += "Proxy-authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
+  }
+  headers += "\r\n";
+  return headers;
+}
+
+SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : ports_(ports) {
+  if (properties) {
+    registryPath_ = properties->Get("registry");
+    partner_ = properties->Get("partner");
+    product_ = properties->Get("product");
+  }
+  std::string useProxyText = GetDeviceSetting("useproxy", "NO");
+  loginUrl_ = GetDeviceSetting("loginurl", "");
+  baseUrl_ = GetDeviceSetting("baseurl", kDefaultBaseUrl);
+  std::string logText = GetDeviceSetting("log", "NO");
+  pv_ = GetDeviceSetting("pv", "2.87");
+  logEnabled_ = EqualsNoCase(logText, "YES");
+  std::string sraText = GetDeviceSetting("sra", "NO");
+  std::string niText = GetDeviceSetting("ni", "NO");
+
+  uint32_t proxyHttp11 = ReadUserDword(kInternetSettingsPath, kProxyHttp11);
+  uint32_t enableHttp11 = ReadUserDword(kInternetSettingsPath, kEnableHttp11);
+  if (proxyHttp11 != 0) {
+    WriteUserDword(kInternetSettingsPath, kProxyHttp11, 0);
+    restoreProxyHttp11_ = true;
+  }
+  if (enableHttp11 != 0) {
+    restoreEnableHttp11_ = true;
+    WriteUserDword(kInternetSettingsPath, kEnableHttp11, 0);
+  }
+
+  ni_ = EqualsNoCase(niText, "YES");
+  sra_ = EqualsNoCase(sraText, "YES");
+  useProxy_ = EqualsNoCase(useProxyText, "YES");
+
+  proxy_ = GetDeviceSetting("proxy", "");
+  int port = AtoI(GetDeviceSetting("proxyport", ""));
+  proxyport_ = std::to_string(port);
+  if (port == 0) useProxy_ = false;
+
+  pu_ = GetDeviceSetting("pu", "");
+  sd6_ = GetDeviceSetting("sd6", "");
+  username_ = GetDeviceSetting("username", "");
+  password_ = GetDeviceSetting("password", "");
+
+  if (useProxy_) proxyHeaders_ = BuildProxyHeaders(username_, password_);
+  nu_ = GetDeviceSetting("nu", "0");
+}
+
+SyncSettings::~SyncSettings() {
+  if (restoreProxyHttp11_) WriteUserDword(kInternetSettingsPath, kProxyHttp11, 1);
+  if (restoreEnableHttp11_) WriteUserDword(kInternetSettingsPath, kEnableHttp11, 1);
+}
+
+std::string SyncSettings::GetDeviceSetting(const std::string& name,
+                                           const std::string& defaultValue) {
+  Rapi& rapi = *ports_.rapi;
+  std::string result = defaultValue;
+  CeHKey key = 0;
+  if (rapi.CeRegOpenKeyEx(kHKeyLocalMachine, AnsiToWide(registryPath_ + name), &key) == 0) {
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    if (rapi.CeRegQueryValueEx(key, std::u16string(), &type, &data, kMaxDeviceValueBytes) == 0) {
+      result = WideToAnsi(BytesToWide(data));
+    }
+    rapi.CeRegCloseKey(key);
+  } else if (!defaultValue.empty()) {
+    SetDeviceSetting(name, defaultValue);
+  }
+  return result;
+}
+
+void SyncSettings::SetDeviceSetting(const std::string& name, const std::string& value) {
+  Rapi& rapi = *ports_.rapi;
+  CeHKey key = 0;
+  rapi.CeRegCreateKeyEx(kHKeyLocalMachine, AnsiToWide(registryPath_ + name), &key);
+  rapi.CeRegSetValueEx(key, std::u16string(), kRegSz, WideToBytes(AnsiToWide(value)));
+  rapi.CeRegCloseKey(key);
+}
+
+std::string SyncSettings::GetDesktopSetting(const std::string& name,
+                                            const std::string& defaultValue) {
+  return RegistryKey(*ports_.registry, registryPath_).Get(name, defaultValue);
+}
+
+int SyncSettings::GetUpdateFrequency() { return AtoI(GetDesktopSetting("tu", "0")); }
+
+void SyncSettings::SetUpdateFrequency(int hours) {
+  RegistryKey(*ports_.registry, registryPath_).Set("tu", std::to_string(hours));
+  StampLastSync();
+}
+
+void SyncSettings::StampLastSync() {
+  WriteMachineDword(registryPath_, "lst", static_cast<uint32_t>(ports_.clock->Now()));
+}
+
+uint32_t SyncSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
+
+std::string SyncSettings::AppManagerPath() {
+  auto value = ports_.registry->Query(RegRoot::kLocalMachine, kAppManagerKey, "");
+  if (!value || value->type != RegType::kString || value->data.size() + 1 > 1024) return "";
+  std::string text = value->data;
+  if (auto zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
+  return text;
+}
+
+namespace {
+
+uint32_t ReadDword(Registry& registry, RegRoot root, const std::string& path,
+                   const std::string& name) {
+  auto value = registry.Query(root, path, name);
+  if (!value || value->type != RegType::kDword) return 0;
+  return value->AsDword();
+}
+
+void WriteDword(Registry& registry, RegRoot root, const std::string& path,
+                const std::string& name, uint32_t v) {
+  if (!registry.KeyExists(root, path)) return;
+  registry.SetValue(root, path, name, RegValue::Dword(v));
+}
+
+}  // namespace
+
+uint32_t SyncSettings::ReadUserDword(const std::string& path, const std::string& name) {
+  return ReadDword(*ports_.registry, RegRoot::kCurrentUser, path, name);
+}
+
+uint32_t SyncSettings::ReadMachineDword(const std::string& path, const std::string& name) {
+  return ReadDword(*ports_.registry, RegRoot::kLocalMachine, path, name);
+}
+
+void SyncSettings::WriteUserDword(const std::string& path, const std::string& name,
+                                  uint32_t value) {
+  WriteDword(*ports_.registry, RegRoot::kCurrentUser, path, name, value);
+}
+
+void SyncSettings::WriteMachineDword(const std::string& path, const std::string& name,
+                                     uint32_t value) {
+  WriteDword(*ports_.registry, RegRoot::kLocalMachine, path, name, value);
+}
+
+bool SyncSettings::CheckOk(const std::string& name, bool alreadyDone) {
+  if (alreadyDone) return true;
+  if (!EqualsNoCase(GetDeviceSetting(name, ""), "OK")) return false;
+  SetDeviceSetting(name, "DONE");
+  return true;
+}
+
+bool SyncSettings::CheckDbpOk(bool alreadyDone) { return CheckOk("dbpok", alreadyDone); }
+bool SyncSettings::CheckDllOk(bool alreadyDone) { return CheckOk("dllok", alreadyDone); }
+std::string SyncSettings::GetDbp() { return GetDeviceSetting("dbp", ""); }
+std::string SyncSettings::GetDt() { return GetDeviceSetting("dt", ""); }
+
+std::string SyncSettings::GetSd6(bool refresh) {
+  if (refresh) sd6_ = GetDeviceSetting("sd6", "");
+  return sd6_;
+}
+
+void SyncSettings::ClearNi() { SetDeviceSetting("ni", "NO"); }
+
+void SyncSettings::ClearSra() {
+  sra_ = false;
+  SetDeviceSetting("sra", "NO");
+}
+
+}  // namespace hhsync

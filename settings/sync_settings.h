@@ -1,0 +1,131 @@
+#pragma once
+// SyncSettings: everything a run needs to know about the account, the server
+// and the proxy, read from "sync.properties" and from the handheld's and the
+// PC's registries. Missing settings read as their defaults, and defaults that
+// are not empty are written back so the handheld holds every key it uses.
+//
+// While a SyncSettings exists the user's Internet settings "ProxyHttp1.1" and
+// "EnableHttp1_1" are off (the internet client then speaks HTTP/1.0); the
+// object that switched them off switches them on again when destroyed.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ports.h"
+
+namespace hhsync {
+
+class PropertySet;
+
+// The server used when the handheld names none ("baseurl").
+inline constexpr const char* kDefaultBaseUrl = "http://sync.tessary.com/zavrik";
+inline constexpr const char* kInternetSettingsPath =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+inline constexpr const char* kAppManagerKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
+inline constexpr const char* kStandardHeaders = "Accept: */*\r\nUser-Agent: Tessary Conduit\r\n";
+
+class SyncSettings {
+ public:
+  // Reads every setting; properties may be null (treated as empty).
+  SyncSettings(const Ports& ports, const PropertySet* properties);
+  ~SyncSettings();
+  SyncSettings(const SyncSettings&) = delete;
+  SyncSettings& operator=(const SyncSettings&) = delete;
+
+  // Handheld settings: registryPath + name under HKEY_LOCAL_MACHINE of the
+  // handheld. A missing key reads as the default and is created with it when
+  // the default is not empty.
+  std::string GetDeviceSetting(const std::string& name, const std::string& defaultValue);
+  void SetDeviceSetting(const std::string& name, const std::string& value);
+  // Desktop settings: the same on the PC's per-machine registry.
+  std::string GetDesktopSetting(const std::string& name, const std::string& defaultValue);
+
+  int GetUpdateFrequency();
+  // Stores "tu" and stamps "lst" with the current time.
+  void SetUpdateFrequency(int hours);
+  void StampLastSync();
+  uint32_t GetLastSync();
+  // Full path of the CE application manager; empty when not registered.
+  std::string AppManagerPath();
+
+  uint32_t ReadUserDword(const std::string& path, const std::string& name);
+  uint32_t ReadMachineDword(const std::string& path, const std::string& name);
+  // Writes only into a key that exists; a missing key is left alone.
+  void WriteUserDword(const std::string& path, const std::string& name, uint32_t value);
+  void WriteMachineDword(const std::string& path, const std::string& name, uint32_t value);
+
+  // Handheld status hand-over. A check given true returns true at once;
+  // otherwise it reads the setting and, when it is "OK" (any case), writes
+  // "DONE" over it and returns true.
+  bool CheckDbpOk(bool alreadyDone);
+  bool CheckDllOk(bool alreadyDone);
+  std::string GetDbp();
+  std::string GetDt();
+  // With refresh, "sd6" is read again into the field first.
+  std::string GetSd6(bool refresh);
+  // Writes "NO" into "ni"; the field keeps its value.
+  void ClearNi();
+  // Clears the field and writes "NO" into "sra".
+  void ClearSra();
+
+  // The proxy goes off for the rest of this object's life; nothing is stored.
+  void DisableProxy() { useProxy_ = false; }
+
+  std::string partner() const { return partner_; }
+  std::string product() const { return product_; }
+  std::string registryPath() const { return registryPath_; }
+  std::string baseUrl() const { return baseUrl_; }
+  std::string loginUrl() const { return loginUrl_; }
+  std::string pu() const { return pu_; }
+  std::string nu() const { return nu_; }
+  std::string pv() const { return pv_; }
+  std::string proxy() const { return proxy_; }
+  std::string proxyport() const { return proxyport_; }
+  std::string username() const { return username_; }
+  std::string password() const { return password_; }
+  std::string proxyHeaders() const { return proxyHeaders_; }
+  bool useProxy() const { return useProxy_; }
+  bool logEnabled() const { return logEnabled_; }
+  bool sra() const { return sra_; }
+  bool ni() const { return ni_; }
+
+  const Ports& ports() const { return ports_; }
+
+  // The proxy request header block for a user name and password: the
+  // standard headers, a Basic credentials header when user is not empty,
+  // and a final CR LF.
+  static std::string BuildProxyHeaders(const std::string& user, const std::string& password);
+
+ private:
+  bool CheckOk(const std::string& name, bool alreadyDone);
+
+  Ports ports_;
+  std::string partner_;
+  std::string product_;
+  std::string registryPath_;
+  std::string proxy_;
+  std::string proxyport_;
+  std::string username_;
+  std::string password_;
+  std::string proxyHeaders_;
+  bool useProxy_ = false;
+  bool logEnabled_ = false;
+  bool sra_ = false;
+  bool ni_ = false;
+  bool restoreEnableHttp11_ = false;
+  bool restoreProxyHttp11_ = false;
+  std::string baseUrl_;
+  std::string loginUrl_;
+  std::string pu_;
+  std::string nu_;
+  std::string pv_;
+  std::string sd6_;
+};
+
+// Base64 of bytes with the standard alphabet and "=" padding.
+std::string Base64Encode(const std::string& bytes);
+
+}  // namespace hhsync
