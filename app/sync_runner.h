@@ -11,6 +11,8 @@
 
 namespace hhsync {
 
+class CategoryList;
+class ProgressDialog;
 class SyncSettings;
 
 // The message shown when no handheld answers.
@@ -34,6 +36,9 @@ class SyncRunner {
   // Starts the companion library on the connected handheld: RAPIlaunchapp,
   // or RAPIlaunchafter when after is true. The outcome is not examined.
   void LaunchDeviceApp(bool after);
+  // Asks the server for the profile and fills the category set with its
+  // categories and content items. True when an OK reply was read completely.
+  bool ExchangeProfile(SyncSettings& settings, ProgressDialog& progress, CategoryList& categories);
 
   const ConfigFile& config() const { return config_; }
 

@@ -2,6 +2,7 @@
 
 #include "app/config_file.h"
 #include "device/wide_text.h"
+#include "net/server_link.h"
 #include "platform/clock.h"
 #include "platform/rapi.h"
 #include "platform/registry.h"
@@ -54,7 +55,8 @@ std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::
   return headers;
 }
 
-SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : ports_(ports) {
+SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
+    : ports_(ports), link_(std::make_unique<ServerLink>(*this)) {
   if (properties) {
     registryPath_ = properties->Get("registry");
     partner_ = properties->Get("partner");

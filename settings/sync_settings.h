@@ -11,6 +11,7 @@
 // Thread safety: none; used by the thread that runs the sync.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/ports.h"
@@ -18,6 +19,7 @@
 namespace hhsync {
 
 class PropertySet;
+class ServerLink;
 
 // The server used when the handheld names none ("baseurl").
 inline constexpr const char* kDefaultBaseUrl = "http://sync.tessary.com/zavrik";
@@ -74,6 +76,18 @@ class SyncSettings {
   // The proxy goes off for the rest of this object's life; nothing is stored.
   void DisableProxy() { useProxy_ = false; }
 
+  // The HTTP operations (net/server_link.h) over these settings.
+  ServerLink& link() { return *link_; }
+
+  // Request URLs: the profile request and the resource status request.
+  std::string ProfileUrl();
+  std::string ResourceUrl();
+
+  // Opens the first-run page ("furl"); nothing when it is empty.
+  void OpenFirstRunPage();
+  // Opens loginUrl + "?cmd=err&code=" + code; returns the launcher's result.
+  int OpenErrorPage(const std::string& code);
+
   std::string partner() const { return partner_; }
   std::string product() const { return product_; }
   std::string registryPath() const { return registryPath_; }
@@ -123,6 +137,7 @@ class SyncSettings {
   std::string nu_;
   std::string pv_;
   std::string sd6_;
+  std::unique_ptr<ServerLink> link_;
 };
 
 // Base64 of bytes with the standard alphabet and "=" padding.

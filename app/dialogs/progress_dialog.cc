@@ -1,0 +1,171 @@
+#include "app/dialogs/progress_dialog.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "extras/sync_log.h"
+#include "platform/registry.h"
+
+namespace hhsync {
+
+std::string VersionText() {
+  char text[64];
+  std::snprintf(text, sizeof text, "Version %d.%d build %s", kVersionMajor, kVersionMinor, kBuild);
+  return text;
+}
+
+void ProgressBar::SetRange(int upper) {
+  range = static_cast<uint16_t>(upper);
+  position = std::clamp(position, 0, static_cast<int>(range));
+}
+
+void ProgressBar::SetPosition(int pos) { position = std::clamp(pos, 0, static_cast<int>(range)); }
+
+void ProgressBar::Delta(int advance) { SetPosition(position + advance); }
+
+void ProgressBar::Step() {
+  position += step;
+  if (position > range) position = 0;
+}
+
+ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap,
+                               std::string name, bool forceLog, bool showLogo,
+                               std::string registryPath)
+    : ports_(ports),
+      mainBitmap_(mainBitmap),
+      name_(std::move(name)),
+      showLogo_(showLogo),
+      logSwitch_(*ports.registry, std::move(registryPath)) {
+  if (forceLog || logSwitch_.GetFlag("log")) OpenLog();
+  phaseSteps_ = 7;
+  running_ = true;
+}
+
+ProgressDialog::~ProgressDialog() = default;
+
+void ProgressDialog::OpenLog() {
+  auto log = std::make_unique<SyncLog>(*ports_.paths, *ports_.clock, *ports_.ui);
+  std::lock_guard<std::mutex> l(mu_);
+  if (!log->openFailed()) log_ = std::move(log);
+}
+
+bool ProgressDialog::HasLog() const {
+  std::lock_guard<std::mutex> l(mu_);
+  return log_ != nullptr;
+}
+
+void ProgressDialog::SetStatus(const std::string& text, int advance) {
+  if (!IsRunning()) return;
+  std::lock_guard<std::mutex> l(mu_);
+  if (text.empty()) {
+    view_.lower.Step();
+  } else {
+    view_.status = text;
+    view_.upper.Delta(advance);
+  }
+}
+
+void ProgressDialog::ResetPhase(int steps) {
+  if (!IsRunning()) return;
+  std::lock_guard<std::mutex> l(mu_);
+  view_.upper.SetRange(steps);
+  view_.upper.SetPosition(0);
+}
+
+void ProgressDialog::SetDetail(int position, int range) {
+  if (!IsRunning()) return;
+  std::lock_guard<std::mutex> l(mu_);
+  view_.lower.SetRange(range);
+  view_.lower.SetPosition(position);
+}
+
+void ProgressDialog::ResetDetail(int range) { SetDetail(0, range); }
+
+void ProgressDialog::StepDetail() {
+  if (!IsRunning()) return;
+  std::lock_guard<std::mutex> l(mu_);
+  view_.lower.Step();
+}
+
+void ProgressDialog::LogLine(const std::string& text) {
+  SyncLog* log;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    log = log_.get();
+  }
+  // The log lives as long as the dialog; it serialises its own entries.
+  if (log) log->WriteEntry(text);
+}
+
+void ProgressDialog::OnInitDialog() {
+  std::string version = VersionText();
+  LogLine(version);
+  std::lock_guard<std::mutex> l(mu_);
+  view_.versionLine = version;
+  view_.title = name_ + " Server Link";
+  view_.upper.SetRange(phaseSteps_);
+  view_.upper.step = 1;
+  view_.lower.step = 1;
+}
+
+void ProgressDialog::OnCancel() {
+  running_ = false;
+  std::lock_guard<std::mutex> l(mu_);
+  view_.running = false;
+}
+
+int ProgressDialog::MainBitmapHeight() const {
+  // The BMP info header's height, taken as positive; 0 without a bitmap.
+  if (!mainBitmap_ || mainBitmap_->size() < 26) return 0;
+  const auto& b = *mainBitmap_;
+  int32_t h = static_cast<int32_t>(b[22] | (b[23] << 8) | (b[24] << 16) |
+                                   (static_cast<uint32_t>(b[25]) << 24));
+  return h < 0 ? -h : h;
+}
+
+void ProgressDialog::OnRightDoubleClick(int y) {
+  if (y >= MainBitmapHeight() + 7) {
+    std::lock_guard<std::mutex> l(mu_);
+    view_.versionShown = !view_.versionShown;
+    return;
+  }
+  if (logSwitch_.GetFlag("log")) {
+    logSwitch_.SetNo("log");
+    std::lock_guard<std::mutex> l(mu_);
+    view_.title = "Logging turned off";
+    return;
+  }
+  if (!HasLog()) OpenLog();
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    view_.title = "Logging turned on";
+  }
+  logSwitch_.SetYes("log");
+}
+
+ProgressDialog::View ProgressDialog::Snapshot() const {
+  std::lock_guard<std::mutex> l(mu_);
+  View v = view_;
+  v.running = IsRunning();
+  return v;
+}
+
+void InstallWaitDialog::OnInitDialog() {
+  std::lock_guard<std::mutex> l(mu_);
+  bar_.SetRange(30);
+  bar_.SetPosition(0);
+  bar_.step = 1;
+}
+
+void InstallWaitDialog::Step() {
+  if (IsDone()) return;
+  std::lock_guard<std::mutex> l(mu_);
+  bar_.Step();
+}
+
+ProgressBar InstallWaitDialog::Bar() const {
+  std::lock_guard<std::mutex> l(mu_);
+  return bar_;
+}
+
+}  // namespace hhsync

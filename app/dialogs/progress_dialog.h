@@ -1,0 +1,137 @@
+#pragma once
+// The model of the progress dialog shown during every sync: a status line,
+// two progress bars (the upper one for the phases of the run, the lower one
+// within a transfer or list), a hidden version line, a Cancel button and the
+// run's sync log. The run drives it from the main thread through the
+// operations below; a front end (Ui) draws it on the dialog's own thread and
+// feeds the user's actions back (OnCancel, OnRightDoubleClick).
+//
+// Once the user cancelled, every operation but LogLine does nothing and
+// IsRunning stays false.
+//
+// Thread safety: every public member may be called from any thread; the
+// state is guarded by a mutex and the running flag is atomic.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ports.h"
+#include "settings/registry_key.h"
+
+namespace hhsync {
+
+class SyncLog;
+
+// "Version 2.86 build 67".
+std::string VersionText();
+inline constexpr int kVersionMajor = 2;
+inline constexpr int kVersionMinor = 86;
+inline constexpr const char* kBuild = "67";
+
+// A progress control: a 16-bit range from 0, a position and a step size.
+struct ProgressBar {
+  uint16_t range = 100;
+  int position = 0;
+  int step = 10;
+
+  void SetRange(int upper);
+  void SetPosition(int pos);  // clamped to the range
+  void Delta(int advance);    // clamped to the range
+  void Step();                // past the end it starts over from 0
+};
+
+class ProgressDialog {
+ public:
+  // The main bitmap is the BMP file image from S.DAT (borrowed, may be
+  // null). The log is opened when forceLog is set or the desktop setting
+  // "log" under registryPath is "YES".
+  ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap, std::string name,
+                 bool forceLog, bool showLogo, std::string registryPath);
+  ~ProgressDialog();
+  ProgressDialog(const ProgressDialog&) = delete;
+  ProgressDialog& operator=(const ProgressDialog&) = delete;
+
+  // The run's operations.
+  void SetStatus(const std::string& text, int advance);
+  void ResetPhase(int steps);
+  void SetDetail(int position, int range);
+  void ResetDetail(int range);
+  void StepDetail();
+  bool IsRunning() const { return running_.load(); }
+  void LogLine(const std::string& text);
+
+  // The window's side, called by the front end on the dialog thread.
+  // Initialisation: the version text into the log and the version line, the
+  // title, the bars' ranges and steps.
+  void OnInitDialog();
+  // Cancel button or Escape: the run is no longer running.
+  void OnCancel();
+  // A right-button double-click at height y of the client area: below the
+  // main bitmap it toggles the version line, on it the logging switch.
+  void OnRightDoubleClick(int y);
+
+  // What a front end draws.
+  struct View {
+    std::string title;
+    std::string status;
+    std::string versionLine;
+    bool versionShown = false;
+    ProgressBar upper;
+    ProgressBar lower;
+    bool running = true;
+  };
+  View Snapshot() const;
+
+  const std::vector<uint8_t>* mainBitmap() const { return mainBitmap_; }
+  bool showLogo() const { return showLogo_; }
+  // Height of the main bitmap in pixels (0 without one), used to tell where a
+  // double-click landed.
+  int MainBitmapHeight() const;
+  bool HasLog() const;
+
+ private:
+  void OpenLog();
+
+  Ports ports_;
+  const std::vector<uint8_t>* mainBitmap_;
+  std::string name_;
+  bool showLogo_;
+  RegistryKey logSwitch_;
+  std::unique_ptr<SyncLog> log_;
+  std::atomic<bool> running_{true};
+  int phaseSteps_ = 7;
+
+  mutable std::mutex mu_;
+  View view_;
+};
+
+// The model of the "Please Wait" dialog of a first run: a bar from 0 to 30
+// and a Cancel button that only marks the dialog done.
+class InstallWaitDialog {
+ public:
+  InstallWaitDialog() = default;
+
+  void OnInitDialog();
+  void OnCancel() { done_ = true; }
+  void Step();
+  bool IsDone() const { return done_.load(); }
+  void MarkDone() { done_ = true; }
+  // Whether the window is shown (the run shows it after creation and hides
+  // it when the progress dialog appears).
+  void SetShown(bool shown) { shown_ = shown; }
+  bool IsShown() const { return shown_.load(); }
+
+  ProgressBar Bar() const;
+
+ private:
+  mutable std::mutex mu_;
+  ProgressBar bar_;
+  std::atomic<bool> done_{false};
+  std::atomic<bool> shown_{false};
+};
+
+}  // namespace hhsync

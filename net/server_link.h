@@ -1,0 +1,93 @@
+#pragma once
+// The HTTP operations the program talks to the content server with. Each
+// fetch opens its own session, connection and request and releases them
+// before it returns. Only plain http:// URLs are used; GETs go out as
+// HTTP/1.0 with the standard header block (or the proxy header block) and a
+// connect time-out of 2000 ms with 2 retries.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/http.h"
+
+namespace hhsync {
+
+class OutputFile;
+class ProgressDialog;
+class SyncSettings;
+
+// A URL split into its parts; only plain HTTP is accepted.
+struct ParsedUrl {
+  std::string host;
+  uint16_t port = 80;
+  std::string object = "/";  // path and query
+};
+// Splits an http:// URL; false for any other scheme (https included) or a
+// URL without a host.
+bool ParseHttpUrl(const std::string& url, ParsedUrl* out);
+
+inline constexpr uint32_t kConnectTimeoutMs = 2000;
+inline constexpr uint32_t kConnectRetries = 2;
+inline constexpr std::size_t kTextChunk = 1024;
+inline constexpr std::size_t kFileChunk = 32000;
+inline constexpr int kStatusProxyAuthRequired = 407;
+
+class ServerLink {
+ public:
+  explicit ServerLink(SyncSettings& settings) : settings_(settings) {}
+
+  // A new session: through the proxy (agent "Zavrik Session") while the
+  // settings use one, else direct.
+  std::unique_ptr<HttpSession> OpenSession();
+  // The proxy header block while the proxy is used, else the standard block.
+  void AddStandardHeaders(HttpRequest& request);
+
+  // The reply body as text (each 1024-byte read cut at its first zero byte),
+  // or empty on any failure. Failures are logged through progress (may be
+  // null). When the result is empty while the proxy is on, the proxy is
+  // switched off and the URL fetched once more directly.
+  std::string FetchText(const std::string& url, ProgressDialog* progress);
+  std::string FetchTextOnce(const std::string& url, ProgressDialog* progress);
+  // One read of at most capacity bytes of the body; 0 on any failure.
+  std::size_t FetchIntoBuffer(const std::string& url, uint8_t* buffer, std::size_t capacity);
+  // The body written into file in 32000-byte reads; a short read is written
+  // without its last two bytes. Silent on failure.
+  void FetchIntoFile(OutputFile& file, const std::string& url);
+
+  // Steps of a form post that a caller may want to show.
+  struct PostSteps {
+    std::function<void()> connected;      // the connection is open
+    std::function<void()> requestOpened;  // the request is open
+    std::function<void()> headersAdded;   // headers are in place
+    std::function<void()> sent;           // the body went out
+  };
+  // Posts a form body as application/x-www-form-urlencoded over an open
+  // session. A 407 asks the user for proxy credentials and sends again while
+  // the answer is "retry". Returns the request positioned at the reply body
+  // when the status is 200; null otherwise: on another status or a refused
+  // prompt the proxy is switched off; on a transfer error *error is filled.
+  std::unique_ptr<HttpRequest> PostForm(HttpSession& session, const ParsedUrl& url,
+                                        const std::string& body, const PostSteps& steps,
+                                        HttpError* error);
+
+ private:
+  // The common opening of a GET up to the status code. Null when the URL is
+  // not plain HTTP (*invalidUrl set) or on a transfer error (*error set).
+  std::unique_ptr<HttpRequest> OpenGet(HttpSession& session, const std::string& url,
+                                       bool* invalidUrl, HttpError* error);
+
+  SyncSettings& settings_;
+};
+
+// Reads one line of a reply (up to and without its line feed; carriage
+// returns kept) of at most maxChars characters. False at the end of the body
+// or on a transfer error.
+bool ReadReplyLine(HttpRequest& request, std::size_t maxChars, std::string* line,
+                   HttpError* error);
+
+}  // namespace hhsync

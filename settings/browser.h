@@ -1,0 +1,20 @@
+#pragma once
+// Opening pages in the user's browser: first through the shell's opener and,
+// when that fails, by starting the program registered for ".htm" files.
+
+#include <string>
+
+#include "platform/ports.h"
+
+namespace hhsync {
+
+// Returns the shell's result (above 32: success) or, when the registered
+// browser was started instead, that start's result (above 31: success).
+int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand);
+
+// The command line that starts the registered browser for url: the
+// registered command cut at its "%1" placeholder (at the opening quote when
+// it is quoted), then a blank and the URL.
+std::string BrowserCommandLine(const std::string& registered, const std::string& url);
+
+}  // namespace hhsync
