@@ -42,8 +42,10 @@ class ServerLink {
   explicit ServerLink(SyncSettings& settings) : settings_(settings) {}
 
   // A new session: through the proxy (agent "Zavrik Session") while the
-  // settings use one, else direct.
-  std::unique_ptr<HttpSession> OpenSession();
+  // settings use one, else direct. GET sessions pass kConnectTimeoutMs and
+  // kConnectRetries; the form post sets neither.
+  std::unique_ptr<HttpSession> OpenSession(uint32_t connectTimeoutMs = 0,
+                                           uint32_t connectRetries = 0);
   // The proxy header block while the proxy is used, else the standard block.
   void AddStandardHeaders(HttpRequest& request);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -88,9 +89,8 @@ class CurlRequest final : public HttpRequest {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::string name = HeaderName(line);
       if (name.empty()) continue;
-      bool present = std::any_of(headers_.begin(), headers_.end(), [&](const std::string& h) {
-        return HeaderName(h) == name;
-      });
+      bool present = std::any_of(headers_.begin(), headers_.end(),
+                                 [&](const std::string& h) { return HeaderName(h) == name; });
       if (!present) headers_.push_back(line);
     }
   }
@@ -106,10 +106,7 @@ class CurlRequest final : public HttpRequest {
     for (uint32_t attempt = 0;; ++attempt) {
       if (!Start(error)) return false;
       while (!headersDone_ && !done_) {
-        if (!Pump()) {
-          Fail(CURLE_OUT_OF_MEMORY, error);
-          return false;
-        }
+        if (!Pump(error)) return false;
       }
       if (headersDone_) return true;
       // The transfer ended before a response arrived.
@@ -168,10 +165,7 @@ class CurlRequest final : public HttpRequest {
         }
         continue;
       }
-      if (!Pump()) {
-        Fail(CURLE_OUT_OF_MEMORY, error);
-        return -1;
-      }
+      if (!Pump(error)) return -1;
     }
     return static_cast<long long>(copied);
   }
@@ -213,9 +207,9 @@ class CurlRequest final : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
-    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, version_ == "HTTP/1.0"
-                                                      ? static_cast<long>(CURL_HTTP_VERSION_1_0)
-                                                      : static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
+                     version_ == "HTTP/1.0" ? static_cast<long>(CURL_HTTP_VERSION_1_0)
+                                            : static_cast<long>(CURL_HTTP_VERSION_1_1));
     // Only plain HTTP is spoken, and redirects are the caller's business.
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
@@ -232,7 +226,8 @@ class CurlRequest final : public HttpRequest {
       // A direct session goes direct, whatever proxy the environment names.
       curl_easy_setopt(easy_, CURLOPT_PROXY, "");
     }
-    if (haveProxyCredentials_ && !HasHeader("proxy-authorization")) {
+    // Credentials given after a refusal replace any added credentials header.
+    if (haveProxyCredentials_) {
       curl_easy_setopt(easy_, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
       curl_easy_setopt(easy_, CURLOPT_PROXYUSERNAME, proxyUser_.c_str());
       curl_easy_setopt(easy_, CURLOPT_PROXYPASSWORD, proxyPassword_.c_str());
@@ -241,7 +236,10 @@ class CurlRequest final : public HttpRequest {
       curl_easy_setopt(easy_, CURLOPT_USERAGENT, options_.agent.c_str());
     }
 
-    for (const auto& h : headers_) headerList_ = curl_slist_append(headerList_, h.c_str());
+    for (const auto& h : headers_) {
+      if (haveProxyCredentials_ && HeaderName(h) == "proxy-authorization") continue;
+      headerList_ = curl_slist_append(headerList_, h.c_str());
+    }
     // No "Accept: */*" of curl's own when the caller gave none, and never an
     // "Expect: 100-continue" round trip.
     if (!HasHeader("accept")) headerList_ = curl_slist_append(headerList_, "Accept:");
@@ -276,11 +274,13 @@ class CurlRequest final : public HttpRequest {
   }
 
   // Lets curl move the transfer on, waiting for the socket when there is
-  // nothing to do. False when the multi interface itself fails.
-  bool Pump() {
+  // nothing to do. False with *error filled when the multi interface itself
+  // fails.
+  bool Pump(HttpError* error) {
+    const std::size_t unreadBefore = buffer_.size() - bufferPos_;
+    const bool headersBefore = headersDone_;
     int running = 0;
     CURLMcode mc = curl_multi_perform(multi_, &running);
-    if (mc != CURLM_OK) return false;
     int queued = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy_) {
@@ -288,8 +288,15 @@ class CurlRequest final : public HttpRequest {
         result_ = msg->data.result;
       }
     }
-    if (done_ || headersDone_ || paused_) return true;
-    return curl_multi_poll(multi_, nullptr, 0, 1000, nullptr) == CURLM_OK;
+    bool progressed = headersDone_ != headersBefore || buffer_.size() - bufferPos_ != unreadBefore;
+    if (mc == CURLM_OK && !done_ && !paused_ && !progressed) {
+      mc = curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    }
+    if (mc != CURLM_OK) {
+      if (error) *error = HttpError{kInternalError, curl_multi_strerror(mc)};
+      return false;
+    }
+    return true;
   }
 
   bool NeverConnected() const {
@@ -311,8 +318,7 @@ class CurlRequest final : public HttpRequest {
     std::string line(data, n);
     if (line.rfind("HTTP/", 0) == 0) {
       std::size_t space = line.find(' ');
-      request->lastStatus_ =
-          space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
+      request->lastStatus_ = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
     } else if (line == "\r\n" || line == "\n") {
       // The end of one response's headers; an interim 1xx response is
       // followed by the real one.

@@ -1,6 +1,7 @@
 #include "platform/sqlite/sqlite_registry.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 namespace hhsync {
 
@@ -68,12 +69,19 @@ struct SqliteRegistry::Db {
   bool Exec(const char* sql) { return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 };
 
-SqliteRegistry::SqliteRegistry(const std::string& path) {
+SqliteRegistry::SqliteRegistry(const std::string& path) : path_(path) {
+  // An existing store is opened at once so that errors show early; a missing
+  // one is created by the first write only, so reading never makes a file.
+  if (path_ == ":memory:" || ::access(path_.c_str(), F_OK) == 0) Open();
+}
+
+bool SqliteRegistry::Open() {
+  if (db_) return true;
   auto db = std::make_unique<Db>();
-  if (sqlite3_open_v2(path.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+  if (sqlite3_open_v2(path_.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                       nullptr) != SQLITE_OK) {
     error_ = db->handle ? sqlite3_errmsg(db->handle) : "cannot open";
-    return;
+    return false;
   }
   sqlite3_busy_timeout(db->handle, 5000);
   if (!db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
@@ -82,9 +90,10 @@ SqliteRegistry::SqliteRegistry(const std::string& path) {
                 "CREATE TABLE IF NOT EXISTS vals(root INTEGER, fold TEXT, name_fold TEXT,"
                 " name TEXT, type INTEGER, data BLOB, PRIMARY KEY(root, fold, name_fold));")) {
     error_ = sqlite3_errmsg(db->handle);
-    return;
+    return false;
   }
   db_ = std::move(db);
+  return true;
 }
 
 SqliteRegistry::~SqliteRegistry() = default;
@@ -108,7 +117,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
 
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!db_) return false;
+  if (!Open()) return false;
   std::string full = TrimSeparators(path);
   db_->Exec("BEGIN IMMEDIATE");
   bool ok = true;
@@ -128,7 +137,7 @@ bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
 bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_view name,
                               const RegValue& value) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!db_) return false;
+  if (!Open()) return false;
   std::string fold = FoldKeyPath(path);
   Stmt exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
   if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;

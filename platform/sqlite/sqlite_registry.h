@@ -11,11 +11,12 @@ namespace hhsync {
 // ":memory:", which is what tests use). Every call is one transaction.
 class SqliteRegistry final : public Registry {
  public:
-  // Opens or creates the store. ok() tells whether it could be opened.
+  // Opens the store at path; a missing store is created by the first write.
+  // ok() tells whether an existing store could be opened.
   explicit SqliteRegistry(const std::string& path);
   ~SqliteRegistry() override;
 
-  bool ok() const { return db_ != nullptr; }
+  bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
 
   bool KeyExists(RegRoot root, std::string_view path) override;
@@ -29,6 +30,9 @@ class SqliteRegistry final : public Registry {
 
  private:
   struct Db;
+  bool Open();  // opens (creating) the store; false with error_ set
+
+  std::string path_;
   std::unique_ptr<Db> db_;
   std::string error_;
   std::mutex mu_;

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,26 +15,15 @@
 
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
-
-extern char** environ;
+#include "support/process.h"
 
 namespace hhsync {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using test::RunProcess;
+using test::RunResult;
 
 class HhctlDeviceTest : public ::testing::Test {
  protected:
@@ -53,34 +40,7 @@ class HhctlDeviceTest : public ::testing::Test {
   RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {HHCTL_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e) {
-      if (std::string(*e).rfind("HHSYNC_", 0) != 0) envs.push_back(*e);
-    }
-    envs.insert(envs.end(), env.begin(), env.end());
-    std::vector<char*> cenv;
-    for (auto& e : envs) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-
-    std::string outPath = dir_ + "/stdout.txt", errPath = dir_ + "/stderr.txt";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    RunResult r;
-    int rc = posix_spawn(&pid, cargv[0], &fa, nullptr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFile(outPath);
-    r.err = ReadFile(errPath);
-    return r;
+    return RunProcess(argv, env);
   }
 
   RunResult Device(std::vector<std::string> args) {

@@ -134,8 +134,7 @@ TEST_F(HhctlEdmTest, ListNamesWhereATruncatedBodyEnds) {
 
 TEST_F(HhctlEdmTest, BadArgumentsAreRefused) {
   EXPECT_EQ(Hhctl({"edm", "pack", dir_ + "/x.edm", Write("a", "r")}).exitCode, 2);  // no --count
-  EXPECT_EQ(Hhctl({"edm", "pack", dir_ + "/x.edm", "--count", "1", dir_ + "/missing"}).exitCode,
-            1);
+  EXPECT_EQ(Hhctl({"edm", "pack", dir_ + "/x.edm", "--count", "1", dir_ + "/missing"}).exitCode, 1);
   EXPECT_EQ(Hhctl({"edm", "list", dir_ + "/missing"}).exitCode, 1);
   EXPECT_EQ(Hhctl({"edm", "frob"}).exitCode, 2);
 }

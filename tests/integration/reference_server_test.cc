@@ -99,15 +99,15 @@ TEST_F(ReferenceServerTest, AnswersEachRouteFromItsFile) {
   EXPECT_NE(r.headers.find("application/octet-stream"), std::string::npos);
   EXPECT_EQ(Get(port, "/zavrik/update/data/42/7.edm").body, "edm 42 7");
 
-  EXPECT_EQ(Get(port, "/zavrik/update/data/42/8.edm").status, 404);       // missing file
-  EXPECT_EQ(Get(port, "/zavrik/update/data/42/7.txt").status, 404);       // not an .edm
+  EXPECT_EQ(Get(port, "/zavrik/update/data/42/8.edm").status, 404);  // missing file
+  EXPECT_EQ(Get(port, "/zavrik/update/data/42/7.txt").status, 404);  // not an .edm
   EXPECT_EQ(Get(port, "/zavrik/update/resource?rid=nothing").status, 404);
   EXPECT_EQ(Get(port, "/zavrik/update/resource?rid=..").status, 404);
   EXPECT_EQ(Get(port, "/zavrik/update/resource?rid=../profile.txt").status, 404);
   EXPECT_EQ(Get(port, "/zavrik/update/elsewhere?").status, 404);
   EXPECT_EQ(Get(port, "/zavrik/update/profile.txt").status, 404);
-  EXPECT_EQ(Get(port, "/zavrik/update/keep?").status, 404);                // keep is POST only
-  EXPECT_EQ(Post(port, "/zavrik/update/profile?", "x").status, 404);       // profile is GET only
+  EXPECT_EQ(Get(port, "/zavrik/update/keep?").status, 404);           // keep is POST only
+  EXPECT_EQ(Post(port, "/zavrik/update/profile?", "x").status, 404);  // profile is GET only
 }
 
 TEST_F(ReferenceServerTest, KeepPostsAreAppendedAndAnswered) {
@@ -181,8 +181,9 @@ TEST_F(ReferenceServerTest, LogsEveryRequestAsOneJsonLine) {
   EXPECT_EQ(log[0]["query"], "uid=7&x=%20y");
   EXPECT_EQ(log[0]["version"], "HTTP/1.0");
   EXPECT_EQ(log[0]["body"], "");
-  EXPECT_EQ(log[0]["headers"],
-            (nlohmann::json{{"Host", "here"}, {"User-Agent", "Tessary Conduit"}, {"Accept", "*/*"}}));
+  EXPECT_EQ(
+      log[0]["headers"],
+      (nlohmann::json{{"Host", "here"}, {"User-Agent", "Tessary Conduit"}, {"Accept", "*/*"}}));
   EXPECT_EQ(log[1]["method"], "POST");
   EXPECT_EQ(log[1]["path"], "/zavrik/update/keep");
   EXPECT_EQ(log[1]["query"], "");

@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 std::string MakeFixtureDir(const std::string& prefix) {
   static std::atomic<int> counter{0};
   for (;;) {
-    fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(::getpid()) + "_" +
-                                                std::to_string(counter++));
+    fs::path dir = fs::temp_directory_path() /
+                   (prefix + std::to_string(::getpid()) + "_" + std::to_string(counter++));
     if (fs::create_directory(dir)) return dir.string();
   }
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/config_file.h"
 #include "device/device_database.h"
 
 namespace hhsync::test {
@@ -75,6 +76,15 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+void WriteSdat(const std::string& path, const std::string& syncProperties) {
+  std::vector<uint8_t> image;
+  std::string err;
+  SdatItem item{"sync.properties", kSdatPropertySet,
+                std::vector<uint8_t>(syncProperties.begin(), syncProperties.end())};
+  if (!BuildSdat({item}, &image, &err)) ADD_FAILURE() << err;
+  WriteFile(path, std::string(image.begin(), image.end()));
+}
 
 TestPlatform::TestPlatform() : paths_(dir_.path()) {
   DeviceDatabase::ResetSharedStateForTesting();

@@ -34,6 +34,9 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Writes an S.DAT holding the property set "sync.properties" made of the
+// given text (lines of key=value).
+void WriteSdat(const std::string& path, const std::string& syncProperties);
 
 // Ports over fakes and an emulated handheld at dir/handheld.db. The image is
 // made connected and empty; its registry, volumes and libraries are set up

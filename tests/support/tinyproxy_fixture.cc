@@ -60,7 +60,9 @@ std::string ReadAll(const std::string& path) {
 bool TinyproxyProcess::Available() { return ::access(kBinary, X_OK) == 0; }
 
 TinyproxyProcess::TinyproxyProcess(std::string user, std::string password)
-    : user_(std::move(user)), password_(std::move(password)), dir_(MakeFixtureDir("hhsync_proxy_")) {}
+    : user_(std::move(user)),
+      password_(std::move(password)),
+      dir_(MakeFixtureDir("hhsync_proxy_")) {}
 
 TinyproxyProcess::~TinyproxyProcess() {
   Stop();

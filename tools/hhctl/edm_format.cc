@@ -41,8 +41,8 @@ EdmListing ListEdm(const std::string& body) {
   while (pos < body.size()) {
     std::size_t index = listing.records.size();
     if (body.size() - pos < 4) {
-      listing.truncation = "the length of record " + std::to_string(index) + " is cut short: " +
-                           std::to_string(body.size() - pos) + " of 4 bytes";
+      listing.truncation = "the length of record " + std::to_string(index) +
+                           " is cut short: " + std::to_string(body.size() - pos) + " of 4 bytes";
       return listing;
     }
     uint32_t length = BigEndianAt(body, pos);

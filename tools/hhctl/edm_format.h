@@ -21,7 +21,7 @@ struct EdmRecordInfo {
 };
 
 struct EdmListing {
-  std::optional<uint32_t> count;  // none when the body is shorter than 4 bytes
+  std::optional<uint32_t> count;       // none when the body is shorter than 4 bytes
   std::vector<EdmRecordInfo> records;  // the complete records, in order
   // Empty for a body that ends cleanly after its last record; otherwise
   // what is wrong with the end (a cut length field or a cut record).

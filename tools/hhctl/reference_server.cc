@@ -53,7 +53,8 @@ bool SafeComponent(const std::string& name) {
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // httplib adds the peer's and its own address to the request headers; they
@@ -179,7 +180,7 @@ class ReferenceServer::Impl {
         headers[name] = value;
       }
     }
-    nlohmann::json line = {{"method", req.method}, {"path", rawPath},     {"query", rawQuery},
+    nlohmann::json line = {{"method", req.method},   {"path", rawPath},    {"query", rawQuery},
                            {"version", req.version}, {"headers", headers}, {"body", req.body}};
     std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::lock_guard<std::mutex> lock(mutex_);

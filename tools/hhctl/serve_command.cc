@@ -43,8 +43,7 @@ int Run(const Args& args) {
   unsigned long port = ParseUnsigned(portText, "port");
   if (port > 65535) throw UsageError("bad port '" + portText + "'");
   struct stat st;
-  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    throw Failure("no directory " + root);
+  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw Failure("no directory " + root);
 
   // The signals are taken by a thread of their own; every other thread,
   // the server's included, inherits them blocked.
@@ -81,8 +80,9 @@ int Run(const Args& args) {
   return ok ? 0 : 1;
 }
 
-const CommandRegistration kRegistration(
-    "serve", "serve --root DIR [--port N] [--port-file F] [--log F]", Run);
+const CommandRegistration kRegistration("serve",
+                                        "serve --root DIR [--port N] [--port-file F] [--log F]",
+                                        Run);
 
 }  // namespace
 }  // namespace hhctl

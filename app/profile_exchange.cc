@@ -1,0 +1,101 @@
+// The profile exchange: asks the server for the user's categories and the
+// status of every content item and fills the category set with them.
+//
+// Reply format: lines end with a line feed (carriage returns are ignored);
+// line 1 is the status word, any case.
+//   OK: line 2 holds C, then C category lines "key|version|third", then S
+//       (the number of status lines, used for the progress bar only), then
+//       one status line per content item:
+//       "title|contentId|field3|field4|version|categoryKey|field7".
+//   REDIRECT: line 2 is appended to loginurl and opened in the browser when
+//       line 3 is "update". A redirect never leads to a sync.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/dialogs/progress_dialog.h"
+#include "app/sync_runner.h"
+#include "app/tokenizer.h"
+#include "content/category_list.h"
+#include "content/content_item.h"
+#include "net/server_link.h"
+#include "platform/shell.h"
+#include "settings/browser.h"
+#include "settings/registry_key.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+// A step of the lower bar after every this many status lines.
+constexpr int kLinesPerStep = 20;
+
+// Whether a line compares greater than "(" byte by byte, as unsigned bytes:
+// true for any line that starts with a digit, false for an empty one.
+bool GreaterThanParen(std::string_view line) {
+  return line.compare("(") > 0;  // char_traits<char> compares as unsigned char
+}
+
+}  // namespace
+
+bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progress,
+                                 CategoryList& categories) {
+  progress.SetStatus("Contacting Server for Profile", 1);
+  std::string reply = settings.link().FetchText(settings.ProfileUrl(), &progress);
+  if (reply.empty()) return false;
+
+  Tokenizer lines(reply, "\n");
+  reply.clear();
+  reply.shrink_to_fit();  // the tokenizer holds its own copy
+  const std::string status = lines.Next();
+
+  if (!EqualsNoCase(status, "OK")) {
+    const std::string target = lines.Next();
+    const std::string action = lines.Next();
+    if (!EqualsNoCase(status, "REDIRECT")) return false;
+    if (EqualsNoCase(action, "update")) {
+      if (OpenInBrowser(ports_, settings.loginUrl() + target, kSwShow) <= 32) {
+        ports_.shell->MessageBeep(0);
+      }
+    }
+    return false;
+  }
+
+  Tokenizer fields;
+  const int categoryCount = AtoI(lines.Next());
+  for (int i = 0; i < categoryCount; ++i) {
+    fields.Reset(lines.Next(), "|\n");
+    std::string key = fields.Next();
+    int version = AtoI(fields.Next());
+    int third = AtoI(fields.Next());
+    categories.AddCategory(key, static_cast<uint32_t>(version), third);
+  }
+
+  categories.MarkUnchanged(progress);
+
+  const std::string countLine = lines.Next();
+  if (GreaterThanParen(countLine)) {
+    progress.ResetDetail(AtoI(countLine) / kLinesPerStep);
+    progress.SetStatus("Reading Status", 1);
+  }
+
+  for (int count = 1; lines.HasMore(); ++count) {
+    if (count % kLinesPerStep == 0) progress.StepDetail();
+    fields.Reset(lines.Next(), "\n|");
+    std::string title = fields.Next();
+    std::string contentId = fields.Next();
+    std::string field3 = fields.Next();
+    std::string field4 = fields.Next();
+    std::string version = fields.Next();
+    std::string categoryKey = fields.Next();
+    std::string field7 = fields.Next();
+    categories.AddContent(std::make_unique<ContentItem>(
+        std::move(title), std::move(contentId), std::move(field3), std::move(field4),
+        std::move(version), std::move(categoryKey), std::move(field7)));
+  }
+  return true;
+}
+
+}  // namespace hhsync

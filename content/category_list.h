@@ -1,0 +1,157 @@
+#pragma once
+// The categories of one sync and their content. The profile exchange fills a
+// CategoryList (AddCategory for every category line, MarkUnchanged, then
+// AddContent for every status line); the sync run then calls Reconcile, which
+// compares the list with the handheld's "cats" database and checks the
+// content tables, and LoadContent, which syncs every category that needs it
+// and writes the records of new and changed categories back into "cats".
+//
+// Record of "cats", one per category: 0x64 the key (text), 0x65 the version
+// whose content sync last completed (0 otherwise), 0x66 1 while every item
+// written with the category kept its data inside its index record.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "content/content_item.h"
+#include "device/device_database.h"
+#include "platform/ports.h"
+#include "platform/rapi.h"
+
+namespace hhsync {
+
+class ProgressDialog;
+class SyncSettings;
+
+inline constexpr CEPROPID kPropCategoryKey = 0x0064001F;
+inline constexpr CEPROPID kPropCategoryVersion = 0x00650013;
+inline constexpr CEPROPID kPropCategoryInlineOnly = 0x00660013;
+inline constexpr const char* kCategoryDatabase = "cats";
+// The content table of a category: "c_" + the first 24 bytes of its key.
+inline constexpr std::size_t kTableKeyChars = 24;
+
+std::string CategoryTableName(const std::string& key);
+
+class Category {
+ public:
+  // The three ways a category comes to be.
+  enum class Form {
+    kList,      // a category line of the profile
+    kContent,   // a status line naming a category the profile did not list
+    kHandheld,  // a record read from "cats"
+  };
+
+  // Joins the shared volume mount through a DeviceDatabase of its own.
+  Category(const Ports& ports, Form form, const std::string& key, uint32_t version);
+  // Closes the content table if it is open.
+  ~Category();
+  Category(const Category&) = delete;
+  Category& operator=(const Category&) = delete;
+
+  // Whether the category must go through Check and Sync. An unchanged
+  // category of the profile is marked complete instead.
+  bool NeedsSync();
+  // Reads the next "cats" record into this category. False when none.
+  bool ReadRecord(CeDbHandle handle);
+  // Writes this category as a new "cats" record (version 0 unless complete).
+  bool WriteRecord(CeDbHandle handle);
+  // Deletes the "cats" record this category was read from.
+  void DeleteRecord(CeDbHandle handle);
+
+  // Keeps the item when the category accepts content, replacing an item of
+  // the same content id (the last status line wins).
+  void AddItem(std::unique_ptr<ContentItem> item);
+  // Compares the content table with the items: records of items that are
+  // gone or changed are deleted with their record databases. False when the
+  // table could not be opened or the user cancelled.
+  bool Check(ProgressDialog& progress);
+  // On the handheld's copy of a category that is gone: deletes the record
+  // databases of its items. False only when the table could not be opened.
+  bool DeleteContent(ProgressDialog& progress);
+  // Downloads and writes every item that is new or changed. False when the
+  // category could not be written and the run should stop going through
+  // categories.
+  bool Sync(ProgressDialog& progress, SyncSettings& settings);
+
+  // The item stored under a content id, or null.
+  ContentItem* FindItem(const std::string& contentId);
+  std::size_t ItemCount() const { return items_.size(); }
+
+  const std::string& key() const { return key_; }
+  const std::string& tableName() const { return tableName_; }
+  uint32_t version() const { return version_; }
+  CEOID oid() const { return oid_; }
+
+  bool acceptsContent = true;
+  bool complete = false;
+  bool inlineOnly = true;
+  bool fromServer = false;
+  bool isNew = true;
+  bool needsUpdate = false;
+  bool matched = false;
+
+ private:
+  bool OpenTable(CeDbHandle* handle);
+  void CloseTable();
+  void DeleteRecordDatabases(const std::string& contentId);
+
+  Ports ports_;
+  std::string key_;
+  std::string tableName_;
+  uint32_t version_ = 0;
+  CEOID oid_ = 0;
+  // Items in the order their content ids first arrived, with an index by id.
+  std::vector<std::unique_ptr<ContentItem>> items_;
+  std::unordered_map<std::string, std::size_t> itemIndex_;
+  CeDbHandle tableHandle_ = 0;
+  DeviceDatabase database_;
+};
+
+class CategoryList {
+ public:
+  explicit CategoryList(const Ports& ports);
+  ~CategoryList();
+  CategoryList(const CategoryList&) = delete;
+  CategoryList& operator=(const CategoryList&) = delete;
+
+  // Adds a category of the profile; a key that exists is ignored (the first
+  // line wins). The third number of the line is not used.
+  void AddCategory(const std::string& key, uint32_t version, int third);
+  // Files the item under its category, making a category for a key the
+  // profile did not list.
+  void AddContent(std::unique_ptr<ContentItem> item);
+  // Stops categories whose "cats" record holds the profile's version from
+  // taking content.
+  void MarkUnchanged(ProgressDialog& progress);
+  // Compares the list with "cats": deletes what is gone and duplicated,
+  // flags what changed, and checks the content of every category that needs
+  // a sync. False when "cats" could not be opened or read.
+  bool Reconcile(ProgressDialog& progress);
+  // Syncs every category that needs it, then writes the categories. True
+  // when every sync and the final write succeeded.
+  bool LoadContent(ProgressDialog& progress, SyncSettings& settings);
+  // Writes the "cats" records of new and changed categories, retrying once
+  // on a fresh mount.
+  bool WriteCategories(ProgressDialog& progress);
+
+  Category* Find(const std::string& key);
+  std::size_t size() const { return categories_.size(); }
+  int contentCount() const { return contentCount_; }
+  // The categories in iteration order.
+  const std::map<std::string, std::unique_ptr<Category>>& categories() const { return categories_; }
+
+ private:
+  bool OpenCats(DeviceDatabase& database, CeDbHandle* handle);
+
+  Ports ports_;
+  int contentCount_ = 0;
+  std::map<std::string, std::unique_ptr<Category>> categories_;
+};
+
+}  // namespace hhsync

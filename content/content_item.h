@@ -1,0 +1,159 @@
+#pragma once
+// One content item of the profile and its data. A ContentItem is built from
+// one status line of the profile reply (or read back from a category's
+// content table on the handheld). Its data comes from the server as one
+// ".edm" body: a record count followed by length-prefixed data records, all
+// numbers unsigned 32-bit, most significant byte first. The item writes
+// itself onto the handheld: an index record into the category's content table
+// and, when it holds more than one data record, the two halves of every
+// record into the record databases "J" + id and "JJ" + id.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ports.h"
+#include "platform/rapi.h"
+
+namespace hhsync {
+
+class DeviceDatabase;
+class HttpRequest;
+class ProgressDialog;
+class SyncSettings;
+struct HttpError;
+
+// printf-style formatting of the program's log and message texts.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The largest data record an .edm body may hold.
+inline constexpr uint32_t kMaxEdmRecordLength = 66000;
+
+// Index record of a content table.
+inline constexpr CEPROPID kPropContentId = 0x00640013;  // number
+inline constexpr CEPROPID kPropVersion = 0x0065001F;
+inline constexpr CEPROPID kPropTitle = 0x0067001F;
+inline constexpr CEPROPID kPropField3 = 0x0068001F;
+inline constexpr CEPROPID kPropField4 = 0x0069001F;
+inline constexpr CEPROPID kPropField7 = 0x006A001F;
+inline constexpr CEPROPID kPropInlineData = 0x006C0041;  // the only record's part 1
+// Record databases "J" + id and "JJ" + id.
+inline constexpr CEPROPID kPropPart1 = 0x007A0041;
+inline constexpr CEPROPID kPropPart2 = 0x007B0041;
+inline constexpr CEPROPID kPropSequence = 0x007C0013;
+
+// One data record of an .edm body. In the whole form the record is kept in
+// part 1, followed by 1 to 4 zero bytes so that its size is the next
+// multiple of 4 above its length. In the split form bytes 4 to 7 of the
+// record give (big-endian) the length P of part 1; part 2 is the rest.
+class ContentRecord {
+ public:
+  // Builds a record from its length bytes. Nothing for a split-form record
+  // that cannot be split: shorter than 8 bytes or with P above its length.
+  static std::optional<ContentRecord> Make(const uint8_t* bytes, uint32_t length, bool whole);
+
+  const std::vector<uint8_t>& part1() const { return part1_; }
+  const std::vector<uint8_t>& part2() const { return part2_; }
+  bool single() const { return single_; }
+
+  // Writes part 1 (into "J" + id) or part 2 (into "JJ" + id) as one new
+  // record with its sequence number. A whole-form record has an empty part 2.
+  // True when the write counts as done (record conventions of records.h).
+  bool WritePart(Rapi& rapi, int part, CeDbHandle handle, uint32_t sequence) const;
+
+ private:
+  ContentRecord() = default;
+
+  std::vector<uint8_t> part1_;
+  std::vector<uint8_t> part2_;
+  bool single_ = true;
+};
+
+using ContentRecords = std::vector<ContentRecord>;
+
+// How reading an .edm body ended.
+enum class EdmResult {
+  kOk,             // every record up to the end of the body was read
+  kNoRecords,      // nothing after the count (error page "jdb1[id]")
+  kRecordTooLong,  // a record above kMaxEdmRecordLength (error page "jdb2[id]");
+                   // the records before it are kept
+  kMalformed,      // a length or record cut short, or a split record that
+                   // cannot be split
+  kTransferError,  // the transport failed (*error filled)
+};
+
+// Reads an .edm body from any byte source that reads like an HTTP reply body:
+// the 4-byte count, then each 4-byte length and exactly that many record
+// bytes, appending the records to *records. With progress (may be null) and a
+// count above 1 the lower bar gets the range count x 3 and steps once per
+// record received.
+EdmResult ReadEdmBody(HttpRequest& body, ProgressDialog* progress, ContentRecords* records,
+                      HttpError* error);
+
+class ContentItem {
+ public:
+  ContentItem() = default;
+  // The seven fields of a profile status line, in the order of the line.
+  ContentItem(std::string title, std::string contentId, std::string field3, std::string field4,
+              std::string version, std::string categoryKey, std::string field7);
+  ContentItem(const ContentItem&) = delete;
+  ContentItem& operator=(const ContentItem&) = delete;
+
+  // Fetches baseUrl + "/update/data/" + id + "/" + version + ".edm" and
+  // splits it into records. False only on a transfer error; a data problem
+  // (bad URL, status other than 200, an unusable body) leaves downloadOk()
+  // false and returns true.
+  bool Download(ProgressDialog& progress, SyncSettings& settings);
+
+  // Writes the index record into an open content table; one data record is
+  // stored inside it. Failures are logged through progress.
+  bool WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog& progress);
+  // Reads the next index record (content id and version) of an open content
+  // table; a missing property shows "prop not found". False when no record
+  // was read.
+  bool ReadIndexRecord(const Ports& ports, CeDbHandle handle);
+  // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
+  // reopening and remounting on failure. True when every record was written.
+  bool WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
+                        ProgressDialog& progress);
+  // Deletes the index record this item was read from (when it has an id).
+  void DeleteRecord(Rapi& rapi, CeDbHandle handle) const;
+  // Releases the downloaded records; afterwards there is no record list.
+  void FreeRecords() { records_.reset(); }
+  // Number of downloaded records, 0 when there is no list.
+  int RecordCount() const { return records_ ? static_cast<int>(records_->size()) : 0; }
+  bool HasRecordList() const { return records_.has_value(); }
+  const ContentRecords* records() const { return records_ ? &*records_ : nullptr; }
+
+  // The content id as a number (its leading decimal digits, 0 without any).
+  int ContentIdNumber() const;
+  // The data URL of this item under baseUrl.
+  std::string DataUrl(const std::string& baseUrl) const;
+  // Names of the item's record databases.
+  std::string Part1DatabaseName() const { return "J" + contentId; }
+  std::string Part2DatabaseName() const { return "JJ" + contentId; }
+
+  bool downloadOk() const { return downloadOk_; }
+
+  std::string title;
+  std::string contentId;
+  std::string field3;
+  std::string field4;
+  std::string version;
+  std::string categoryKey;
+  std::string field7;
+
+  bool matched = false;      // an index record was matched to it in this pass
+  bool isNew = true;         // no index record of it on the handheld
+  bool needsUpdate = false;  // its index record differed and was deleted
+  CEOID oid = 0;             // the index record it was read from
+
+ private:
+  bool downloadOk_ = true;
+  std::optional<ContentRecords> records_;
+};
+
+}  // namespace hhsync

@@ -1,0 +1,127 @@
+#include "extras/keep_list.h"
+
+#include <utility>
+
+#include "app/dialogs/progress_dialog.h"
+#include "device/device_database.h"
+#include "net/server_link.h"
+#include "settings/registry_key.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+void TrimTrailing(std::string* text, const char* characters) {
+  std::size_t end = text->find_last_not_of(characters);
+  text->erase(end == std::string::npos ? 0 : end + 1);
+}
+
+void LogTransferError(ProgressDialog& progress, const HttpError& error) {
+  progress.LogLine("Error:  " + std::to_string(error.code) + " " + error.message);
+}
+
+}  // namespace
+
+KeepList::KeepList(const Ports& ports) : ports_(ports) {
+  DeviceDatabase volume(ports_);
+  CeDbHandle handle = kInvalidHandle;
+  CEOID oid = 0;
+  if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) return;
+  keepDbOid_ = oid;
+  uint16_t count = volume.RecordCount(oid);
+  if (count != 0) {
+    records_.emplace();
+    bool sawOther = false;
+    for (uint16_t i = 0; i < count; ++i) {
+      auto record = std::make_unique<KeepRecord>(ports_, handle);
+      if (!record->IsPageRequest()) sawOther = true;
+      allPageRequests_ = !sawOther;
+      records_->push_back(std::move(record));
+    }
+  }
+  volume.CloseHandle(handle);
+}
+
+KeepList::~KeepList() = default;
+
+std::string KeepList::BuildBody(const std::string& partner) {
+  std::string body = "p=" + partner + "&count=" +
+                     std::to_string(records_ ? records_->size() : 0) + "&keep=";
+  if (records_) {
+    for (auto& record : *records_) body += record->ToText() + "|";
+  }
+  return body;
+}
+
+void KeepList::Upload(ProgressDialog& progress, SyncSettings& settings) {
+  if (!records_) return;
+  std::unique_ptr<HttpSession> session = settings.link().OpenSession();
+  noBrowser_ = false;
+
+  std::string url = settings.baseUrl() + "/update/keep?";
+  std::string body = BuildBody(settings.partner());
+  ParsedUrl parsed;
+  if (!ParseHttpUrl(url, &parsed)) return;
+
+  progress.SetStatus("Connecting to Tessary Server", 1);
+  progress.ResetPhase(1);
+  if (!progress.IsRunning()) return;
+  progress.SetStatus("Sending...", 1);
+  progress.ResetPhase(2);
+
+  ServerLink::PostSteps steps;
+  steps.connected = [&progress] { progress.SetDetail(25, 100); };
+  steps.requestOpened = [&progress] { progress.SetDetail(50, 100); };
+  steps.headersAdded = [&progress] { progress.SetDetail(75, 100); };
+  steps.sent = [&progress] { progress.SetDetail(0, 100); };
+  HttpError error;
+  std::unique_ptr<HttpRequest> request =
+      settings.link().PostForm(*session, parsed, body, steps, &error);
+  if (!request) {
+    // Refused, another status, or a transfer error: the entries stay on the
+    // handheld and go out again at the next sync.
+    if (error.code != 0) LogTransferError(progress, error);
+    return;
+  }
+
+  std::string message;
+  bool noBrowser = false;
+  bool accepted = ReadReply(*request, &message, &noBrowser, progress);
+  request.reset();
+  session.reset();
+  if (!accepted) return;
+  message_ = message;
+  noBrowser_ = noBrowser;
+
+  DeviceDatabase volume(ports_);
+  volume.DeleteDatabase(keepDbOid_);
+}
+
+bool KeepList::ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
+                         ProgressDialog& progress) {
+  HttpError error;
+  std::string line;
+  if (!ReadReplyLine(request, kKeepReplyLineChars, &line, &error)) {
+    if (error.code != 0) LogTransferError(progress, error);
+    return false;
+  }
+  TrimTrailing(&line, " \t\r\n\v\f");
+  if (!EqualsNoCase(line, "OK")) return false;
+
+  *message = "no";
+  *noBrowser = false;
+  if (ReadReplyLine(request, kKeepReplyLineChars, &line, &error)) {
+    TrimTrailing(&line, " \n\r");
+    *message = line;
+    if (line == "nob") *noBrowser = true;
+  } else if (error.code != 0) {
+    // The reply broke off: the server's answer is not known for sure.
+    LogTransferError(progress, error);
+    return false;
+  }
+  if (message->empty()) *message = "no";
+  return true;
+}
+
+}  // namespace hhsync

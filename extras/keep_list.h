@@ -1,0 +1,75 @@
+#pragma once
+// KeepList: the entries the handheld application collected in its "keep"
+// database. They are read at construction, posted to the server in one
+// form-encoded request to "/update/keep?" by Upload, and the database is
+// deleted from the handheld once the server accepted them (first reply line
+// "OK"), so every entry is sent only once. The reply's second line is the
+// message for the browser page the run opens afterwards.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extras/keep_record.h"
+#include "platform/ports.h"
+#include "platform/rapi.h"
+
+namespace hhsync {
+
+class HttpRequest;
+class ProgressDialog;
+class SyncSettings;
+
+inline constexpr const char* kKeepDatabase = "keep";
+inline constexpr std::size_t kKeepReplyLineChars = 2048;
+
+class KeepList {
+ public:
+  // Reads every record of the handheld's "keep" database through the shared
+  // mount of the database volume. A missing or empty database leaves the
+  // list absent.
+  explicit KeepList(const Ports& ports);
+  virtual ~KeepList();
+  KeepList(const KeepList&) = delete;
+  KeepList& operator=(const KeepList&) = delete;
+
+  // Posts the entries and reads the reply; does nothing when the list is
+  // absent. The "keep" database is deleted only after an "OK" reply.
+  void Upload(ProgressDialog& progress, SyncSettings& settings);
+
+  // True when entries were read and the server did not answer "nob".
+  bool ShouldOpenBrowser() const { return records_.has_value() && !noBrowser_; }
+  std::string Message() const { return message_; }
+  // True when at least one entry was read and every entry asks for a page.
+  bool AllPageRequests() const { return allPageRequests_; }
+
+  // The entries read (null when the list is absent).
+  const std::vector<std::unique_ptr<KeepRecord>>* records() const {
+    return records_ ? &*records_ : nullptr;
+  }
+  CEOID keepDbOid() const { return keepDbOid_; }
+
+  // The form body of the post: "p=" partner "&count=" n "&keep=" and each
+  // entry's text form followed by "|".
+  std::string BuildBody(const std::string& partner);
+
+ private:
+  // Reads the reply of an accepted post. True when its first line is "OK";
+  // then *message holds the second line (or "no") and *noBrowser whether it
+  // was "nob". False on any other first line or on a transfer error.
+  static bool ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
+                        ProgressDialog& progress);
+
+  Ports ports_;
+  CEOID keepDbOid_ = 0;
+  std::optional<std::vector<std::unique_ptr<KeepRecord>>> records_;
+  std::string message_;
+  bool noBrowser_ = false;
+  bool allPageRequests_ = false;
+};
+
+}  // namespace hhsync

@@ -1,0 +1,256 @@
+#include "extras/resource_updater.h"
+
+#include <utility>
+#include <vector>
+
+#include "app/dialogs/progress_dialog.h"
+#include "app/tokenizer.h"
+#include "device/device_database.h"
+#include "device/records.h"
+#include "device/wide_text.h"
+#include "net/server_link.h"
+#include "platform/paths.h"
+#include "platform/shell.h"
+#include "platform/ui.h"
+#include "settings/registry_key.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+constexpr CEPROPID kRidSort = UintProp(ResourceRecord::kRidProp);
+
+bool IsOpen(CeDbHandle handle) { return handle != 0 && handle != kInvalidHandle; }
+
+bool IsIgnoredType(const std::string& type) { return type == "PRC" || type == "PDB"; }
+
+}  // namespace
+
+bool IsPlainFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("/\\") == std::string::npos;
+}
+
+// ResourceRecord
+
+ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string revision,
+                               std::string name)
+    : rid_(std::move(rid)),
+      type_(std::move(type)),
+      revision_(std::move(revision)),
+      name_(std::move(name)) {}
+
+bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle) {
+  const std::vector<CEPROPID> wanted = {UintProp(kRidProp), TextProp(kRevisionProp)};
+  std::vector<CePropVal> values;
+  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values);
+  if (oid_ == 0) return false;
+  for (const CePropVal& value : values) {
+    if (value.flags & CEDB_PROPNOTFOUND) {
+      ports.ui->MessageBox("prop not found", MessageBoxStyle{});
+      continue;
+    }
+    if (value.propid == UintProp(kRidProp)) {
+      ridNumber_ = value.ulVal;
+      rid_ = std::to_string(static_cast<int32_t>(value.ulVal));
+    } else if (value.propid == TextProp(kRevisionProp)) {
+      revision_ = WideToAnsi(value.lpwsz);
+    }
+  }
+  return true;
+}
+
+bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data,
+                                   std::size_t size, bool withData) const {
+  if (handle == kInvalidHandle) return false;
+  std::vector<CePropVal> values = {
+      CePropVal::Ui4(UintProp(kRidProp), static_cast<uint32_t>(AtoI(rid_))),
+      CePropVal::Text(TextProp(kRevisionProp), AnsiToWide(revision_)),
+      CePropVal::Text(TextProp(kTypeProp), AnsiToWide(type_)),
+      CePropVal::Text(TextProp(kNameProp), AnsiToWide(name_)),
+  };
+  if (withData) {
+    values.push_back(CePropVal::Blob(BlobProp(kDataProp),
+                                     std::vector<uint8_t>(data, data + size)));
+  }
+  return WriteNewRecord(rapi, handle, values).ok;
+}
+
+void ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
+  DeleteRecordById(rapi, handle, oid_);
+}
+
+// ResourceUpdater
+
+ResourceUpdater::ResourceUpdater(const Ports& ports, std::string statusUrl)
+    : ports_(ports), statusUrl_(std::move(statusUrl)) {}
+
+ResourceUpdater::~ResourceUpdater() { CloseHandles(); }
+
+void ResourceUpdater::CloseHandles() {
+  if (IsOpen(resourceDb_)) ports_.rapi->CeCloseHandle(resourceDb_);
+  if (IsOpen(statusDb_)) ports_.rapi->CeCloseHandle(statusDb_);
+  resourceDb_ = 0;
+  statusDb_ = 0;
+}
+
+bool ResourceUpdater::UpdateResources(ProgressDialog& progress, SyncSettings& settings) {
+  DeviceDatabase volume(ports_);
+  CEOID oid = 0;
+  bool done = volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid) &&
+              FetchStatusList(progress, settings) && Reconcile(volume) &&
+              Apply(volume, progress, settings);
+  CloseHandles();
+  return done;
+}
+
+bool ResourceUpdater::FetchStatusList(ProgressDialog& progress, SyncSettings& settings) {
+  return ParseStatusList(settings.link().FetchText(statusUrl_, &progress));
+}
+
+bool ResourceUpdater::ParseStatusList(const std::string& reply) {
+  std::string text = reply;
+  std::size_t end = text.find_last_not_of(" \t\r\n\v\f");
+  text.erase(end == std::string::npos ? 0 : end + 1);
+
+  Tokenizer lines(text, "\n");
+  if (!EqualsNoCase(lines.Next(), "OK")) return false;
+  lines.Next();  // the second line carries nothing the program uses
+  while (lines.HasMore()) {
+    std::string line = lines.Next();
+    if (line.size() < 3) continue;
+    Tokenizer fields(line, "|");
+    std::string rid = fields.Next();
+    std::string type = fields.Next();
+    std::string revision = fields.Next();
+    std::string name = fields.Next();
+    auto record = std::make_unique<ResourceRecord>(rid, type, revision, name);
+    statusList_[rid] = std::make_unique<ResourceRecord>(*record);
+    downloadList_[rid] = std::move(record);
+  }
+  return true;
+}
+
+bool ResourceUpdater::Reconcile(DeviceDatabase& volume) {
+  Rapi& rapi = *ports_.rapi;
+  bool changed = false;
+  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, statusDb_);
+       stored = ResourceRecord()) {
+    auto it = statusList_.find(stored.rid());
+    if (it != statusList_.end() && it->second->revision() == stored.revision()) {
+      statusList_.erase(it);  // the handheld knows this one already
+      continue;
+    }
+    // Unknown to the server, or of another revision (written again later).
+    changed = true;
+    stored.DeleteFromDevice(rapi, statusDb_);
+  }
+  if (!changed && !statusList_.empty()) changed = true;
+  if (!changed) return false;
+
+  CEOID oid = 0;
+  volume.OpenOrCreate(kResourceDatabase, kRidSort, 0, &resourceDb_, &oid);
+  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, resourceDb_);
+       stored = ResourceRecord()) {
+    auto it = downloadList_.find(stored.rid());
+    if (it != downloadList_.end() && it->second->revision() == stored.revision()) {
+      downloadList_.erase(it);
+      continue;
+    }
+    stored.DeleteFromDevice(rapi, resourceDb_);
+  }
+  return true;
+}
+
+bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
+                            SyncSettings& settings) {
+  progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
+  progress.SetStatus("Getting status from server.", 1);
+  std::string installArguments;
+
+  for (const auto& [rid, record] : statusList_) {
+    progress.StepDetail();
+    if (IsIgnoredType(record->type())) continue;
+    progress.StepDetail();
+    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0,
+                        false)) {
+      return false;
+    }
+  }
+
+  for (const auto& [rid, record] : downloadList_) {
+    std::vector<uint8_t> buffer(kResourceBufferBytes, 0);
+    progress.StepDetail();
+    std::string url = statusUrl_ + "&rid=" + rid;
+    const std::string& type = record->type();
+    if (IsIgnoredType(type)) continue;
+    if (type == "CAB" || type == "INI") {
+      std::string shortPath;
+      if (!SaveToFile(*record, url, settings, progress, &shortPath)) continue;
+      if (type == "INI") installArguments += shortPath;
+      if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), 1,
+                          true)) {
+        return false;
+      }
+      continue;
+    }
+    std::size_t received = settings.link().FetchIntoBuffer(url, buffer.data(), buffer.size());
+    if (received == 0) return false;
+    progress.StepDetail();
+    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(),
+                        received, true)) {
+      return false;
+    }
+  }
+
+  if (installArguments.size() > 1) {
+    std::string manager = settings.AppManagerPath();
+    if (manager.empty()) {
+      // Without the manager the command line would start the first INI file.
+      progress.LogLine("CE application manager not registered; nothing installed");
+    } else {
+      ports_.shell->RunAndWait(manager + installArguments);
+    }
+  }
+  return true;
+}
+
+bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database,
+                                     CeDbHandle* handle, const ResourceRecord& record,
+                                     const uint8_t* data, std::size_t size, bool withData) {
+  Rapi& rapi = *ports_.rapi;
+  if (record.WriteToDevice(rapi, *handle, data, size, withData)) return true;
+  volume.CloseHandle(*handle);
+  *handle = 0;
+  volume.Remount(kResourceRemountPauseMs);
+  CEOID oid = 0;
+  volume.OpenOrCreate(database, kRidSort, 0, handle, &oid);
+  if (record.WriteToDevice(rapi, *handle, data, size, withData)) return true;
+  MessageBoxStyle style;
+  style.systemModal = true;
+  ports_.ui->MessageBox("Unable to write resource, please sync again.", style);
+  return false;
+}
+
+bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
+                                 SyncSettings& settings, ProgressDialog& progress,
+                                 std::string* arguments) {
+  if (!IsPlainFileName(record.name())) {
+    progress.LogLine("resource " + record.rid() + " skipped: \"" + record.name() +
+                     "\" is not a file name");
+    return false;
+  }
+  std::string path = ports_.paths->ProgramDir() + "/" + record.name();
+  std::unique_ptr<OutputFile> file = ports_.paths->CreateFile(path);
+  if (!file) {
+    progress.LogLine("resource " + record.rid() + " skipped: cannot create " + path);
+    return false;
+  }
+  settings.link().FetchIntoFile(*file, url);
+  file.reset();
+  *arguments += " " + ports_.shell->ShortPath(path);
+  return true;
+}
+
+}  // namespace hhsync

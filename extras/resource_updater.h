@@ -1,0 +1,136 @@
+#pragma once
+// Resources: files the handheld's companion application needs and
+// installation packages for the PC's CE application manager. The server's
+// resource status list is compared with the handheld databases "zavResA"
+// (what the handheld has been told about) and "zavRes" (the resources
+// themselves); what is new or changed is downloaded and stored, and
+// installation descriptors ("INI") are handed to the CE application manager.
+//
+// Thread safety: none; used by the thread that runs the sync.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/ports.h"
+#include "platform/rapi.h"
+
+namespace hhsync {
+
+class DeviceDatabase;
+class ProgressDialog;
+class SyncSettings;
+
+inline constexpr const char* kResourceDatabase = "zavRes";
+inline constexpr const char* kResourceStatusDatabase = "zavResA";
+// Largest resource kept in memory (types other than CAB, INI, PRC, PDB).
+inline constexpr std::size_t kResourceBufferBytes = 132000;
+// Pause before the volume is mounted again after a refused write.
+inline constexpr uint32_t kResourceRemountPauseMs = 20;
+
+// One resource: as the server lists it, or as read back from the handheld.
+//
+// On the handheld: property 100 (number) the rid, the sort order of both
+// databases; 101 the revision, 102 the type, 103 the name (text); 104 the
+// data (byte block, "zavRes" only).
+class ResourceRecord {
+ public:
+  static constexpr uint16_t kRidProp = 100;
+  static constexpr uint16_t kRevisionProp = 101;
+  static constexpr uint16_t kTypeProp = 102;
+  static constexpr uint16_t kNameProp = 103;
+  static constexpr uint16_t kDataProp = 104;
+
+  ResourceRecord() = default;
+  ResourceRecord(std::string rid, std::string type, std::string revision, std::string name);
+  virtual ~ResourceRecord() = default;
+  ResourceRecord(const ResourceRecord&) = default;
+  ResourceRecord& operator=(const ResourceRecord&) = default;
+
+  // Reads the next record (properties 100 and 101 only). False when no
+  // record was read. Each property the record lacks shows "prop not found".
+  // The rid becomes the signed decimal text of the stored number.
+  bool ReadNextFromDevice(const Ports& ports, CeDbHandle handle);
+  // Writes the record as a new one: properties 100 to 103, and 104 with
+  // size bytes of data when withData is set. The rid is stored as the number
+  // its leading decimal digits give. False on an invalid handle or a refused
+  // write (error 87, 112 or no error code).
+  bool WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data, std::size_t size,
+                     bool withData) const;
+  // Deletes the record last read, when one was read.
+  void DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
+
+  CEOID oid() const { return oid_; }
+  uint32_t ridNumber() const { return ridNumber_; }
+  const std::string& rid() const { return rid_; }
+  const std::string& type() const { return type_; }
+  const std::string& revision() const { return revision_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  CEOID oid_ = 0;
+  uint32_t ridNumber_ = 0;
+  std::string rid_;
+  std::string type_;
+  std::string revision_;
+  std::string name_;
+};
+
+class ResourceUpdater {
+ public:
+  using RecordMap = std::map<std::string, std::unique_ptr<ResourceRecord>>;
+
+  // statusUrl: the resource status request; a download adds "&rid=" + rid.
+  ResourceUpdater(const Ports& ports, std::string statusUrl);
+  // Closes a handle still open.
+  virtual ~ResourceUpdater();
+  ResourceUpdater(const ResourceUpdater&) = delete;
+  ResourceUpdater& operator=(const ResourceUpdater&) = delete;
+
+  // The whole resource step: fetch the status list, reconcile it with the
+  // handheld, download and store what is new or changed, and run the CE
+  // application manager for the INI files saved. True when the handheld's
+  // resources were brought up to date; false when nothing had changed or a
+  // step failed.
+  bool UpdateResources(ProgressDialog& progress, SyncSettings& settings);
+
+  // Parses a status reply into both lists. False when its first line is not
+  // "OK" (ignoring case).
+  bool ParseStatusList(const std::string& reply);
+
+  const RecordMap& downloadList() const { return downloadList_; }
+  const RecordMap& statusList() const { return statusList_; }
+
+ private:
+  bool FetchStatusList(ProgressDialog& progress, SyncSettings& settings);
+  // False when nothing changed.
+  bool Reconcile(DeviceDatabase& volume);
+  bool Apply(DeviceDatabase& volume, ProgressDialog& progress, SyncSettings& settings);
+  // Writes a record; after a refusal closes the handle, remounts the volume,
+  // reopens the database by name and tries once more; tells the user when
+  // that fails too.
+  bool WriteWithRetry(DeviceDatabase& volume, const char* database, CeDbHandle* handle,
+                      const ResourceRecord& record, const uint8_t* data, std::size_t size,
+                      bool withData);
+  // Saves a CAB or INI resource into the program directory and appends a
+  // blank and the file's short path to *arguments. False when the file could
+  // not be created.
+  bool SaveToFile(const ResourceRecord& record, const std::string& url, SyncSettings& settings,
+                  ProgressDialog& progress, std::string* arguments);
+  void CloseHandles();
+
+  Ports ports_;
+  std::string statusUrl_;
+  RecordMap downloadList_;
+  RecordMap statusList_;
+  CeDbHandle resourceDb_ = 0;
+  CeDbHandle statusDb_ = 0;
+};
+
+// Whether name can be a file in the program directory: not empty, not "."
+// or "..", without "/" or "\".
+bool IsPlainFileName(const std::string& name);
+
+}  // namespace hhsync

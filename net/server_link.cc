@@ -1,0 +1,231 @@
+#include "net/server_link.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/dialogs/progress_dialog.h"
+#include "platform/paths.h"
+#include "platform/ui.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+constexpr const char* kProxyAgent = "Zavrik Session";
+constexpr const char* kFormHeaders = "Content-Type: application/x-www-form-urlencoded\r\n";
+constexpr std::size_t kMaxErrorText = 1024;
+
+void Log(ProgressDialog* progress, const std::string& text) {
+  if (progress) progress->LogLine(text);
+}
+
+std::string Format(const char* format, int value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+bool ParseHttpUrl(const std::string& url, ParsedUrl* out) {
+  static const std::string kScheme = "http://";
+  if (url.size() <= kScheme.size()) return false;
+  for (std::size_t i = 0; i < kScheme.size(); ++i) {
+    char c = url[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c != kScheme[i]) return false;
+  }
+  std::size_t hostStart = kScheme.size();
+  std::size_t objectStart = url.find_first_of("/?", hostStart);
+  std::string authority = url.substr(hostStart, objectStart - hostStart);
+  if (auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  ParsedUrl parsed;
+  std::size_t colon = authority.rfind(':');
+  if (colon != std::string::npos && authority.find(']') == std::string::npos) {
+    std::string port = authority.substr(colon + 1);
+    authority.resize(colon);
+    if (!port.empty()) {
+      if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+      unsigned long p = std::stoul(port);
+      if (p == 0 || p > 65535) return false;
+      parsed.port = static_cast<uint16_t>(p);
+    }
+  }
+  if (authority.empty()) return false;
+  parsed.host = authority;
+  if (objectStart != std::string::npos) {
+    parsed.object = url.substr(objectStart);
+    if (parsed.object[0] == '?') parsed.object.insert(0, "/");
+  }
+  *out = parsed;
+  return true;
+}
+
+std::unique_ptr<HttpSession> ServerLink::OpenSession(uint32_t connectTimeoutMs,
+                                                     uint32_t connectRetries) {
+  HttpSessionOptions options;
+  options.connectTimeoutMs = connectTimeoutMs;
+  options.connectRetries = connectRetries;
+  if (settings_.useProxy()) {
+    options.viaProxy = true;
+    options.proxy = settings_.proxy() + ":" + settings_.proxyport();
+    options.agent = kProxyAgent;
+  }
+  return settings_.ports().http->OpenSession(options);
+}
+
+void ServerLink::AddStandardHeaders(HttpRequest& request) {
+  request.AddHeaders(settings_.useProxy() ? settings_.proxyHeaders() : kStandardHeaders);
+}
+
+std::unique_ptr<HttpRequest> ServerLink::OpenGet(HttpSession& session, const std::string& url,
+                                                 bool* invalidUrl, HttpError* error) {
+  ParsedUrl parsed;
+  if (!ParseHttpUrl(url, &parsed)) {
+    *invalidUrl = true;
+    return nullptr;
+  }
+  auto request = session.OpenRequest("GET", parsed.host, parsed.port, parsed.object, "HTTP/1.0");
+  AddStandardHeaders(*request);
+  if (!request->Send("", error)) return nullptr;
+  return request;
+}
+
+
+std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* progress) {
+  auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
+  ParsedUrl parsed;
+  if (!ParseHttpUrl(url, &parsed)) {
+    Log(progress, url + ":invalid url");
+    return "";
+  }
+  std::string user, password;
+  bool haveCredentials = false;
+  for (;;) {
+    auto request =
+        session->OpenRequest("GET", parsed.host, parsed.port, parsed.object, "HTTP/1.0");
+    AddStandardHeaders(*request);
+    if (haveCredentials) request->SetProxyCredentials(user, password);
+    HttpError error;
+    if (!request->Send("", &error)) {
+      Log(progress, "Error:  " + std::to_string(error.code) + " " +
+                        error.message.substr(0, kMaxErrorText));
+      return "";
+    }
+    int status = request->StatusCode();
+    if (status == 200) {
+      std::string text;
+      std::vector<char> chunk(kTextChunk + 1);
+      for (;;) {
+        std::fill(chunk.begin(), chunk.end(), '\0');
+        long long n = request->Read(chunk.data(), kTextChunk, &error);
+        if (n < 0) {
+          Log(progress, "Error:  " + std::to_string(error.code) + " " +
+                            error.message.substr(0, kMaxErrorText));
+          return "";
+        }
+        if (n == 0) break;
+        text.append(chunk.data());  // up to the chunk's first zero byte
+      }
+      return text;
+    }
+    if (status == kStatusProxyAuthRequired) {
+      int answer = settings_.ports().ui->AskProxyCredentials(&user, &password);
+      if (answer == kErrorInternetForceRetry) {
+        haveCredentials = true;
+        continue;
+      }
+      Log(progress, Format("proxy return code=%d", answer));
+    } else {
+      Log(progress, Format("error return code=%d", status));
+    }
+    settings_.DisableProxy();
+    return "";
+  }
+}
+
+std::string ServerLink::FetchText(const std::string& url, ProgressDialog* progress) {
+  std::string text = FetchTextOnce(url, progress);
+  if (text.empty() && settings_.useProxy()) {
+    settings_.DisableProxy();
+    text = FetchTextOnce(url, progress);
+  }
+  return text;
+}
+
+std::size_t ServerLink::FetchIntoBuffer(const std::string& url, uint8_t* buffer,
+                                        std::size_t capacity) {
+  auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
+  bool invalid = false;
+  HttpError error;
+  auto request = OpenGet(*session, url, &invalid, &error);
+  if (!request || request->StatusCode() != 200) return 0;
+  long long n = request->Read(buffer, capacity, &error);
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
+  auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
+  bool invalid = false;
+  HttpError error;
+  auto request = OpenGet(*session, url, &invalid, &error);
+  if (!request || request->StatusCode() != 200) return;
+  std::vector<char> buffer(kFileChunk);
+  for (;;) {
+    long long n = request->Read(buffer.data(), kFileChunk, &error);
+    if (n <= 0) return;
+    if (static_cast<std::size_t>(n) == kFileChunk) {
+      file.Write(buffer.data(), kFileChunk);
+    } else if (n >= 2) {
+      // A short read is written without its last two bytes.
+      file.Write(buffer.data(), static_cast<std::size_t>(n - 2));
+    }
+  }
+}
+
+std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const ParsedUrl& url,
+                                                  const std::string& body,
+                                                  const PostSteps& steps, HttpError* error) {
+  if (steps.connected) steps.connected();
+  std::string user, password;
+  bool haveCredentials = false;
+  for (;;) {
+    auto request = session.OpenRequest("POST", url.host, url.port, url.object, "HTTP/1.0");
+    if (steps.requestOpened) steps.requestOpened();
+    AddStandardHeaders(*request);
+    request->AddHeaders(std::string(kFormHeaders) + "Content-Length: " +
+                        std::to_string(body.size()) + "\r\n");
+    if (haveCredentials) request->SetProxyCredentials(user, password);
+    if (steps.headersAdded) steps.headersAdded();
+    if (!request->Send(body, error)) return nullptr;
+    if (steps.sent) steps.sent();
+    int status = request->StatusCode();
+    if (status == 200) return request;
+    if (status == kStatusProxyAuthRequired &&
+        settings_.ports().ui->AskProxyCredentials(&user, &password) == kErrorInternetForceRetry) {
+      haveCredentials = true;
+      continue;
+    }
+    settings_.DisableProxy();
+    return nullptr;
+  }
+}
+
+bool ReadReplyLine(HttpRequest& request, std::size_t maxChars, std::string* line,
+                   HttpError* error) {
+  line->clear();
+  char c;
+  bool any = false;
+  while (line->size() < maxChars) {
+    long long n = request.Read(&c, 1, error);
+    if (n < 0) return false;
+    if (n == 0) return any;
+    any = true;
+    if (c == '\n') return true;
+    *line += c;
+  }
+  return true;
+}
+
+}  // namespace hhsync

@@ -1,0 +1,54 @@
+#include "settings/browser.h"
+
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "settings/sync_settings.h"
+
+namespace hhsync {
+
+namespace {
+
+constexpr std::size_t kMaxRegistryText = 260;
+
+// The default value of a key under HKEY_CLASSES_ROOT, read with the 260-byte
+// limit; false when it cannot be read.
+bool ReadClassesRoot(Registry& registry, const std::string& key, std::string* text) {
+  auto value = registry.Query(RegRoot::kClassesRoot, key, "");
+  if (!value || value->type != RegType::kString || value->data.size() + 1 > kMaxRegistryText)
+    return false;
+  *text = value->data;
+  if (auto zero = text->find('\0'); zero != std::string::npos) text->resize(zero);
+  return true;
+}
+
+}  // namespace
+
+std::string BrowserCommandLine(const std::string& registered, const std::string& url) {
+  std::string command = registered;
+  if (auto quoted = command.find("\"%1\""); quoted != std::string::npos) {
+    command.resize(quoted);
+  } else if (auto bare = command.find("%1"); bare != std::string::npos) {
+    command.resize(bare);
+  }
+  return command + " " + url;
+}
+
+int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand) {
+  int result = ports.shell->OpenUrl(url, showCommand);
+  if (result > 32) return result;
+  std::string type, command;
+  if (!ReadClassesRoot(*ports.registry, ".htm", &type)) return result;
+  if (!ReadClassesRoot(*ports.registry, type + "\\shell\\open\\command", &command)) return result;
+  return ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
+}
+
+void SyncSettings::OpenFirstRunPage() {
+  std::string page = GetDeviceSetting("furl", "");
+  if (!page.empty()) OpenInBrowser(ports_, page, kSwShow);
+}
+
+int SyncSettings::OpenErrorPage(const std::string& code) {
+  return OpenInBrowser(ports_, loginUrl_ + "?cmd=err&code=" + code, kSwShow);
+}
+
+}  // namespace hhsync
