@@ -27,7 +27,11 @@ class SyncSettings;
 struct HttpError;
 
 // printf-style formatting of the program's log and message texts.
+#if defined(__GNUC__)
 std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#else
+std::string FormatText(const char* format, ...);
+#endif
 
 // The largest data record an .edm body may hold.
 inline constexpr uint32_t kMaxEdmRecordLength = 66000;

@@ -93,8 +93,8 @@ uint32_t ColourTableSize(const BitmapInfoHeader& h) {
 // between them a 6 x 6 x 6 colour cube and a ramp of greys.
 constexpr std::array<Rgb, 256> MakeHalftoneTable() {
   std::array<Rgb, 256> t{};
-  const Rgb first[10] = {{0, 0, 0},       {0, 0, 128},     {0, 128, 0},     {0, 128, 128},
-                         {128, 0, 0},     {128, 0, 128},   {128, 128, 0},   {192, 192, 192},
+  const Rgb first[10] = {{0, 0, 0},       {0, 0, 128},    {0, 128, 0},   {0, 128, 128},
+                         {128, 0, 0},     {128, 0, 128},  {128, 128, 0}, {192, 192, 192},
                          {192, 220, 192}, {240, 202, 166}};
   size_t i = 0;
   for (const Rgb& c : first) t[i++] = c;
@@ -174,13 +174,13 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
 
   const uint32_t count = ColourTableSize(header);
   const size_t tableStart = kFileHeaderSize + kInfoHeaderSize;
-  // removed
+  if (length - tableStart < size_t{count} * 4) return false;
 
   const uint32_t fileSize = ReadU32(image + 2);
   const uint32_t offset = ReadU32(image + 10);
   if (offset >= length) return false;  // no pixel byte inside the image
-  const uint64_t fullLength =
-      RowBytes(header.width, header.bitCount) * static_cast<uint64_t>(std::abs(int64_t{header.height}));
+  const uint64_t fullLength = RowBytes(header.width, header.bitCount) *
+                              static_cast<uint64_t>(std::abs(int64_t{header.height}));
   uint64_t pixelLength = fullLength;
   if (fileSize > offset) pixelLength = std::min<uint64_t>(fileSize - offset, fullLength);
   pixelLength = std::min<uint64_t>(pixelLength, length - offset);
@@ -285,8 +285,8 @@ bool DibImage::Draw(Canvas& target, int x, int y) const {
   const bool selectPalette = !palette_.empty() && target.IsPaletteBased();
   std::vector<Rgb> previous;
   if (selectPalette) previous = target.SelectPalette(palette_);
-  const bool drawn = target.Blit(x, y, info_.width, static_cast<int>(std::abs(int64_t{info_.height})),
-                                 pixels);
+  const bool drawn =
+      target.Blit(x, y, info_.width, static_cast<int>(std::abs(int64_t{info_.height})), pixels);
   if (selectPalette) target.SelectPalette(previous);
   return drawn;
 }

@@ -31,16 +31,16 @@ namespace hhsync {
 
 // The info header of a BMP image, as stored (little-endian on disk).
 struct BitmapInfoHeader {
-  uint32_t size = 0;         // of this header: 40
-  int32_t width = 0;         // pixels
-  int32_t height = 0;        // pixels; negative for rows stored top-down
+  uint32_t size = 0;   // of this header: 40
+  int32_t width = 0;   // pixels
+  int32_t height = 0;  // pixels; negative for rows stored top-down
   uint16_t planes = 0;
   uint16_t bitCount = 0;     // bits per pixel
   uint32_t compression = 0;  // kBiRgb or kBiBitfields
   uint32_t sizeImage = 0;    // bytes of pixel data taken from the image
   int32_t xPelsPerMeter = 0;
   int32_t yPelsPerMeter = 0;
-  uint32_t clrUsed = 0;      // colours used; 0 means all the depth allows
+  uint32_t clrUsed = 0;  // colours used; 0 means all the depth allows
   uint32_t clrImportant = 0;
 };
 

@@ -46,8 +46,8 @@ KeepList::KeepList(const Ports& ports) : ports_(ports) {
 KeepList::~KeepList() = default;
 
 std::string KeepList::BuildBody(const std::string& partner) {
-  std::string body = "p=" + partner + "&count=" +
-                     std::to_string(records_ ? records_->size() : 0) + "&keep=";
+  std::string body =
+      "p=" + partner + "&count=" + std::to_string(records_ ? records_->size() : 0) + "&keep=";
   if (records_) {
     for (auto& record : *records_) body += record->ToText() + "|";
   }

@@ -30,7 +30,7 @@ std::string EscapeKeepText(const std::string& text) {
   // Applied one after the other to the whole text; "%" goes first so that
   // the "%" of the later replacements is never escaped again.
   static constexpr std::pair<char, const char*> kSteps[] = {
-      {'%', "%25"}, {'&', "%26"}, {'#', "%23"}, {'*', "%2a"},
+      {'%', "%25"}, {'&', "%26"}, {'#', "%23"},  {'*', "%2a"},
       {'$', "%24"}, {' ', "+"},   {'\n', "%0a"}, {'\r', "%0d"},
   };
   std::string out = text;
@@ -91,8 +91,8 @@ std::string KeepRecord::ToText() {
   for (char& c : text103_) {
     if (c == '|') c = ' ';
   }
-  std::string text = std::to_string(value100_) + "|" + text104_ + "|" + text101_ + "|" +
-                     text105_ + "|" + text103_;
+  std::string text =
+      std::to_string(value100_) + "|" + text104_ + "|" + text101_ + "|" + text105_ + "|" + text103_;
   return EscapeKeepText(text);
 }
 

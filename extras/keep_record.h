@@ -15,7 +15,7 @@ namespace hhsync {
 class KeepRecord {
  public:
   // Property numbers of a keep entry.
-  static constexpr uint16_t kValueProp = 100;   // number
+  static constexpr uint16_t kValueProp = 100;  // number
   static constexpr uint16_t kTextProp101 = 101;
   static constexpr uint16_t kTextProp103 = 103;
   static constexpr uint16_t kTextProp104 = 104;

@@ -71,8 +71,7 @@ bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t*
       CePropVal::Text(TextProp(kNameProp), AnsiToWide(name_)),
   };
   if (withData) {
-    values.push_back(CePropVal::Blob(BlobProp(kDataProp),
-                                     std::vector<uint8_t>(data, data + size)));
+    values.push_back(CePropVal::Blob(BlobProp(kDataProp), std::vector<uint8_t>(data, data + size)));
   }
   return WriteNewRecord(rapi, handle, values).ok;
 }
@@ -173,8 +172,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
     progress.StepDetail();
     if (IsIgnoredType(record->type())) continue;
     progress.StepDetail();
-    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0,
-                        false)) {
+    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
       return false;
     }
   }
@@ -198,8 +196,8 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
     std::size_t received = settings.link().FetchIntoBuffer(url, buffer.data(), buffer.size());
     if (received == 0) return false;
     progress.StepDetail();
-    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(),
-                        received, true)) {
+    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), received,
+                        true)) {
       return false;
     }
   }

@@ -44,7 +44,7 @@ class Canvas {
   virtual std::vector<Rgb> SelectPalette(const std::vector<Rgb>& palette) = 0;
 
   // Copies a width x height block of pixels, given row by row from the top
-  // and left to right, with its top-left corner at (x, y). Parts outside the
+  // and left to right, with its top-left corner at (x, y). Pixels outside the
   // canvas are clipped. False when the block is malformed (negative size, or
   // fewer than width * height pixels given); nothing is drawn then.
   virtual bool Blit(int x, int y, int width, int height, std::span<const Rgb> pixels) = 0;

@@ -18,8 +18,7 @@ class MemoryCanvas final : public Canvas {
  public:
   // A canvas of width x height pixels (negative sizes count as 0), every
   // pixel set to background.
-  MemoryCanvas(int width, int height, Rgb background = {255, 255, 255},
-               bool paletteBased = false);
+  MemoryCanvas(int width, int height, Rgb background = {255, 255, 255}, bool paletteBased = false);
 
   int Width() const override { return width_; }
   int Height() const override { return height_; }

@@ -495,5 +495,32 @@ TEST_F(ContentSyncTest, DownloadThatFailsTwiceLeavesTheRestForNextTime) {
   EXPECT_EQ(Databases(), expected);
 }
 
+TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
+  DeviceDatabase::ResetSharedStateForTesting();
+  {
+    DeviceDatabase volume(platform_.ports(), kVolume);
+    SyncRunner runner(platform_.ports());
+    SyncSettings settings(platform_.ports(), &runner.Properties());
+    ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
+    CategoryList categories(platform_.ports());
+    ASSERT_TRUE(runner.ExchangeProfile(settings, progress, categories));
+    EXPECT_TRUE(categories.Reconcile(progress));
+    progress.OnCancel();
+    // Nothing is synced, but the new categories still get their records,
+    // at version 0, so the next run syncs them.
+    EXPECT_TRUE(categories.LoadContent(progress, settings));
+  }
+  EXPECT_TRUE(DataRequests().empty());
+  auto databases = Databases();
+  EXPECT_EQ(databases["cats"],
+            (std::vector<std::string>{"0064001F=news,00650013=0,00660013=1",
+                                      "0064001F=sport,00650013=0,00660013=1",
+                                      "0064001F=weather,00650013=0,00660013=1"}));
+  EXPECT_TRUE(Sync().loaded);
+  auto expected = ExpectedAfterV1();
+  EXPECT_EQ(Databases()["c_news"], expected["c_news"]);
+  EXPECT_EQ(Databases()["J202"], expected["J202"]);
+}
+
 }  // namespace
 }  // namespace hhsync

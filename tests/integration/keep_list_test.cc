@@ -242,10 +242,9 @@ TEST_F(KeepListTest, CancelledDialogSendsNothing) {
 
 TEST_F(KeepListTest, HttpsBaseUrlSendsNothing) {
   std::string err;
-  ASSERT_TRUE(p_.handheld().RegSet(std::string(kPath) + "baseurl",
-                                   "https://127.0.0.1:" + std::to_string(server_.port()) +
-                                       "/zavrik",
-                                   &err))
+  ASSERT_TRUE(
+      p_.handheld().RegSet(std::string(kPath) + "baseurl",
+                           "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik", &err))
       << err;
   SyncSettings httpsSettings(p_.ports(), &props_);
   AddEntry(Entry(1, u"x"));

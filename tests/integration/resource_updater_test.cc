@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/config_file.h"
@@ -79,12 +80,24 @@ class ResourceUpdaterTest : public ::testing::Test {
           Stored s;
           for (const auto& prop : record.props) {
             switch (prop.propid) {
-              case UintProp(100): s.rid = prop.ulVal; break;
-              case TextProp(101): s.revision = WideToAnsi(prop.lpwsz); break;
-              case TextProp(102): s.type = WideToAnsi(prop.lpwsz); break;
-              case TextProp(103): s.name = WideToAnsi(prop.lpwsz); break;
-              case BlobProp(104): s.data = prop.blob; s.hasData = true; break;
-              default: ADD_FAILURE() << "unexpected property " << prop.propid;
+              case UintProp(100):
+                s.rid = prop.ulVal;
+                break;
+              case TextProp(101):
+                s.revision = WideToAnsi(prop.lpwsz);
+                break;
+              case TextProp(102):
+                s.type = WideToAnsi(prop.lpwsz);
+                break;
+              case TextProp(103):
+                s.name = WideToAnsi(prop.lpwsz);
+                break;
+              case BlobProp(104):
+                s.data = prop.blob;
+                s.hasData = true;
+                break;
+              default:
+                ADD_FAILURE() << "unexpected property " << prop.propid;
             }
           }
           out.push_back(s);
@@ -137,7 +150,7 @@ TEST(ResourceStatusListTest, LinesAreSplitIntoFourFields) {
   EXPECT_EQ(list.at("1")->type(), "CAB");
   EXPECT_EQ(list.at("1")->revision(), "r1");
   EXPECT_EQ(list.at("1")->name(), "a.cab");
-  EXPECT_EQ(list.at("2")->name(), "");  // three fields: no name
+  EXPECT_EQ(list.at("2")->name(), "");        // three fields: no name
   EXPECT_EQ(list.at("3")->revision(), "r4");  // the later line wins
   EXPECT_EQ(updater.statusList().at("3")->name(), "y");
   EXPECT_NE(list.at("3").get(), updater.statusList().at("3").get());
@@ -149,7 +162,9 @@ TEST(ResourceStatusListTest, FirstLineMustBeOk) {
   EXPECT_FALSE(ResourceUpdater(Ports{}, "u").ParseStatusList("FAIL\nx\n1|CAB|r|a\n"));
   EXPECT_FALSE(ResourceUpdater(Ports{}, "u").ParseStatusList(""));
   EXPECT_FALSE(ResourceUpdater(Ports{}, "u").ParseStatusList("OKAY\nx\n"));
-  EXPECT_TRUE(ResourceUpdater(Ports{}, "u").ParseStatusList("  Ok  \n"));
+  EXPECT_TRUE(ResourceUpdater(Ports{}, "u").ParseStatusList("Ok \t\r\n"));
+  // Only trailing white space is removed.
+  EXPECT_FALSE(ResourceUpdater(Ports{}, "u").ParseStatusList(" OK\n"));
 }
 
 TEST(ResourceStatusListTest, PlainFileNames) {
@@ -314,7 +329,9 @@ TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
   server_.WriteFile("resources.txt",
                     "OK\n\n1|CAB|r|../evil.cab\n2|INI|r|..\n3|INI|r|sub\\evil.ini\n"
                     "4|INI|r|\n5|INI|r|good.ini\n");
-  for (const char* rid : {"1", "2", "3", "4", "5"}) server_.WriteFile("resources/" + std::string(rid), "x\r\n");
+  for (const char* rid : {"1", "2", "3", "4", "5"}) {
+    server_.WriteFile("resources/" + std::string(rid), "x\r\n");
+  }
   EXPECT_TRUE(Run());
   EXPECT_FALSE(test::FileExists(p_.dir().File("evil.cab")));
   EXPECT_FALSE(test::FileExists(Program("sub\\evil.ini")));

@@ -94,7 +94,6 @@ bool TinyproxyProcess::StartOnce(std::string* error) {
         << "MaxClients 20\n"
         << "Allow 127.0.0.1\n"
         << "BasicAuth " << user_ << " " << password_ << "\n"
-        << "DisableViaHeader Yes\n"
         << "LogLevel Error\n"
         << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
         << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n";

@@ -87,8 +87,8 @@ Bmp TwoByTwo24() {
   Bmp bmp;
   bmp.width = 2;
   bmp.height = 2;
-  bmp.pixels = {/* bottom */ 255, 0, 0, 255, 255, 255, 0, 0,
-                /* top */ 0, 0, 255, 0, 255, 0, 0, 0};
+  bmp.pixels = {/* bottom */ 255, 0, 0,   255, 255, 255, 0, 0,
+                /* top */ 0,      0, 255, 0,   255, 0,   0, 0};
   return bmp;
 }
 
