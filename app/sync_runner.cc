@@ -121,18 +121,3 @@ void SyncRunner::RunConfiguration() {
 }
 
 }  // namespace hhsync
-
-namespace hhsync {
-
-bool SyncRunner::RunSync(bool firstRun) {
-  if (config_.LoadFailed()) return false;
-  if (!Connect()) {
-    if (firstRun) ports_.ui->MessageBox(kNoConnectionMessage, kOkBox);
-    ports_.rapi->CeRapiUninit();
-    return false;
-  }
-  ports_.rapi->CeRapiUninit();
-  return true;
-}
-
-}  // namespace hhsync

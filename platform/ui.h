@@ -5,12 +5,29 @@
 // Thread safety: MessageBox may be called from any thread; a dialog front end
 // is driven by the thread that owns its dialog.
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace hhsync {
 
+class InstallWaitDialog;
+class ProgressDialog;
 class UpdateFrequencyDialog;
+
+// A modeless dialog's window, owned by the thread that created it. Destroying
+// it closes the window.
+class DialogWindow {
+ public:
+  DialogWindow() = default;
+  virtual ~DialogWindow() = default;
+  DialogWindow(const DialogWindow&) = delete;
+  DialogWindow& operator=(const DialogWindow&) = delete;
+
+  // Handles what the user did and redraws what changed, waiting at most
+  // waitMs for something to happen. Called in a loop by the dialog thread.
+  virtual void Pump(int waitMs) = 0;
+};
 
 enum class MbButtons { kOk, kOkCancel, kYesNo, kRetryCancel };
 enum class MbIcon { kNone, kStop };
@@ -45,6 +62,11 @@ class Ui {
   // Shows the update frequency dialog modally and returns when it is closed;
   // the front end calls the model's OnOk when the user confirms.
   virtual void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) = 0;
+
+  // Creates the window of a modeless dialog on the calling thread; runs the
+  // dialog's initialisation (OnInitDialog) whatever the front end draws.
+  virtual std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) = 0;
+  virtual std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) = 0;
 };
 
 }  // namespace hhsync

@@ -1,6 +1,7 @@
 #include "app/dialogs/progress_dialog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "extras/sync_log.h"
@@ -63,6 +64,7 @@ void ProgressDialog::SetStatus(const std::string& text, int advance) {
     view_.status = text;
     view_.upper.Delta(advance);
   }
+  Changed();
 }
 
 void ProgressDialog::ResetPhase(int steps) {
@@ -70,6 +72,7 @@ void ProgressDialog::ResetPhase(int steps) {
   std::lock_guard<std::mutex> l(mu_);
   view_.upper.SetRange(steps);
   view_.upper.SetPosition(0);
+  Changed();
 }
 
 void ProgressDialog::SetDetail(int position, int range) {
@@ -77,6 +80,7 @@ void ProgressDialog::SetDetail(int position, int range) {
   std::lock_guard<std::mutex> l(mu_);
   view_.lower.SetRange(range);
   view_.lower.SetPosition(position);
+  Changed();
 }
 
 void ProgressDialog::ResetDetail(int range) { SetDetail(0, range); }
@@ -85,6 +89,7 @@ void ProgressDialog::StepDetail() {
   if (!IsRunning()) return;
   std::lock_guard<std::mutex> l(mu_);
   view_.lower.Step();
+  Changed();
 }
 
 void ProgressDialog::LogLine(const std::string& text) {
@@ -106,12 +111,14 @@ void ProgressDialog::OnInitDialog() {
   view_.upper.SetRange(phaseSteps_);
   view_.upper.step = 1;
   view_.lower.step = 1;
+  Changed();
 }
 
 void ProgressDialog::OnCancel() {
   running_ = false;
   std::lock_guard<std::mutex> l(mu_);
   view_.running = false;
+  Changed();
 }
 
 int ProgressDialog::MainBitmapHeight() const {
@@ -127,20 +134,43 @@ void ProgressDialog::OnRightDoubleClick(int y) {
   if (y >= MainBitmapHeight() + 7) {
     std::lock_guard<std::mutex> l(mu_);
     view_.versionShown = !view_.versionShown;
+    Changed();
     return;
   }
   if (logSwitch_.GetFlag("log")) {
     logSwitch_.SetNo("log");
     std::lock_guard<std::mutex> l(mu_);
     view_.title = "Logging turned off";
+    Changed();
     return;
   }
   if (!HasLog()) OpenLog();
   {
     std::lock_guard<std::mutex> l(mu_);
     view_.title = "Logging turned on";
+    Changed();
   }
   logSwitch_.SetYes("log");
+}
+
+void ProgressDialog::Changed() {
+  ++revision_;
+  changed_.notify_all();
+}
+
+uint64_t ProgressDialog::Revision() const {
+  std::lock_guard<std::mutex> l(mu_);
+  return revision_;
+}
+
+void ProgressDialog::WaitForChange(uint64_t seen, int timeoutMs) const {
+  std::unique_lock<std::mutex> l(mu_);
+  changed_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return revision_ != seen; });
+}
+
+void ProgressDialog::Wake() {
+  std::lock_guard<std::mutex> l(mu_);
+  Changed();
 }
 
 ProgressDialog::View ProgressDialog::Snapshot() const {
@@ -155,12 +185,42 @@ void InstallWaitDialog::OnInitDialog() {
   bar_.SetRange(30);
   bar_.SetPosition(0);
   bar_.step = 1;
+  ++revision_;
+  changed_.notify_all();
 }
 
 void InstallWaitDialog::Step() {
   if (IsDone()) return;
   std::lock_guard<std::mutex> l(mu_);
   bar_.Step();
+  ++revision_;
+  changed_.notify_all();
+}
+
+void InstallWaitDialog::MarkDone() {
+  done_ = true;
+  Wake();
+}
+
+void InstallWaitDialog::SetShown(bool shown) {
+  shown_ = shown;
+  Wake();
+}
+
+uint64_t InstallWaitDialog::Revision() const {
+  std::lock_guard<std::mutex> l(mu_);
+  return revision_;
+}
+
+void InstallWaitDialog::WaitForChange(uint64_t seen, int timeoutMs) const {
+  std::unique_lock<std::mutex> l(mu_);
+  changed_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return revision_ != seen; });
+}
+
+void InstallWaitDialog::Wake() {
+  std::lock_guard<std::mutex> l(mu_);
+  ++revision_;
+  changed_.notify_all();
 }
 
 ProgressBar InstallWaitDialog::Bar() const {

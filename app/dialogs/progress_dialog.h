@@ -13,6 +13,7 @@
 // state is guarded by a mutex and the running flag is atomic.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,13 @@ class ProgressDialog {
     bool running = true;
   };
   View Snapshot() const;
+  // A counter that goes up with every change of what is shown; a front end
+  // redraws when it differs from the one it drew.
+  uint64_t Revision() const;
+  // Waits at most timeoutMs for a change (or Wake).
+  void WaitForChange(uint64_t seen, int timeoutMs) const;
+  // Wakes a front end waiting in WaitForChange (after a stop request).
+  void Wake();
 
   const std::vector<uint8_t>* mainBitmap() const { return mainBitmap_; }
   bool showLogo() const { return showLogo_; }
@@ -105,7 +113,11 @@ class ProgressDialog {
   std::atomic<bool> running_{true};
   int phaseSteps_ = 7;
 
+  void Changed();  // with mu_ held
+
   mutable std::mutex mu_;
+  mutable std::condition_variable changed_;
+  uint64_t revision_ = 0;
   View view_;
 };
 
@@ -116,19 +128,24 @@ class InstallWaitDialog {
   InstallWaitDialog() = default;
 
   void OnInitDialog();
-  void OnCancel() { done_ = true; }
+  void OnCancel() { MarkDone(); }
   void Step();
   bool IsDone() const { return done_.load(); }
-  void MarkDone() { done_ = true; }
+  void MarkDone();
   // Whether the window is shown (the run shows it after creation and hides
   // it when the progress dialog appears).
-  void SetShown(bool shown) { shown_ = shown; }
+  void SetShown(bool shown);
   bool IsShown() const { return shown_.load(); }
 
   ProgressBar Bar() const;
+  uint64_t Revision() const;
+  void WaitForChange(uint64_t seen, int timeoutMs) const;
+  void Wake();
 
  private:
   mutable std::mutex mu_;
+  mutable std::condition_variable changed_;
+  uint64_t revision_ = 0;
   ProgressBar bar_;
   std::atomic<bool> done_{false};
   std::atomic<bool> shown_{false};

@@ -1,6 +1,7 @@
 #include "platform/fake/scripted_ui.h"
 
 #include "app/dialogs/update_frequency_dialog.h"
+#include "platform/none/none_ui.h"
 
 namespace hhsync {
 
@@ -47,6 +48,18 @@ void ScriptedUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
   ++frequencyDialogs_;
   dialog.OnInit();
   if (pressOk_) dialog.OnOk(selection_ >= 0 ? selection_ : dialog.Selection());
+}
+
+std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressDialog& dialog) {
+  lastProgress_ = &dialog;
+  ++progressWindows_;
+  return MakeHiddenProgressWindow(dialog);
+}
+
+std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(InstallWaitDialog& dialog) {
+  lastWait_ = &dialog;
+  ++waitWindows_;
+  return MakeHiddenWaitWindow(dialog);
 }
 
 std::vector<std::string> ScriptedUi::Texts() {

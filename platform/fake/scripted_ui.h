@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +23,15 @@ class ScriptedUi final : public Ui {
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
   void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+
+  // The progress and wait dialogs of the last windows created, for tests
+  // that press their Cancel buttons.
+  ProgressDialog* LastProgressDialog() { return lastProgress_.load(); }
+  InstallWaitDialog* LastWaitDialog() { return lastWait_.load(); }
+  int ProgressWindowsCreated() const { return progressWindows_.load(); }
+  int WaitWindowsCreated() const { return waitWindows_.load(); }
 
   void QueueAnswer(MbAnswer a) { std::lock_guard<std::mutex> l(mu_); answers_.push_back(a); }
   // Credentials to give on the next prompts; an empty queue gives up.
@@ -43,6 +54,10 @@ class ScriptedUi final : public Ui {
   bool pressOk_ = false;
   int selection_ = -1;
   int frequencyDialogs_ = 0;
+  std::atomic<ProgressDialog*> lastProgress_{nullptr};
+  std::atomic<InstallWaitDialog*> lastWait_{nullptr};
+  std::atomic<int> progressWindows_{0};
+  std::atomic<int> waitWindows_{0};
 };
 
 // The answer a message box gives when nobody answers it.

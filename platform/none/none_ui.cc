@@ -1,5 +1,6 @@
 #include "platform/none/none_ui.h"
 
+#include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/update_frequency_dialog.h"
 #include "device/wide_text.h"
 
@@ -121,5 +122,35 @@ MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style)
 int NoneUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
 
 void NoneUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) { dialog.OnInit(); }
+
+namespace {
+
+template <typename Dialog>
+class HiddenWindow final : public DialogWindow {
+ public:
+  explicit HiddenWindow(Dialog& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
+  void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
+
+ private:
+  Dialog& dialog_;
+};
+
+}  // namespace
+
+std::unique_ptr<DialogWindow> MakeHiddenProgressWindow(ProgressDialog& dialog) {
+  return std::make_unique<HiddenWindow<ProgressDialog>>(dialog);
+}
+
+std::unique_ptr<DialogWindow> MakeHiddenWaitWindow(InstallWaitDialog& dialog) {
+  return std::make_unique<HiddenWindow<InstallWaitDialog>>(dialog);
+}
+
+std::unique_ptr<DialogWindow> NoneUi::CreateProgressWindow(ProgressDialog& dialog) {
+  return MakeHiddenProgressWindow(dialog);
+}
+
+std::unique_ptr<DialogWindow> NoneUi::CreateWaitWindow(InstallWaitDialog& dialog) {
+  return MakeHiddenWaitWindow(dialog);
+}
 
 }  // namespace hhsync

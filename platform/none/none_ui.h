@@ -21,12 +21,19 @@ class NoneUi : public Ui {
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
   void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
 
  private:
   std::mutex mu_;
   std::deque<MbAnswer> answers_;
   std::FILE* out_;
 };
+
+// Windows that are never drawn and never cancelled: they initialise their
+// dialog and then only wait for it to change.
+std::unique_ptr<DialogWindow> MakeHiddenProgressWindow(ProgressDialog& dialog);
+std::unique_ptr<DialogWindow> MakeHiddenWaitWindow(InstallWaitDialog& dialog);
 
 const char* ButtonsText(MbButtons buttons);
 const char* AnswerText(MbAnswer answer);

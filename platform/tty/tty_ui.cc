@@ -1,8 +1,12 @@
 #include "platform/tty/tty_ui.h"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/update_frequency_dialog.h"
 #include "device/wide_text.h"
 
@@ -57,6 +61,11 @@ std::string TtyUi::ReadLine(bool echo) {
 
 MbAnswer TtyUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   std::lock_guard<std::mutex> l(mu_);
+  SuspendKeyMode();
+  struct Resume {
+    TtyUi* ui;
+    ~Resume() { ui->ResumeKeyMode(); }
+  } resume{this};
   auto choices = ChoicesFor(style.buttons);
   std::fprintf(out_, "\n+-- hhsync%s\n", style.icon == MbIcon::kStop ? " (stop)" : "");
   std::string shown = AnsiToUtf8(text);
@@ -84,6 +93,11 @@ MbAnswer TtyUi::MessageBox(std::string_view text, const MessageBoxStyle& style) 
 
 int TtyUi::AskProxyCredentials(std::string* user, std::string* password) {
   std::lock_guard<std::mutex> l(mu_);
+  SuspendKeyMode();
+  struct Resume {
+    TtyUi* ui;
+    ~Resume() { ui->ResumeKeyMode(); }
+  } resume{this};
   std::fputs("\nThe proxy server needs a user name and password (empty user name cancels).\n"
              "User name: ",
              out_);
@@ -120,6 +134,182 @@ void TtyUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
     }
     if (line.size() == 1 && line[0] >= '1' && line[0] <= '4') selection = line[0] - '1';
   }
+}
+
+}  // namespace hhsync
+
+namespace hhsync {
+
+namespace {
+
+std::string BarText(const ProgressBar& bar, int width) {
+  int filled = bar.range == 0 ? 0 : static_cast<int>(static_cast<long long>(bar.position) * width / bar.range);
+  std::string s = "[";
+  s.append(static_cast<std::size_t>(filled), '#');
+  s.append(static_cast<std::size_t>(width - filled), '.');
+  return s + "]";
+}
+
+// Reads the keys waiting on the terminal, waiting at most waitMs for the
+// first. A lone Escape is returned as 27; escape sequences (arrow keys) are
+// dropped.
+std::string ReadKeys(std::FILE* in, int waitMs) {
+  std::string keys;
+  int fd = fileno(in);
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, waitMs) <= 0 || !(p.revents & POLLIN)) return keys;
+  char buf[64];
+  ssize_t n = ::read(fd, buf, sizeof buf);
+  if (n <= 0) return keys;
+  std::string got(buf, static_cast<std::size_t>(n));
+  if (got.size() > 1 && got[0] == 27) return keys;
+  return got;
+}
+
+class TtyProgressWindow final : public DialogWindow {
+ public:
+  TtyProgressWindow(TtyUi& ui, ProgressDialog& dialog) : ui_(ui), dialog_(dialog) {
+    dialog_.OnInitDialog();
+    ui_.EnterKeyMode();
+  }
+  ~TtyProgressWindow() override {
+    {
+      std::lock_guard<std::mutex> l(ui_.mutex());
+      if (drawn_) std::fputs("\n", ui_.out());
+      std::fflush(ui_.out());
+    }
+    ui_.LeaveKeyMode();
+  }
+  void Pump(int waitMs) override {
+    std::unique_lock<std::mutex> l(ui_.mutex(), std::try_to_lock);
+    if (!l.owns_lock()) {
+      dialog_.WaitForChange(dialog_.Revision(), waitMs);
+      return;
+    }
+    Draw();
+    std::string keys = ReadKeys(ui_.in(), waitMs);
+    l.unlock();
+    for (char k : keys) {
+      if (k == 27) {
+        dialog_.OnCancel();
+      } else if (k == 'v' || k == 'V') {
+        dialog_.OnRightDoubleClick(dialog_.MainBitmapHeight() + 7);
+      } else if (k == 'l' || k == 'L') {
+        dialog_.OnRightDoubleClick(0);
+      }
+    }
+  }
+
+ private:
+  void Draw() {
+    uint64_t rev = dialog_.Revision();
+    if (drawn_ && rev == drawnRevision_) return;
+    auto v = dialog_.Snapshot();
+    std::FILE* out = ui_.out();
+    if (drawn_) std::fputs("\x1b[5A", out);
+    std::fprintf(out, "\r\x1b[K== %s ==  (Esc: Cancel, v: version, l: logging)\n",
+                 AnsiToUtf8(v.title).c_str());
+    std::fprintf(out, "\r\x1b[K%s\n", v.versionShown ? v.versionLine.c_str() : "");
+    std::fprintf(out, "\r\x1b[K%s\n", AnsiToUtf8(v.status).c_str());
+    std::fprintf(out, "\r\x1b[K%s\n", BarText(v.upper, 40).c_str());
+    std::fprintf(out, "\r\x1b[K%s", BarText(v.lower, 40).c_str());
+    std::fflush(out);
+    // The cursor stays at the end of the last line.
+    std::fputs("\n", out);
+    drawn_ = true;
+    drawnRevision_ = rev;
+  }
+
+  TtyUi& ui_;
+  ProgressDialog& dialog_;
+  bool drawn_ = false;
+  uint64_t drawnRevision_ = 0;
+};
+
+class TtyWaitWindow final : public DialogWindow {
+ public:
+  TtyWaitWindow(TtyUi& ui, InstallWaitDialog& dialog) : ui_(ui), dialog_(dialog) {
+    dialog_.OnInitDialog();
+    ui_.EnterKeyMode();
+  }
+  ~TtyWaitWindow() override {
+    {
+      std::lock_guard<std::mutex> l(ui_.mutex());
+      if (drawn_) std::fputs("\n", ui_.out());
+      std::fflush(ui_.out());
+    }
+    ui_.LeaveKeyMode();
+  }
+  void Pump(int waitMs) override {
+    std::unique_lock<std::mutex> l(ui_.mutex(), std::try_to_lock);
+    if (!l.owns_lock() || !dialog_.IsShown()) {
+      if (l.owns_lock()) l.unlock();
+      dialog_.WaitForChange(dialog_.Revision(), waitMs);
+      return;
+    }
+    uint64_t rev = dialog_.Revision();
+    if (!drawn_ || rev != drawnRevision_) {
+      std::fprintf(ui_.out(),
+                   "%s\r\x1b[KPlease Wait: Please wait while the software is installed to your "
+                   "device. %s (Esc: Cancel)",
+                   drawn_ ? "" : "\n", BarText(dialog_.Bar(), 30).c_str());
+      std::fflush(ui_.out());
+      drawn_ = true;
+      drawnRevision_ = rev;
+    }
+    std::string keys = ReadKeys(ui_.in(), waitMs);
+    l.unlock();
+    for (char k : keys)
+      if (k == 27) dialog_.OnCancel();
+  }
+
+ private:
+  TtyUi& ui_;
+  InstallWaitDialog& dialog_;
+  bool drawn_ = false;
+  uint64_t drawnRevision_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<DialogWindow> TtyUi::CreateProgressWindow(ProgressDialog& dialog) {
+  return std::make_unique<TtyProgressWindow>(*this, dialog);
+}
+
+std::unique_ptr<DialogWindow> TtyUi::CreateWaitWindow(InstallWaitDialog& dialog) {
+  return std::make_unique<TtyWaitWindow>(*this, dialog);
+}
+
+void TtyUi::EnterKeyMode() {
+  std::lock_guard<std::mutex> l(mu_);
+  if (keyMode_++ > 0) return;
+  int fd = fileno(in_);
+  if (!isatty(fd)) return;
+  static termios saved;
+  if (tcgetattr(fd, &saved) != 0) return;
+  saved_ = &saved;
+  haveSaved_ = true;
+  ResumeKeyMode();
+}
+
+void TtyUi::LeaveKeyMode() {
+  std::lock_guard<std::mutex> l(mu_);
+  if (--keyMode_ > 0) return;
+  SuspendKeyMode();
+  haveSaved_ = false;
+}
+
+void TtyUi::SuspendKeyMode() {
+  if (keyMode_ > 0 && haveSaved_) tcsetattr(fileno(in_), TCSAFLUSH, saved_);
+}
+
+void TtyUi::ResumeKeyMode() {
+  if (keyMode_ == 0 || !haveSaved_) return;
+  termios keys = *saved_;
+  keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  keys.c_cc[VMIN] = 0;
+  keys.c_cc[VTIME] = 0;
+  tcsetattr(fileno(in_), TCSAFLUSH, &keys);
 }
 
 }  // namespace hhsync

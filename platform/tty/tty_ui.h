@@ -1,5 +1,8 @@
 #pragma once
+#include <termios.h>
+
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -17,11 +20,27 @@ class TtyUi : public Ui {
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
   void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+
+  // Key presses of the dialog windows: single keys, without echo. Counted,
+  // so that nested windows share it; message boxes suspend it.
+  void EnterKeyMode();
+  void LeaveKeyMode();
+  std::mutex& mutex() { return mu_; }
+  std::FILE* in() { return in_; }
+  std::FILE* out() { return out_; }
 
  private:
   std::string ReadLine(bool echo);
+  // Line mode for the duration of a prompt while a dialog window is open.
+  void SuspendKeyMode();
+  void ResumeKeyMode();
 
   std::mutex mu_;
+  int keyMode_ = 0;
+  bool haveSaved_ = false;
+  struct termios* saved_ = nullptr;
   std::FILE* in_;
   std::FILE* out_;
 };

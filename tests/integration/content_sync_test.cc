@@ -88,6 +88,7 @@ struct RunResult {
   bool exchanged = false;
   bool reconciled = false;
   bool loaded = false;
+  int upperPosition = 0;  // the upper bar at the end of the run
 };
 
 class ContentSyncTest : public ::testing::Test {
@@ -150,6 +151,7 @@ class ContentSyncTest : public ::testing::Test {
     if (!result.exchanged) return result;
     result.reconciled = categories.Reconcile(progress);
     result.loaded = categories.LoadContent(progress, settings);
+    result.upperPosition = progress.Snapshot().upper.position;
     return result;
   }
 
@@ -312,6 +314,28 @@ TEST_F(ContentSyncTest, VersionChangeOfOneItemRewritesOnlyThatItem) {
   }
   EXPECT_EQ(after["cats"][0], before["cats"][1]);
   EXPECT_EQ(after["cats"][1], before["cats"][2]);
+}
+
+TEST_F(ContentSyncTest, StepsOfUnchangedItemsGoWithTheNextSyncedItem) {
+  ASSERT_TRUE(Sync().loaded);
+  std::string profile = kProfileV1;
+  profile.replace(profile.find("news|3|0"), 8, "news|4|0");
+  profile.replace(profile.find("Brief|102|c|d|1"), 15, "Brief|102|c|d|2");
+  server_.WriteFile("profile.txt", profile);
+  server_.WriteFile("data/102/2.edm", EdmBody(1, {Bytes(6, 's')}));
+  std::size_t dataRequests = DataRequests().size();
+
+  RunResult run = Sync();
+  EXPECT_TRUE(run.loaded);
+  std::vector<std::string> requests = DataRequests();
+  ASSERT_EQ(requests.size(), dataRequests + 1);
+  EXPECT_EQ(requests.back(), "/zavrik/update/data/102/2.edm");
+  // The phase restarts at 0 with one step per item: the skipped item 101
+  // adds its step to Brief's (2), then "Updating" adds 1.
+  EXPECT_EQ(run.upperPosition, 3);
+  EXPECT_EQ(Databases()["c_news"][1],
+            "00640013=102,0065001F=2,0067001F=Brief,0068001F=c,0069001F=d,006A001F=y,006C0041=" +
+                Hex(Bytes(6, 's')) + "0000");
 }
 
 TEST_F(ContentSyncTest, CategoryDroppedByTheProfileIsDeleted) {
