@@ -19,7 +19,7 @@ constexpr MessageBoxStyle kSystemModalOk{MbButtons::kOk, MbIcon::kNone, true};
 constexpr CEPROPID kTableSortTitle = 0x0067001F;
 constexpr CEPROPID kTableSortId = 0x00640013;
 // Pauses before the three retries of an index record write.
-constexpr uint32_t kIndexRetryPausesMs[] = {20, 20, 30};
+constexpr uint32_t kIndexRetryPausesMs[] = {20, 20, 40};
 // Pause before the one retry of a "cats" record write.
 constexpr uint32_t kCatsRetryPauseMs = 20;
 
@@ -187,7 +187,7 @@ bool Category::Sync(ProgressDialog& progress, SyncSettings& settings) {
   for (std::unique_ptr<ContentItem>& owned : items_) {
     ContentItem& item = *owned;
     if (!isNew && !item.isNew && !item.needsUpdate) {
-      (void)pendingSteps;
+      ++pendingSteps;
       continue;
     }
     progress.SetStatus(item.title, pendingSteps);

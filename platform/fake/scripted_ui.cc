@@ -1,5 +1,6 @@
 #include "platform/fake/scripted_ui.h"
 
+#include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/update_frequency_dialog.h"
 #include "platform/none/none_ui.h"
 
@@ -59,7 +60,9 @@ std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressDialog& d
 std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(InstallWaitDialog& dialog) {
   lastWait_ = &dialog;
   ++waitWindows_;
-  return MakeHiddenWaitWindow(dialog);
+  auto window = MakeHiddenWaitWindow(dialog);
+  if (cancelWait_) dialog.OnCancel();
+  return window;
 }
 
 std::vector<std::string> ScriptedUi::Texts() {

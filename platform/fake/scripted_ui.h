@@ -31,6 +31,8 @@ class ScriptedUi final : public Ui {
   ProgressDialog* LastProgressDialog() { return lastProgress_.load(); }
   InstallWaitDialog* LastWaitDialog() { return lastWait_.load(); }
   int ProgressWindowsCreated() const { return progressWindows_.load(); }
+  // Presses Cancel of the wait dialog as soon as its window exists.
+  void CancelWaitDialogAtOnce() { cancelWait_ = true; }
   int WaitWindowsCreated() const { return waitWindows_.load(); }
 
   void QueueAnswer(MbAnswer a) { std::lock_guard<std::mutex> l(mu_); answers_.push_back(a); }
@@ -58,6 +60,7 @@ class ScriptedUi final : public Ui {
   std::atomic<InstallWaitDialog*> lastWait_{nullptr};
   std::atomic<int> progressWindows_{0};
   std::atomic<int> waitWindows_{0};
+  std::atomic<bool> cancelWait_{false};
 };
 
 // The answer a message box gives when nobody answers it.

@@ -1,0 +1,146 @@
+#include "app/dialogs/progress_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/dialogs/dialog_threads.h"
+#include "settings/registry_key.h"
+#include "support/sync_log_reader.h"
+#include "support/test_platform.h"
+
+namespace hhsync {
+namespace {
+
+constexpr const char* kPath = "Software\\Acme\\";
+
+TEST(ProgressDialogTest, OperationsMoveTheBarsUntilCancel) {
+  test::TestPlatform p;
+  ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+  d.OnInitDialog();
+  auto v = d.Snapshot();
+  EXPECT_EQ(v.title, "Acme Server Link");
+  EXPECT_EQ(v.upper.range, 7);
+  EXPECT_EQ(v.versionLine, "Version 2.86 build 67");
+  EXPECT_FALSE(v.versionShown);
+
+  d.SetStatus("Contacting Server", 1);
+  d.SetStatus("", 1);  // moves the lower bar, keeps the text
+  d.ResetDetail(3);
+  d.StepDetail();
+  d.StepDetail();
+  v = d.Snapshot();
+  EXPECT_EQ(v.status, "Contacting Server");
+  EXPECT_EQ(v.upper.position, 1);
+  EXPECT_EQ(v.lower.position, 2);
+  d.StepDetail();
+  d.StepDetail();
+  EXPECT_EQ(d.Snapshot().lower.position, 0) << "stepping past the end starts over";
+  d.SetStatus("x", 100);
+  EXPECT_EQ(d.Snapshot().upper.position, 7) << "the upper bar stops at its end";
+  d.SetDetail(5, 70000);
+  EXPECT_EQ(d.Snapshot().lower.range, 70000 & 0xFFFF) << "ranges are 16-bit";
+  d.ResetPhase(6);
+  EXPECT_EQ(d.Snapshot().upper.range, 6);
+  EXPECT_EQ(d.Snapshot().upper.position, 0);
+
+  d.OnCancel();
+  EXPECT_FALSE(d.IsRunning());
+  auto before = d.Snapshot();
+  d.SetStatus("after", 1);
+  d.ResetPhase(2);
+  d.SetDetail(1, 2);
+  d.ResetDetail(9);
+  d.StepDetail();
+  auto after = d.Snapshot();
+  EXPECT_EQ(after.status, before.status);
+  EXPECT_EQ(after.upper.range, before.upper.range);
+  EXPECT_EQ(after.lower.range, before.lower.range);
+  EXPECT_EQ(after.lower.position, before.lower.position);
+}
+
+TEST(ProgressDialogTest, LogLineWritesEvenAfterCancel) {
+  test::TestPlatform p;
+  {
+    ProgressDialog d(p.ports(), nullptr, "Acme", true, true, kPath);
+    d.OnInitDialog();
+    d.OnCancel();
+    d.LogLine("still written");
+  }
+  EXPECT_EQ(test::LogMessages(test::ReadFile(p.dir().File("sync.txt"))),
+            (std::vector<std::string>{"****Sync Started***", "Version 2.86 build 67",
+                                      "still written"}));
+}
+
+TEST(ProgressDialogTest, DoubleClicksToggleVersionLineAndLogging) {
+  test::TestPlatform p;
+  RegistryKey logSwitch(p.registry(), kPath);
+  ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+  d.OnInitDialog();
+  EXPECT_FALSE(d.HasLog()) << "logging is off by default";
+  EXPECT_FALSE(test::FileExists(p.dir().File("sync.txt")));
+
+  // Without a main bitmap its height counts as 0: 7 and below is the version
+  // line's area.
+  d.OnRightDoubleClick(7);
+  EXPECT_TRUE(d.Snapshot().versionShown);
+  d.OnRightDoubleClick(50);
+  EXPECT_FALSE(d.Snapshot().versionShown);
+
+  d.OnRightDoubleClick(3);
+  EXPECT_EQ(d.Snapshot().title, "Logging turned on");
+  EXPECT_EQ(logSwitch.Get("log", ""), "YES");
+  EXPECT_TRUE(d.HasLog());
+  d.LogLine("one");
+  d.OnRightDoubleClick(3);
+  EXPECT_EQ(d.Snapshot().title, "Logging turned off");
+  EXPECT_EQ(logSwitch.Get("log", ""), "NO");
+  d.LogLine("two");  // the open log stays open for this run
+  EXPECT_EQ(test::LogMessages(test::ReadFile(p.dir().File("sync.txt"))),
+            (std::vector<std::string>{"****Sync Started***", "one", "two"}));
+
+  // A main bitmap 40 pixels high moves the line to 47.
+  std::vector<uint8_t> bmp(54, 0);
+  bmp[22] = 40;
+  ProgressDialog withBitmap(p.ports(), &bmp, "Acme", false, true, kPath);
+  EXPECT_EQ(withBitmap.MainBitmapHeight(), 40);
+  withBitmap.OnRightDoubleClick(46);
+  EXPECT_FALSE(withBitmap.Snapshot().versionShown);
+  withBitmap.OnRightDoubleClick(47);
+  EXPECT_TRUE(withBitmap.Snapshot().versionShown);
+}
+
+TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {
+  test::TestPlatform p;
+  for (int round = 0; round < 50; ++round) {
+    ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+    DialogFlags& f = Flags();
+    f.progressDialogReady = false;
+    f.progressThreadDone = false;
+    f.progressThreadStop = true;  // a stale request from before the thread
+    std::thread t(ProgressDialogThread, std::ref(p.ui()), std::ref(d));
+    WaitFor(f.progressDialogReady);
+    EXPECT_TRUE(d.IsRunning());
+    f.progressThreadStop = true;
+    d.Wake();
+    WaitFor(f.progressThreadDone);
+    t.join();
+    EXPECT_FALSE(f.progressThreadStop.load()) << "the thread clears the request it served";
+  }
+}
+
+TEST(InstallWaitDialogTest, BarAndDone) {
+  InstallWaitDialog w;
+  w.OnInitDialog();
+  EXPECT_EQ(w.Bar().range, 30);
+  w.Step();
+  w.Step();
+  EXPECT_EQ(w.Bar().position, 2);
+  w.OnCancel();
+  EXPECT_TRUE(w.IsDone());
+  w.Step();
+  EXPECT_EQ(w.Bar().position, 2);
+}
+
+}  // namespace
+}  // namespace hhsync

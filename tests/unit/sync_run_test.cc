@@ -1,0 +1,99 @@
+// The sync run's waits, retries and ways out, on the fake clock: nothing
+// really sleeps. The server is unreachable here, so a run that gets that far
+// ends after a failed profile exchange.
+
+#include <gtest/gtest.h>
+
+
+#include "app/dialogs/dialog_threads.h"
+#include "app/sync_runner.h"
+#include "support/test_platform.h"
+
+namespace hhsync {
+namespace {
+
+constexpr const char* kProps = "name=Acme\nregistry=R\\\nexname=a.exe\n";
+
+class SyncRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::WriteSdat(p_.dir().File("S.DAT"), kProps); }
+  void Set(const std::string& name, const std::string& value) {
+    std::string err;
+    ASSERT_TRUE(p_.handheld().RegSet("R\\" + name, value, &err)) << err;
+  }
+  std::vector<std::string> Functions() {
+    std::vector<std::string> out;
+    for (const auto& c : p_.Dump().calls) out.push_back(c.function);
+    return out;
+  }
+  test::TestPlatform p_;
+};
+
+TEST_F(SyncRunTest, FirstRunWithNothingAnsweringRetriesThenAsksAndCancels) {
+  p_.ui().QueueAnswer(MbAnswer::kRetry);
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+
+  std::vector<uint32_t> expected(20, 1000);  // the handshake, then the sd6 retries
+  expected.insert(expected.end(), {2000, 2000, 2000, 1000, 3000, 3000});
+  EXPECT_EQ(p_.clock().Sleeps(), expected);
+  auto shown = p_.ui().Messages();
+  ASSERT_EQ(shown.size(), 2u);
+  for (const auto& m : shown) {
+    EXPECT_EQ(m.text, "Unable to open database perhaps it is still copying on device.");
+    EXPECT_EQ(m.style.buttons, MbButtons::kRetryCancel);
+    EXPECT_TRUE(m.style.systemModal);
+  }
+  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
+  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0);
+}
+
+TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
+  std::string err;
+  ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err));
+  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Set("dbpok", "OK");
+  Set("dllok", "OK");
+  Set("dbp", "v.vol");
+  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
+  EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
+  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
+  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 1);
+  EXPECT_TRUE(Flags().progressThreadDone.load());
+  EXPECT_TRUE(p_.ui().Messages().empty());
+}
+
+TEST_F(SyncRunTest, TheWaitDialogsCancelEndsTheHandshakeAndAbortsTheProbe) {
+  Set("dbp", "missing.vol");
+  p_.ui().CancelWaitDialogAtOnce();
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_TRUE(p_.ui().Messages().empty()) << "no Retry/Cancel box after the wait dialog's Cancel";
+  // The handshake waits end at once; only the dbpok polling (which does not
+  // look at the dialog) still sleeps.
+  EXPECT_EQ(p_.clock().Sleeps(), (std::vector<uint32_t>{2000, 2000, 2000}));
+  EXPECT_EQ(Functions(), (std::vector<std::string>{}));
+}
+
+TEST_F(SyncRunTest, OrdinaryRunWithoutHandheldEndsQuietly) {
+  std::string err;
+  ASSERT_TRUE(p_.handheld().SetConnected(false, &err));
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
+  EXPECT_EQ(p_.clock().Sleeps(), (std::vector<uint32_t>{5000}));
+  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 0);
+
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_EQ(p_.ui().Texts(), (std::vector<std::string>{kNoConnectionMessage}));
+  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
+}
+
+TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
+  Set("dbp", "missing.vol");
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
+  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_TRUE(p_.clock().Sleeps().empty());
+  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0);
+}
+
+}  // namespace
+}  // namespace hhsync
