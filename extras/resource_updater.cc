@@ -247,7 +247,7 @@ bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string
   }
   settings.link().FetchIntoFile(*file, url);
   file.reset();
-  *arguments += " " + ports_.shell->ShortPath(path);
+  arguments->append(" ").append(ports_.shell->ShortPath(path));
   return true;
 }
 
