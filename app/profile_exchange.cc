@@ -21,7 +21,6 @@
 #include "content/content_item.h"
 #include "net/server_link.h"
 #include "platform/shell.h"
-#include "settings/browser.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 
@@ -31,6 +30,8 @@ namespace {
 
 // A step of the lower bar after every this many status lines.
 constexpr int kLinesPerStep = 20;
+// The window show command of the redirect page: normal show.
+constexpr int kSwShowNormal = 1;
 
 // Whether a line compares greater than "(" byte by byte, as unsigned bytes:
 // true for any line that starts with a digit, false for an empty one.
@@ -56,7 +57,8 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progres
     const std::string action = lines.Next();
     if (!EqualsNoCase(status, "REDIRECT")) return false;
     if (EqualsNoCase(action, "update")) {
-      if (OpenInBrowser(ports_, settings.loginUrl() + target, kSwShow) <= 32) {
+      // The shell's opener alone: no fallback to the registered browser.
+      if (ports_.shell->OpenUrl(settings.loginUrl() + target, kSwShowNormal) <= 32) {
         ports_.shell->MessageBeep(0);
       }
     }
@@ -65,7 +67,11 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progres
 
   Tokenizer fields;
   const int categoryCount = AtoI(lines.Next());
-  for (int i = 0; i < categoryCount; ++i) {
+  // Once the reply is used up every further line reads as empty and adds the
+  // same empty-key category, so a huge count need not be walked to its end.
+  bool usedUp = false;
+  for (int i = 0; i < categoryCount && !usedUp; ++i) {
+    usedUp = !lines.HasMore();
     fields.Reset(lines.Next(), "|\n");
     std::string key = fields.Next();
     int version = AtoI(fields.Next());

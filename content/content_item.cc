@@ -197,8 +197,7 @@ bool ContentItem::Download(ProgressDialog& progress, SyncSettings& settings) {
     case EdmResult::kTransferError: {
       std::string text = error.message.substr(0, kMaxErrorText);
       progress.LogLine(FormatText("j:%s-%s", contentId.c_str(), text.c_str()));
-      downloadOk_ = false;
-      records_.reset();
+      downloadOk_ = false;  // the records read so far stay until the next try
       return false;
     }
   }

@@ -12,13 +12,17 @@ namespace hhsync {
 
 namespace {
 
+// The longest error text taken from a transfer error.
+constexpr std::size_t kMaxErrorTextChars = 1024;
+
 void TrimTrailing(std::string* text, const char* characters) {
   std::size_t end = text->find_last_not_of(characters);
   text->erase(end == std::string::npos ? 0 : end + 1);
 }
 
 void LogTransferError(ProgressDialog& progress, const HttpError& error) {
-  progress.LogLine("Error:  " + std::to_string(error.code) + " " + error.message);
+  progress.LogLine("Error:  " + std::to_string(error.code) + " " +
+                   error.message.substr(0, kMaxErrorTextChars));
 }
 
 }  // namespace

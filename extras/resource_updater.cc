@@ -97,9 +97,11 @@ void ResourceUpdater::CloseHandles() {
 bool ResourceUpdater::UpdateResources(ProgressDialog& progress, SyncSettings& settings) {
   DeviceDatabase volume(ports_);
   CEOID oid = 0;
-  bool done = volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid) &&
-              FetchStatusList(progress, settings) && Reconcile(volume) &&
-              Apply(volume, progress, settings);
+  // A failed open does not end the step: the reconcile then finds no record,
+  // and the first write reopens the database after a remount.
+  volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
+  bool done =
+      FetchStatusList(progress, settings) && Reconcile(volume) && Apply(volume, progress, settings);
   CloseHandles();
   return done;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "extras/sync_log.h"
 #include "platform/registry.h"
@@ -33,12 +34,13 @@ ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* m
                                std::string name, bool forceLog, bool showLogo,
                                std::string registryPath)
     : ports_(ports),
-      mainBitmap_(mainBitmap),
       name_(std::move(name)),
       showLogo_(showLogo),
       logSwitch_(*ports.registry, std::move(registryPath)) {
+  if (mainBitmap) mainBitmap_.LoadFromMemory(mainBitmap->data(), mainBitmap->size());
   if (forceLog || logSwitch_.GetFlag("log")) OpenLog();
   phaseSteps_ = 7;
+  logo_.LoadResource(DibImage::kLogoResourceId);
   running_ = true;
 }
 
@@ -122,12 +124,14 @@ void ProgressDialog::OnCancel() {
 }
 
 int ProgressDialog::MainBitmapHeight() const {
-  // The BMP info header's height, taken as positive; 0 without a bitmap.
-  if (!mainBitmap_ || mainBitmap_->size() < 26) return 0;
-  const auto& b = *mainBitmap_;
-  int32_t h = static_cast<int32_t>(b[22] | (b[23] << 8) | (b[24] << 16) |
-                                   (static_cast<uint32_t>(b[25]) << 24));
-  return h < 0 ? -h : h;
+  if (!mainBitmap_.HasImage()) return 0;
+  return std::abs(mainBitmap_.Height());
+}
+
+void ProgressDialog::Paint(Canvas& canvas, int clientWidth) const {
+  if (!mainBitmap_.HasImage()) return;
+  mainBitmap_.Draw(canvas, clientWidth / 2 - mainBitmap_.Width() / 2, 7);
+  if (showLogo_) logo_.Draw(canvas, clientWidth - 10 - logo_.Width(), MainBitmapHeight() + 10);
 }
 
 void ProgressDialog::OnRightDoubleClick(int y) {

@@ -20,11 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "extras/dib_image.h"
 #include "platform/ports.h"
 #include "settings/registry_key.h"
 
 namespace hhsync {
 
+class Canvas;
 class SyncLog;
 
 // "Version 2.86 build 67".
@@ -47,8 +49,8 @@ struct ProgressBar {
 
 class ProgressDialog {
  public:
-  // The main bitmap is the BMP file image from S.DAT (borrowed, may be
-  // null). The log is opened when forceLog is set or the desktop setting
+  // The main bitmap is loaded from the BMP file image of S.DAT (may be
+  // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the desktop setting
   // "log" under registryPath is "YES".
   ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap, std::string name,
                  bool forceLog, bool showLogo, std::string registryPath);
@@ -94,7 +96,12 @@ class ProgressDialog {
   // Wakes a front end waiting in WaitForChange (after a stop request).
   void Wake();
 
-  const std::vector<uint8_t>* mainBitmap() const { return mainBitmap_; }
+  // Paints the main bitmap (top 7 pixels down, centred) and, when shown, the
+  // logo (right edge 10 pixels from the client area's right edge, top 10
+  // pixels below the main bitmap's height). Nothing without a main bitmap.
+  void Paint(Canvas& canvas, int clientWidth) const;
+  const DibImage& mainBitmap() const { return mainBitmap_; }
+  const DibImage& logo() const { return logo_; }
   bool showLogo() const { return showLogo_; }
   // Height of the main bitmap in pixels (0 without one), used to tell where a
   // double-click landed.
@@ -105,7 +112,8 @@ class ProgressDialog {
   void OpenLog();
 
   Ports ports_;
-  const std::vector<uint8_t>* mainBitmap_;
+  DibImage mainBitmap_;
+  DibImage logo_;
   std::string name_;
   bool showLogo_;
   RegistryKey logSwitch_;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/dialogs/dialog_threads.h"
+#include "platform/fake/memory_canvas.h"
 #include "settings/registry_key.h"
 #include "support/sync_log_reader.h"
 #include "support/test_platform.h"
@@ -13,6 +14,28 @@ namespace hhsync {
 namespace {
 
 constexpr const char* kPath = "Software\\Acme\\";
+
+// A 24-bit BMP file image of one colour (red).
+std::vector<uint8_t> Bmp24(int width, int height) {
+  int stride = (width * 24 + 31) / 32 * 4;
+  uint32_t size = 54 + static_cast<uint32_t>(stride * height);
+  std::vector<uint8_t> b(size, 0);
+  auto put32 = [&](std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(2, size);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<uint32_t>(width));
+  put32(22, static_cast<uint32_t>(height));
+  b[26] = 1;
+  b[28] = 24;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) b[54 + y * stride + x * 3 + 2] = 255;
+  return b;
+}
 
 TEST(ProgressDialogTest, OperationsMoveTheBarsUntilCancel) {
   test::TestPlatform p;
@@ -100,14 +123,45 @@ TEST(ProgressDialogTest, DoubleClicksToggleVersionLineAndLogging) {
             (std::vector<std::string>{"****Sync Started***", "one", "two"}));
 
   // A main bitmap 40 pixels high moves the line to 47.
-  std::vector<uint8_t> bmp(54, 0);
-  bmp[22] = 40;
+  std::vector<uint8_t> bmp = Bmp24(30, 40);
   ProgressDialog withBitmap(p.ports(), &bmp, "Acme", false, true, kPath);
   EXPECT_EQ(withBitmap.MainBitmapHeight(), 40);
   withBitmap.OnRightDoubleClick(46);
   EXPECT_FALSE(withBitmap.Snapshot().versionShown);
   withBitmap.OnRightDoubleClick(47);
   EXPECT_TRUE(withBitmap.Snapshot().versionShown);
+}
+
+TEST(ProgressDialogTest, PaintsTheBitmapCentredAndTheLogoBelowIt) {
+  test::TestPlatform p;
+  MemoryCanvas canvas(300, 200);
+  {
+    ProgressDialog none(p.ports(), nullptr, "Acme", false, true, kPath);
+    none.Paint(canvas, 300);
+    EXPECT_EQ(canvas.BlitCount(), 0) << "nothing is painted without a main bitmap";
+  }
+  std::vector<uint8_t> bmp = Bmp24(31, 20);
+  ProgressDialog d(p.ports(), &bmp, "Acme", false, true, kPath);
+  ASSERT_EQ(d.logo().Width(), 89);
+  d.Paint(canvas, 300);
+  // 300/2 - 31/2 = 135; the bitmap is red.
+  EXPECT_EQ(canvas.Pixel(135, 7), (Rgb{255, 0, 0}));
+  EXPECT_EQ(canvas.Pixel(165, 26), (Rgb{255, 0, 0}));
+  EXPECT_NE(canvas.Pixel(134, 7), (Rgb{255, 0, 0}));
+  EXPECT_NE(canvas.Pixel(135, 27), (Rgb{255, 0, 0}));
+  EXPECT_EQ(canvas.BlitCount(), 2);
+  // The logo's right edge is 10 pixels from the right, its top 10 below 20.
+  MemoryCanvas blank(300, 200);
+  ProgressDialog noLogo(p.ports(), &bmp, "Acme", false, false, kPath);
+  noLogo.Paint(blank, 300);
+  EXPECT_EQ(blank.BlitCount(), 1);
+  bool logoAt = false, logoPast = false;
+  for (int y = 30; y < 30 + 79; ++y) {
+    logoAt |= canvas.Pixel(290 - 89, y) != blank.Pixel(290 - 89, y);
+    logoPast |= canvas.Pixel(290, y) != blank.Pixel(290, y);
+  }
+  EXPECT_TRUE(logoAt);
+  EXPECT_FALSE(logoPast);
 }
 
 TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {

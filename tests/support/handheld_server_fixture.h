@@ -1,0 +1,112 @@
+#pragma once
+// A fixture for the steps that talk to the reference server and the handheld
+// at once: the server running, the handheld connected with the volume "vol"
+// mounted and the server's base URL in its registry, a program directory of
+// its own, and a run's settings and progress dialog (log forced on).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/config_file.h"
+#include "app/dialogs/progress_dialog.h"
+#include "device/device_database.h"
+#include "device/records.h"
+#include "device/wide_text.h"
+#include "platform/curl/curl_http.h"
+#include "platform/linux/env_paths.h"
+#include "settings/sync_settings.h"
+#include "support/reference_server_fixture.h"
+#include "support/test_platform.h"
+
+namespace hhsync::test {
+
+class HandheldServerTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kPath = "Software\\Acme\\News\\";
+
+  void SetUp() override {
+    std::string err;
+    ASSERT_TRUE(server_.Start(&err)) << err;
+    ASSERT_TRUE(p_.handheld().CreateVolume("vol", &err)) << err;
+    ASSERT_TRUE(p_.handheld().RegSet(std::string(kPath) + "baseurl", server_.BaseUrl(), &err));
+    p_.Connect();
+    volume_ = std::make_unique<DeviceDatabase>(p_.ports(), "vol");
+    ASSERT_TRUE(volume_->mounted());
+    // One level below the test directory, so a file written outside it shows.
+    programDir_ = p_.dir().File("program");
+    std::filesystem::create_directory(programDir_);
+    paths_ = std::make_unique<EnvPaths>(programDir_);
+    ports_ = p_.ports();
+    ports_.http = &http_;
+    ports_.paths = paths_.get();
+    props_.Set("registry", kPath);
+    props_.Set("partner", "acme");
+    settings_ = std::make_unique<SyncSettings>(ports_, &props_);
+    progress_ = std::make_unique<ProgressDialog>(ports_, nullptr, "News", true, false, kPath);
+    progress_->OnInitDialog();
+  }
+
+  void AddRecord(const std::string& database, const std::vector<CePropVal>& props) {
+    CEOID id = 0;
+    std::string err;
+    ASSERT_TRUE(p_.handheld().AddRecord("vol", database, props, &id, &err)) << err;
+  }
+
+  bool HasDatabase(const std::string& name) {
+    for (const auto& volume : p_.Dump().volumes) {
+      for (const auto& db : volume.databases) {
+        if (db.name == name) return true;
+      }
+    }
+    return false;
+  }
+
+  // The records of a database in traversal order, each as its values in
+  // property order joined by "|" (numbers in decimal, byte blocks in hex).
+  std::vector<std::string> Records(const std::string& name) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::vector<std::string> out;
+    for (const auto& volume : p_.Dump().volumes) {
+      for (const auto& db : volume.databases) {
+        if (db.name != name) continue;
+        for (const auto& record : db.records) {
+          std::string text;
+          for (const auto& prop : record.props) {
+            if (!text.empty()) text += "|";
+            switch (prop.propid & 0xFFFF) {
+              case CEVT_UI4:
+                text += std::to_string(prop.ulVal);
+                break;
+              case CEVT_LPWSTR:
+                text += WideToAnsi(prop.lpwsz);
+                break;
+              default:
+                for (uint8_t b : prop.blob) text += {kHex[b >> 4], kHex[b & 15]};
+            }
+          }
+          out.push_back(text);
+        }
+      }
+    }
+    return out;
+  }
+
+  std::string Program(const std::string& name) const { return programDir_ + "/" + name; }
+
+  ReferenceServerProcess server_;
+  CurlHttp http_;
+  TestPlatform p_;
+  std::unique_ptr<DeviceDatabase> volume_;
+  std::string programDir_;
+  std::unique_ptr<EnvPaths> paths_;
+  Ports ports_;
+  PropertySet props_;
+  std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<ProgressDialog> progress_;
+};
+
+}  // namespace hhsync::test
