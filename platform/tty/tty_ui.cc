@@ -166,19 +166,30 @@ std::string ReadKeys(std::FILE* in, int waitMs) {
   return got;
 }
 
-class TtyProgressWindow final : public DialogWindow {
+// A dialog window on the terminal: keys are read one by one while it is
+// open, and closing it leaves the cursor on a fresh line.
+class TtyWindow : public DialogWindow {
  public:
-  TtyProgressWindow(TtyUi& ui, ProgressDialog& dialog) : ui_(ui), dialog_(dialog) {
-    dialog_.OnInitDialog();
-    ui_.EnterKeyMode();
-  }
-  ~TtyProgressWindow() override {
+  explicit TtyWindow(TtyUi& ui) : ui_(ui) { ui_.EnterKeyMode(); }
+  ~TtyWindow() override {
     {
       std::lock_guard<std::mutex> l(ui_.mutex());
       if (drawn_) std::fputs("\n", ui_.out());
       std::fflush(ui_.out());
     }
     ui_.LeaveKeyMode();
+  }
+
+ protected:
+  TtyUi& ui_;
+  bool drawn_ = false;
+  uint64_t drawnRevision_ = 0;
+};
+
+class TtyProgressWindow final : public TtyWindow {
+ public:
+  TtyProgressWindow(TtyUi& ui, ProgressDialog& dialog) : TtyWindow(ui), dialog_(dialog) {
+    dialog_.OnInitDialog();
   }
   void Pump(int waitMs) override {
     std::unique_lock<std::mutex> l(ui_.mutex(), std::try_to_lock);
@@ -220,25 +231,13 @@ class TtyProgressWindow final : public DialogWindow {
     drawnRevision_ = rev;
   }
 
-  TtyUi& ui_;
   ProgressDialog& dialog_;
-  bool drawn_ = false;
-  uint64_t drawnRevision_ = 0;
 };
 
-class TtyWaitWindow final : public DialogWindow {
+class TtyWaitWindow final : public TtyWindow {
  public:
-  TtyWaitWindow(TtyUi& ui, InstallWaitDialog& dialog) : ui_(ui), dialog_(dialog) {
+  TtyWaitWindow(TtyUi& ui, InstallWaitDialog& dialog) : TtyWindow(ui), dialog_(dialog) {
     dialog_.OnInitDialog();
-    ui_.EnterKeyMode();
-  }
-  ~TtyWaitWindow() override {
-    {
-      std::lock_guard<std::mutex> l(ui_.mutex());
-      if (drawn_) std::fputs("\n", ui_.out());
-      std::fflush(ui_.out());
-    }
-    ui_.LeaveKeyMode();
   }
   void Pump(int waitMs) override {
     std::unique_lock<std::mutex> l(ui_.mutex(), std::try_to_lock);
@@ -264,10 +263,7 @@ class TtyWaitWindow final : public DialogWindow {
   }
 
  private:
-  TtyUi& ui_;
   InstallWaitDialog& dialog_;
-  bool drawn_ = false;
-  uint64_t drawnRevision_ = 0;
 };
 
 }  // namespace

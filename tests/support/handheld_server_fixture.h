@@ -56,15 +56,6 @@ class HandheldServerTest : public ::testing::Test {
     ASSERT_TRUE(p_.handheld().AddRecord("vol", database, props, &id, &err)) << err;
   }
 
-  bool HasDatabase(const std::string& name) {
-    for (const auto& volume : p_.Dump().volumes) {
-      for (const auto& db : volume.databases) {
-        if (db.name == name) return true;
-      }
-    }
-    return false;
-  }
-
   // The records of a database in traversal order, each as its values in
   // property order joined by "|" (numbers in decimal, byte blocks in hex).
   std::vector<std::string> Records(const std::string& name) {
@@ -72,23 +63,16 @@ class HandheldServerTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const auto& volume : p_.Dump().volumes) {
       for (const auto& db : volume.databases) {
-        if (db.name != name) continue;
         for (const auto& record : db.records) {
+          if (db.name != name) break;
           std::string text;
           for (const auto& prop : record.props) {
-            if (!text.empty()) text += "|";
-            switch (prop.propid & 0xFFFF) {
-              case CEVT_UI4:
-                text += std::to_string(prop.ulVal);
-                break;
-              case CEVT_LPWSTR:
-                text += WideToAnsi(prop.lpwsz);
-                break;
-              default:
-                for (uint8_t b : prop.blob) text += {kHex[b >> 4], kHex[b & 15]};
-            }
+            text += "|";
+            if ((prop.propid & 0xFFFF) == CEVT_UI4) text += std::to_string(prop.ulVal);
+            text += WideToAnsi(prop.lpwsz);
+            for (uint8_t b : prop.blob) text += {kHex[b >> 4], kHex[b & 15]};
           }
-          out.push_back(text);
+          out.push_back(text.erase(0, 1));
         }
       }
     }

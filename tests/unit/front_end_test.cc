@@ -4,9 +4,11 @@
 
 #include <cstdio>
 
+#include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/update_frequency_dialog.h"
 #include "platform/none/none_ui.h"
 #include "platform/tty/tty_ui.h"
+#include "support/test_platform.h"
 
 namespace hhsync {
 namespace {
@@ -79,6 +81,29 @@ TEST(TtyUiTest, MessageBoxesAndCredentials) {
   EXPECT_EQ(password, "secret");
   EXPECT_EQ(ui.AskProxyCredentials(&user, &password), kErrorCancelled);
   EXPECT_EQ(term.Screen().find("secret"), std::string::npos) << "the password is not echoed";
+}
+
+TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
+  test::TestPlatform p;
+  ProgressDialog dialog(p.ports(), nullptr, "Acme", false, true, "R\\");
+  FakeTerminal term("v");
+  TtyUi ui(term.in(), term.out());
+  {
+    auto window = ui.CreateProgressWindow(dialog);
+    dialog.SetStatus("Reading Status", 1);
+    window->Pump(0);
+    EXPECT_TRUE(dialog.Snapshot().versionShown) << "v shows the version line";
+  }
+  std::string screen = term.Screen();
+  EXPECT_NE(screen.find("Acme Server Link"), std::string::npos);
+  EXPECT_NE(screen.find("Reading Status"), std::string::npos);
+  EXPECT_NE(screen.find("[#####"), std::string::npos) << "the upper bar is 1 of 7";
+
+  FakeTerminal esc("\x1b");
+  TtyUi ui2(esc.in(), esc.out());
+  auto window = ui2.CreateProgressWindow(dialog);
+  window->Pump(0);
+  EXPECT_FALSE(dialog.IsRunning()) << "Escape is Cancel";
 }
 
 TEST(NoneUiTest, LinesAndScriptedAnswers) {
