@@ -7,9 +7,8 @@
 
 #include <cstdio>
 #include <map>
-#include <memory>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/dialogs/progress_dialog.h"
@@ -28,35 +27,32 @@ namespace {
 
 using test::Bytes;
 using test::EdmBody;
-using test::ReferenceServerProcess;
 using test::SplitRecord;
-using test::TestPlatform;
 
 constexpr const char* kPath = "Software\\Acme\\News\\";
 constexpr const char* kVolume = "content.vol";
 
 constexpr const char* kProfileV1 =
-    "OK\n"
-    "2\n"
-    "news|3|0\n"
-    "sport|5|0\n"
-    "5\n"
+    "OK\n2\nnews|3|0\nsport|5|0\n5\n"
     "Headline|101|a|b|1|news|x\n"
     "Brief|102|c|d|1|news|y\n"
     "Score|201|e|f|2|sport|z\n"
     "Table|202|g|h|1|sport|w\n"
     "Forecast|301|i|j|1|weather|v\n";
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
+// kProfileV1 with each text replaced.
+std::string ProfileWith(const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::string profile = kProfileV1;
+  for (const auto& [from, to] : changes) profile.replace(profile.find(from), from.size(), to);
+  return profile;
+}
+
+std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
+  for (unsigned char b : bytes) out += std::string{kDigits[b >> 4], kDigits[b & 15]};
   return out;
 }
-std::string Hex(const std::string& bytes) { return Hex(test::ToBytes(bytes)); }
 
 // One record as "PROPID=value,...": numbers in decimal, text as UTF-8, blobs
 // in hex.
@@ -64,32 +60,35 @@ std::string RecordText(const HandheldDump::Record& record) {
   std::string out;
   for (const CePropVal& p : record.props) {
     char id[16];
-    std::snprintf(id, sizeof id, "%08X", p.propid);
-    if (!out.empty()) out += ",";
-    out += id;
-    out += "=";
-    switch (PropType(p.propid)) {
-      case CEVT_UI4:
-        out += std::to_string(p.ulVal);
-        break;
-      case CEVT_LPWSTR:
-        out += WideToUtf8(p.lpwsz);
-        break;
-      default:
-        out += Hex(p.blob);
-        break;
+    std::snprintf(id, sizeof id, "%08X=", p.propid);
+    out += (out.empty() ? "" : ",") + std::string(id);
+    if (PropType(p.propid) == CEVT_UI4) {
+      out += std::to_string(p.ulVal);
+    } else if (PropType(p.propid) == CEVT_LPWSTR) {
+      out += WideToUtf8(p.lpwsz);
+    } else {
+      out += Hex(std::string(p.blob.begin(), p.blob.end()));
     }
   }
   return out;
 }
 
-// What one run reported.
-struct RunResult {
-  bool exchanged = false;
-  bool reconciled = false;
-  bool loaded = false;
-  int upperPosition = 0;  // the upper bar at the end of the run
-};
+std::string Cats(const std::string& key, int version, int inlineOnly) {
+  return "0064001F=" + key + ",00650013=" + std::to_string(version) +
+         ",00660013=" + std::to_string(inlineOnly);
+}
+std::string Part1(const std::string& record, std::size_t split, int seq) {
+  return "007A0041=" + Hex(record.substr(0, split)) + ",007C0013=" + std::to_string(seq);
+}
+std::string Part2(const std::string& record, std::size_t split, int seq) {
+  return "007B0041=" + Hex(record.substr(split)) + ",007C0013=" + std::to_string(seq);
+}
+template <typename T>
+std::vector<T> Since(const std::vector<T>& all, std::size_t from) {
+  return std::vector<T>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+}
+
+using Records = std::map<std::string, std::vector<std::string>>;
 
 class ContentSyncTest : public ::testing::Test {
  protected:
@@ -101,23 +100,21 @@ class ContentSyncTest : public ::testing::Test {
     platform_.Connect();
     test::WriteSdat(platform_.dir().File("S.DAT"),
                     std::string("registry=") + kPath + "\npartner=acme\nproduct=news\n");
-    SetDevice("baseurl", server_.BaseUrl());
-    SetDevice("loginurl", server_.BaseUrl() + "/login");
-    SetDevice("log", "YES");
+    for (auto [name, value] : {std::pair{"baseurl", server_.BaseUrl()},
+                               std::pair{"loginurl", server_.BaseUrl() + "/login"},
+                               std::pair{"log", std::string("YES")}}) {
+      ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
+    }
     ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
 
     server_.WriteFile("profile.txt", kProfileV1);
-    server_.WriteFile("data/101/1.edm", EdmBody(3, {record101a_, record101b_, record101c_}));
+    server_.WriteFile("data/101/1.edm", EdmBody(3, {r101a_, r101b_, r101c_}));
     server_.WriteFile("data/102/1.edm", EdmBody(1, {Bytes(10, 'k')}));
     server_.WriteFile("data/201/2.edm", EdmBody(1, {Bytes(8, 'm')}));
-    server_.WriteFile("data/202/1.edm", EdmBody(2, {record202a_, record202b_}));
-    server_.WriteFile("data/301/1.edm", EdmBody(1, {Bytes(5, 'p')}));
+    server_.WriteFile("data/202/1.edm", EdmBody(2, {r202a_, r202b_}));
+    server_.WriteFile("data/301/1.edm", EdmBody(2, {r301_}));
   }
 
-  void SetDevice(const std::string& name, const std::string& value) {
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
-  }
   void AddFault(const std::string& op, uint32_t nth, bool every, uint32_t error) {
     InjectedFault fault;
     fault.operation = op;
@@ -127,6 +124,10 @@ class ContentSyncTest : public ::testing::Test {
     std::string err;
     ASSERT_TRUE(platform_.handheld().AddFault(fault, &err)) << err;
   }
+  void ClearFaults() {
+    std::string err;
+    ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
+  }
   CEOID AddRecord(const std::string& database, const std::vector<CePropVal>& props) {
     CEOID id = 0;
     std::string err;
@@ -134,11 +135,10 @@ class ContentSyncTest : public ::testing::Test {
     return id;
   }
 
-  // One sync as the run does it, from the profile to the written categories.
-  RunResult Sync() {
-    RunResult result;
-    // Each run is a process of its own: it starts with nobody holding the
-    // volume.
+  // One sync as the run does it, from the profile to the written categories;
+  // cancelled right after Reconcile when asked. LoadContent's result.
+  bool Sync(bool cancel = false) {
+    // Each run is a process of its own: nobody holds the volume at first.
     DeviceDatabase::ResetSharedStateForTesting();
     DeviceDatabase volume(platform_.ports(), kVolume);
     EXPECT_TRUE(volume.mounted());
@@ -147,35 +147,29 @@ class ContentSyncTest : public ::testing::Test {
     ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
     progress.OnInitDialog();
     CategoryList categories(platform_.ports());
-    result.exchanged = runner.ExchangeProfile(settings, progress, categories);
-    if (!result.exchanged) return result;
-    result.reconciled = categories.Reconcile(progress);
-    result.loaded = categories.LoadContent(progress, settings);
-    result.upperPosition = progress.Snapshot().upper.position;
-    return result;
+    EXPECT_TRUE(runner.ExchangeProfile(settings, progress, categories));
+    EXPECT_TRUE(categories.Reconcile(progress));
+    if (cancel) progress.OnCancel();
+    bool loaded = categories.LoadContent(progress, settings);
+    upperPosition_ = progress.Snapshot().upper.position;
+    return loaded;
   }
 
-  // Each database of the volume with its records in traversal order.
-  std::map<std::string, std::vector<std::string>> Databases() {
-    std::map<std::string, std::vector<std::string>> out;
+  // Each database of the volume with its records, or their ids, in
+  // traversal order; an empty database is listed too.
+  Records Databases(bool ids = false) {
+    Records out;
     for (const auto& d : Volume().databases) {
-      auto& records = out[d.name];
-      for (const auto& r : d.records) records.push_back(RecordText(r));
+      out[d.name];
+      for (const auto& r : d.records) {
+        out[d.name].push_back(ids ? std::to_string(r.id) : RecordText(r));
+      }
     }
     return out;
   }
-  // The record ids of each database.
-  std::map<std::string, std::vector<CEOID>> RecordIds() {
-    std::map<std::string, std::vector<CEOID>> out;
-    for (const auto& d : Volume().databases) {
-      auto& ids = out[d.name];
-      for (const auto& r : d.records) ids.push_back(r.id);
-    }
-    return out;
-  }
+  Records RecordIds() { return Databases(true); }
   HandheldDump::Volume Volume() {
-    HandheldDump dump = platform_.Dump();
-    for (const auto& v : dump.volumes) {
+    for (const auto& v : platform_.Dump().volumes) {
       if (v.name == kVolume) return v;
     }
     ADD_FAILURE() << "no volume";
@@ -194,110 +188,89 @@ class ContentSyncTest : public ::testing::Test {
   std::vector<std::string> Messages() { return platform_.ui().Texts(); }
 
   // What the handheld holds after a complete sync of kProfileV1.
-  std::map<std::string, std::vector<std::string>> ExpectedAfterV1() {
-    std::map<std::string, std::vector<std::string>> db;
-    db["cats"] = {"0064001F=news,00650013=3,00660013=0", "0064001F=sport,00650013=5,00660013=0",
-                  "0064001F=weather,00650013=0,00660013=1"};
+  Records ExpectedAfterV1() {
+    Records db;
+    db["cats"] = {Cats("news", 3, 0), Cats("sport", 5, 0), Cats("weather", 0, 1)};
     db["c_news"] = {
         "00640013=101,0065001F=1,0067001F=Headline,0068001F=a,0069001F=b,006A001F=x",
         "00640013=102,0065001F=1,0067001F=Brief,0068001F=c,0069001F=d,006A001F=y,006C0041=" +
             Hex(Bytes(10, 'k')) + "0000"};
-    db["J101"] = {Part1(record101a_, 10, 0), Part1(record101b_, 12, 1), Part1(record101c_, 9, 2)};
-    db["JJ101"] = {Part2(record101a_, 10, 0), Part2(record101b_, 12, 1), Part2(record101c_, 9, 2)};
+    db["J101"] = {Part1(r101a_, 10, 0), Part1(r101b_, 12, 1), Part1(r101c_, 9, 2)};
+    db["JJ101"] = {Part2(r101a_, 10, 0), Part2(r101b_, 12, 1), Part2(r101c_, 9, 2)};
     db["c_sport"] = {
         "00640013=201,0065001F=2,0067001F=Score,0068001F=e,0069001F=f,006A001F=z,006C0041=" +
             Hex(Bytes(8, 'm')) + "00000000",
         "00640013=202,0065001F=1,0067001F=Table,0068001F=g,0069001F=h,006A001F=w"};
-    db["J202"] = {Part1(record202a_, 8, 0), Part1(record202b_, 16, 1)};
-    db["JJ202"] = {Part2(record202a_, 8, 0), Part2(record202b_, 16, 1)};
+    db["J202"] = {Part1(r202a_, 8, 0), Part1(r202b_, 16, 1)};
+    db["JJ202"] = {Part2(r202a_, 8, 0), Part2(r202b_, 16, 1)};
     db["c_weather"] = {
         "00640013=301,0065001F=1,0067001F=Forecast,0068001F=i,0069001F=j,006A001F=v,006C0041=" +
-        Hex(Bytes(5, 'p')) + "000000"};
+        Hex(r301_.substr(0, 12))};  // N = 2 with one record: its part 1 inline
     return db;
   }
-  static std::string Part1(const std::string& record, std::size_t split, int seq) {
-    return "007A0041=" + Hex(record.substr(0, split)) + ",007C0013=" + std::to_string(seq);
-  }
-  static std::string Part2(const std::string& record, std::size_t split, int seq) {
-    return "007B0041=" + Hex(record.substr(split)) + ",007C0013=" + std::to_string(seq);
-  }
 
-  ReferenceServerProcess server_;
+  int upperPosition_ = 0;  // the upper bar at the end of the last run
+  test::ReferenceServerProcess server_;
   CurlHttp http_;
-  TestPlatform platform_;
-  std::string record101a_ = SplitRecord(10, 30, 'a');
-  std::string record101b_ = SplitRecord(12, 40, 'b');
-  std::string record101c_ = SplitRecord(9, 9, 'c');
-  std::string record202a_ = SplitRecord(8, 20, 'd');
-  std::string record202b_ = SplitRecord(16, 16, 'e');
+  test::TestPlatform platform_;
+  std::string r101a_ = SplitRecord(10, 30, 'a');
+  std::string r101b_ = SplitRecord(12, 40, 'b');
+  std::string r101c_ = SplitRecord(9, 9, 'c');
+  std::string r202a_ = SplitRecord(8, 20, 'd');
+  std::string r202b_ = SplitRecord(16, 16, 'e');
+  std::string r301_ = SplitRecord(12, 20, 'p');
 };
 
-TEST_F(ContentSyncTest, FirstSyncFromNothing) {
-  RunResult run = Sync();
-  EXPECT_TRUE(run.exchanged);
-  EXPECT_TRUE(run.reconciled);
-  EXPECT_TRUE(run.loaded);
+TEST_F(ContentSyncTest, FirstSyncFromNothingThenOneWithNothingChanged) {
+  EXPECT_TRUE(Sync());
   EXPECT_EQ(Databases(), ExpectedAfterV1());
   EXPECT_EQ(DataRequests(), (std::vector<std::string>{
                                 "/zavrik/update/data/101/1.edm", "/zavrik/update/data/102/1.edm",
                                 "/zavrik/update/data/201/2.edm", "/zavrik/update/data/202/1.edm",
                                 "/zavrik/update/data/301/1.edm"}));
-  // Sort orders of the databases the sync created.
   for (const auto& d : Volume().databases) {
     std::vector<CEPROPID> sorts;
-    for (const auto& s : d.sorts) sorts.push_back(s.propid);
-    if (d.name == "cats") {
-      EXPECT_EQ(sorts, std::vector<CEPROPID>{0x0064001F});
-    } else if (d.name.rfind("c_", 0) == 0) {
-      EXPECT_EQ(sorts, (std::vector<CEPROPID>{0x0067001F, 0x00640013})) << d.name;
-    } else {
-      EXPECT_EQ(sorts, std::vector<CEPROPID>{0x007C0013}) << d.name;
-    }
+    for (const auto& sort : d.sorts) sorts.push_back(sort.propid);
+    std::vector<CEPROPID> expected = {0x007C0013};  // J and JJ
+    if (d.name == "cats") expected = {0x0064001F};
+    if (d.name.rfind("c_", 0) == 0) expected = {0x0067001F, 0x00640013};
+    EXPECT_EQ(sorts, expected) << d.name;
   }
+  // weather is not a listed category.
   EXPECT_NE(Log().find("updateing news"), std::string::npos);
   EXPECT_NE(Log().find("updateing sport"), std::string::npos);
-  EXPECT_EQ(Log().find("updateing weather"), std::string::npos);  // not a listed category
-  EXPECT_TRUE(Messages().empty()) << Messages()[0];
-}
+  EXPECT_EQ(Log().find("updateing weather"), std::string::npos);
+  EXPECT_EQ(Messages(), std::vector<std::string>{});
 
-TEST_F(ContentSyncTest, SecondSyncWithNothingChangedFetchesAndWritesNothing) {
-  ASSERT_TRUE(Sync().loaded);
+  // Nothing changed: only the profile is requested, no record is rewritten.
   auto ids = RecordIds();
-  std::size_t dataRequests = DataRequests().size();
   std::size_t requests = server_.RequestLog().size();
-
-  RunResult run = Sync();
-  EXPECT_TRUE(run.exchanged);
-  EXPECT_TRUE(run.loaded);
-  EXPECT_EQ(DataRequests().size(), dataRequests);
-  EXPECT_EQ(server_.RequestLog().size(), requests + 1);  // the profile only
+  EXPECT_TRUE(Sync());
+  EXPECT_EQ(server_.RequestLog().size(), requests + 1);
   EXPECT_EQ(RecordIds(), ids);
   EXPECT_EQ(Databases(), ExpectedAfterV1());
 }
 
-TEST_F(ContentSyncTest, VersionChangeOfOneItemRewritesOnlyThatItem) {
-  ASSERT_TRUE(Sync().loaded);
+TEST_F(ContentSyncTest, LaterSyncRewritesOnlyWhatChanged) {
+  ASSERT_TRUE(Sync());
   auto before = RecordIds();
   std::size_t dataRequests = DataRequests().size();
-
-  std::string profile = kProfileV1;
-  profile.replace(profile.find("news|3|0"), 8, "news|4|0");
-  profile.replace(profile.find("Headline|101|a|b|1"), 18, "Headline|101|a|b|2");
-  server_.WriteFile("profile.txt", profile);
-  std::string fresh1 = SplitRecord(11, 24, 'q');
-  std::string fresh2 = SplitRecord(8, 12, 'r');
+  // On the server: a new version of news and of its item 101, and sport is
+  // dropped. On the handheld: a second index record of item 102.
+  server_.WriteFile("profile.txt", ProfileWith({{"2\nnews|3|0\nsport|5|0", "1\nnews|4|0"},
+                                                {"b|1|news", "b|2|news"},
+                                                {"Score|201|e|f|2|sport|z\n", ""},
+                                                {"Table|202|g|h|1|sport|w\n", ""}}));
+  std::string fresh1 = SplitRecord(11, 24, 'q'), fresh2 = SplitRecord(8, 12, 'r');
   server_.WriteFile("data/101/2.edm", EdmBody(2, {fresh1, fresh2}));
+  AddRecord("c_news", {CePropVal::Ui4(kPropContentId, 102), CePropVal::Text(kPropVersion, u"1")});
 
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
-  std::vector<std::string> requests = DataRequests();
-  ASSERT_EQ(requests.size(), dataRequests + 1);
-  EXPECT_EQ(requests.back(), "/zavrik/update/data/101/2.edm");
-
-  auto expected = ExpectedAfterV1();
-  expected["cats"] = {"0064001F=sport,00650013=5,00660013=0",
-                      "0064001F=weather,00650013=0,00660013=1",
-                      "0064001F=news,00650013=4,00660013=0"};
+  EXPECT_TRUE(Sync());
+  EXPECT_EQ(Since(DataRequests(), dataRequests),
+            std::vector<std::string>{"/zavrik/update/data/101/2.edm"});
+  Records expected = ExpectedAfterV1();
+  for (const char* gone : {"c_sport", "J202", "JJ202"}) expected.erase(gone);
+  expected["cats"] = {Cats("weather", 0, 1), Cats("news", 4, 0)};
   expected["c_news"] = {
       expected["c_news"][1],
       "00640013=101,0065001F=2,0067001F=Headline,0068001F=a,0069001F=b,006A001F=x"};
@@ -305,245 +278,131 @@ TEST_F(ContentSyncTest, VersionChangeOfOneItemRewritesOnlyThatItem) {
   expected["JJ101"] = {Part2(fresh1, 11, 0), Part2(fresh2, 8, 1)};
   EXPECT_EQ(Databases(), expected);
 
+  // Untouched: item 102 (its duplicate is gone) and the weather category.
   auto after = RecordIds();
-  // Untouched: the other item of the category and every other category.
   EXPECT_EQ(after["c_news"][0], before["c_news"][1]);
-  EXPECT_NE(after["c_news"][1], before["c_news"][0]);
-  for (const char* same : {"c_sport", "J202", "JJ202", "c_weather"}) {
-    EXPECT_EQ(after[same], before[same]) << same;
-  }
-  EXPECT_EQ(after["cats"][0], before["cats"][1]);
-  EXPECT_EQ(after["cats"][1], before["cats"][2]);
-}
-
-TEST_F(ContentSyncTest, StepsOfUnchangedItemsGoWithTheNextSyncedItem) {
-  ASSERT_TRUE(Sync().loaded);
-  std::string profile = kProfileV1;
-  profile.replace(profile.find("news|3|0"), 8, "news|4|0");
-  profile.replace(profile.find("Brief|102|c|d|1"), 15, "Brief|102|c|d|2");
-  server_.WriteFile("profile.txt", profile);
-  server_.WriteFile("data/102/2.edm", EdmBody(1, {Bytes(6, 's')}));
-  std::size_t dataRequests = DataRequests().size();
-
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
-  std::vector<std::string> requests = DataRequests();
-  ASSERT_EQ(requests.size(), dataRequests + 1);
-  EXPECT_EQ(requests.back(), "/zavrik/update/data/102/2.edm");
-  // The phase restarts at 0 with one step per item: the skipped item 101
-  // adds its step to Brief's (2), then "Updating" adds 1.
-  EXPECT_EQ(run.upperPosition, 3);
-  EXPECT_EQ(Databases()["c_news"][1],
-            "00640013=102,0065001F=2,0067001F=Brief,0068001F=c,0069001F=d,006A001F=y,006C0041=" +
-                Hex(Bytes(6, 's')) + "0000");
-}
-
-TEST_F(ContentSyncTest, CategoryDroppedByTheProfileIsDeleted) {
-  ASSERT_TRUE(Sync().loaded);
-  server_.WriteFile("profile.txt",
-                    "OK\n1\nnews|3|0\n3\n"
-                    "Headline|101|a|b|1|news|x\n"
-                    "Brief|102|c|d|1|news|y\n"
-                    "Forecast|301|i|j|1|weather|v\n");
-  std::size_t dataRequests = DataRequests().size();
-  RunResult run = Sync();
-  EXPECT_TRUE(run.reconciled);
-  EXPECT_TRUE(run.loaded);
-  EXPECT_EQ(DataRequests().size(), dataRequests);
-
-  auto expected = ExpectedAfterV1();
-  expected.erase("c_sport");
-  expected.erase("J202");
-  expected.erase("JJ202");
-  expected["cats"] = {"0064001F=news,00650013=3,00660013=0",
-                      "0064001F=weather,00650013=0,00660013=1"};
-  EXPECT_EQ(Databases(), expected);
+  EXPECT_EQ(after["c_weather"], before["c_weather"]);
+  EXPECT_EQ(after["cats"][0], before["cats"][2]);
 }
 
 TEST_F(ContentSyncTest, DuplicateCatsRecordKeepsTheFirst) {
   // The handheld already holds news at the profile's version, twice.
-  CEOID first = AddRecord(
-      "cats", {CePropVal::Text(kPropCategoryKey, u"news"), CePropVal::Ui4(kPropCategoryVersion, 3),
-               CePropVal::Ui4(kPropCategoryInlineOnly, 1)});
-  AddRecord("cats",
-            {CePropVal::Text(kPropCategoryKey, u"news"), CePropVal::Ui4(kPropCategoryVersion, 3),
-             CePropVal::Ui4(kPropCategoryInlineOnly, 1)});
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
+  std::vector<CePropVal> news = {CePropVal::Text(kPropCategoryKey, u"news"),
+                                 CePropVal::Ui4(kPropCategoryVersion, 3),
+                                 CePropVal::Ui4(kPropCategoryInlineOnly, 1)};
+  CEOID first = AddRecord("cats", news);
+  AddRecord("cats", news);
+  EXPECT_TRUE(Sync());
 
-  auto databases = Databases();
+  Records databases = Databases();
   EXPECT_EQ(databases["cats"],
-            (std::vector<std::string>{"0064001F=news,00650013=3,00660013=1",
-                                      "0064001F=sport,00650013=5,00660013=0",
-                                      "0064001F=weather,00650013=0,00660013=1"}));
-  EXPECT_EQ(RecordIds()["cats"][0], first);
-  // news is neither synced nor written: none of its items was fetched.
-  EXPECT_EQ(databases.count("c_news"), 0u);
-  EXPECT_EQ(databases.count("J101"), 0u);
+            (std::vector<std::string>{Cats("news", 3, 1), Cats("sport", 5, 0),
+                                      Cats("weather", 0, 1)}));
+  EXPECT_EQ(RecordIds()["cats"][0], std::to_string(first));
+  // news is neither synced nor written.
+  EXPECT_EQ(databases.count("c_news") + databases.count("J101"), 0u);
   EXPECT_EQ(DataRequests(), (std::vector<std::string>{"/zavrik/update/data/201/2.edm",
                                                       "/zavrik/update/data/202/1.edm",
                                                       "/zavrik/update/data/301/1.edm"}));
 }
 
-TEST_F(ContentSyncTest, DuplicateIndexRecordIsDeletedAndNotRewritten) {
-  ASSERT_TRUE(Sync().loaded);
-  auto before = RecordIds();
-  CEOID duplicate = AddRecord(
-      "c_news", {CePropVal::Ui4(kPropContentId, 102), CePropVal::Text(kPropVersion, u"1")});
-  // A new category version makes news go through the check.
-  std::string profile = kProfileV1;
-  profile.replace(profile.find("news|3|0"), 8, "news|4|0");
-  server_.WriteFile("profile.txt", profile);
-  std::size_t dataRequests = DataRequests().size();
-
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
-  EXPECT_EQ(DataRequests().size(), dataRequests);
-  auto after = RecordIds();
-  EXPECT_EQ(after["c_news"], before["c_news"]);
-  for (CEOID id : after["c_news"]) EXPECT_NE(id, duplicate);
-  EXPECT_EQ(after["J101"], before["J101"]);
-
-  auto expected = ExpectedAfterV1();
-  expected["cats"] = {"0064001F=sport,00650013=5,00660013=0",
-                      "0064001F=weather,00650013=0,00660013=1",
-                      "0064001F=news,00650013=4,00660013=1"};
-  EXPECT_EQ(Databases(), expected);
-}
-
-TEST_F(ContentSyncTest, ItemWhoseDataIsMissingIsSyncedAgainNextTime) {
+TEST_F(ContentSyncTest, ItemWhoseDataAnswers404IsSyncedAgainNextTime) {
   server_.WriteFile("data/102/1.edm.status", "404");
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
-  auto databases = Databases();
-  EXPECT_EQ(databases["cats"][0], "0064001F=news,00650013=0,00660013=0");
-  ASSERT_EQ(databases["c_news"].size(), 1u);
-  EXPECT_EQ(databases["c_news"][0], ExpectedAfterV1()["c_news"][0]);
+  EXPECT_TRUE(Sync());
+  Records databases = Databases();
+  EXPECT_EQ(databases["cats"][0], Cats("news", 0, 0));
+  EXPECT_EQ(databases["c_news"], std::vector<std::string>{ExpectedAfterV1()["c_news"][0]});
   EXPECT_NE(Log().find("Data Problem Loading :" + server_.BaseUrl() + "/update/data/102/1.edm 404"),
-            std::string::npos)
-      << Log();
+            std::string::npos);
   auto before = RecordIds();
 
   std::remove((server_.root() + "/data/102/1.edm.status").c_str());
   std::size_t dataRequests = DataRequests().size();
-  run = Sync();
-  EXPECT_TRUE(run.loaded);
-  std::vector<std::string> requests = DataRequests();
-  ASSERT_EQ(requests.size(), dataRequests + 1);
-  EXPECT_EQ(requests.back(), "/zavrik/update/data/102/1.edm");
-  auto expected = ExpectedAfterV1();
+  EXPECT_TRUE(Sync());
+  EXPECT_EQ(Since(DataRequests(), dataRequests),
+            std::vector<std::string>{"/zavrik/update/data/102/1.edm"});
+  // The phase restarts at 0: the skipped item 101 adds its step to Brief's
+  // (2), then "Updating" adds 1.
+  EXPECT_EQ(upperPosition_, 3);
+  Records expected = ExpectedAfterV1();
   // The only item written this time kept its data inline.
-  expected["cats"] = {"0064001F=sport,00650013=5,00660013=0",
-                      "0064001F=weather,00650013=0,00660013=1",
-                      "0064001F=news,00650013=3,00660013=1"};
+  expected["cats"] = {Cats("sport", 5, 0), Cats("weather", 0, 1), Cats("news", 3, 1)};
   EXPECT_EQ(Databases(), expected);
   EXPECT_EQ(RecordIds()["c_news"][0], before["c_news"][0]);
   EXPECT_EQ(RecordIds()["J101"], before["J101"]);
 }
 
 TEST_F(ContentSyncTest, WriteFailuresThatRecoverWithinTheRetries) {
-  // The first index record write and the first record database write fail
-  // once each; the 18th write (the first "cats" record) fails once.
+  // Write 1 is the first index record, 3 the first record of J101 and 18 the
+  // first "cats" record: each fails once.
   AddFault("CeWriteRecordProps", 1, false, 87);
   AddFault("CeWriteRecordProps", 3, false, 112);
   AddFault("CeWriteRecordProps", 18, false, 87);
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
+  EXPECT_TRUE(Sync());
   EXPECT_EQ(Databases(), ExpectedAfterV1());
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{20, 10, 20}));
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Messages(), std::vector<std::string>{});
   EXPECT_NE(Log().find("ERROR_INVALID_PARAMETER"), std::string::npos);
 }
 
-TEST_F(ContentSyncTest, IndexWriteThatNeverSucceedsStopsTheSync) {
+TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
+  // Every write fails: the first index record is tried four times, the
+  // "cats" records twice.
   AddFault("CeWriteRecordProps", 1, true, 112);
-  RunResult run = Sync();
-  EXPECT_TRUE(run.reconciled);
-  EXPECT_FALSE(run.loaded);
+  EXPECT_FALSE(Sync());
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{20, 20, 40, 20}));
   EXPECT_EQ(Messages(), std::vector<std::string>{"Unable to write category, please sync again."});
-  EXPECT_NE(Log().find("1.Failed adding content:3 101)Headline"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("1.Failed adding content:3 101)Headline"), std::string::npos);
   EXPECT_NE(Log().find("could not update record in main cat database"), std::string::npos);
-  auto databases = Databases();
-  EXPECT_TRUE(databases["cats"].empty());
-  EXPECT_TRUE(databases["c_news"].empty());
-  // Only the first item was fetched before the sync stopped.
+  EXPECT_EQ(Databases()["cats"], std::vector<std::string>{});
+  EXPECT_EQ(Databases()["c_news"], std::vector<std::string>{});
   EXPECT_EQ(DataRequests(), std::vector<std::string>{"/zavrik/update/data/101/1.edm"});
 
-  // Once the handheld takes writes again, the next sync does everything.
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
-  EXPECT_TRUE(Sync().loaded);
-  EXPECT_EQ(Databases(), ExpectedAfterV1());
-}
-
-TEST_F(ContentSyncTest, RecordDatabaseWriteThatNeverSucceedsStopsTheSync) {
-  // The index record goes in; every write after it fails.
+  // The index record goes in; every write after it fails: three tries per
+  // record database write.
+  ClearFaults();
   AddFault("CeWriteRecordProps", 2, true, 112);
-  RunResult run = Sync();
-  EXPECT_FALSE(run.loaded);
-  EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{10, 11, 12, 20}));
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Unable to write content, please sync again."});
-  EXPECT_NE(Log().find("Problem:3 101)Headline"), std::string::npos) << Log();
-  auto databases = Databases();
-  EXPECT_TRUE(databases["cats"].empty());
-  EXPECT_EQ(databases["c_news"].size(), 1u);
-  EXPECT_TRUE(databases["J101"].empty());
+  std::size_t sleeps = platform_.clock().Sleeps().size();
+  std::size_t messages = Messages().size();
+  EXPECT_FALSE(Sync());
+  EXPECT_EQ(Since(platform_.clock().Sleeps(), sleeps), (std::vector<uint32_t>{10, 11, 12, 20}));
+  EXPECT_EQ(Since(Messages(), messages),
+            std::vector<std::string>{"Unable to write content, please sync again."});
+  EXPECT_NE(Log().find("Problem:3 101)Headline"), std::string::npos);
+  EXPECT_EQ(Databases()["cats"], std::vector<std::string>{});
+  EXPECT_EQ(Databases()["c_news"].size(), 1u);
+  EXPECT_EQ(Databases()["J101"], std::vector<std::string>{});
 
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
-  EXPECT_TRUE(Sync().loaded);
+  // Once the handheld takes writes again, the next sync does everything.
+  ClearFaults();
+  EXPECT_TRUE(Sync());
   EXPECT_EQ(Databases(), ExpectedAfterV1());
 }
 
 TEST_F(ContentSyncTest, DownloadThatFailsTwiceLeavesTheRestForNextTime) {
-  // The first item's data is cut off twice: a transfer error each time.
-  server_.WriteFile("data/101/1.edm.cut", "20");
-  RunResult run = Sync();
-  EXPECT_TRUE(run.loaded);
-  EXPECT_NE(Log().find("Internet problem:"), std::string::npos) << Log();
+  // A download cut off twice, in its second record: the category's remaining
+  // items wait for the next sync, the other categories complete.
+  server_.WriteFile("data/101/1.edm.cut", "50");
+  EXPECT_TRUE(Sync());
   EXPECT_NE(Log().find("j:101-"), std::string::npos);
-  auto databases = Databases();
-  // news stays incomplete (version 0) and holds nothing; the other
-  // categories are complete.
-  EXPECT_EQ(databases["cats"][0], "0064001F=news,00650013=0,00660013=1");
-  EXPECT_TRUE(databases["c_news"].empty());
+  EXPECT_NE(Log().find("Internet problem:1 101)Headline"), std::string::npos);
+  Records databases = Databases();
+  EXPECT_EQ(databases["cats"][0], Cats("news", 0, 1));
+  EXPECT_EQ(databases["c_news"], std::vector<std::string>{});
   EXPECT_EQ(databases["c_sport"], ExpectedAfterV1()["c_sport"]);
-
-  std::remove((server_.root() + "/data/101/1.edm.cut").c_str());
-  EXPECT_TRUE(Sync().loaded);
-  auto expected = ExpectedAfterV1();
-  expected["cats"] = {"0064001F=sport,00650013=5,00660013=0",
-                      "0064001F=weather,00650013=0,00660013=1",
-                      "0064001F=news,00650013=3,00660013=0"};
-  EXPECT_EQ(Databases(), expected);
 }
 
 TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
-  DeviceDatabase::ResetSharedStateForTesting();
-  {
-    DeviceDatabase volume(platform_.ports(), kVolume);
-    SyncRunner runner(platform_.ports());
-    SyncSettings settings(platform_.ports(), &runner.Properties());
-    ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-    CategoryList categories(platform_.ports());
-    ASSERT_TRUE(runner.ExchangeProfile(settings, progress, categories));
-    EXPECT_TRUE(categories.Reconcile(progress));
-    progress.OnCancel();
-    // Nothing is synced, but the new categories still get their records,
-    // at version 0, so the next run syncs them.
-    EXPECT_TRUE(categories.LoadContent(progress, settings));
-  }
-  EXPECT_TRUE(DataRequests().empty());
-  auto databases = Databases();
-  EXPECT_EQ(databases["cats"],
-            (std::vector<std::string>{"0064001F=news,00650013=0,00660013=1",
-                                      "0064001F=sport,00650013=0,00660013=1",
-                                      "0064001F=weather,00650013=0,00660013=1"}));
-  EXPECT_TRUE(Sync().loaded);
-  auto expected = ExpectedAfterV1();
-  EXPECT_EQ(Databases()["c_news"], expected["c_news"]);
-  EXPECT_EQ(Databases()["J202"], expected["J202"]);
+  EXPECT_TRUE(Sync(/*cancel=*/true));
+  EXPECT_EQ(DataRequests(), std::vector<std::string>{});
+  EXPECT_EQ(Databases()["cats"], (std::vector<std::string>{Cats("news", 0, 1), Cats("sport", 0, 1),
+                                                           Cats("weather", 0, 1)}));
+  // The next run syncs them all; weather's record, not from the profile's
+  // category list, is not rewritten.
+  EXPECT_TRUE(Sync());
+  Records expected = ExpectedAfterV1();
+  expected["cats"] = {Cats("weather", 0, 1), Cats("news", 3, 0), Cats("sport", 5, 0)};
+  EXPECT_EQ(Databases(), expected);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
 // An in-memory internet client for tests and benchmarks: replies are served
-// from a table keyed by the request's object (path and query, or a prefix of
-// it), and every request is recorded. A reply may be cut by a transfer error
-// after a number of body bytes.
+// from a table keyed by a prefix of the request's object (the longest
+// matching prefix wins; anything else answers 404), and every request is
+// recorded. A reply may end in a transfer error after a number of body bytes.
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/http.h"
 
@@ -19,10 +18,7 @@ namespace hhsync::test {
 struct MemoryReply {
   int status = 200;
   std::string body;
-  // A transfer error after this many body bytes (-1: none); with 0 and
-  // failSend the error comes from Send itself.
-  long long failAfter = -1;
-  bool failSend = false;
+  long long failAfter = -1;  // a read past this many body bytes fails (-1: none)
 };
 
 struct MemoryRequestRecord {
@@ -35,22 +31,18 @@ struct MemoryRequestRecord {
   HttpSessionOptions options;
 };
 
-// A body served from memory: reads return the size asked for unless the body
-// ended, like the Http port promises.
+// A reply body read the way the Http port promises: a read returns the size
+// asked for unless the body ended.
 class MemoryBody : public HttpRequest {
  public:
-  explicit MemoryBody(std::shared_ptr<const MemoryReply> reply) : reply_(std::move(reply)) {}
+  explicit MemoryBody(std::shared_ptr<const MemoryReply> reply, std::string* headers = nullptr)
+      : reply_(std::move(reply)), headers_(headers) {}
 
-  void AddHeaders(const std::string& headers) override { headers_ += headers; }
-  void SetProxyCredentials(const std::string&, const std::string&) override {}
-  bool Send(const std::string&, HttpError* error) override {
-    if (reply_->failSend) {
-      error->code = http_error::kConnectionReset;
-      error->message = "The connection with the server was reset";
-      return false;
-    }
-    return true;
+  void AddHeaders(const std::string& headers) override {
+    if (headers_) *headers_ += headers;
   }
+  void SetProxyCredentials(const std::string&, const std::string&) override {}
+  bool Send(const std::string&, HttpError*) override { return true; }
   int StatusCode() const override { return reply_->status; }
   long long Read(void* buffer, std::size_t size, HttpError* error) override {
     std::size_t end = reply_->body.size();
@@ -65,57 +57,32 @@ class MemoryBody : public HttpRequest {
     std::size_t n = std::min(size, end - offset_);
     if (n > 0) std::memcpy(buffer, reply_->body.data() + offset_, n);
     offset_ += n;
-    ++reads_;
     return static_cast<long long>(n);
   }
 
-  const std::string& headers() const { return headers_; }
-  int reads() const { return reads_; }
-
  private:
   std::shared_ptr<const MemoryReply> reply_;
+  std::string* headers_;
   std::size_t offset_ = 0;
-  std::string headers_;
-  int reads_ = 0;
 };
 
 class MemoryHttp final : public Http {
  public:
-  // Serves reply for every object that starts with prefix (the longest
-  // matching prefix wins); anything else answers 404.
   void Serve(const std::string& prefix, MemoryReply reply) {
     replies_[prefix] = std::make_shared<const MemoryReply>(std::move(reply));
   }
   void Serve(const std::string& prefix, const std::string& body) {
-    MemoryReply reply;
-    reply.body = body;
-    Serve(prefix, std::move(reply));
+    Serve(prefix, MemoryReply{200, body, -1});
   }
-  void Clear() { replies_.clear(); }
 
   const std::deque<MemoryRequestRecord>& requests() const { return requests_; }
-  int sessions() const { return sessions_; }
 
   bool Initialise() override { return true; }
   std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions& options) override {
-    ++sessions_;
     return std::make_unique<Session>(*this, options);
   }
 
  private:
-  class Request final : public MemoryBody {
-   public:
-    Request(std::shared_ptr<const MemoryReply> reply, MemoryRequestRecord* record)
-        : MemoryBody(std::move(reply)), record_(record) {}
-    void AddHeaders(const std::string& headers) override {
-      MemoryBody::AddHeaders(headers);
-      record_->headers += headers;
-    }
-
-   private:
-    MemoryRequestRecord* record_;
-  };
-
   class Session final : public HttpSession {
    public:
     Session(MemoryHttp& http, HttpSessionOptions options) : http_(http), options_(options) {}
@@ -123,7 +90,7 @@ class MemoryHttp final : public Http {
                                              uint16_t port, const std::string& object,
                                              const std::string& version) override {
       http_.requests_.push_back({verb, host, port, object, version, "", options_});
-      return std::make_unique<Request>(http_.Find(object), &http_.requests_.back());
+      return std::make_unique<MemoryBody>(http_.Find(object), &http_.requests_.back().headers);
     }
 
    private:
@@ -132,23 +99,19 @@ class MemoryHttp final : public Http {
   };
 
   std::shared_ptr<const MemoryReply> Find(const std::string& object) const {
-    std::shared_ptr<const MemoryReply> best;
+    auto best = std::make_shared<const MemoryReply>(MemoryReply{404, "", -1});
     std::size_t bestLength = 0;
     for (const auto& [prefix, reply] : replies_) {
-      if (object.compare(0, prefix.size(), prefix) == 0 && (!best || prefix.size() >= bestLength)) {
+      if (object.starts_with(prefix) && prefix.size() >= bestLength) {
         best = reply;
         bestLength = prefix.size();
       }
     }
-    if (best) return best;
-    MemoryReply missing;
-    missing.status = 404;
-    return std::make_shared<const MemoryReply>(std::move(missing));
+    return best;
   }
 
   std::map<std::string, std::shared_ptr<const MemoryReply>> replies_;
-  std::deque<MemoryRequestRecord> requests_;  // stable addresses for the requests
-  int sessions_ = 0;
+  std::deque<MemoryRequestRecord> requests_;  // stable addresses for the headers
 };
 
 }  // namespace hhsync::test

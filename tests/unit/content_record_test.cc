@@ -1,18 +1,17 @@
-// The .edm body reader, the two record forms and the writing of an item's
-// index record and record databases.
+// The .edm body reader, the two record forms, the data download and the
+// writing of an item's index record and record databases.
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/config_file.h"
 #include "app/dialogs/progress_dialog.h"
 #include "content/content_item.h"
 #include "device/device_database.h"
-#include "device/wide_text.h"
-#include "platform/http.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
 #include "support/memory_http.h"
@@ -21,193 +20,86 @@
 namespace hhsync {
 namespace {
 
+using test::BigEndian;
 using test::Bytes;
 using test::EdmBody;
-using test::MemoryBody;
-using test::MemoryHttp;
 using test::MemoryReply;
 using test::SplitRecord;
-using test::TestPlatform;
 using test::ToBytes;
-
-InjectedFault Fault(const std::string& op, uint32_t nth, bool every, uint32_t error) {
-  InjectedFault fault;
-  fault.operation = op;
-  fault.nth = nth;
-  fault.every = every;
-  fault.error = error;
-  return fault;
-}
 
 constexpr const char* kPath = "Software\\Acme\\News\\";
 constexpr const char* kVolume = "content.vol";
+std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
 
-// A byte source over a body that records the size of every read.
-class RecordingBody final : public MemoryBody {
- public:
-  explicit RecordingBody(const std::string& body, long long failAfter = -1)
-      : MemoryBody(Make(body, failAfter)) {}
-  long long Read(void* buffer, std::size_t size, HttpError* error) override {
-    sizes.push_back(size);
-    return MemoryBody::Read(buffer, size, error);
-  }
-  std::vector<std::size_t> sizes;
-
- private:
-  static std::shared_ptr<const MemoryReply> Make(const std::string& body, long long failAfter) {
-    MemoryReply reply;
-    reply.body = body;
-    reply.failAfter = failAfter;
-    return std::make_shared<const MemoryReply>(std::move(reply));
-  }
-};
-
-struct Parsed {
+struct EdmCase {
+  const char* name;
+  std::string body;
   EdmResult result;
-  ContentRecords records;
-  HttpError error;
-  std::vector<std::size_t> readSizes;
+  bool whole;  // the form of the records kept
+  std::vector<std::pair<std::string, std::string>> parts;  // part 1 and part 2 of each
 };
 
-Parsed Parse(const std::string& body, ProgressDialog* progress = nullptr,
-             long long failAfter = -1) {
-  RecordingBody source(body, failAfter);
-  Parsed p;
-  p.result = ReadEdmBody(source, progress, &p.records, &p.error);
-  p.readSizes = source.sizes;
-  return p;
-}
-
-TEST(EdmBodyTest, WholeFormTenBytesIsPaddedToTwelve) {
-  Parsed p = Parse(EdmBody(1, {Bytes(10)}));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  ASSERT_EQ(p.records.size(), 1u);
-  EXPECT_TRUE(p.records[0].single());
-  std::vector<uint8_t> expected = ToBytes(Bytes(10));
-  expected.push_back(0);
-  expected.push_back(0);
-  EXPECT_EQ(p.records[0].part1(), expected);
-  EXPECT_TRUE(p.records[0].part2().empty());
-  // Exact-size reads: the count, the length, the record, the next length.
-  EXPECT_EQ(p.readSizes, (std::vector<std::size_t>{4, 4, 10, 4}));
-}
-
-TEST(EdmBodyTest, WholeFormMultipleOfFourGetsFourZeroBytes) {
-  Parsed p = Parse(EdmBody(1, {Bytes(8)}));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  ASSERT_EQ(p.records.size(), 1u);
-  ASSERT_EQ(p.records[0].part1().size(), 12u);
-  EXPECT_EQ(std::vector<uint8_t>(p.records[0].part1().begin() + 8, p.records[0].part1().end()),
-            (std::vector<uint8_t>{0, 0, 0, 0}));
-}
-
-TEST(EdmBodyTest, CountZeroAlsoKeepsRecordsWhole) {
-  Parsed p = Parse(EdmBody(0, {Bytes(3), Bytes(5)}));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  ASSERT_EQ(p.records.size(), 2u);
-  EXPECT_EQ(p.records[0].part1().size(), 4u);
-  EXPECT_EQ(p.records[1].part1().size(), 8u);
-  EXPECT_TRUE(p.records[1].single());
-}
-
-TEST(EdmBodyTest, SplitFormCutsEachRecordAtItsFirstPartLength) {
-  std::vector<std::string> records = {SplitRecord(10, 30, 'a'), SplitRecord(8, 8, 'b'),
-                                      SplitRecord(20, 64, 'c')};
-  Parsed p = Parse(EdmBody(3, records));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  ASSERT_EQ(p.records.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_FALSE(p.records[i].single());
-    const std::string& r = records[i];
-    uint32_t split = i == 0 ? 10 : i == 1 ? 8 : 20;
-    EXPECT_EQ(p.records[i].part1(), ToBytes(r.substr(0, split))) << i;
-    EXPECT_EQ(p.records[i].part2(), ToBytes(r.substr(split))) << i;
+TEST(EdmBodyTest, FormsAndLimits) {
+  const std::string s30 = SplitRecord(10, 30, 'a'), s8 = SplitRecord(8, 8, 'b');
+  const std::string s64 = SplitRecord(20, 64, 'c'), s40 = SplitRecord(12, 40);
+  const std::string s16 = SplitRecord(8, 16), s16all = SplitRecord(16, 16);
+  const std::string ten = EdmBody(1, {Bytes(10)});
+  const std::vector<EdmCase> cases = {
+      {"10 bytes whole: 2 zero bytes", ten, EdmResult::kOk, true,
+       {{Bytes(10) + Zeros(2), ""}}},
+      {"8 bytes whole: 4 zero bytes", EdmBody(1, {Bytes(8)}), EdmResult::kOk, true,
+       {{Bytes(8) + Zeros(4), ""}}},
+      {"count 0 is whole too", EdmBody(0, {Bytes(3), Bytes(5)}), EdmResult::kOk, true,
+       {{Bytes(3) + Zeros(1), ""}, {Bytes(5) + Zeros(3), ""}}},
+      {"N = 3: split at P", EdmBody(3, {s30, s8, s64}), EdmResult::kOk, false,
+       {{s30.substr(0, 10), s30.substr(10)}, {s8, ""}, {s64.substr(0, 20), s64.substr(20)}}},
+      {"N = 2 with one record is split", EdmBody(2, {s40}), EdmResult::kOk, false,
+       {{s40.substr(0, 12), s40.substr(12)}}},
+      {"P = L: empty part 2", EdmBody(2, {s16all}), EdmResult::kOk, false, {{s16all, ""}}},
+      {"66000 accepted", EdmBody(1, {Bytes(66000)}), EdmResult::kOk, true,
+       {{Bytes(66000) + Zeros(4), ""}}},
+      {"66001 refused, earlier records kept",
+       EdmBody(3, {s16, SplitRecord(8, 66001), s16}), EdmResult::kRecordTooLong, false,
+       {{s16.substr(0, 8), s16.substr(8)}}},
+      {"only the count", BigEndian(1), EdmResult::kNoRecords, true, {}},
+      {"only a count of 5", BigEndian(5), EdmResult::kNoRecords, false, {}},
+      {"empty body", "", EdmResult::kNoRecords, true, {}},
+      {"P > L", EdmBody(2, {s16, SplitRecord(17, 16)}), EdmResult::kMalformed, false,
+       {{s16.substr(0, 8), s16.substr(8)}}},
+      {"L < 8 split", EdmBody(2, {"1234567"}), EdmResult::kMalformed, false, {}},
+      {"L = 0 split", EdmBody(2, {""}), EdmResult::kMalformed, false, {}},
+      {"L < 8 whole", EdmBody(1, {"1234567"}), EdmResult::kOk, true,
+       {{std::string("1234567") + '\0', ""}}},
+      {"record cut short", ten.substr(0, ten.size() - 1), EdmResult::kMalformed, true, {}},
+      {"length cut short", ten + Zeros(2), EdmResult::kMalformed, true,
+       {{Bytes(10) + Zeros(2), ""}}},
+  };
+  for (const EdmCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::MemoryBody body(std::make_shared<const MemoryReply>(MemoryReply{200, c.body, -1}));
+    ContentRecords records;
+    HttpError error;
+    EXPECT_EQ(ReadEdmBody(body, nullptr, &records, &error), c.result);
+    ASSERT_EQ(records.size(), c.parts.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(records[i].single(), c.whole);
+      EXPECT_EQ(records[i].part1(), ToBytes(c.parts[i].first)) << i;
+      EXPECT_EQ(records[i].part2(), ToBytes(c.parts[i].second)) << i;
+    }
   }
 }
 
 TEST(EdmBodyTest, SplitFormCountsRecordsOnTheLowerBar) {
-  TestPlatform platform;
+  test::TestPlatform platform;
   ProgressDialog progress(platform.ports(), nullptr, "News", false, false, kPath);
   progress.OnInitDialog();
-  Parsed p = Parse(EdmBody(3, {SplitRecord(9, 12), SplitRecord(9, 12)}), &progress);
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  EXPECT_EQ(p.records.size(), 2u);
-  EXPECT_EQ(progress.Snapshot().lower.range, 9);
+  test::MemoryBody body(std::make_shared<const MemoryReply>(
+      MemoryReply{200, EdmBody(3, {SplitRecord(9, 12), SplitRecord(9, 12)}), -1}));
+  ContentRecords records;
+  HttpError error;
+  EXPECT_EQ(ReadEdmBody(body, &progress, &records, &error), EdmResult::kOk);
+  EXPECT_EQ(progress.Snapshot().lower.range, 9);  // N x 3
   EXPECT_EQ(progress.Snapshot().lower.position, 2);
-}
-
-TEST(EdmBodyTest, CountTwoWithOneRecordIsSplit) {
-  Parsed p = Parse(EdmBody(2, {SplitRecord(12, 40)}));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  ASSERT_EQ(p.records.size(), 1u);
-  EXPECT_FALSE(p.records[0].single());
-  EXPECT_EQ(p.records[0].part1().size(), 12u);
-  EXPECT_EQ(p.records[0].part2().size(), 28u);
-}
-
-TEST(EdmBodyTest, LengthLimitIs66000) {
-  Parsed ok = Parse(EdmBody(1, {Bytes(66000)}));
-  ASSERT_EQ(ok.result, EdmResult::kOk);
-  ASSERT_EQ(ok.records.size(), 1u);
-  EXPECT_EQ(ok.records[0].part1().size(), 66004u);
-
-  Parsed refused =
-      Parse(EdmBody(3, {SplitRecord(8, 16), SplitRecord(8, 66001), SplitRecord(8, 16)}));
-  EXPECT_EQ(refused.result, EdmResult::kRecordTooLong);
-  // The record before the long one stays; nothing after it is read.
-  EXPECT_EQ(refused.records.size(), 1u);
-  EXPECT_EQ(refused.readSizes, (std::vector<std::size_t>{4, 4, 16, 4}));
-}
-
-TEST(EdmBodyTest, BodyWithOnlyTheCountHasNoRecords) {
-  EXPECT_EQ(Parse(test::BigEndian(1)).result, EdmResult::kNoRecords);
-  EXPECT_EQ(Parse(test::BigEndian(5)).result, EdmResult::kNoRecords);
-  EXPECT_EQ(Parse("").result, EdmResult::kNoRecords);
-}
-
-TEST(EdmBodyTest, SplitRecordWithFirstPartBeyondItsLengthIsMalformed) {
-  Parsed p = Parse(EdmBody(2, {SplitRecord(8, 16), SplitRecord(17, 16)}));
-  EXPECT_EQ(p.result, EdmResult::kMalformed);
-  EXPECT_EQ(p.records.size(), 1u);
-}
-
-TEST(EdmBodyTest, SplitRecordShorterThanEightBytesIsMalformed) {
-  EXPECT_EQ(Parse(EdmBody(2, {"1234567"})).result, EdmResult::kMalformed);
-  EXPECT_EQ(Parse(EdmBody(2, {""})).result, EdmResult::kMalformed);
-  // The same bytes in the whole form are fine.
-  EXPECT_EQ(Parse(EdmBody(1, {"1234567"})).result, EdmResult::kOk);
-}
-
-TEST(EdmBodyTest, SplitAtTheWholeLengthLeavesAnEmptySecondPart) {
-  Parsed p = Parse(EdmBody(2, {SplitRecord(16, 16)}));
-  ASSERT_EQ(p.result, EdmResult::kOk);
-  EXPECT_EQ(p.records[0].part1().size(), 16u);
-  EXPECT_TRUE(p.records[0].part2().empty());
-}
-
-TEST(EdmBodyTest, CutRecordOrLengthIsMalformed) {
-  std::string body = EdmBody(1, {Bytes(10)});
-  EXPECT_EQ(Parse(body.substr(0, body.size() - 1)).result, EdmResult::kMalformed);
-  EXPECT_EQ(Parse(body + std::string(2, '\0')).result, EdmResult::kMalformed);
-}
-
-TEST(EdmBodyTest, TransferErrorIsReported) {
-  std::string body = EdmBody(1, {Bytes(100)});
-  Parsed p = Parse(body, nullptr, 50);
-  EXPECT_EQ(p.result, EdmResult::kTransferError);
-  EXPECT_EQ(p.error.code, http_error::kConnectionAborted);
-  EXPECT_FALSE(p.error.message.empty());
-}
-
-TEST(ContentRecordTest, MakeChecksTheSplitPoint) {
-  std::string r = SplitRecord(4, 12);
-  auto ok = ContentRecord::Make(reinterpret_cast<const uint8_t*>(r.data()), 12, false);
-  ASSERT_TRUE(ok.has_value());
-  EXPECT_EQ(ok->part1(), ToBytes(r.substr(0, 4)));
-  EXPECT_EQ(ok->part2(), ToBytes(r.substr(4)));
-  std::string bad = SplitRecord(13, 12);
-  EXPECT_FALSE(
-      ContentRecord::Make(reinterpret_cast<const uint8_t*>(bad.data()), 12, false).has_value());
 }
 
 // ------------------------------------------------------------ with a handheld
@@ -217,183 +109,112 @@ class ContentItemTest : public ::testing::Test {
   void SetUp() override {
     platform_.Connect();
     platform_.SetHttp(&http_);
-    SetDevice("baseurl", "http://content.test:8080/zavrik");
-    SetDevice("loginurl", "http://content.test:8080/login");
-    SetDevice("log", "YES");
+    for (auto [name, value] : {std::pair{"baseurl", "http://content.test:8080/zavrik"},
+                               std::pair{"loginurl", "http://content.test:8080/login"},
+                               std::pair{"log", "YES"}}) {
+      SetDevice(name, value);
+    }
     props_.Set("registry", kPath);
     std::string err;
     ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
+    db_ = std::make_unique<DeviceDatabase>(platform_.ports(), kVolume);
+    NewRun();
   }
   void SetDevice(const std::string& name, const std::string& value) {
     std::string err;
     ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
   }
+  void AddFault(const std::string& op, uint32_t nth, bool every, uint32_t error) {
+    InjectedFault fault;
+    fault.operation = op;
+    fault.nth = nth;
+    fault.every = every;
+    fault.error = error;
+    std::string err;
+    ASSERT_TRUE(platform_.handheld().AddFault(fault, &err)) << err;
+  }
+  // Fresh settings (read from the registry now) and dialog; one at a time,
+  // since the dialog holds the log file.
+  void NewRun() {
+    progress_.reset();
+    settings_ = std::make_unique<SyncSettings>(platform_.ports(), &props_);
+    progress_ =
+        std::make_unique<ProgressDialog>(platform_.ports(), nullptr, "News", true, false, kPath);
+  }
+  std::unique_ptr<ContentItem> Downloaded(const std::string& id, const std::string& body) {
+    http_.Serve("/zavrik/update/data/" + id + "/", body);
+    auto item = std::make_unique<ContentItem>("Title " + id, id, "f3", "f4", "7", "news", "f7");
+    EXPECT_TRUE(item->Download(*progress_, *settings_));
+    return item;
+  }
   std::string Log() { return test::ReadFile(platform_.dir().File("sync.txt")); }
-  std::unique_ptr<ContentItem> Item(const std::string& id, const std::string& version) {
-    return std::make_unique<ContentItem>("Title " + id, id, "f3", "f4", version, "news", "f7");
-  }
-  const HandheldDump::Database* Db(const HandheldDump& dump, const std::string& name) {
-    for (const auto& v : dump.volumes) {
-      for (const auto& d : v.databases) {
-        if (d.name == name) return &d;
-      }
-    }
-    return nullptr;
-  }
 
-  TestPlatform platform_;
-  MemoryHttp http_;
+  test::TestPlatform platform_;
+  test::MemoryHttp http_;
   PropertySet props_;
+  std::unique_ptr<DeviceDatabase> db_;
+  std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<ProgressDialog> progress_;
 };
 
 TEST_F(ContentItemTest, DownloadRequestsTheDataFileOnAGetSession) {
-  http_.Serve("/zavrik/update/data/42/7.edm", EdmBody(1, {Bytes(10)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
+  auto item = Downloaded("42", EdmBody(1, {Bytes(10)}));
   EXPECT_TRUE(item->downloadOk());
   EXPECT_EQ(item->RecordCount(), 1);
   ASSERT_EQ(http_.requests().size(), 1u);
   const auto& r = http_.requests()[0];
-  EXPECT_EQ(r.verb, "GET");
-  EXPECT_EQ(r.host, "content.test");
-  EXPECT_EQ(r.port, 8080);
-  EXPECT_EQ(r.object, "/zavrik/update/data/42/7.edm");
-  EXPECT_EQ(r.version, "HTTP/1.0");
+  EXPECT_EQ(r.verb + " " + r.host + ":" + std::to_string(r.port) + r.object + " " + r.version,
+            "GET content.test:8080/zavrik/update/data/42/7.edm HTTP/1.0");
   EXPECT_EQ(r.headers, kStandardHeaders);
   EXPECT_EQ(r.options.connectTimeoutMs, 2000u);
   EXPECT_EQ(r.options.connectRetries, 2u);
-  item->FreeRecords();
-  EXPECT_EQ(item->RecordCount(), 0);
-  EXPECT_FALSE(item->HasRecordList());
 }
 
-TEST_F(ContentItemTest, StatusOtherThan200IsADataProblem) {
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  EXPECT_NE(
-      Log().find("Data Problem Loading :http://content.test:8080/zavrik/update/data/42/7.edm 404"),
-      std::string::npos)
-      << Log();
-}
-
-TEST_F(ContentItemTest, HttpsBaseUrlIsADataProblem) {
-  SetDevice("baseurl", "https://content.test/zavrik");
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  EXPECT_NE(Log().find("Data Problem Loading :https://content.test/zavrik/update/data/42/7.edm"),
-            std::string::npos);
-  EXPECT_TRUE(http_.requests().empty());
-}
-
-TEST_F(ContentItemTest, BodyWithoutRecordsOpensTheJdb1ErrorPage) {
-  http_.Serve("/zavrik/update/data/", test::BigEndian(1));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  ASSERT_EQ(platform_.shell().Opened().size(), 1u);
-  EXPECT_EQ(platform_.shell().Opened()[0], "http://content.test:8080/login?cmd=err&code=jdb1[42]");
-}
-
-TEST_F(ContentItemTest, RecordAboveTheLimitOpensTheJdb2ErrorPage) {
-  http_.Serve("/zavrik/update/data/", EdmBody(1, {Bytes(5), Bytes(66001)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  EXPECT_EQ(item->RecordCount(), 1);
-  ASSERT_EQ(platform_.shell().Opened().size(), 1u);
-  EXPECT_EQ(platform_.shell().Opened()[0], "http://content.test:8080/login?cmd=err&code=jdb2[42]");
-}
-
-TEST_F(ContentItemTest, MalformedSplitRecordIsADataProblemNotACrash) {
-  http_.Serve("/zavrik/update/data/", EdmBody(2, {SplitRecord(50, 20)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_TRUE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  EXPECT_NE(
-      Log().find("Data Problem Loading :http://content.test:8080/zavrik/update/data/42/7.edm"),
-      std::string::npos);
-  EXPECT_TRUE(platform_.shell().Opened().empty());
-}
-
-TEST_F(ContentItemTest, TransferErrorIsLoggedAndReturnsFalse) {
-  MemoryReply reply;
-  reply.body = EdmBody(1, {Bytes(100)});
-  reply.failAfter = 20;
-  http_.Serve("/zavrik/update/data/", reply);
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  auto item = Item("42", "7");
-  EXPECT_FALSE(item->Download(progress, settings));
-  EXPECT_FALSE(item->downloadOk());
-  EXPECT_NE(Log().find("j:42-The connection with the server was terminated abnormally"),
-            std::string::npos)
-      << Log();
-}
-
-TEST_F(ContentItemTest, IndexRecordHoldsTheOnlyRecordInline) {
-  http_.Serve("/zavrik/update/data/", EdmBody(1, {Bytes(10)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  CeDbHandle handle;
-  CEOID oid;
-  ASSERT_TRUE(db.OpenOrCreate("c_news", 0x0067001F, 0x00640013, &handle, &oid));
-  auto item = Item("42", "7");
-  ASSERT_TRUE(item->Download(progress, settings));
-  EXPECT_TRUE(item->WriteIndexRecord(db.rapi(), handle, progress));
-  db.CloseHandle(handle);
-
-  HandheldDump dump = platform_.Dump();
-  const auto* table = Db(dump, "c_news");
-  ASSERT_NE(table, nullptr);
-  ASSERT_EQ(table->records.size(), 1u);
-  const auto& props = table->records[0].props;
-  ASSERT_EQ(props.size(), 7u);
-  EXPECT_EQ(props[0].propid, 0x00640013u);
-  EXPECT_EQ(props[0].ulVal, 42u);
-  EXPECT_EQ(props[1].propid, 0x0065001Fu);
-  EXPECT_EQ(props[1].lpwsz, u"7");
-  EXPECT_EQ(props[2].lpwsz, u"Title 42");
-  EXPECT_EQ(props[3].lpwsz, u"f3");
-  EXPECT_EQ(props[4].lpwsz, u"f4");
-  EXPECT_EQ(props[5].propid, 0x006A001Fu);
-  EXPECT_EQ(props[5].lpwsz, u"f7");
-  EXPECT_EQ(props[6].propid, 0x006C0041u);
-  EXPECT_EQ(props[6].blob.size(), 12u);
-}
-
-TEST_F(ContentItemTest, IndexRecordWriteRefusedIsLogged) {
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  CeDbHandle handle;
-  CEOID oid;
-  ASSERT_TRUE(db.OpenOrCreate("c_news", 0x0067001F, 0x00640013, &handle, &oid));
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeWriteRecordProps", 1, false, 112), &err))
-      << err;
-  auto item = Item("42", "7");
-  EXPECT_FALSE(item->WriteIndexRecord(db.rapi(), handle, progress));
-  EXPECT_NE(Log().find("ERROR_DISK_FULL"), std::string::npos);
-  // Another code counts as written.
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeWriteRecordProps", 1, false, 5), &err)) << err;
-  EXPECT_TRUE(item->WriteIndexRecord(db.rapi(), handle, progress));
-  EXPECT_FALSE(item->WriteIndexRecord(db.rapi(), kInvalidHandle, progress));
-  db.CloseHandle(handle);
+TEST_F(ContentItemTest, DataProblems) {
+  struct Case {
+    const char* id;
+    std::string baseUrl;
+    MemoryReply reply;
+    bool returns;        // Download's result
+    std::string logged;  // a log line it must write ("" for none expected)
+    std::string page;    // the error page opened ("" for none)
+    int records;
+  };
+  const std::string url = "http://content.test:8080/zavrik/update/data/";
+  const std::vector<Case> cases = {
+      {"41", "", {404, "", -1}, true, "Data Problem Loading :" + url + "41/7.edm 404", "", 0},
+      {"42", "https://content.test/zavrik", {},
+       true, "Data Problem Loading :https://content.test/zavrik/update/data/42/7.edm", "", 0},
+      {"43", "", {200, BigEndian(1), -1}, true, "", "jdb1[43]", 0},
+      {"44", "", {200, EdmBody(1, {Bytes(5), Bytes(66001)}), -1}, true, "", "jdb2[44]", 1},
+      {"45", "", {200, EdmBody(2, {SplitRecord(50, 20)}), -1},
+       true, "Data Problem Loading :" + url + "45/7.edm", "", 0},
+      {"46", "", {200, EdmBody(1, {Bytes(100)}), 20},
+       false, "j:46-The connection with the server was terminated abnormally", "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    SetDevice("baseurl", c.baseUrl.empty() ? "http://content.test:8080/zavrik" : c.baseUrl);
+    NewRun();
+    std::size_t requests = http_.requests().size();
+    std::size_t pages = platform_.shell().Opened().size();
+    http_.Serve(std::string("/zavrik/update/data/") + c.id + "/", c.reply);
+    ContentItem item("T", c.id, "", "", "7", "news", "");
+    EXPECT_EQ(item.Download(*progress_, *settings_), c.returns);
+    EXPECT_FALSE(item.downloadOk());
+    EXPECT_EQ(item.RecordCount(), c.records);
+    if (!c.logged.empty()) {
+      EXPECT_NE(Log().find(c.logged), std::string::npos) << Log();
+    }
+    std::vector<std::string> opened = platform_.shell().Opened();
+    if (c.page.empty()) {
+      EXPECT_EQ(opened.size(), pages);
+    } else {
+      ASSERT_EQ(opened.size(), pages + 1);
+      EXPECT_EQ(opened.back(), "http://content.test:8080/login?cmd=err&code=" + c.page);
+    }
+    EXPECT_EQ(http_.requests().size(), requests + (c.baseUrl.empty() ? 1 : 0));
+  }
 }
 
 TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
@@ -402,10 +223,9 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   ASSERT_TRUE(platform_.handheld().AddRecord(kVolume, "c_news", {CePropVal::Ui4(0x00640013, 77)},
                                              &id, &err))
       << err;
-  DeviceDatabase db(platform_.ports(), kVolume);
-  CeDbHandle handle;
-  CEOID oid;
-  ASSERT_TRUE(db.OpenExisting("c_news", &handle, &oid));
+  CeDbHandle handle = 0;
+  CEOID table = 0;
+  ASSERT_TRUE(db_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
   EXPECT_TRUE(copy.ReadIndexRecord(platform_.ports(), handle));
   EXPECT_EQ(copy.contentId, "77");
@@ -413,104 +233,35 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
   EXPECT_FALSE(copy.ReadIndexRecord(platform_.ports(), handle));
-  db.CloseHandle(handle);
+  db_->CloseHandle(handle);
 }
 
-TEST_F(ContentItemTest, RecordTablesGetBothPartsWithSequenceNumbers) {
-  std::vector<std::string> records = {SplitRecord(9, 20, 'a'), SplitRecord(10, 21, 'b'),
-                                      SplitRecord(11, 22, 'c')};
-  http_.Serve("/zavrik/update/data/", EdmBody(3, records));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  auto item = Item("42", "7");
-  ASSERT_TRUE(item->Download(progress, settings));
-  ASSERT_EQ(item->RecordCount(), 3);
-  EXPECT_TRUE(item->WriteRecordTable(platform_.ports(), 1, db, progress));
-  EXPECT_TRUE(item->WriteRecordTable(platform_.ports(), 2, db, progress));
-
-  HandheldDump dump = platform_.Dump();
-  const auto* j = Db(dump, "J42");
-  const auto* jj = Db(dump, "JJ42");
-  ASSERT_NE(j, nullptr);
-  ASSERT_NE(jj, nullptr);
-  ASSERT_EQ(j->sorts.size(), 1u);
-  EXPECT_EQ(j->sorts[0].propid, 0x007C0013u);
-  ASSERT_EQ(j->records.size(), 3u);
-  ASSERT_EQ(jj->records.size(), 3u);
-  for (uint32_t i = 0; i < 3; ++i) {
-    uint32_t split = 9 + i;
-    ASSERT_EQ(j->records[i].props.size(), 2u);
-    EXPECT_EQ(j->records[i].props[0].propid, 0x007A0041u);
-    EXPECT_EQ(j->records[i].props[0].blob, ToBytes(records[i].substr(0, split)));
-    EXPECT_EQ(j->records[i].props[1].propid, 0x007C0013u);
-    EXPECT_EQ(j->records[i].props[1].ulVal, i);
-    EXPECT_EQ(jj->records[i].props[0].propid, 0x007B0041u);
-    EXPECT_EQ(jj->records[i].props[0].blob, ToBytes(records[i].substr(split)));
-    EXPECT_EQ(jj->records[i].props[1].ulVal, i);
-  }
-}
-
-TEST_F(ContentItemTest, RecordTableWithoutRecordsIsLogged) {
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  auto item = Item("42", "7");
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, db, progress));
+TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {
+  ContentItem none("T", "42", "", "", "7", "news", "");
+  EXPECT_FALSE(none.WriteRecordTable(platform_.ports(), 1, *db_, *progress_));
   EXPECT_NE(Log().find("Data Problem No Records :42"), std::string::npos);
-}
 
-TEST_F(ContentItemTest, RecordWriteRecoversAfterARemount) {
-  http_.Serve("/zavrik/update/data/", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  auto item = Item("42", "7");
-  ASSERT_TRUE(item->Download(progress, settings));
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeWriteRecordProps", 2, false, 87), &err))
-      << err;
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeWriteRecordProps", 3, false, 87), &err))
-      << err;
-  EXPECT_TRUE(item->WriteRecordTable(platform_.ports(), 1, db, progress));
-  EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{10, 11}));
-  EXPECT_TRUE(platform_.ui().Texts().empty());
-  HandheldDump dump = platform_.Dump();
-  ASSERT_NE(Db(dump, "J42"), nullptr);
-  EXPECT_EQ(Db(dump, "J42")->records.size(), 2u);
-}
-
-TEST_F(ContentItemTest, RecordWriteGivesUpAfterThreeTries) {
-  http_.Serve("/zavrik/update/data/", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  auto item = Item("42", "7");
-  ASSERT_TRUE(item->Download(progress, settings));
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeWriteRecordProps", 1, true, 112), &err))
-      << err;
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 2, db, progress));
-  EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{10, 11, 12}));
-  ASSERT_EQ(platform_.ui().Messages().size(), 1u);
-  EXPECT_EQ(platform_.ui().Messages()[0].text, "Unable to write content, please sync again.");
-  EXPECT_TRUE(platform_.ui().Messages()[0].style.systemModal);
-}
-
-TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpenedIsReported) {
-  http_.Serve("/zavrik/update/data/", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
-  SyncSettings settings(platform_.ports(), &props_);
-  ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
-  DeviceDatabase db(platform_.ports(), kVolume);
-  auto item = Item("42", "7");
-  ASSERT_TRUE(item->Download(progress, settings));
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().AddFault(Fault("CeOpenDatabaseEx", 1, true, 8), &err)) << err;
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, db, progress));
+  auto item = Downloaded("42", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
+  // Not at the first open: after two remounts, one more try.
+  AddFault("CeOpenDatabaseEx", 1, true, 8);
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, *db_, *progress_));
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40}));
-  std::vector<std::string> texts = platform_.ui().Texts();
-  ASSERT_FALSE(texts.empty());
-  EXPECT_EQ(texts.back(), "1.Unable to Open database, please sync again.J42");
+  EXPECT_EQ(platform_.ui().Texts().back(), "1.Unable to Open database, please sync again.J42");
   EXPECT_NE(Log().find("1.Unable to Open database, please sync again.J42"), std::string::npos);
+
+  // Not after a failed write: a remount of 10 ms, then of 40 ms and one more
+  // try.
+  std::string err;
+  ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
+  ASSERT_TRUE(platform_.handheld().AddRecord(kVolume, "JJ42", {CePropVal::Ui4(0x007C0013, 9)},
+                                             nullptr, &err))
+      << err;
+  AddFault("CeWriteRecordProps", 1, false, 87);
+  AddFault("CeOpenDatabaseEx", 2, true, 8);
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 2, *db_, *progress_));
+  EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40, 10, 40}));
+  EXPECT_EQ(platform_.ui().Texts().back(), "2.Unable to Open database, please sync again: JJ42");
+  EXPECT_TRUE(platform_.ui().Messages().back().style.systemModal);
 }
 
 }  // namespace
