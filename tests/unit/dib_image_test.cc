@@ -344,3 +344,42 @@ TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
 
 }  // namespace
 }  // namespace hhsync
+
+namespace hhsync {
+namespace {
+
+TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
+  // 4 bits: two pixels in one byte, high nibble first, through the table.
+  Bmp four;
+  four.width = 2;
+  four.bitCount = 4;
+  four.table = {0x000000, 0x00FF0000, 0x0000FF00};
+  four.clrUsed = 3;
+  four.pixels = {0x21, 0, 0, 0};
+  DibImage a;
+  ASSERT_TRUE(a.LoadFromMemory(four.Bytes()));
+  EXPECT_EQ(a.DecodePixels(), (std::vector<Rgb>{{0, 255, 0}, {255, 0, 0}}));
+
+  // 16 bits with 5-6-5 masks: pure red and pure blue.
+  Bmp sixteen;
+  sixteen.width = 2;
+  sixteen.bitCount = 16;
+  sixteen.compression = kBiBitfields;
+  sixteen.table = {0xF800, 0x07E0, 0x001F};
+  sixteen.pixels = {0x00, 0xF8, 0x1F, 0x00};
+  DibImage b;
+  ASSERT_TRUE(b.LoadFromMemory(sixteen.Bytes()));
+  EXPECT_EQ(b.DecodePixels(), (std::vector<Rgb>{{255, 0, 0}, {0, 0, 255}}));
+
+  // 32 bits without masks: blue, green, red, unused; two rows bottom-up.
+  Bmp thirtyTwo;
+  thirtyTwo.height = 2;
+  thirtyTwo.bitCount = 32;
+  thirtyTwo.pixels = {10, 20, 30, 0, 40, 50, 60, 0};
+  DibImage c;
+  ASSERT_TRUE(c.LoadFromMemory(thirtyTwo.Bytes()));
+  EXPECT_EQ(c.DecodePixels(), (std::vector<Rgb>{{60, 50, 40}, {30, 20, 10}}));
+}
+
+}  // namespace
+}  // namespace hhsync
