@@ -157,24 +157,20 @@ void ProgressDialog::OnRightDoubleClick(int y) {
   logSwitch_.SetYes("log");
 }
 
-void ProgressDialog::Changed() {
+void ChangeSignal::Notify() {
+  std::lock_guard<std::mutex> l(mu_);
   ++revision_;
   changed_.notify_all();
 }
 
-uint64_t ProgressDialog::Revision() const {
+uint64_t ChangeSignal::Revision() const {
   std::lock_guard<std::mutex> l(mu_);
   return revision_;
 }
 
-void ProgressDialog::WaitForChange(uint64_t seen, int timeoutMs) const {
+void ChangeSignal::WaitPast(uint64_t seen, int timeoutMs) const {
   std::unique_lock<std::mutex> l(mu_);
   changed_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return revision_ != seen; });
-}
-
-void ProgressDialog::Wake() {
-  std::lock_guard<std::mutex> l(mu_);
-  Changed();
 }
 
 ProgressDialog::View ProgressDialog::Snapshot() const {
@@ -189,16 +185,14 @@ void InstallWaitDialog::OnInitDialog() {
   bar_.SetRange(30);
   bar_.SetPosition(0);
   bar_.step = 1;
-  ++revision_;
-  changed_.notify_all();
+  signal_.Notify();
 }
 
 void InstallWaitDialog::Step() {
   if (IsDone()) return;
   std::lock_guard<std::mutex> l(mu_);
   bar_.Step();
-  ++revision_;
-  changed_.notify_all();
+  signal_.Notify();
 }
 
 void InstallWaitDialog::MarkDone() {
@@ -209,22 +203,6 @@ void InstallWaitDialog::MarkDone() {
 void InstallWaitDialog::SetShown(bool shown) {
   shown_ = shown;
   Wake();
-}
-
-uint64_t InstallWaitDialog::Revision() const {
-  std::lock_guard<std::mutex> l(mu_);
-  return revision_;
-}
-
-void InstallWaitDialog::WaitForChange(uint64_t seen, int timeoutMs) const {
-  std::unique_lock<std::mutex> l(mu_);
-  changed_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return revision_ != seen; });
-}
-
-void InstallWaitDialog::Wake() {
-  std::lock_guard<std::mutex> l(mu_);
-  ++revision_;
-  changed_.notify_all();
 }
 
 ProgressBar InstallWaitDialog::Bar() const {

@@ -47,6 +47,21 @@ struct ProgressBar {
   void Step();                // past the end it starts over from 0
 };
 
+// A change counter a front end waits on: every change of what a dialog
+// shows bumps it and wakes the waiters.
+class ChangeSignal {
+ public:
+  void Notify();
+  uint64_t Revision() const;
+  // Waits at most timeoutMs for the counter to move past seen.
+  void WaitPast(uint64_t seen, int timeoutMs) const;
+
+ private:
+  mutable std::mutex mu_;
+  mutable std::condition_variable changed_;
+  uint64_t revision_ = 0;
+};
+
 class ProgressDialog {
  public:
   // The main bitmap is loaded from the BMP file image of S.DAT (may be
@@ -90,11 +105,11 @@ class ProgressDialog {
   View Snapshot() const;
   // A counter that goes up with every change of what is shown; a front end
   // redraws when it differs from the one it drew.
-  uint64_t Revision() const;
+  uint64_t Revision() const { return signal_.Revision(); }
   // Waits at most timeoutMs for a change (or Wake).
-  void WaitForChange(uint64_t seen, int timeoutMs) const;
+  void WaitForChange(uint64_t seen, int timeoutMs) const { signal_.WaitPast(seen, timeoutMs); }
   // Wakes a front end waiting in WaitForChange (after a stop request).
-  void Wake();
+  void Wake() { signal_.Notify(); }
 
   // Paints the main bitmap (top 7 pixels down, centred) and, when shown, the
   // logo (right edge 10 pixels from the client area's right edge, top 10
@@ -121,12 +136,11 @@ class ProgressDialog {
   std::atomic<bool> running_{true};
   int phaseSteps_ = 7;
 
-  void Changed();  // with mu_ held
+  void Changed() { signal_.Notify(); }
 
   mutable std::mutex mu_;
-  mutable std::condition_variable changed_;
-  uint64_t revision_ = 0;
   View view_;
+  ChangeSignal signal_;
 };
 
 // The model of the "Please Wait" dialog of a first run: a bar from 0 to 30
@@ -146,14 +160,13 @@ class InstallWaitDialog {
   bool IsShown() const { return shown_.load(); }
 
   ProgressBar Bar() const;
-  uint64_t Revision() const;
-  void WaitForChange(uint64_t seen, int timeoutMs) const;
-  void Wake();
+  uint64_t Revision() const { return signal_.Revision(); }
+  void WaitForChange(uint64_t seen, int timeoutMs) const { signal_.WaitPast(seen, timeoutMs); }
+  void Wake() { signal_.Notify(); }
 
  private:
   mutable std::mutex mu_;
-  mutable std::condition_variable changed_;
-  uint64_t revision_ = 0;
+  ChangeSignal signal_;
   ProgressBar bar_;
   std::atomic<bool> done_{false};
   std::atomic<bool> shown_{false};
