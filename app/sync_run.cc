@@ -162,9 +162,9 @@ bool SyncRunner::RunSync(bool firstRun) {
   }
 
   // The progress dialog on its own thread.
-  auto progress = std::make_unique<ProgressDialog>(
-      ports_, config_.GetBitmap("main.bmp"), name, settings.logEnabled(),
-      !properties.Has("nologo"), properties.Get("registry"));
+  auto progress = std::make_unique<ProgressDialog>(ports_, config_.GetBitmap("main.bmp"), name,
+                                                   settings.logEnabled(), !properties.Has("nologo"),
+                                                   properties.Get("registry"));
   flags.progressThreadDone = false;
   std::thread progressThread(ProgressDialogThread, std::ref(*ports_.ui), std::ref(*progress));
   WaitFor(flags.progressDialogReady);

@@ -70,8 +70,8 @@ bool SyncRunner::Connect() {
 void SyncRunner::LaunchDeviceApp(bool after) {
   uint32_t outSize = 10;
   std::vector<uint8_t> output;
-  ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp",
-                            LaunchInput(), &outSize, &output);
+  ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp", LaunchInput(),
+                            &outSize, &output);
   ports_.rapi->CeGetLastError();
 }
 
@@ -85,8 +85,7 @@ void SyncRunner::RunTest() {
   SyncSettings settings(ports_, &Properties());
   uint32_t outSize = 10;
   std::vector<uint8_t> output;
-  int32_t result =
-      ports_.rapi->CeRapiInvoke(kLibrary, u"RAPIlaunchapp", input, &outSize, &output);
+  int32_t result = ports_.rapi->CeRapiInvoke(kLibrary, u"RAPIlaunchapp", input, &outSize, &output);
   uint32_t error = ports_.rapi->CeGetLastError();
   char text[128];
   switch (error) {

@@ -29,8 +29,7 @@ DeviceDatabase::DeviceDatabase(const Ports& ports) : ports_(ports) {
   ++g_holderCount;
 }
 
-DeviceDatabase::DeviceDatabase(const Ports& ports, const std::string& volumeName)
-    : ports_(ports) {
+DeviceDatabase::DeviceDatabase(const Ports& ports, const std::string& volumeName) : ports_(ports) {
   if (g_holderCount < 1) {
     g_volumeName = volumeName;
     mounted_ = MountVolume();
@@ -85,8 +84,8 @@ bool DeviceDatabase::Remount(uint32_t pauseMs) {
   return Mount(g_volumeName);
 }
 
-bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort,
-                                  CEPROPID secondSort, CeDbHandle* handle, CEOID* oid) {
+bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, CEPROPID secondSort,
+                                  CeDbHandle* handle, CEOID* oid) {
   *oid = 0;
   *handle = rapi().CeOpenDatabaseEx(g_volumeId, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
   if (*handle != kInvalidHandle) return true;
@@ -150,7 +149,9 @@ uint16_t DeviceDatabase::RecordCount(CEOID oid) {
   return info.recordCount;
 }
 
-bool DeviceDatabase::DeleteDatabase(CEOID oid) { return rapi().CeDeleteDatabaseEx(g_volumeId, oid); }
+bool DeviceDatabase::DeleteDatabase(CEOID oid) {
+  return rapi().CeDeleteDatabaseEx(g_volumeId, oid);
+}
 
 bool DeviceDatabase::DeleteDatabaseByName(const std::string& name) {
   CeDbHandle handle;

@@ -46,7 +46,8 @@ bool ParseHttpUrl(const std::string& url, ParsedUrl* out) {
     std::string port = authority.substr(colon + 1);
     authority.resize(colon);
     if (!port.empty()) {
-      if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+      if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
       unsigned long p = std::stoul(port);
       if (p == 0 || p > 65535) return false;
       parsed.port = static_cast<uint16_t>(p);
@@ -92,7 +93,6 @@ std::unique_ptr<HttpRequest> ServerLink::OpenGet(HttpSession& session, const std
   return request;
 }
 
-
 std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* progress) {
   auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
   ParsedUrl parsed;
@@ -103,14 +103,13 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* pr
   std::string user, password;
   bool haveCredentials = false;
   for (;;) {
-    auto request =
-        session->OpenRequest("GET", parsed.host, parsed.port, parsed.object, "HTTP/1.0");
+    auto request = session->OpenRequest("GET", parsed.host, parsed.port, parsed.object, "HTTP/1.0");
     AddStandardHeaders(*request);
     if (haveCredentials) request->SetProxyCredentials(user, password);
     HttpError error;
     if (!request->Send("", &error)) {
-      Log(progress, "Error:  " + std::to_string(error.code) + " " +
-                        error.message.substr(0, kMaxErrorText));
+      Log(progress,
+          "Error:  " + std::to_string(error.code) + " " + error.message.substr(0, kMaxErrorText));
       return "";
     }
     int status = request->StatusCode();
@@ -185,8 +184,8 @@ void ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
 }
 
 std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const ParsedUrl& url,
-                                                  const std::string& body,
-                                                  const PostSteps& steps, HttpError* error) {
+                                                  const std::string& body, const PostSteps& steps,
+                                                  HttpError* error) {
   if (steps.connected) steps.connected();
   std::string user, password;
   bool haveCredentials = false;
@@ -194,8 +193,8 @@ std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const Pa
     auto request = session.OpenRequest("POST", url.host, url.port, url.object, "HTTP/1.0");
     if (steps.requestOpened) steps.requestOpened();
     AddStandardHeaders(*request);
-    request->AddHeaders(std::string(kFormHeaders) + "Content-Length: " +
-                        std::to_string(body.size()) + "\r\n");
+    request->AddHeaders(std::string(kFormHeaders) +
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n");
     if (haveCredentials) request->SetProxyCredentials(user, password);
     if (steps.headersAdded) steps.headersAdded();
     if (!request->Send(body, error)) return nullptr;

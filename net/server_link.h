@@ -89,7 +89,6 @@ class ServerLink {
 // Reads one line of a reply (up to and without its line feed; carriage
 // returns kept) of at most maxChars characters. False at the end of the body
 // or on a transfer error.
-bool ReadReplyLine(HttpRequest& request, std::size_t maxChars, std::string* line,
-                   HttpError* error);
+bool ReadReplyLine(HttpRequest& request, std::size_t maxChars, std::string* line, HttpError* error);
 
 }  // namespace hhsync

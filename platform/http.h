@@ -31,8 +31,8 @@ struct HttpError {
 
 struct HttpSessionOptions {
   bool viaProxy = false;
-  std::string proxy;  // "host:port" when viaProxy
-  std::string agent;  // User-Agent of the session; empty: the client's own
+  std::string proxy;              // "host:port" when viaProxy
+  std::string agent;              // User-Agent of the session; empty: the client's own
   uint32_t connectTimeoutMs = 0;  // 0: the adapter's default
   uint32_t connectRetries = 0;
 };
@@ -67,9 +67,8 @@ class HttpSession {
 
   // A request for object (path and query) on host:port, protocol version
   // "HTTP/1.0" or "HTTP/1.1". Nothing is sent yet.
-  virtual std::unique_ptr<HttpRequest> OpenRequest(const std::string& verb,
-                                                   const std::string& host, uint16_t port,
-                                                   const std::string& object,
+  virtual std::unique_ptr<HttpRequest> OpenRequest(const std::string& verb, const std::string& host,
+                                                   uint16_t port, const std::string& object,
                                                    const std::string& version) = 0;
 };
 

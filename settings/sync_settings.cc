@@ -23,8 +23,8 @@ std::string Base64Encode(const std::string& bytes) {
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) | (static_cast<uint8_t>(bytes[i + 1]) << 8) |
-                 static_cast<uint8_t>(bytes[i + 2]);
+    uint32_t n = (static_cast<uint8_t>(bytes[i]) << 16) |
+                 (static_cast<uint8_t>(bytes[i + 1]) << 8) | static_cast<uint8_t>(bytes[i + 2]);
     out += kAlphabet[(n >> 18) & 63];
     out += kAlphabet[(n >> 12) & 63];
     out += kAlphabet[(n >> 6) & 63];
@@ -166,8 +166,8 @@ uint32_t ReadDword(Registry& registry, RegRoot root, const std::string& path,
   return value->AsDword();
 }
 
-void WriteDword(Registry& registry, RegRoot root, const std::string& path,
-                const std::string& name, uint32_t v) {
+void WriteDword(Registry& registry, RegRoot root, const std::string& path, const std::string& name,
+                uint32_t v) {
   if (!registry.KeyExists(root, path)) return;
   registry.SetValue(root, path, name, RegValue::Dword(v));
 }

@@ -65,8 +65,8 @@ class ChangeSignal {
 class ProgressDialog {
  public:
   // The main bitmap is loaded from the BMP file image of S.DAT (may be
-  // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the desktop setting
-  // "log" under registryPath is "YES".
+  // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the
+  // desktop setting "log" under registryPath is "YES".
   ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap, std::string name,
                  bool forceLog, bool showLogo, std::string registryPath);
   ~ProgressDialog();

@@ -11,8 +11,8 @@ namespace hhsync {
 
 class UpdateFrequencyDialog {
  public:
-  static constexpr std::array<const char*, 4> kChoices = {"Every Sync", "Once a day",
-                                                          "Once a week", "Once a month"};
+  static constexpr std::array<const char*, 4> kChoices = {"Every Sync", "Once a day", "Once a week",
+                                                          "Once a month"};
   static constexpr std::array<int, 4> kChoiceHours = {0, 24, 168, 720};
 
   UpdateFrequencyDialog(std::string name, int hours) : name_(std::move(name)), hours_(hours) {}

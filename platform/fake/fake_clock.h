@@ -1,7 +1,7 @@
 #pragma once
 #include <atomic>
-#include <vector>
 #include <mutex>
+#include <vector>
 
 #include "platform/clock.h"
 

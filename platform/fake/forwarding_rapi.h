@@ -11,7 +11,9 @@ class ForwardingRapi : public Rapi {
   explicit ForwardingRapi(Rapi& target) : t_(target) {}
 
   int32_t CeRapiInitEx(RapiInit* init) override { return t_.CeRapiInitEx(init); }
-  uint32_t WaitForInit(const RapiInit& init, uint32_t ms) override { return t_.WaitForInit(init, ms); }
+  uint32_t WaitForInit(const RapiInit& init, uint32_t ms) override {
+    return t_.WaitForInit(init, ms);
+  }
   int32_t CeRapiUninit() override { return t_.CeRapiUninit(); }
   uint32_t CeGetLastError() override { return t_.CeGetLastError(); }
   bool CeMountDBVol(CeGuid* g, const std::u16string& v, uint32_t f) override {
@@ -28,12 +30,15 @@ class ForwardingRapi : public Rapi {
   bool CeOidGetInfoEx(const CeGuid& g, CEOID oid, CeOidInfo* info) override {
     return t_.CeOidGetInfoEx(g, oid, info);
   }
-  bool CeDeleteDatabaseEx(const CeGuid& g, CEOID oid) override { return t_.CeDeleteDatabaseEx(g, oid); }
+  bool CeDeleteDatabaseEx(const CeGuid& g, CEOID oid) override {
+    return t_.CeDeleteDatabaseEx(g, oid);
+  }
   CEOID CeReadRecordProps(CeDbHandle db, uint32_t flags, const std::vector<CEPROPID>& wanted,
                           std::vector<CePropVal>* values) override {
     return t_.CeReadRecordProps(db, flags, wanted, values);
   }
-  CEOID CeWriteRecordProps(CeDbHandle db, CEOID oid, const std::vector<CePropVal>& values) override {
+  CEOID CeWriteRecordProps(CeDbHandle db, CEOID oid,
+                           const std::vector<CePropVal>& values) override {
     return t_.CeWriteRecordProps(db, oid, values);
   }
   bool CeDeleteRecord(CeDbHandle db, CEOID oid) override { return t_.CeDeleteRecord(db, oid); }

@@ -38,10 +38,22 @@ class RecordingShell final : public Shell {
   void SetRunResult(int r) { runResult_ = r; }
   void SetWaitResult(bool r) { waitResult_ = r; }
 
-  std::vector<std::string> Opened() { std::lock_guard<std::mutex> l(mu_); return opened_; }
-  std::vector<std::string> Commands() { std::lock_guard<std::mutex> l(mu_); return commands_; }
-  std::vector<std::string> Waited() { std::lock_guard<std::mutex> l(mu_); return waited_; }
-  std::vector<unsigned> Beeps() { std::lock_guard<std::mutex> l(mu_); return beeps_; }
+  std::vector<std::string> Opened() {
+    std::lock_guard<std::mutex> l(mu_);
+    return opened_;
+  }
+  std::vector<std::string> Commands() {
+    std::lock_guard<std::mutex> l(mu_);
+    return commands_;
+  }
+  std::vector<std::string> Waited() {
+    std::lock_guard<std::mutex> l(mu_);
+    return waited_;
+  }
+  std::vector<unsigned> Beeps() {
+    std::lock_guard<std::mutex> l(mu_);
+    return beeps_;
+  }
   int LastShow() const { return lastShow_; }
 
  private:

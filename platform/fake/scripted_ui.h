@@ -35,14 +35,22 @@ class ScriptedUi final : public Ui {
   void CancelWaitDialogAtOnce() { cancelWait_ = true; }
   int WaitWindowsCreated() const { return waitWindows_.load(); }
 
-  void QueueAnswer(MbAnswer a) { std::lock_guard<std::mutex> l(mu_); answers_.push_back(a); }
+  void QueueAnswer(MbAnswer a) {
+    std::lock_guard<std::mutex> l(mu_);
+    answers_.push_back(a);
+  }
   // Credentials to give on the next prompts; an empty queue gives up.
   void QueueCredentials(std::string user, std::string password);
   // Whether the update frequency dialog is confirmed with OK, and with which
   // selection (-1: keep the one the dialog chose).
-  void SetFrequencyChoice(bool pressOk, int selection) { pressOk_ = pressOk, selection_ = selection; }
+  void SetFrequencyChoice(bool pressOk, int selection) {
+    pressOk_ = pressOk, selection_ = selection;
+  }
 
-  std::vector<Shown> Messages() { std::lock_guard<std::mutex> l(mu_); return shown_; }
+  std::vector<Shown> Messages() {
+    std::lock_guard<std::mutex> l(mu_);
+    return shown_;
+  }
   std::vector<std::string> Texts();
   int CredentialPrompts() const { return prompts_; }
   int FrequencyDialogsShown() const { return frequencyDialogs_; }

@@ -31,8 +31,8 @@ LinuxPlatform::LinuxPlatform() {
   std::string device = Env("HHSYNC_DEVICE");
   std::string registry = Env("HHSYNC_REGISTRY");
   registry_ = std::make_unique<SqliteRegistry>(registry.empty() ? home + "/registry.db" : registry);
-  rapi_ = std::make_unique<EmulatedHandheld>(device.empty() ? home + "/handheld.db" : device,
-                                            *clock_);
+  rapi_ =
+      std::make_unique<EmulatedHandheld>(device.empty() ? home + "/handheld.db" : device, *clock_);
   http_ = std::make_unique<CurlHttp>();
   shell_ = std::make_unique<PosixShell>(Env("HHSYNC_OPEN"));
 

@@ -86,7 +86,8 @@ NoneUi::NoneUi(const std::string& answers, std::FILE* out) : out_(out) {
   std::size_t pos = 0;
   while (pos <= answers.size() && !answers.empty()) {
     std::size_t comma = answers.find(',', pos);
-    std::string word = answers.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string word =
+        answers.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     while (!word.empty() && word.front() == ' ') word.erase(word.begin());
     while (!word.empty() && word.back() == ' ') word.pop_back();
     MbAnswer a;

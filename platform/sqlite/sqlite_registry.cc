@@ -21,7 +21,8 @@ std::string FoldName(std::string_view name) {
   std::string out(name);
   for (char& c : out) {
     unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) c = static_cast<char>(u + 32);
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
+      c = static_cast<char>(u + 32);
   }
   return out;
 }
@@ -50,7 +51,8 @@ class Stmt {
   std::string Text(int col) {
     const void* p = sqlite3_column_blob(s_, col);
     int n = sqlite3_column_bytes(s_, col);
-    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n)) : std::string();
+    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
+             : std::string();
   }
   int Int(int col) { return sqlite3_column_int(s_, col); }
   bool ok() const { return s_ != nullptr; }
@@ -66,7 +68,9 @@ std::string FoldKeyPath(std::string_view path) { return FoldName(TrimSeparators(
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
   ~Db() { sqlite3_close(handle); }
-  bool Exec(const char* sql) { return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+  bool Exec(const char* sql) {
+    return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
 };
 
 SqliteRegistry::SqliteRegistry(const std::string& path) : path_(path) {

@@ -98,9 +98,10 @@ int TtyUi::AskProxyCredentials(std::string* user, std::string* password) {
     TtyUi* ui;
     ~Resume() { ui->ResumeKeyMode(); }
   } resume{this};
-  std::fputs("\nThe proxy server needs a user name and password (empty user name cancels).\n"
-             "User name: ",
-             out_);
+  std::fputs(
+      "\nThe proxy server needs a user name and password (empty user name cancels).\n"
+      "User name: ",
+      out_);
   std::fflush(out_);
   std::string name = ReadLine(true);
   if (name.empty() || name == "\x04") return kErrorCancelled;
@@ -143,7 +144,9 @@ namespace hhsync {
 namespace {
 
 std::string BarText(const ProgressBar& bar, int width) {
-  int filled = bar.range == 0 ? 0 : static_cast<int>(static_cast<long long>(bar.position) * width / bar.range);
+  int filled = bar.range == 0
+                   ? 0
+                   : static_cast<int>(static_cast<long long>(bar.position) * width / bar.range);
   std::string s = "[";
   s.append(static_cast<std::size_t>(filled), '#');
   s.append(static_cast<std::size_t>(width - filled), '.');

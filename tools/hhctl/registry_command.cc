@@ -72,8 +72,9 @@ int Run(const Args& args) {
     if (haveDword == (positional.size() == 2)) {
       throw UsageError("set needs either TEXT or --dword N");
     }
-    RegValue value = haveDword ? RegValue::Dword(static_cast<uint32_t>(ParseUnsigned(dword, "DWORD")))
-                               : RegValue::String(hhsync::Utf8ToAnsi(positional[1]));
+    RegValue value = haveDword
+                         ? RegValue::Dword(static_cast<uint32_t>(ParseUnsigned(dword, "DWORD")))
+                         : RegValue::String(hhsync::Utf8ToAnsi(positional[1]));
     hhsync::SqliteRegistry reg(store);
     if (!reg.ok()) throw Failure("cannot open registry store " + store + ": " + reg.error());
     if (!reg.CreateKey(root, path) || !reg.SetValue(root, path, name, value))
