@@ -112,9 +112,8 @@ TEST(PageLaunchTest, FirstRunAndErrorPages) {
     EXPECT_TRUE(p.shell().Opened().empty()) << "an empty furl opens nothing";
     EXPECT_GT(s.OpenErrorPage("jdb1[5]"), 32);
   }
-  std::string err;
-  ASSERT_TRUE(p.handheld().RegSet("R\\furl", "http://first/run", &err));
-  ASSERT_TRUE(p.handheld().RegSet("R\\loginurl", "http://login/x", &err));
+  p.SetDevice("R\\furl", "http://first/run");
+  p.SetDevice("R\\loginurl", "http://login/x");
   SyncSettings s(p.ports(), &props);
   s.OpenFirstRunPage();
   s.OpenErrorPage("jdb2[7]");

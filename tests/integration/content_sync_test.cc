@@ -1,7 +1,8 @@
 // Content sync end to end below the run sequence: the profile exchange
 // (with MarkUnchanged), Reconcile and LoadContent against the reference
 // content server on loopback, over libcurl, writing into an emulated
-// handheld whose databases are then checked record by record.
+// handheld whose databases are then checked record by record; and a whole
+// run cancelled in the middle.
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,11 @@
 #include "device/device_database.h"
 #include "device/wide_text.h"
 #include "platform/curl/curl_http.h"
+#include "platform/fake/forwarding_rapi.h"
+#include "platform/registry.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
-#include "support/reference_server_fixture.h"
-#include "support/test_platform.h"
+#include "support/processes.h"
 
 namespace hhsync {
 namespace {
@@ -62,13 +64,9 @@ std::string RecordText(const HandheldDump::Record& record) {
     char id[16];
     std::snprintf(id, sizeof id, "%08X=", p.propid);
     out += (out.empty() ? "" : ",") + std::string(id);
-    if (PropType(p.propid) == CEVT_UI4) {
-      out += std::to_string(p.ulVal);
-    } else if (PropType(p.propid) == CEVT_LPWSTR) {
-      out += WideToUtf8(p.lpwsz);
-    } else {
-      out += Hex(std::string(p.blob.begin(), p.blob.end()));
-    }
+    out += PropType(p.propid) == CEVT_UI4
+               ? std::to_string(p.ulVal)
+               : WideToUtf8(p.lpwsz) + Hex({p.blob.begin(), p.blob.end()});
   }
   return out;
 }
@@ -100,11 +98,9 @@ class ContentSyncTest : public ::testing::Test {
     platform_.Connect();
     test::WriteSdat(platform_.dir().File("S.DAT"),
                     std::string("registry=") + kPath + "\npartner=acme\nproduct=news\n");
-    for (auto [name, value] : {std::pair{"baseurl", server_.BaseUrl()},
-                               std::pair{"loginurl", server_.BaseUrl() + "/login"},
-                               std::pair{"log", std::string("YES")}}) {
-      ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
-    }
+    SetDevice("baseurl", server_.BaseUrl());
+    SetDevice("loginurl", server_.BaseUrl() + "/login");
+    SetDevice("log", "YES");
     ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
 
     server_.WriteFile("profile.txt", kProfileV1);
@@ -115,24 +111,11 @@ class ContentSyncTest : public ::testing::Test {
     server_.WriteFile("data/301/1.edm", EdmBody(2, {r301_}));
   }
 
-  void AddFault(const std::string& op, uint32_t nth, bool every, uint32_t error) {
-    InjectedFault fault;
-    fault.operation = op;
-    fault.nth = nth;
-    fault.every = every;
-    fault.error = error;
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().AddFault(fault, &err)) << err;
-  }
-  void ClearFaults() {
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
+  void SetDevice(const std::string& name, const std::string& value) {
+    platform_.SetDevice(kPath + name, value);
   }
   CEOID AddRecord(const std::string& database, const std::vector<CePropVal>& props) {
-    CEOID id = 0;
-    std::string err;
-    EXPECT_TRUE(platform_.handheld().AddRecord(kVolume, database, props, &id, &err)) << err;
-    return id;
+    return platform_.AddRecord(kVolume, database, props);
   }
 
   // One sync as the run does it, from the profile to the written categories;
@@ -168,13 +151,7 @@ class ContentSyncTest : public ::testing::Test {
     return out;
   }
   Records RecordIds() { return Databases(true); }
-  HandheldDump::Volume Volume() {
-    for (const auto& v : platform_.Dump().volumes) {
-      if (v.name == kVolume) return v;
-    }
-    ADD_FAILURE() << "no volume";
-    return {};
-  }
+  HandheldDump::Volume Volume() { return platform_.Dump().volumes.at(0); }  // the only one
   // Paths of the data requests the server has seen, in order.
   std::vector<std::string> DataRequests() {
     std::vector<std::string> paths;
@@ -185,7 +162,6 @@ class ContentSyncTest : public ::testing::Test {
     return paths;
   }
   std::string Log() { return test::ReadFile(platform_.dir().File("sync.txt")); }
-  std::vector<std::string> Messages() { return platform_.ui().Texts(); }
 
   // What the handheld holds after a complete sync of kProfileV1.
   Records ExpectedAfterV1() {
@@ -240,7 +216,7 @@ TEST_F(ContentSyncTest, FirstSyncFromNothingThenOneWithNothingChanged) {
   EXPECT_NE(Log().find("updateing news"), std::string::npos);
   EXPECT_NE(Log().find("updateing sport"), std::string::npos);
   EXPECT_EQ(Log().find("updateing weather"), std::string::npos);
-  EXPECT_EQ(Messages(), std::vector<std::string>{});
+  EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{});
 
   // Nothing changed: only the profile is requested, no record is rewritten.
   auto ids = RecordIds();
@@ -295,9 +271,8 @@ TEST_F(ContentSyncTest, DuplicateCatsRecordKeepsTheFirst) {
   EXPECT_TRUE(Sync());
 
   Records databases = Databases();
-  EXPECT_EQ(databases["cats"],
-            (std::vector<std::string>{Cats("news", 3, 1), Cats("sport", 5, 0),
-                                      Cats("weather", 0, 1)}));
+  EXPECT_EQ(databases["cats"], (std::vector<std::string>{Cats("news", 3, 1), Cats("sport", 5, 0),
+                                                         Cats("weather", 0, 1)}));
   EXPECT_EQ(RecordIds()["cats"][0], std::to_string(first));
   // news is neither synced nor written.
   EXPECT_EQ(databases.count("c_news") + databases.count("J101"), 0u);
@@ -335,23 +310,24 @@ TEST_F(ContentSyncTest, ItemWhoseDataAnswers404IsSyncedAgainNextTime) {
 TEST_F(ContentSyncTest, WriteFailuresThatRecoverWithinTheRetries) {
   // Write 1 is the first index record, 3 the first record of J101 and 18 the
   // first "cats" record: each fails once.
-  AddFault("CeWriteRecordProps", 1, false, 87);
-  AddFault("CeWriteRecordProps", 3, false, 112);
-  AddFault("CeWriteRecordProps", 18, false, 87);
+  platform_.AddFault("CeWriteRecordProps", 1, false, 87);
+  platform_.AddFault("CeWriteRecordProps", 3, false, 112);
+  platform_.AddFault("CeWriteRecordProps", 18, false, 87);
   EXPECT_TRUE(Sync());
   EXPECT_EQ(Databases(), ExpectedAfterV1());
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{20, 10, 20}));
-  EXPECT_EQ(Messages(), std::vector<std::string>{});
+  EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{});
   EXPECT_NE(Log().find("ERROR_INVALID_PARAMETER"), std::string::npos);
 }
 
 TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
   // Every write fails: the first index record is tried four times, the
   // "cats" records twice.
-  AddFault("CeWriteRecordProps", 1, true, 112);
+  platform_.AddFault("CeWriteRecordProps", 1, true, 112);
   EXPECT_FALSE(Sync());
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{20, 20, 40, 20}));
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Unable to write category, please sync again."});
+  EXPECT_EQ(platform_.ui().Texts(),
+            std::vector<std::string>{"Unable to write category, please sync again."});
   EXPECT_NE(Log().find("1.Failed adding content:3 101)Headline"), std::string::npos);
   EXPECT_NE(Log().find("could not update record in main cat database"), std::string::npos);
   EXPECT_EQ(Databases()["cats"], std::vector<std::string>{});
@@ -360,13 +336,13 @@ TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
 
   // The index record goes in; every write after it fails: three tries per
   // record database write.
-  ClearFaults();
-  AddFault("CeWriteRecordProps", 2, true, 112);
+  platform_.ClearFaults();
+  platform_.AddFault("CeWriteRecordProps", 2, true, 112);
   std::size_t sleeps = platform_.clock().Sleeps().size();
-  std::size_t messages = Messages().size();
+  std::size_t messages = platform_.ui().Texts().size();
   EXPECT_FALSE(Sync());
   EXPECT_EQ(Since(platform_.clock().Sleeps(), sleeps), (std::vector<uint32_t>{10, 11, 12, 20}));
-  EXPECT_EQ(Since(Messages(), messages),
+  EXPECT_EQ(Since(platform_.ui().Texts(), messages),
             std::vector<std::string>{"Unable to write content, please sync again."});
   EXPECT_NE(Log().find("Problem:3 101)Headline"), std::string::npos);
   EXPECT_EQ(Databases()["cats"], std::vector<std::string>{});
@@ -374,7 +350,7 @@ TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
   EXPECT_EQ(Databases()["J101"], std::vector<std::string>{});
 
   // Once the handheld takes writes again, the next sync does everything.
-  ClearFaults();
+  platform_.ClearFaults();
   EXPECT_TRUE(Sync());
   EXPECT_EQ(Databases(), ExpectedAfterV1());
 }
@@ -403,6 +379,44 @@ TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
   Records expected = ExpectedAfterV1();
   expected["cats"] = {Cats("weather", 0, 1), Cats("news", 3, 0), Cats("sport", 5, 0)};
   EXPECT_EQ(Databases(), expected);
+}
+
+// Presses the progress dialog's Cancel the first time "cats" is opened, that
+// is while the profile is being read.
+class CancelAtCats : public ForwardingRapi {
+ public:
+  CancelAtCats(Rapi& target, ScriptedUi& ui) : ForwardingRapi(target), ui_(ui) {}
+  CeDbHandle CeOpenDatabaseEx(const CeGuid& g, CEOID* oid, const std::u16string& name,
+                              CEPROPID sort, uint32_t flags) override {
+    if (name == u"cats" && !cancelled_ && ui_.LastProgressDialog()) {
+      cancelled_ = true;
+      ui_.LastProgressDialog()->OnCancel();
+    }
+    return t_.CeOpenDatabaseEx(g, oid, name, sort, flags);
+  }
+
+ private:
+  ScriptedUi& ui_;
+  bool cancelled_ = false;
+};
+
+TEST_F(ContentSyncTest, ACancelledRunOpensTheBrowserButRecordsNothing) {
+  SetDevice("dbp", kVolume);
+  SetDevice("ni", "YES");
+  AddRecord("keep", {CePropVal::Text(0x0065001F, u"note")});
+  server_.WriteFile("resources.txt", "OK\n\n1|DAT|r|n\n");
+  server_.WriteFile("resources/1", "abc");
+  CancelAtCats rapi(platform_.handheld(), platform_.ui());
+  Ports ports = platform_.ports();
+  ports.rapi = &rapi;
+  EXPECT_TRUE(SyncRunner(ports).RunSync(false));
+
+  EXPECT_EQ(platform_.shell().Opened(), std::vector<std::string>{server_.BaseUrl() + "/login?m="});
+  EXPECT_EQ(platform_.Device(std::string(kPath) + "ni"), "YES");
+  EXPECT_FALSE(platform_.registry().Query(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst"));
+  // Nothing was posted after the cancel, so the keep entries stay.
+  EXPECT_EQ(server_.ReadFile("keep-received.txt"), "");
+  EXPECT_EQ(Databases()["keep"].size(), 1u);
 }
 
 }  // namespace

@@ -71,13 +71,6 @@ class ResourceUpdaterTest : public test::HandheldServerTest {
     }
     return rids;
   }
-  // Makes the operation fail with error: its next call, or every call on.
-  void Fail(const std::string& operation, bool every, uint32_t error) {
-    std::string err;
-    ASSERT_TRUE(p_.handheld().AddFault(
-        {.operation = operation, .nth = 1, .every = every, .error = error}, &err))
-        << err;
-  }
 };
 
 TEST_F(ResourceUpdaterTest, NewResourcesOfEachTypeAreStored) {
@@ -168,12 +161,12 @@ TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
 }
 
 TEST_F(ResourceUpdaterTest, RefusedWriteIsTriedOnceMoreAfterARemount) {
-  Fail("CeWriteRecordProps", false, ce_error::kDiskFull);  // the first write only
+  p_.AddFault("CeWriteRecordProps", 1, false, ce_error::kDiskFull);  // the next write only
   EXPECT_TRUE(Run("OK\n\n1|BMP|r|a\n", {{"1", "one"}}));
   EXPECT_TRUE(p_.ui().Messages().empty());
   EXPECT_EQ(Records("zavResA").size() + Records("zavRes").size(), 2u);
 
-  Fail("CeWriteRecordProps", true, ce_error::kInvalidParameter);  // every write from now on
+  p_.AddFault("CeWriteRecordProps", 1, true, ce_error::kInvalidParameter);  // every write on
   EXPECT_FALSE(Run("OK\n\n1|BMP|r2|a\n"));
   auto shown = p_.ui().Messages();
   ASSERT_EQ(shown.size(), 1u);
@@ -185,7 +178,7 @@ TEST_F(ResourceUpdaterTest, RefusedWriteIsTriedOnceMoreAfterARemount) {
 }
 
 TEST_F(ResourceUpdaterTest, StatusDatabaseThatWillNotOpenIsReopenedByTheFirstWrite) {
-  Fail("CeOpenDatabaseEx", false, ce_error::kInvalidParameter);
+  p_.AddFault("CeOpenDatabaseEx", 1, false, ce_error::kInvalidParameter);
   EXPECT_TRUE(Run("OK\n\n1|BMP|r|a\n", {{"1", "one"}}));
   EXPECT_EQ(Records("zavResA"), Lines{"1|r|BMP|a"});
   EXPECT_EQ(Records("zavRes").size(), 1u);

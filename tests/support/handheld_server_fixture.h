@@ -17,10 +17,8 @@
 #include "device/records.h"
 #include "device/wide_text.h"
 #include "platform/curl/curl_http.h"
-#include "platform/linux/env_paths.h"
 #include "settings/sync_settings.h"
-#include "support/reference_server_fixture.h"
-#include "support/test_platform.h"
+#include "support/processes.h"
 
 namespace hhsync::test {
 
@@ -32,17 +30,15 @@ class HandheldServerTest : public ::testing::Test {
     std::string err;
     ASSERT_TRUE(server_.Start(&err)) << err;
     ASSERT_TRUE(p_.handheld().CreateVolume("vol", &err)) << err;
-    ASSERT_TRUE(p_.handheld().RegSet(std::string(kPath) + "baseurl", server_.BaseUrl(), &err));
+    p_.SetDevice(std::string(kPath) + "baseurl", server_.BaseUrl());
     p_.Connect();
     volume_ = std::make_unique<DeviceDatabase>(p_.ports(), "vol");
     ASSERT_TRUE(volume_->mounted());
     // One level below the test directory, so a file written outside it shows.
-    programDir_ = p_.dir().File("program");
     std::filesystem::create_directory(programDir_);
-    paths_ = std::make_unique<EnvPaths>(programDir_);
     ports_ = p_.ports();
     ports_.http = &http_;
-    ports_.paths = paths_.get();
+    ports_.paths = &paths_;
     props_.Set("registry", kPath);
     props_.Set("partner", "acme");
     settings_ = std::make_unique<SyncSettings>(ports_, &props_);
@@ -51,9 +47,7 @@ class HandheldServerTest : public ::testing::Test {
   }
 
   void AddRecord(const std::string& database, const std::vector<CePropVal>& props) {
-    CEOID id = 0;
-    std::string err;
-    ASSERT_TRUE(p_.handheld().AddRecord("vol", database, props, &id, &err)) << err;
+    p_.AddRecord("vol", database, props);
   }
 
   // The records of a database in traversal order, each as its values in
@@ -61,19 +55,18 @@ class HandheldServerTest : public ::testing::Test {
   std::vector<std::string> Records(const std::string& name) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::vector<std::string> out;
-    for (const auto& volume : p_.Dump().volumes) {
-      for (const auto& db : volume.databases) {
-        for (const auto& record : db.records) {
-          if (db.name != name) break;
-          std::string text;
-          for (const auto& prop : record.props) {
-            text += "|";
-            if ((prop.propid & 0xFFFF) == CEVT_UI4) text += std::to_string(prop.ulVal);
-            text += WideToAnsi(prop.lpwsz);
-            for (uint8_t b : prop.blob) text += {kHex[b >> 4], kHex[b & 15]};
-          }
-          out.push_back(text.erase(0, 1));
+    const HandheldDump dump = p_.Dump();
+    for (const auto& db : dump.volumes.at(0).databases) {
+      if (db.name != name) continue;
+      for (const auto& record : db.records) {
+        std::string text;
+        for (const auto& prop : record.props) {
+          text += "|";
+          if ((prop.propid & 0xFFFF) == CEVT_UI4) text += std::to_string(prop.ulVal);
+          text += WideToAnsi(prop.lpwsz);
+          for (uint8_t b : prop.blob) text += {kHex[b >> 4], kHex[b & 15]};
         }
+        out.push_back(text.erase(0, 1));
       }
     }
     return out;
@@ -85,8 +78,8 @@ class HandheldServerTest : public ::testing::Test {
   CurlHttp http_;
   TestPlatform p_;
   std::unique_ptr<DeviceDatabase> volume_;
-  std::string programDir_;
-  std::unique_ptr<EnvPaths> paths_;
+  std::string programDir_ = p_.dir().File("program");
+  EnvPaths paths_{programDir_};
   Ports ports_;
   PropertySet props_;
   std::unique_ptr<SyncSettings> settings_;

@@ -2,7 +2,8 @@
 // An in-memory internet client for tests and benchmarks: replies are served
 // from a table keyed by a prefix of the request's object (the longest
 // matching prefix wins; anything else answers 404), and every request is
-// recorded. A reply may end in a transfer error after a number of body bytes.
+// recorded. A reply may end in a transfer error after a number of body bytes,
+// or (status 0) not connect at all.
 
 #include <algorithm>
 #include <cstring>
@@ -16,7 +17,7 @@
 namespace hhsync::test {
 
 struct MemoryReply {
-  int status = 200;
+  int status = 200;  // 0: the connection cannot be made
   std::string body;
   long long failAfter = -1;  // a read past this many body bytes fails (-1: none)
 };
@@ -42,15 +43,19 @@ class MemoryBody : public HttpRequest {
     if (headers_) *headers_ += headers;
   }
   void SetProxyCredentials(const std::string&, const std::string&) override {}
-  bool Send(const std::string&, HttpError*) override { return true; }
+  bool Send(const std::string&, HttpError* error) override {
+    if (reply_->status != 0) return true;
+    *error = {http_error::kCannotConnect, "A connection with the server could not be established"};
+    return false;
+  }
   int StatusCode() const override { return reply_->status; }
   long long Read(void* buffer, std::size_t size, HttpError* error) override {
     std::size_t end = reply_->body.size();
     if (reply_->failAfter >= 0) {
       end = std::min(end, static_cast<std::size_t>(reply_->failAfter));
       if (offset_ + size > end) {
-        error->code = http_error::kConnectionAborted;
-        error->message = "The connection with the server was terminated abnormally";
+        *error = {http_error::kConnectionAborted,
+                  "The connection with the server was terminated abnormally"};
         return -1;
       }
     }

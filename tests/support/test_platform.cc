@@ -1,10 +1,11 @@
-#include "test_platform.h"
+#include "support/test_platform.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "app/config_file.h"
@@ -12,50 +13,10 @@
 
 namespace hhsync::test {
 
-namespace {
-
-// An internet client that is never there: every request fails to connect.
-class UnreachableHttp final : public Http {
- public:
-  bool Initialise() override { return true; }
-  std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions&) override;
-};
-
-class UnreachableRequest final : public HttpRequest {
- public:
-  void AddHeaders(const std::string&) override {}
-  void SetProxyCredentials(const std::string&, const std::string&) override {}
-  bool Send(const std::string&, HttpError* error) override {
-    error->code = http_error::kCannotConnect;
-    error->message = "A connection with the server could not be established";
-    return false;
-  }
-  int StatusCode() const override { return 0; }
-  long long Read(void*, std::size_t, HttpError* error) override {
-    error->code = http_error::kCannotConnect;
-    return -1;
-  }
-};
-
-class UnreachableSession final : public HttpSession {
- public:
-  std::unique_ptr<HttpRequest> OpenRequest(const std::string&, const std::string&, uint16_t,
-                                           const std::string&, const std::string&) override {
-    return std::make_unique<UnreachableRequest>();
-  }
-};
-
-std::unique_ptr<HttpSession> UnreachableHttp::OpenSession(const HttpSessionOptions&) {
-  return std::make_unique<UnreachableSession>();
-}
-
-}  // namespace
-
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "hhsync-test-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = made;
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -64,8 +25,7 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string ReadFile(const std::string& path) {
@@ -86,19 +46,28 @@ void WriteSdat(const std::string& path, const std::string& syncProperties) {
   WriteFile(path, std::string(image.begin(), image.end()));
 }
 
+std::vector<std::string> LogMessages(const std::string& bytes) {
+  static const std::regex kHeader(
+      "\r\n[A-Z][a-z]+day, [A-Z][a-z]+ [0-9]{2}, [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} --\r\n");
+  std::vector<std::string> out;
+  std::size_t start = std::string::npos;
+  for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), kHeader);
+       it != std::sregex_iterator(); ++it) {
+    const auto at = static_cast<std::size_t>(it->position());
+    if (start != std::string::npos) out.push_back(bytes.substr(start, at - start));
+    start = at + static_cast<std::size_t>(it->length());
+  }
+  if (start != std::string::npos) out.push_back(bytes.substr(start));
+  return out;
+}
+
 TestPlatform::TestPlatform() : paths_(dir_.path()) {
   DeviceDatabase::ResetSharedStateForTesting();
   std::string err;
   if (!EmulatedHandheld::Init(imagePath(), &err)) ADD_FAILURE() << err;
   handheld_ = std::make_unique<EmulatedHandheld>(imagePath(), clock_);
-  noHttp_ = std::make_unique<UnreachableHttp>();
-  ports_.rapi = handheld_.get();
-  ports_.registry = &registry_;
-  ports_.http = noHttp_.get();
-  ports_.shell = &shell_;
-  ports_.ui = &ui_;
-  ports_.clock = &clock_;
-  ports_.paths = &paths_;
+  noHttp_.Serve("", MemoryReply{0, "", -1});
+  ports_ = {handheld_.get(), &registry_, &noHttp_, &shell_, &ui_, &clock_, &paths_};
 }
 
 TestPlatform::~TestPlatform() { DeviceDatabase::ResetSharedStateForTesting(); }
@@ -115,6 +84,37 @@ void TestPlatform::Connect() {
   RapiInit init;
   handheld_->CeRapiInitEx(&init);
   EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitObject0);
+}
+
+void TestPlatform::SetDevice(const std::string& path, const std::string& value) {
+  std::string err;
+  if (!handheld_->RegSet(path, value, &err)) ADD_FAILURE() << path << ": " << err;
+}
+
+std::optional<std::string> TestPlatform::Device(const std::string& path) {
+  std::optional<std::string> value;
+  std::string err;
+  if (!handheld_->RegGet(path, &value, &err)) ADD_FAILURE() << path << ": " << err;
+  return value;
+}
+
+void TestPlatform::AddFault(const std::string& operation, uint32_t nth, bool every,
+                            uint32_t error) {
+  std::string err;
+  if (!handheld_->AddFault({operation, nth, every, error, 0}, &err)) ADD_FAILURE() << err;
+}
+
+void TestPlatform::ClearFaults() {
+  std::string err;
+  if (!handheld_->ClearFaults(&err)) ADD_FAILURE() << err;
+}
+
+CEOID TestPlatform::AddRecord(const std::string& volume, const std::string& database,
+                              const std::vector<CePropVal>& props) {
+  CEOID id = 0;
+  std::string err;
+  if (!handheld_->AddRecord(volume, database, props, &id, &err)) ADD_FAILURE() << err;
+  return id;
 }
 
 }  // namespace hhsync::test

@@ -1,19 +1,22 @@
 #pragma once
-// Shared test fixtures: a temporary directory and a set of ports wired to
-// fakes (fake clock, scripted message boxes, an in-memory registry, a
-// recording shell) and to an emulated handheld image in the directory.
+// Shared test fixtures: a temporary directory, file helpers, and a set of
+// ports wired to fakes (fake clock, scripted message boxes, an in-memory
+// registry, a recording shell, an internet client that never connects) and to
+// an emulated handheld image in the directory.
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/recording_shell.h"
 #include "platform/fake/scripted_ui.h"
-#include "platform/http.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
 #include "platform/sqlite/sqlite_registry.h"
+#include "support/memory_http.h"
 
 namespace hhsync::test {
 
@@ -32,11 +35,15 @@ class TempDir {
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);
+// The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Writes an S.DAT holding the property set "sync.properties" made of the
 // given text (lines of key=value).
 void WriteSdat(const std::string& path, const std::string& syncProperties);
+// The messages of every entry in a sync log's bytes, in order, without their
+// time headers.
+std::vector<std::string> LogMessages(const std::string& logBytes);
 
 // Ports over fakes and an emulated handheld at dir/handheld.db. The image is
 // made connected and empty; its registry, volumes and libraries are set up
@@ -61,6 +68,17 @@ class TestPlatform {
   void Connect();
   // Replaces the Http port (the default one fails every request).
   void SetHttp(Http* http) { ports_.http = http; }
+  // Sets a value of the handheld's registry; fails the test when it cannot.
+  void SetDevice(const std::string& path, const std::string& value);
+  // A value of the handheld's registry; nullopt when it is absent.
+  std::optional<std::string> Device(const std::string& path);
+  // Makes the handheld fail operation with error at its nth call (and every
+  // call from it on when every is set).
+  void AddFault(const std::string& operation, uint32_t nth, bool every, uint32_t error);
+  void ClearFaults();
+  // Adds a record to database (made when missing) on volume; its id.
+  CEOID AddRecord(const std::string& volume, const std::string& database,
+                  const std::vector<CePropVal>& props);
 
  private:
   TempDir dir_;
@@ -69,8 +87,8 @@ class TestPlatform {
   SqliteRegistry registry_{":memory:"};
   RecordingShell shell_;
   EnvPaths paths_;
+  MemoryHttp noHttp_;
   std::unique_ptr<EmulatedHandheld> handheld_;
-  std::unique_ptr<Http> noHttp_;
   Ports ports_;
 };
 

@@ -10,6 +10,8 @@
 
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
+#include "support/bmp.h"
+#include "support/edm_body.h"
 #include "support/test_platform.h"
 
 namespace hhsync {
@@ -17,8 +19,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// S.DAT bytes written out field by field, independent of BuildSdat, with
-// room to give an entry an offset or length of its own.
+// S.DAT bytes written out field by field (big-endian), independent of
+// BuildSdat, with room to give an entry an offset or length of its own.
 struct RawEntry {
   RawEntry(std::string n, uint16_t t, std::string d, std::optional<uint32_t> o = {},
            std::optional<uint16_t> l = {})
@@ -30,44 +32,28 @@ struct RawEntry {
   std::optional<uint16_t> length;  // default: data size
 };
 
-void Put32(Bytes* b, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) b->push_back(static_cast<uint8_t>(v >> shift));
-}
-void Put16(Bytes* b, uint16_t v) {
-  b->push_back(static_cast<uint8_t>(v >> 8));
-  b->push_back(static_cast<uint8_t>(v));
-}
-
 Bytes RawSdat(const std::vector<RawEntry>& entries, std::optional<uint32_t> count = {},
               uint8_t firstByte = 0) {
-  std::size_t dataStart = 5;
-  for (const auto& e : entries) dataStart += 8 + e.name.size() + 1;
-  Bytes b{firstByte};
-  Put32(&b, count.value_or(static_cast<uint32_t>(entries.size())));
-  std::size_t at = dataStart;
+  using test::BigEndian;
+  auto at = static_cast<uint32_t>(5);
+  for (const auto& e : entries) at += static_cast<uint32_t>(8 + e.name.size() + 1);
+  std::string b = static_cast<char>(firstByte) +
+                  BigEndian(count.value_or(static_cast<uint32_t>(entries.size())));
   for (const auto& e : entries) {
-    Put32(&b, e.offset.value_or(static_cast<uint32_t>(at)));
-    Put16(&b, e.type);
-    Put16(&b, e.length.value_or(static_cast<uint16_t>(e.data.size())));
-    b.insert(b.end(), e.name.begin(), e.name.end());
-    b.push_back(0);
-    at += e.data.size();
+    b += BigEndian(e.offset.value_or(at)) + BigEndian(e.type).substr(2) +
+         BigEndian(e.length.value_or(static_cast<uint16_t>(e.data.size()))).substr(2) + e.name +
+         '\0';
+    at += static_cast<uint32_t>(e.data.size());
   }
-  for (const auto& e : entries) b.insert(b.end(), e.data.begin(), e.data.end());
-  return b;
+  for (const auto& e : entries) b += e.data;
+  return Bytes(b.begin(), b.end());
 }
 
-// A BMP file image of 54 header bytes and the given pixel bytes whose file
-// header declares declaredSize (the real size when none is given).
-std::string Bmp(const std::string& pixels, std::optional<uint32_t> declaredSize = {}) {
-  uint32_t size = declaredSize.value_or(static_cast<uint32_t>(54 + pixels.size()));
-  std::string b = "BM";
-  for (int i = 0; i < 4; ++i) b += static_cast<char>((size >> (8 * i)) & 0xFF);
-  b += std::string(4, '\0');
-  b += std::string("\x36\0\0\0", 4);  // pixel data offset 54
-  b += std::string("\x28\0\0\0", 4);  // info header size 40
-  b += std::string(36, '\x01');
-  return b + pixels;
+// A BMP file image of 54 header bytes and the given pixel bytes.
+std::string Bmp(const std::string& pixels) {
+  test::Bmp bmp;
+  bmp.pixels.assign(pixels.begin(), pixels.end());
+  return bmp.Text();
 }
 
 Bytes AsBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -197,17 +183,12 @@ TEST_F(ConfigFileTest, BitmapFindsItsLengthFromItsHeader) {
   EXPECT_EQ(*config.GetText("t"), "TAIL");
 
   // A size beyond what is there, or too small for the headers: the rest.
-  Bytes rest(200, 0);
-  rest[0] = 'B';
-  rest[1] = 'M';
-  rest[2] = 80;
-  EXPECT_EQ(BitmapImageLength(rest), 80u);
-  rest[3] = 1;  // 336
-  EXPECT_EQ(BitmapImageLength(rest), 200u);
-  rest[2] = 10;
-  rest[3] = 0;
-  EXPECT_EQ(BitmapImageLength(rest), 200u);
-  EXPECT_EQ(BitmapImageLength(std::span<const uint8_t>(rest.data(), 4)), 4u);
+  for (auto [declared, length] : {std::pair{80, 80}, std::pair{336, 200}, std::pair{10, 200}}) {
+    Bytes rest = {'B', 'M', static_cast<uint8_t>(declared), static_cast<uint8_t>(declared >> 8)};
+    rest.resize(200);
+    EXPECT_EQ(BitmapImageLength(rest), static_cast<std::size_t>(length)) << declared;
+  }
+  EXPECT_EQ(BitmapImageLength(Bytes{'B', 'M', 80, 0}), 4u);
 }
 
 TEST_F(ConfigFileTest, ADirectoryThatLiesEndsAtTheFirstEntryOutsideTheFile) {
@@ -279,13 +260,9 @@ TEST(ConfigFileFormatTest, BuildSdatStoresALargeBitmapAndRefusesWhatCannotBeStor
   Bytes out;
   std::string error;
   // A bitmap too long for the length field is stored whole behind 0xFFFF.
-  Bytes image(70000, 0x5A);
-  image[0] = 'B';
-  image[1] = 'M';
-  image[2] = 0x70;  // 70000 = 0x00011170, little-endian
-  image[3] = 0x11;
-  image[4] = 0x01;
-  image[5] = 0x00;
+  test::Bmp big;
+  big.pixels.resize(70000 - 54, 0x5A);
+  const Bytes image = big.Bytes();
   ASSERT_TRUE(BuildSdat({{"main.bmp", kSdatBitmap, image}, {"t", kSdatText, {'z'}}}, &out, &error))
       << error;
   SdatDirectory dir = ReadSdatDirectory(out);

@@ -14,8 +14,7 @@
 #include "device/device_database.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
-#include "support/memory_http.h"
-#include "support/test_platform.h"
+#include "support/content_fixture.h"
 
 namespace hhsync {
 namespace {
@@ -27,8 +26,8 @@ using test::MemoryReply;
 using test::SplitRecord;
 using test::ToBytes;
 
-constexpr const char* kPath = "Software\\Acme\\News\\";
-constexpr const char* kVolume = "content.vol";
+constexpr const char* kPath = test::ContentStepTest::kPath;
+constexpr const char* kVolume = test::ContentStepTest::kVolume;
 std::string Zeros(std::size_t n) { return std::string(n, '\0'); }
 
 struct EdmCase {
@@ -104,57 +103,14 @@ TEST(EdmBodyTest, SplitFormCountsRecordsOnTheLowerBar) {
 
 // ------------------------------------------------------------ with a handheld
 
-class ContentItemTest : public ::testing::Test {
+class ContentItemTest : public test::ContentStepTest {
  protected:
-  void SetUp() override {
-    platform_.Connect();
-    platform_.SetHttp(&http_);
-    for (auto [name, value] : {std::pair{"baseurl", "http://content.test:8080/zavrik"},
-                               std::pair{"loginurl", "http://content.test:8080/login"},
-                               std::pair{"log", "YES"}}) {
-      SetDevice(name, value);
-    }
-    props_.Set("registry", kPath);
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
-    db_ = std::make_unique<DeviceDatabase>(platform_.ports(), kVolume);
-    NewRun();
-  }
-  void SetDevice(const std::string& name, const std::string& value) {
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
-  }
-  void AddFault(const std::string& op, uint32_t nth, bool every, uint32_t error) {
-    InjectedFault fault;
-    fault.operation = op;
-    fault.nth = nth;
-    fault.every = every;
-    fault.error = error;
-    std::string err;
-    ASSERT_TRUE(platform_.handheld().AddFault(fault, &err)) << err;
-  }
-  // Fresh settings (read from the registry now) and dialog; one at a time,
-  // since the dialog holds the log file.
-  void NewRun() {
-    progress_.reset();
-    settings_ = std::make_unique<SyncSettings>(platform_.ports(), &props_);
-    progress_ =
-        std::make_unique<ProgressDialog>(platform_.ports(), nullptr, "News", true, false, kPath);
-  }
   std::unique_ptr<ContentItem> Downloaded(const std::string& id, const std::string& body) {
     http_.Serve("/zavrik/update/data/" + id + "/", body);
     auto item = std::make_unique<ContentItem>("Title " + id, id, "f3", "f4", "7", "news", "f7");
     EXPECT_TRUE(item->Download(*progress_, *settings_));
     return item;
   }
-  std::string Log() { return test::ReadFile(platform_.dir().File("sync.txt")); }
-
-  test::TestPlatform platform_;
-  test::MemoryHttp http_;
-  PropertySet props_;
-  std::unique_ptr<DeviceDatabase> db_;
-  std::unique_ptr<SyncSettings> settings_;
-  std::unique_ptr<ProgressDialog> progress_;
 };
 
 TEST_F(ContentItemTest, DownloadRequestsTheDataFileOnAGetSession) {
@@ -218,14 +174,10 @@ TEST_F(ContentItemTest, DataProblems) {
 }
 
 TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
-  std::string err;
-  CEOID id = 0;
-  ASSERT_TRUE(platform_.handheld().AddRecord(kVolume, "c_news", {CePropVal::Ui4(0x00640013, 77)},
-                                             &id, &err))
-      << err;
+  const CEOID id = platform_.AddRecord(kVolume, "c_news", {CePropVal::Ui4(0x00640013, 77)});
   CeDbHandle handle = 0;
   CEOID table = 0;
-  ASSERT_TRUE(db_->OpenExisting("c_news", &handle, &table));
+  ASSERT_TRUE(volume_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
   EXPECT_TRUE(copy.ReadIndexRecord(platform_.ports(), handle));
   EXPECT_EQ(copy.contentId, "77");
@@ -233,32 +185,29 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
   EXPECT_FALSE(copy.ReadIndexRecord(platform_.ports(), handle));
-  db_->CloseHandle(handle);
+  volume_->CloseHandle(handle);
 }
 
 TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {
   ContentItem none("T", "42", "", "", "7", "news", "");
-  EXPECT_FALSE(none.WriteRecordTable(platform_.ports(), 1, *db_, *progress_));
+  EXPECT_FALSE(none.WriteRecordTable(platform_.ports(), 1, *volume_, *progress_));
   EXPECT_NE(Log().find("Data Problem No Records :42"), std::string::npos);
 
   auto item = Downloaded("42", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
   // Not at the first open: after two remounts, one more try.
-  AddFault("CeOpenDatabaseEx", 1, true, 8);
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, *db_, *progress_));
+  platform_.AddFault("CeOpenDatabaseEx", 1, true, 8);
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, *volume_, *progress_));
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40}));
   EXPECT_EQ(platform_.ui().Texts().back(), "1.Unable to Open database, please sync again.J42");
   EXPECT_NE(Log().find("1.Unable to Open database, please sync again.J42"), std::string::npos);
 
   // Not after a failed write: a remount of 10 ms, then of 40 ms and one more
   // try.
-  std::string err;
-  ASSERT_TRUE(platform_.handheld().ClearFaults(&err)) << err;
-  ASSERT_TRUE(platform_.handheld().AddRecord(kVolume, "JJ42", {CePropVal::Ui4(0x007C0013, 9)},
-                                             nullptr, &err))
-      << err;
-  AddFault("CeWriteRecordProps", 1, false, 87);
-  AddFault("CeOpenDatabaseEx", 2, true, 8);
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 2, *db_, *progress_));
+  platform_.ClearFaults();
+  platform_.AddRecord(kVolume, "JJ42", {CePropVal::Ui4(0x007C0013, 9)});
+  platform_.AddFault("CeWriteRecordProps", 1, false, 87);
+  platform_.AddFault("CeOpenDatabaseEx", 2, true, 8);
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 2, *volume_, *progress_));
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40, 10, 40}));
   EXPECT_EQ(platform_.ui().Texts().back(), "2.Unable to Open database, please sync again: JJ42");
   EXPECT_TRUE(platform_.ui().Messages().back().style.systemModal);

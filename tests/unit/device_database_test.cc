@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "device/records.h"
 #include "device/wide_text.h"
 #include "platform/fake/forwarding_rapi.h"
@@ -142,31 +144,25 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
 TEST_F(DeviceDatabaseTest, OpenOrCreateMakesSortOrdersInOrderAndReopens) {
   DeviceDatabase db(ports_, "news.vol");
   CeDbHandle h;
-  CEOID oid;
-  ASSERT_TRUE(db.OpenOrCreate("one", TextProp(0x64), 0, &h, &oid));
-  EXPECT_NE(h, kInvalidHandle);
-  db.CloseHandle(h);
+  CEOID oid, again;
   ASSERT_TRUE(db.OpenOrCreate("two", TextProp(0x67), UintProp(0x64), &h, &oid));
+  EXPECT_NE(h, kInvalidHandle);
   db.CloseHandle(h);
   ASSERT_TRUE(db.OpenOrCreate("none", 0, 0, &h, &oid));
   db.CloseHandle(h);
-  CEOID again;
   ASSERT_TRUE(db.OpenOrCreate("none", 0, 0, &h, &again));
   EXPECT_EQ(again, oid) << "an existing database is opened, not made anew";
   db.CloseHandle(h);
 
-  auto dump = p_.Dump();
-  ASSERT_EQ(dump.volumes.size(), 1u);
-  std::map<std::string, std::vector<CEPROPID>> sorts;
-  for (const auto& d : dump.volumes[0].databases) {
-    for (const auto& s : d.sorts) {
-      sorts[d.name].push_back(s.propid);
-      EXPECT_EQ(s.flags, CEDB_SORT_CASEINSENSITIVE);
-    }
+  const auto dump = p_.Dump();
+  const auto& databases = dump.volumes.at(0).databases;
+  ASSERT_EQ(databases.size(), 2u);
+  ASSERT_EQ(databases[0].sorts.size(), 2u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(databases[0].sorts[i].propid, (std::array<CEPROPID, 2>{0x0067001F, 0x00640013}[i]));
+    EXPECT_EQ(databases[0].sorts[i].flags, CEDB_SORT_CASEINSENSITIVE);
   }
-  EXPECT_EQ(sorts["one"], (std::vector<CEPROPID>{0x0064001F}));
-  EXPECT_EQ(sorts["two"], (std::vector<CEPROPID>{0x0067001F, 0x00640013}));
-  EXPECT_EQ(sorts.count("none"), 0u);
+  EXPECT_TRUE(databases[1].sorts.empty());
   EXPECT_TRUE(p_.ui().Messages().empty());
 }
 
@@ -174,55 +170,46 @@ TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
   DeviceDatabase db(ports_, "news.vol");
   CeDbHandle h;
   CEOID oid;
-  std::string err;
-  auto fault = [&](const char* op, uint32_t error) {
-    ASSERT_TRUE(p_.handheld().ClearFaults(&err));
-    ASSERT_TRUE(p_.handheld().AddFault({op, 1, false, error, 0}, &err)) << err;
-  };
-
-  fault("CeOpenDatabaseEx", 87);
-  EXPECT_FALSE(db.OpenOrCreate("cats", TextProp(0x64), 0, &h, &oid));
-  fault("CeOpenDatabaseEx", 8);
-  EXPECT_FALSE(db.OpenOrCreate("cats", TextProp(0x64), 0, &h, &oid));
-  fault("CeCreateDatabaseEx", 52);
-  EXPECT_FALSE(db.OpenOrCreate("cats", TextProp(0x64), 0, &h, &oid));
-  fault("CeCreateDatabaseEx", 87);
-  EXPECT_FALSE(db.OpenOrCreate("cats", TextProp(0x64), 0, &h, &oid));
-  fault("CeCreateDatabaseEx", 5);
-  EXPECT_FALSE(db.OpenOrCreate("cats", TextProp(0x64), 0, &h, &oid));
-  // The reopen of a new database: the first open (by name) fails normally
-  // because the database is missing, the second is the reopen.
-  ASSERT_TRUE(p_.handheld().ClearFaults(&err));
-  ASSERT_TRUE(p_.handheld().AddFault({"CeOpenDatabaseEx", 2, false, 87, 0}, &err));
-  EXPECT_FALSE(db.OpenOrCreate("a", 0, 0, &h, &oid));
-  ASSERT_TRUE(p_.handheld().ClearFaults(&err));
-  ASSERT_TRUE(p_.handheld().AddFault({"CeOpenDatabaseEx", 2, false, 8, 0}, &err));
-  EXPECT_FALSE(db.OpenOrCreate("b", 0, 0, &h, &oid));
-  ASSERT_TRUE(p_.handheld().ClearFaults(&err));
-  ASSERT_TRUE(p_.handheld().AddFault({"CeOpenDatabaseEx", 2, false, 5, 0}, &err));
-  EXPECT_TRUE(db.OpenOrCreate("c", 0, 0, &h, &oid));
-  EXPECT_EQ(h, kInvalidHandle);
-  EXPECT_FALSE(WriteNewRecord(p_.handheld(), h, {CePropVal::Ui4(UintProp(1), 1)}).ok);
-
-  auto shown = p_.ui().Messages();
-  ASSERT_EQ(shown.size(), 6u);
   const MessageBoxStyle stopOk{MbButtons::kOk, MbIcon::kStop, true};
   const MessageBoxStyle stopYesNo{MbButtons::kYesNo, MbIcon::kStop, true};
-  auto same = [](const MessageBoxStyle& a, const MessageBoxStyle& b) {
-    return a.buttons == b.buttons && a.icon == b.icon && a.systemModal == b.systemModal;
+  struct Case {
+    const char* database;  // "cats" is made with a sort order, the others without
+    const char* operation;
+    uint32_t nth;  // for a new database, the second open is the reopen
+    uint32_t error;
+    bool ok;
+    const char* text;  // the box shown, or null
+    MessageBoxStyle style;
+  } cases[] = {
+      {"cats", "CeOpenDatabaseEx", 1, 87, false, "could not open database bad parameter:cats",
+       stopOk},
+      {"cats", "CeOpenDatabaseEx", 1, 8, false, "could not open database not enough memory",
+       stopYesNo},
+      {"cats", "CeCreateDatabaseEx", 1, 52, false, "could not create database dupe name", {}},
+      {"cats", "CeCreateDatabaseEx", 1, 87, false, "could not open database bad parameter:cats",
+       stopOk},
+      {"cats", "CeCreateDatabaseEx", 1, 5, false, nullptr, {}},
+      {"a", "CeOpenDatabaseEx", 2, 87, false, "could not open database bad parameter", stopOk},
+      {"b", "CeOpenDatabaseEx", 2, 8, false, "could not open database not enough memory", stopOk},
+      {"c", "CeOpenDatabaseEx", 2, 5, true, nullptr, {}},
   };
-  EXPECT_EQ(shown[0].text, "could not open database bad parameter:cats");
-  EXPECT_TRUE(same(shown[0].style, stopOk));
-  EXPECT_EQ(shown[1].text, "could not open database not enough memory");
-  EXPECT_TRUE(same(shown[1].style, stopYesNo));
-  EXPECT_EQ(shown[2].text, "could not create database dupe name");
-  EXPECT_TRUE(same(shown[2].style, MessageBoxStyle{}));
-  EXPECT_EQ(shown[3].text, "could not open database bad parameter:cats");
-  EXPECT_TRUE(same(shown[3].style, stopOk));
-  EXPECT_EQ(shown[4].text, "could not open database bad parameter");
-  EXPECT_TRUE(same(shown[4].style, stopOk));
-  EXPECT_EQ(shown[5].text, "could not open database not enough memory");
-  EXPECT_TRUE(same(shown[5].style, stopOk));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.operation) + " " + std::to_string(c.error));
+    p_.ClearFaults();
+    p_.AddFault(c.operation, c.nth, false, c.error);
+    const std::size_t before = p_.ui().Messages().size();
+    EXPECT_EQ(db.OpenOrCreate(c.database, c.database[1] ? TextProp(0x64) : 0, 0, &h, &oid), c.ok);
+    auto shown = p_.ui().Messages();
+    ASSERT_EQ(shown.size(), before + (c.text ? 1 : 0));
+    if (!c.text) continue;
+    EXPECT_EQ(shown.back().text, c.text);
+    EXPECT_EQ(shown.back().style.buttons, c.style.buttons);
+    EXPECT_EQ(shown.back().style.icon, c.style.icon);
+    EXPECT_EQ(shown.back().style.systemModal, c.style.systemModal);
+  }
+  // The last reopen failed quietly: the handle is invalid and writes fail.
+  EXPECT_EQ(h, kInvalidHandle);
+  EXPECT_FALSE(WriteNewRecord(p_.handheld(), h, {CePropVal::Ui4(UintProp(1), 1)}).ok);
 }
 
 TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
@@ -234,16 +221,17 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
                                 CePropVal::Text(TextProp(0x65), AnsiToWide("caf\xe9"))};
   EXPECT_TRUE(WriteNewRecord(p_.handheld(), h, rec).ok);
 
-  std::string err;
   struct Case {
     uint32_t error;
     bool ok;
     const char* text;
-  } cases[] = {{87, false, "ERROR_INVALID_PARAMETER"}, {112, false, "ERROR_DISK_FULL"},
-               {5, true, ""}, {0, false, nullptr}};
+  } cases[] = {{87, false, "ERROR_INVALID_PARAMETER"},
+               {112, false, "ERROR_DISK_FULL"},
+               {5, true, ""},
+               {0, false, nullptr}};
   for (const auto& c : cases) {
-    ASSERT_TRUE(p_.handheld().ClearFaults(&err));
-    ASSERT_TRUE(p_.handheld().AddFault({"CeWriteRecordProps", 1, false, c.error, 0}, &err));
+    p_.ClearFaults();
+    p_.AddFault("CeWriteRecordProps", 1, false, c.error);
     WriteResult r = WriteNewRecord(p_.handheld(), h, rec);
     EXPECT_EQ(r.ok, c.ok) << c.error;
     if (c.text) {
@@ -252,7 +240,7 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
       EXPECT_FALSE(r.failureText.empty());
     }
   }
-  ASSERT_TRUE(p_.handheld().ClearFaults(&err));
+  p_.ClearFaults();
   EXPECT_EQ(db.RecordCount(oid), 1);
 
   std::vector<CePropVal> values;
@@ -265,7 +253,7 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
   EXPECT_EQ(db.RecordCount(oid), 0);
   db.CloseHandle(h);
 
-  ASSERT_TRUE(p_.handheld().AddFault({"CeOidGetInfoEx", 1, false, 5, 0}, &err));
+  p_.AddFault("CeOidGetInfoEx", 1, false, 5);
   EXPECT_EQ(db.RecordCount(oid), 0);
   ASSERT_EQ(p_.ui().Texts(), (std::vector<std::string>{"DB Problem"}));
   EXPECT_EQ(p_.ui().Messages()[0].style.buttons, MbButtons::kYesNo);

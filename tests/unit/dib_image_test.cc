@@ -13,6 +13,7 @@
 
 #include "platform/fake/memory_canvas.h"
 #include "res/logo_131.h"
+#include "support/bmp.h"
 #include "support/test_platform.h"
 
 namespace hhsync {
@@ -23,52 +24,24 @@ void PrintTo(const Rgb& c, std::ostream* os) {
 
 namespace {
 
+using test::Bmp;
+using Pixels = std::vector<Rgb>;
+
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
 
-// A BMP file image put together field by field, so a test can make any
-// header lie.
-struct Bmp {
-  int32_t width = 1;
-  int32_t height = 1;
-  uint16_t bitCount = 24;
-  uint32_t compression = kBiRgb;
-  uint32_t clrUsed = 0;
-  uint32_t headerSize = 40;
-  std::vector<uint32_t> table;  // raw entries: 0x00RRGGBB colours, or masks
-  std::vector<uint8_t> pixels;  // rows as stored, padded
-
-  std::vector<uint8_t> Bytes() const {
-    std::vector<uint8_t> b;
-    auto u16 = [&b](uint32_t v) {
-      b.push_back(static_cast<uint8_t>(v));
-      b.push_back(static_cast<uint8_t>(v >> 8));
-    };
-    auto u32 = [&b](uint32_t v) {
-      for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    const uint32_t offset = 54 + static_cast<uint32_t>(table.size()) * 4;
-    b.push_back('B');
-    b.push_back('M');
-    u32(offset + static_cast<uint32_t>(pixels.size()));
-    u32(0);
-    u32(offset);
-    u32(headerSize);
-    u32(static_cast<uint32_t>(width));
-    u32(static_cast<uint32_t>(height));
-    u16(1);
-    u16(bitCount);
-    u32(compression);
-    u32(static_cast<uint32_t>(pixels.size()));
-    u32(2835);
-    u32(2835);
-    u32(clrUsed);
-    u32(0);
-    for (uint32_t e : table) u32(e);
-    b.insert(b.end(), pixels.begin(), pixels.end());
-    return b;
-  }
-};
+Bmp Image(int32_t width, int32_t height, uint16_t bitCount, std::vector<uint8_t> pixels,
+          std::vector<uint32_t> table = {}, uint32_t clrUsed = 0) {
+  Bmp bmp;
+  bmp.width = width;
+  bmp.height = height;
+  bmp.bitCount = bitCount;
+  bmp.pixels = std::move(pixels);
+  bmp.table = std::move(table);
+  bmp.clrUsed = clrUsed;
+  return bmp;
+}
 
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -82,17 +55,12 @@ constexpr size_t kHeightAt = 22;
 // A 2 x 2 24-bit image, bottom-up: the top row red, green; the bottom row
 // blue, white. Rows are 6 bytes padded to 8.
 Bmp TwoByTwo24() {
-  Bmp bmp;
-  bmp.width = 2;
-  bmp.height = 2;
-  bmp.pixels = {/* bottom */ 255, 0, 0,   255, 255, 255, 0, 0,
-                /* top */ 0,      0, 255, 0,   255, 0,   0, 0};
-  return bmp;
+  return Image(2, 2, 24, {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0});
 }
 
 // Every pixel of the w x h block at (x, y) on the canvas, row by row.
-std::vector<Rgb> Region(const MemoryCanvas& canvas, int x, int y, int w, int h) {
-  std::vector<Rgb> out;
+Pixels Region(const MemoryCanvas& canvas, int x, int y, int w, int h) {
+  Pixels out;
   for (int row = y; row < y + h; ++row) {
     for (int col = x; col < x + w; ++col) out.push_back(canvas.Pixel(col, row));
   }
@@ -109,13 +77,12 @@ TEST(DibImageTest, TwentyFourBitImageGetsHalftonePaletteSelectedOnlyOnPaletteCan
   MemoryCanvas trueColour(4, 4);
   ASSERT_TRUE(image.Draw(trueColour, 1, 1));
   EXPECT_TRUE(trueColour.SelectedPalettes().empty());
-  EXPECT_EQ(Region(trueColour, 1, 1, 2, 2),
-            (std::vector<Rgb>{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, kWhite}));
+  EXPECT_EQ(Region(trueColour, 1, 1, 2, 2), (Pixels{kRed, kGreen, kBlue, kWhite}));
 
   // On a palette display the palette is selected for the drawing and the
   // canvas's own one put back afterwards.
   MemoryCanvas palette(4, 4, kWhite, /*paletteBased=*/true);
-  const std::vector<Rgb> own = {{1, 2, 3}};
+  const Pixels own = {{1, 2, 3}};
   palette.SelectPalette(own);
   ASSERT_TRUE(image.Draw(palette, 0, 0));
   ASSERT_EQ(palette.SelectedPalettes().size(), 3u);
@@ -124,25 +91,34 @@ TEST(DibImageTest, TwentyFourBitImageGetsHalftonePaletteSelectedOnlyOnPaletteCan
 }
 
 TEST(DibImageTest, OneBitImageGetsTwoEntryPaletteFromItsTable) {
-  Bmp bmp;
-  bmp.width = 10;
-  bmp.height = 2;
-  bmp.bitCount = 1;
-  bmp.table = {0x00102030, 0x00C86432};
   // Rows are 10 bits, padded to 4 bytes. Top row: 1000000001, bottom:
   // 0111111110.
-  bmp.pixels = {0x7F, 0x80, 0, 0, 0x80, 0x40, 0, 0};
   DibImage image;
-  ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
-  const std::vector<Rgb> expected = {{0x10, 0x20, 0x30}, {0xC8, 0x64, 0x32}};
+  ASSERT_TRUE(image.LoadFromMemory(
+      Image(10, 2, 1, {0x7F, 0x80, 0, 0, 0x80, 0x40, 0, 0}, {0x00102030, 0x00C86432}).Bytes()));
+  const Rgb a{0x10, 0x20, 0x30}, b{0xC8, 0x64, 0x32};
   EXPECT_EQ(image.ColourCount(), 2u);
-  EXPECT_EQ(image.Palette(), expected);
+  EXPECT_EQ(image.Palette(), (Pixels{a, b}));
   MemoryCanvas canvas(10, 2, kWhite, /*paletteBased=*/true);
   ASSERT_TRUE(image.Draw(canvas, 0, 0));
-  EXPECT_EQ(canvas.SelectedPalettes().at(0), expected);
-  const Rgb a = expected[0], b = expected[1];
-  EXPECT_EQ(canvas.Pixels(),
-            (std::vector<Rgb>{b, a, a, a, a, a, a, a, a, b, a, b, b, b, b, b, b, b, b, a}));
+  EXPECT_EQ(canvas.SelectedPalettes().at(0), (Pixels{a, b}));
+  EXPECT_EQ(canvas.Pixels(), (Pixels{b, a, a, a, a, a, a, a, a, b, a, b, b, b, b, b, b, b, b, a}));
+}
+
+TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
+  DibImage image;
+  // 4 bits: two pixels in one byte, high nibble first, through the table.
+  ASSERT_TRUE(image.LoadFromMemory(
+      Image(2, 1, 4, {0x21, 0, 0, 0}, {0x000000, 0x00FF0000, 0x0000FF00}, 3).Bytes()));
+  EXPECT_EQ(image.DecodePixels(), (Pixels{kGreen, kRed}));
+  // 16 bits with 5-6-5 masks: pure red and pure blue.
+  Bmp sixteen = Image(2, 1, 16, {0x00, 0xF8, 0x1F, 0x00}, {0xF800, 0x07E0, 0x001F});
+  sixteen.compression = kBiBitfields;
+  ASSERT_TRUE(image.LoadFromMemory(sixteen.Bytes()));
+  EXPECT_EQ(image.DecodePixels(), (Pixels{kRed, kBlue}));
+  // 32 bits without masks: blue, green, red, unused; two rows bottom-up.
+  ASSERT_TRUE(image.LoadFromMemory(Image(1, 2, 32, {10, 20, 30, 0, 40, 50, 60, 0}).Bytes()));
+  EXPECT_EQ(image.DecodePixels(), (Pixels{{60, 50, 40}, {30, 20, 10}}));
 }
 
 TEST(DibImageTest, FileSizeLimitsPixelDataToRowsTimesHeight) {
@@ -158,7 +134,7 @@ TEST(DibImageTest, FileSizeLimitsPixelDataToRowsTimesHeight) {
   PutU32(bytes, kFileSizeAt, 54 + 8 + 3);
   ASSERT_TRUE(image.LoadFromMemory(bytes));
   EXPECT_EQ(image.Header().sizeImage, 11u);
-  EXPECT_EQ(image.DecodePixels(), (std::vector<Rgb>{{255, 0, 0}, kBlack, {0, 0, 255}, kWhite}));
+  EXPECT_EQ(image.DecodePixels(), (Pixels{kRed, kBlack, kBlue, kWhite}));
 
   // A file size not above the offset does not limit the pixels.
   PutU32(bytes, kFileSizeAt, 0);
@@ -176,22 +152,18 @@ TEST(DibImageTest, RefusesWhatIsNotAnUncompressedBmpWithAFortyByteHeader) {
   EXPECT_FALSE(image.Draw(canvas, 0, 0));
   EXPECT_EQ(canvas.BlitCount(), 0);
 
+  std::vector<Bmp> refused;
   for (uint32_t size : {12u, 39u, 41u, 108u, 124u}) {
-    Bmp bmp = TwoByTwo24();
-    bmp.headerSize = size;
-    EXPECT_FALSE(image.LoadFromMemory(bmp.Bytes())) << size;
+    refused.push_back(TwoByTwo24());
+    refused.back().headerSize = size;
   }
-  Bmp rle = TwoByTwo24();
-  rle.bitCount = 8;
-  rle.compression = 1;
-  rle.table.assign(256, 0);
-  Bmp twoBit = TwoByTwo24();
-  twoBit.bitCount = 2;
-  Bmp fields24 = TwoByTwo24();
-  fields24.compression = kBiBitfields;
-  for (const Bmp& bmp : {rle, twoBit, fields24}) EXPECT_FALSE(image.LoadFromMemory(bmp.Bytes()));
-  const std::vector<uint8_t> good = TwoByTwo24().Bytes();
-  EXPECT_FALSE(image.LoadFromMemory(good.data(), 53));
+  refused.push_back(Image(2, 2, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)));
+  refused.back().compression = 1;  // RLE
+  refused.push_back(Image(2, 2, 2, TwoByTwo24().pixels));
+  refused.push_back(TwoByTwo24());
+  refused.back().compression = kBiBitfields;
+  for (const Bmp& bmp : refused) EXPECT_FALSE(image.LoadFromMemory(bmp.Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(TwoByTwo24().Bytes().data(), 53));
 }
 
 TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
@@ -210,33 +182,21 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
     EXPECT_FALSE(image.LoadFromMemory(with(kWidthAt, v))) << v;
   }
   // Within the size limits but far too many bytes: refused, not allocated.
-  Bmp big = TwoByTwo24();
-  big.bitCount = 32;
-  big.width = 16384;
-  big.height = 16384;
-  EXPECT_FALSE(image.LoadFromMemory(big.Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(Image(16384, 16384, 32, TwoByTwo24().pixels).Bytes()));
   // A height the data does not hold: drawn from what there is.
   ASSERT_TRUE(image.LoadFromMemory(with(kHeightAt, 1000)));
   EXPECT_EQ(image.Header().sizeImage, 16u);
   EXPECT_TRUE(image.Draw(canvas, 0, 0));
   // A colour table that would run past the end: 8 bits with an absurd count
   // of colours used still needs 256 entries.
-  Bmp eight;
-  eight.bitCount = 8;
-  eight.clrUsed = 0xFFFFFFFF;
-  eight.table.assign(200, 0);
-  eight.pixels = {0, 0, 0, 0};
-  EXPECT_FALSE(image.LoadFromMemory(eight.Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(
+      Image(1, 1, 8, {0, 0, 0, 0}, std::vector<uint32_t>(200), 0xFFFFFFFF).Bytes()));
 
   // Every prefix of a valid image, and images with bytes overwritten at
   // random: never a read past the end, whatever the outcome.
-  Bmp fourBit;
-  fourBit.width = 5;
-  fourBit.height = -3;
-  fourBit.bitCount = 4;
-  fourBit.table.assign(16, 0x00808080);
-  fourBit.pixels.assign(12, 0x5A);
-  const std::vector<uint8_t> base = fourBit.Bytes();
+  const std::vector<uint8_t> base =
+      Image(5, -3, 4, std::vector<uint8_t>(12, 0x5A), std::vector<uint32_t>(16, 0x00808080))
+          .Bytes();
   for (size_t n = 0; n <= base.size(); ++n) {
     if (image.LoadFromMemory(base.data(), n)) image.Draw(canvas, 0, 0);
   }
@@ -256,7 +216,7 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
 }
 
 TEST(DibImageTest, HalftonePalette) {
-  const std::vector<Rgb> t = DibImage::HalftonePalette(256);
+  const Pixels t = DibImage::HalftonePalette(256);
   ASSERT_EQ(t.size(), 256u);
   const std::vector<std::pair<size_t, Rgb>> spots = {
       {0, {0, 0, 0}},         {1, {0, 0, 128}},       {7, {192, 192, 192}},
@@ -269,9 +229,9 @@ TEST(DibImageTest, HalftonePalette) {
   };
   for (const auto& [i, colour] : spots) EXPECT_EQ(t[i], colour) << i;
 
-  EXPECT_EQ(DibImage::HalftonePalette(2), (std::vector<Rgb>{kBlack, kWhite}));
+  EXPECT_EQ(DibImage::HalftonePalette(2), (Pixels{kBlack, kWhite}));
   EXPECT_EQ(DibImage::HalftonePalette(1), DibImage::HalftonePalette(2));
-  std::vector<Rgb> sixteen(t.begin(), t.begin() + 8);
+  Pixels sixteen(t.begin(), t.begin() + 8);
   sixteen.insert(sixteen.end(), t.begin() + 248, t.end());
   EXPECT_EQ(DibImage::HalftonePalette(16), sixteen);
   EXPECT_EQ(DibImage::HalftonePalette(3), sixteen);
@@ -308,77 +268,28 @@ TEST(DibImageTest, LogoLoadsAsEightBitAndDraws) {
 }
 
 TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
-  Bmp bmp;
-  bmp.width = 3;
-  bmp.height = 2;
-  bmp.bitCount = 8;
-  bmp.clrUsed = 4;
-  bmp.table = {0x00000000, 0x00FF0000, 0x0000FF00, 0x000000FF};
-  bmp.pixels = {1, 2, 3, 0, /* second stored row */ 3, 0, 1, 0};
-  const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255};
-
+  // Colours used (4) sets the table's length. The first stored row is the
+  // bottom one; nothing around the image moves.
+  Bmp bmp = Image(3, 2, 8, {1, 2, 3, 0, /* second stored row */ 3, 0, 1, 0},
+                  {0x00000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 4);
   DibImage image;
   ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
   MemoryCanvas canvas(10, 10);
   ASSERT_TRUE(image.Draw(canvas, 4, 5));
-  // Colours used (4) sets the table's length. The first stored row is the
-  // bottom one; nothing around the image moves.
-  EXPECT_EQ(Region(canvas, 3, 4, 5, 4),
-            (std::vector<Rgb>{kWhite, kWhite, kWhite, kWhite, kWhite,  //
-                              kWhite, blue,   kBlack, red,    kWhite,  //
-                              kWhite, red,    green,  blue,   kWhite,  //
-                              kWhite, kWhite, kWhite, kWhite, kWhite}));
-
+  EXPECT_EQ(Region(canvas, 3, 4, 5, 4), (Pixels{kWhite, kWhite, kWhite, kWhite, kWhite,  //
+                                                kWhite, kBlue,  kBlack, kRed,   kWhite,  //
+                                                kWhite, kRed,   kGreen, kBlue,  kWhite,  //
+                                                kWhite, kWhite, kWhite, kWhite, kWhite}));
   bmp.height = -2;
   ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
   canvas.Fill(kWhite);
   ASSERT_TRUE(image.Draw(canvas, 0, 0));
-  EXPECT_EQ(Region(canvas, 0, 0, 3, 2), (std::vector<Rgb>{red, green, blue, blue, kBlack, red}));
-
+  EXPECT_EQ(Region(canvas, 0, 0, 3, 2), (Pixels{kRed, kGreen, kBlue, kBlue, kBlack, kRed}));
   // Partly off the canvas: the visible part is drawn.
   canvas.Fill(kWhite);
   ASSERT_TRUE(image.Draw(canvas, -2, 9));
-  EXPECT_EQ(canvas.Pixel(0, 9), blue);
+  EXPECT_EQ(canvas.Pixel(0, 9), kBlue);
   EXPECT_EQ(canvas.Pixel(1, 9), kWhite);
-}
-
-}  // namespace
-}  // namespace hhsync
-
-namespace hhsync {
-namespace {
-
-TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
-  // 4 bits: two pixels in one byte, high nibble first, through the table.
-  Bmp four;
-  four.width = 2;
-  four.bitCount = 4;
-  four.table = {0x000000, 0x00FF0000, 0x0000FF00};
-  four.clrUsed = 3;
-  four.pixels = {0x21, 0, 0, 0};
-  DibImage a;
-  ASSERT_TRUE(a.LoadFromMemory(four.Bytes()));
-  EXPECT_EQ(a.DecodePixels(), (std::vector<Rgb>{{0, 255, 0}, {255, 0, 0}}));
-
-  // 16 bits with 5-6-5 masks: pure red and pure blue.
-  Bmp sixteen;
-  sixteen.width = 2;
-  sixteen.bitCount = 16;
-  sixteen.compression = kBiBitfields;
-  sixteen.table = {0xF800, 0x07E0, 0x001F};
-  sixteen.pixels = {0x00, 0xF8, 0x1F, 0x00};
-  DibImage b;
-  ASSERT_TRUE(b.LoadFromMemory(sixteen.Bytes()));
-  EXPECT_EQ(b.DecodePixels(), (std::vector<Rgb>{{255, 0, 0}, {0, 0, 255}}));
-
-  // 32 bits without masks: blue, green, red, unused; two rows bottom-up.
-  Bmp thirtyTwo;
-  thirtyTwo.height = 2;
-  thirtyTwo.bitCount = 32;
-  thirtyTwo.pixels = {10, 20, 30, 0, 40, 50, 60, 0};
-  DibImage c;
-  ASSERT_TRUE(c.LoadFromMemory(thirtyTwo.Bytes()));
-  EXPECT_EQ(c.DecodePixels(), (std::vector<Rgb>{{60, 50, 40}, {30, 20, 10}}));
 }
 
 }  // namespace

@@ -139,13 +139,6 @@ TEST_F(EmulatorTest, VolumesAndDatabasesFailWithThePlatformsCodes) {
   info.name = std::u16string(31, u'y');
   EXPECT_NE(handheld_->CeCreateDatabaseEx(guid_, info), 0u);
 
-  // The sort orders are recorded in the order given.
-  HandheldDump d = Dump();
-  const auto& sorts = d.volumes.at(0).databases.at(0).sorts;
-  ASSERT_EQ(sorts.size(), 2u);
-  EXPECT_EQ(sorts[0].propid, kNum67);
-  EXPECT_EQ(sorts[1].propid, MakePropId(0x64, CEVT_UI4));
-
   // Opened by name, ignoring case; deleting the database stops its handles.
   oid = 0;
   CeDbHandle h = handheld_->CeOpenDatabaseEx(guid_, &oid, u"C_NEWS", 0, CEDB_AUTOINCREMENT);
@@ -202,14 +195,6 @@ TEST_F(EmulatorTest, RecordsReadInIdOrderWithMissingPropsFlagged) {
   EXPECT_FALSE(handheld_->CeDeleteRecord(r, a));
   EXPECT_TRUE(handheld_->CeCloseHandle(r));
   EXPECT_FALSE(handheld_->CeCloseHandle(r));
-
-  // Another process sees the committed state at once.
-  EmulatedHandheld other(image_, clock_);
-  HandheldDump d;
-  std::string err;
-  ASSERT_TRUE(other.Dump(&d, &err)) << err;
-  ASSERT_EQ(d.volumes.at(0).databases.at(0).records.size(), 1u);
-  EXPECT_EQ(d.volumes[0].databases[0].records[0].id, c);
 }
 
 TEST_F(EmulatorTest, RegistryIgnoresCaseAndKeepsIt) {
@@ -267,12 +252,6 @@ TEST_F(EmulatorTest, RemoteCallsAndTheCompanionLibrary) {
   EXPECT_EQ(h.CeRapiInvoke(u"zvdll", u"RAPIlaunchapp", input, &outSize, &out), 0);
   ASSERT_TRUE(h.RegGet("Software\\Acme\\News\\sd6", &sd6, &err)) << err;
   EXPECT_EQ(sd6, "kept");
-
-  HandheldDump d = Dump();
-  ASSERT_EQ(d.calls.size(), 3u);
-  EXPECT_EQ(d.calls[0].function, "RAPIlaunchapp");
-  EXPECT_EQ(d.calls[0].input, input);
-  EXPECT_EQ(d.calls[1].function, "RAPIlaunchafter");
 }
 
 TEST_F(EmulatorTest, FaultsFailTheNthCallOrEveryCallFromIt) {

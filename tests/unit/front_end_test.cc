@@ -107,8 +107,8 @@ TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
 }
 
 TEST(NoneUiTest, LinesAndScriptedAnswers) {
-  std::FILE* out = std::tmpfile();
-  NoneUi ui("retry, yes,bogus,ok", out);
+  FakeTerminal term("");
+  NoneUi ui("retry, yes,bogus,ok", term.out());
   EXPECT_EQ(ui.MessageBox("a\nb", {MbButtons::kRetryCancel, MbIcon::kNone, true}), MbAnswer::kRetry);
   EXPECT_EQ(ui.MessageBox("q", {MbButtons::kYesNo, MbIcon::kStop, true}), MbAnswer::kYes);
   // "bogus" is not an answer; "ok" cannot answer Retry/Cancel and is used up.
@@ -121,13 +121,7 @@ TEST(NoneUiTest, LinesAndScriptedAnswers) {
   ui.RunUpdateFrequencyDialog(d);
   EXPECT_EQ(d.Hours(), 100);
 
-  std::fflush(out);
-  std::rewind(out);
-  std::string s;
-  int c;
-  while ((c = std::fgetc(out)) != EOF) s += static_cast<char>(c);
-  std::fclose(out);
-  EXPECT_EQ(s,
+  EXPECT_EQ(term.Screen(),
             "hhsync: message: a\\nb [retry,cancel] -> retry\n"
             "hhsync: message: q [yes,no] -> yes\n"
             "hhsync: message: r [retry,cancel] -> cancel\n"

@@ -47,16 +47,13 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
   ASSERT_TRUE(p.handheld().CreateVolume("vol", &err)) << err;
   p.Connect();
   DeviceDatabase volume(p.ports(), "vol");
+  p.AddRecord("vol", "keep",
+              {CePropVal::Ui4(UintProp(100), 7), CePropVal::Text(TextProp(101), u"m:x&y"),
+               CePropVal::Text(TextProp(103), u"1|2"), CePropVal::Text(TextProp(104), u"a b"),
+               CePropVal::Text(TextProp(105), u"50% caf\u00e9"), CePropVal::Ui4(UintProp(106), 9)});
+  p.AddRecord("vol", "keep",
+              {CePropVal::Text(TextProp(101), u"hello"), CePropVal::Text(TextProp(104), u"t")});
   CEOID id = 0;
-  ASSERT_TRUE(p.handheld().AddRecord(
-      "vol", "keep",
-      {CePropVal::Ui4(UintProp(100), 7), CePropVal::Text(TextProp(101), u"m:x&y"),
-       CePropVal::Text(TextProp(103), u"1|2"), CePropVal::Text(TextProp(104), u"a b"),
-       CePropVal::Text(TextProp(105), u"50% caf\u00e9"), CePropVal::Ui4(UintProp(106), 9)},
-      &id, &err));
-  ASSERT_TRUE(p.handheld().AddRecord(
-      "vol", "keep",
-      {CePropVal::Text(TextProp(101), u"hello"), CePropVal::Text(TextProp(104), u"t")}, &id, &err));
   CeDbHandle handle = 0;
   ASSERT_TRUE(volume.OpenExisting("keep", &handle, &id));
 

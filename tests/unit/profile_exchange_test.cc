@@ -14,45 +14,24 @@
 #include "content/content_item.h"
 #include "device/device_database.h"
 #include "settings/sync_settings.h"
-#include "support/memory_http.h"
-#include "support/test_platform.h"
+#include "support/content_fixture.h"
 
 namespace hhsync {
 namespace {
-
-constexpr const char* kPath = "Software\\Acme\\News\\";
-constexpr const char* kVolume = "content.vol";
 
 constexpr const char* kReply =
     "OK\n2\nnews|3|0\nsport|5|1\n3\n"
     "Headlines|1|a|b|10|news|x\nScores|2|c|d|11|sport|y\nWeather|3|e|f|12|weather|z\n";
 
-class ProfileExchangeTest : public ::testing::Test {
+class ProfileExchangeTest : public test::ContentStepTest {
  protected:
-  void SetUp() override {
-    platform_.Connect();
-    platform_.SetHttp(&http_);
-    std::string err;
-    for (auto [name, url] : {std::pair{"baseurl", "http://content.test/zavrik"},
-                             std::pair{"loginurl", "http://content.test/login"}}) {
-      ASSERT_TRUE(platform_.handheld().RegSet(std::string(kPath) + name, url, &err)) << err;
-    }
-    props_.Set("registry", kPath);
-    ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
-    volume_ = std::make_unique<DeviceDatabase>(platform_.ports(), kVolume);
-  }
-
   // Runs the exchange over reply (a status of 404 when null); the dialog and
   // the category set stay for inspection.
   bool Exchange(const char* reply) {
     http_.Serve("/zavrik/update/profile?",
                 test::MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
-    progress_.reset();  // one dialog at a time: it holds the log file
-    settings_ = std::make_unique<SyncSettings>(platform_.ports(), &props_);
-    progress_ =
-        std::make_unique<ProgressDialog>(platform_.ports(), nullptr, "News", true, false, kPath);
-    progress_->OnInitDialog();  // bars step by 1
+    NewRun();
     categories_ = std::make_unique<CategoryList>(platform_.ports());
     return SyncRunner(platform_.ports()).ExchangeProfile(*settings_, *progress_, *categories_);
   }
@@ -76,12 +55,6 @@ class ProfileExchangeTest : public ::testing::Test {
     return out;
   }
 
-  test::TestPlatform platform_;
-  test::MemoryHttp http_;
-  PropertySet props_;
-  std::unique_ptr<DeviceDatabase> volume_;
-  std::unique_ptr<SyncSettings> settings_;
-  std::unique_ptr<ProgressDialog> progress_;
   std::unique_ptr<CategoryList> categories_;
 };
 
@@ -127,8 +100,9 @@ TEST_F(ProfileExchangeTest, LineEdgeCases) {
   ASSERT_TRUE(Exchange("OK\n0\n1\nShort|4|a|b|9\n"));
   EXPECT_EQ(Picture(), "=0*[Short|4|a|b|9||;]");
   // The first line of a category wins, the last line of a content id.
-  ASSERT_TRUE(Exchange("OK\n3\nnews|3|0\nsport|4|0\nnews|9|0\n2\n"
-                       "Old|1|a|b|1|news|x\nNew|1|c|d|2|news|y\n"));
+  ASSERT_TRUE(
+      Exchange("OK\n3\nnews|3|0\nsport|4|0\nnews|9|0\n2\n"
+               "Old|1|a|b|1|news|x\nNew|1|c|d|2|news|y\n"));
   EXPECT_EQ(Picture(), "news=3[New|1|c|d|2|news|y;]sport=4[]");
   EXPECT_EQ(categories_->contentCount(), 2);
   // More categories announced than sent: the missing lines are one category
@@ -175,9 +149,9 @@ TEST_F(ProfileExchangeTest, RepliesThatEndTheExchange) {
     bool beep;
   };
   const Case cases[] = {
-      {"REDIRECT\n?m=renew&x=1\nupdate\n", 42, "http://content.test/login?m=renew&x=1", false},
-      {"redirect\r\n/page\r\nUPDATE\r\n", 42, "http://content.test/login/page", false},
-      {"REDIRECT\n?m=x\nupdate\n", 2, "http://content.test/login?m=x", true},
+      {"REDIRECT\n?m=renew&x=1\nupdate\n", 42, "http://content.test:8080/login?m=renew&x=1", false},
+      {"redirect\r\n/page\r\nUPDATE\r\n", 42, "http://content.test:8080/login/page", false},
+      {"REDIRECT\n?m=x\nupdate\n", 2, "http://content.test:8080/login?m=x", true},
       {"REDIRECT\n?m=x\nlogin\n", 42, nullptr, false},
       {"ERROR\nnews|3|0\nupdate\n", 42, nullptr, false},
       {"OKAY\n1\nnews|3|0\n", 42, nullptr, false},

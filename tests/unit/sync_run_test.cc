@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "app/dialogs/dialog_threads.h"
 #include "app/sync_runner.h"
 #include "support/test_platform.h"
@@ -17,10 +16,7 @@ constexpr const char* kProps = "name=Acme\nregistry=R\\\nexname=a.exe\n";
 class SyncRunTest : public ::testing::Test {
  protected:
   void SetUp() override { test::WriteSdat(p_.dir().File("S.DAT"), kProps); }
-  void Set(const std::string& name, const std::string& value) {
-    std::string err;
-    ASSERT_TRUE(p_.handheld().RegSet("R\\" + name, value, &err)) << err;
-  }
+  void Set(const std::string& name, const std::string& value) { p_.SetDevice("R\\" + name, value); }
   std::vector<std::string> Functions() {
     std::vector<std::string> out;
     for (const auto& c : p_.Dump().calls) out.push_back(c.function);

@@ -21,15 +21,9 @@ class SyncSettingsTest : public ::testing::Test {
     props_.Set("partner", "acme partner");
     props_.Set("product", "news&more");
   }
-  std::optional<std::string> Device(const std::string& name) {
-    std::optional<std::string> v;
-    std::string err;
-    EXPECT_TRUE(p_.handheld().RegGet(std::string(kPath) + name, &v, &err)) << err;
-    return v;
-  }
+  std::optional<std::string> Device(const std::string& name) { return p_.Device(kPath + name); }
   void SetDevice(const std::string& name, const std::string& value) {
-    std::string err;
-    ASSERT_TRUE(p_.handheld().RegSet(std::string(kPath) + name, value, &err)) << err;
+    p_.SetDevice(kPath + name, value);
   }
 
   TestPlatform p_;
@@ -50,12 +44,12 @@ TEST_F(SyncSettingsTest, DefaultsAreReadAndNonEmptyOnesCreated) {
   EXPECT_EQ(s.proxyport(), "0");
   EXPECT_EQ(s.proxyHeaders(), "");
 
-  EXPECT_EQ(Device("baseurl"), std::optional<std::string>(kDefaultBaseUrl));
+  EXPECT_EQ(Device("baseurl"), kDefaultBaseUrl);
   for (const char* no : {"useproxy", "log", "sra", "ni"}) EXPECT_EQ(Device(no), "NO") << no;
   EXPECT_EQ(Device("pv"), "2.87");
   EXPECT_EQ(Device("nu"), "0");
-  for (const char* absent : {"proxy", "proxyport", "loginurl", "pu", "sd6", "username",
-                             "password", "dt", "dbp", "furl"}) {
+  for (const char* absent : {"proxy", "proxyport", "loginurl", "pu", "sd6", "username", "password",
+                             "dt", "dbp", "furl"}) {
     EXPECT_EQ(Device(absent), std::nullopt) << absent << " must not be created by a read";
   }
   // The desktop's update frequency reads 0 and is created.
@@ -121,9 +115,7 @@ TEST_F(SyncSettingsTest, InternetSettingsAreSwitchedOffAndRestoredByTheirOwner) 
     SyncSettings first(p_.ports(), &props_);
     EXPECT_EQ(dword("ProxyHttp1.1"), 0u);
     EXPECT_EQ(dword("EnableHttp1_1"), 0u);
-    {
-      SyncSettings second(p_.ports(), &props_);
-    }
+    { SyncSettings second(p_.ports(), &props_); }
     EXPECT_EQ(dword("ProxyHttp1.1"), 0u) << "the second object found it off and leaves it";
   }
   EXPECT_EQ(dword("ProxyHttp1.1"), 1u);
@@ -190,10 +182,7 @@ TEST_F(SyncSettingsTest, StatusHandOver) {
 TEST_F(SyncSettingsTest, EmptyRegistryPathAndDisconnectedHandheld) {
   PropertySet none;
   { SyncSettings s(p_.ports(), &none); }
-  std::optional<std::string> v;
-  std::string err;
-  ASSERT_TRUE(p_.handheld().RegGet("baseurl", &v, &err));
-  EXPECT_EQ(v, std::optional<std::string>(kDefaultBaseUrl)) << "bare names under HKLM";
+  EXPECT_EQ(p_.Device("baseurl"), kDefaultBaseUrl) << "bare names under HKLM";
 
   // Without a connection every setting is its default and nothing is
   // written.
@@ -202,8 +191,7 @@ TEST_F(SyncSettingsTest, EmptyRegistryPathAndDisconnectedHandheld) {
   EXPECT_EQ(s.baseUrl(), kDefaultBaseUrl);
   EXPECT_FALSE(s.CheckDllOk(false));
   EXPECT_TRUE(s.CheckDllOk(true));
-  ASSERT_TRUE(q.handheld().RegGet(std::string(kPath) + "baseurl", &v, &err));
-  EXPECT_EQ(v, std::nullopt);
+  EXPECT_EQ(q.Device(kPath + std::string("baseurl")), std::nullopt);
 }
 
 TEST(RegistryKeyTest, GetSetFlagsAndLimits) {
@@ -226,8 +214,8 @@ TEST(RegistryKeyTest, GetSetFlagsAndLimits) {
   // Key paths ignore case.
   EXPECT_EQ(RegistryKey(p.registry(), "SOFTWARE\\acme\\").Get("N", "0"), "-3");
   // Text up to the first zero byte; a value over 1024 bytes is unreadable.
-  p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n",
-                        "", RegValue::String(std::string("ab\0cd", 5)));
+  p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n", "",
+                        RegValue::String(std::string("ab\0cd", 5)));
   EXPECT_EQ(key.Get("n", "d"), "ab");
   p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n", "",
                         RegValue::String(std::string(2000, 'x')));

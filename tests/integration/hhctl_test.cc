@@ -1,0 +1,265 @@
+// The companion tool hhctl, run as the real binary: `device` against a
+// handheld image, `edm` and `sdat` packing and listing their formats (their
+// readers in the program are tested on their own: content_record_test.cc,
+// config_file_test.cc).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "emulator/emulated_handheld.h"
+#include "platform/fake/fake_clock.h"
+#include "support/bmp.h"
+#include "support/edm_body.h"
+#include "support/processes.h"
+
+namespace hhsync {
+namespace {
+
+using test::RunResult;
+using test::BigEndian;
+using test::EdmBody;
+
+class HhctlTest : public ::testing::Test {
+ protected:
+  RunResult Run(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), HHCTL_BIN);
+    return test::RunProcess(args, env);
+  }
+  RunResult Device(std::vector<std::string> args) {
+    args.insert(args.begin(), {"device", "--image", image_});
+    return Run(args);
+  }
+  RunResult Edm(std::vector<std::string> args) {
+    args.insert(args.begin(), "edm");
+    return Run(args);
+  }
+  RunResult Sdat(std::vector<std::string> args) {
+    args.insert(args.begin(), "sdat");
+    return Run(args);
+  }
+  // Writes a file in the directory and gives its path.
+  std::string Input(const std::string& name, const std::string& bytes) {
+    test::WriteFile(dir_.File(name), bytes);
+    return dir_.File(name);
+  }
+  // Packs count and the records, checks the bytes, and lists them.
+  std::string EdmPackAndList(uint32_t count, const std::vector<std::string>& records) {
+    std::vector<std::string> args = {"pack", out_, "--count", std::to_string(count)};
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      args.push_back(Input("r" + std::to_string(i), records[i]));
+    }
+    EXPECT_EQ(Edm(args).exitCode, 0);
+    EXPECT_EQ(test::ReadFile(out_), EdmBody(count, records));
+    return Edm({"list", out_}).out;
+  }
+
+  test::TempDir dir_;
+  std::string image_ = dir_.File("phone.db");
+  std::string out_ = dir_.File("out");
+  FakeClock clock_;
+};
+
+TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"init"},
+           {"volume", "create", "news.vol"},
+           {"reg", "set", "Software\\Acme\\News\\dbp", "news.vol"},
+           {"library", "install", "zvdll"},
+           {"record", "add", "news.vol", "keep", "--prop", "0x00640013=5", "--prop",
+            "0x0065001F=h\xC3\xA9llo", "--prop", "0x00660041=00Ff10"},
+           {"fault", "add", "CeMountDBVol", "--nth", "2", "--error", "112"},
+           {"disconnect"}}) {
+    RunResult r = Device(args);
+    ASSERT_EQ(r.exitCode, 0) << args[0] << ": " << r.err;
+  }
+  EXPECT_EQ(Device({"init"}).exitCode, 1);
+  RunResult get = Device({"reg", "get", "SOFTWARE\\acme\\news\\DBP"});
+  EXPECT_EQ(get.exitCode, 0);
+  EXPECT_EQ(get.out, "news.vol\n");
+  RunResult absent = Device({"reg", "get", "Software\\Acme\\News\\sd6"});
+  EXPECT_EQ(absent.exitCode, 1);
+  EXPECT_EQ(absent.out, "");
+
+  {  // The program's side of the same image.
+    EmulatedHandheld h(image_, clock_);
+    RapiInit init;
+    h.CeRapiInitEx(&init);
+    EXPECT_EQ(h.WaitForInit(init, 5000), kWaitTimeout);
+    ASSERT_EQ(Device({"connect"}).exitCode, 0);
+    ASSERT_EQ(h.WaitForInit(init, 5000), kWaitObject0);
+    uint32_t outSize = 10;
+    std::vector<uint8_t> out;
+    EXPECT_EQ(h.CeRapiInvoke(u"zvdll", u"RAPIlaunchapp", "Software\\Acme\\News\\|news.exe|",
+                             &outSize, &out),
+              0);
+    CeGuid g1, g2;
+    EXPECT_TRUE(h.CeMountDBVol(&g1, u"news.vol", kOpenExisting));
+    EXPECT_FALSE(h.CeMountDBVol(&g2, u"news.vol", kOpenExisting));
+    EXPECT_EQ(h.CeGetLastError(), ce_error::kDiskFull);
+    ASSERT_EQ(Device({"fault", "clear"}).exitCode, 0);
+    EXPECT_FALSE(h.CeMountDBVol(&g2, u"news.vol", kOpenExisting));
+    EXPECT_EQ(h.CeGetLastError(), ce_error::kAlreadyExists);
+  }
+
+  RunResult dump = Device({"dump", "--json"});
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  const nlohmann::json j = nlohmann::json::parse(dump.out);
+  EXPECT_EQ(j["connected"], true);
+  EXPECT_EQ(j["registry"]["Software\\Acme\\News\\dbp"], "news.vol");
+  EXPECT_EQ(j["registry"]["Software\\Acme\\News\\sd6"].get<std::string>().rfind("SD6-", 0), 0u);
+  EXPECT_EQ(j["libraries"], nlohmann::json::array({"zvdll"}));
+  const auto& keep = j["volumes"]["news.vol"]["keep"];
+  EXPECT_EQ(keep["sort"], nlohmann::json::array());
+  ASSERT_EQ(keep["records"].size(), 1u);
+  EXPECT_GT(keep["records"][0]["id"].get<int64_t>(), 0);
+  EXPECT_EQ(keep["records"][0]["props"],
+            (nlohmann::json{
+                {"0x00640013", 5}, {"0x0065001F", "h\xC3\xA9llo"}, {"0x00660041", "00ff10"}}));
+  EXPECT_EQ(j["calls"], (nlohmann::json::array({{{"library", "zvdll"},
+                                                 {"function", "RAPIlaunchapp"},
+                                                 {"input", "Software\\Acme\\News\\|news.exe|"}}})));
+
+  RunResult human = Device({"dump"});
+  EXPECT_EQ(human.exitCode, 0);
+  EXPECT_NE(human.out.find("1 record"), std::string::npos) << human.out;
+  // The default image comes from the environment.
+  EXPECT_EQ(
+      Run({"device", "reg", "get", "Software\\Acme\\News\\dbp"}, {"HHSYNC_DEVICE=" + image_}).out,
+      "news.vol\n");
+}
+
+TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
+  // A missing image: a message naming it, and no file made.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"dump", "--json"}, {"connect"}, {"volume", "create", "x.vol"}}) {
+    RunResult r = Device(args);
+    EXPECT_EQ(r.exitCode, 1) << args[0];
+    EXPECT_NE(r.err.find(image_), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  RunResult viaHome = Run({"device", "dump"}, {"HHSYNC_HOME=" + dir_.path()});
+  EXPECT_EQ(viaHome.exitCode, 1);
+  EXPECT_NE(viaHome.err.find(dir_.File("handheld.db")), std::string::npos) << viaHome.err;
+  EXPECT_FALSE(test::FileExists(image_));
+  EXPECT_FALSE(test::FileExists(dir_.File("handheld.db")));
+
+  ASSERT_EQ(Device({"init"}).exitCode, 0);
+  ASSERT_EQ(Device({"volume", "create", "news.vol"}).exitCode, 0);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"frobnicate"},
+           {"reg", "set", "K"},
+           {"record", "add", "news.vol", "keep", "--prop", "0x00640013=five"},
+           {"record", "add", "news.vol", "keep", "--prop", "0x00640002=1"},
+           {"record", "add", "news.vol", "keep", "--prop", "0x00660041=abc"},
+           {"fault", "add", "CeNothing", "--nth", "1", "--error", "2"},
+           {"fault", "add", "CeMountDBVol", "--nth", "0", "--error", "2"},
+           {"dump", "--yaml"}}) {
+    RunResult r = Device(args);
+    EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "(none)" : args.back());
+    EXPECT_EQ(r.err.rfind("hhctl: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  // None of them changed the image.
+  const nlohmann::json j = nlohmann::json::parse(Device({"dump", "--json"}).out);
+  EXPECT_EQ(j["volumes"]["news.vol"], nlohmann::json::object());
+}
+
+TEST_F(HhctlTest, EdmPackWritesCountAndLengthPrefixedRecordsThatListShows) {
+  // Records whose bytes 4 to 7 give the length of their first part.
+  EXPECT_EQ(EdmPackAndList(
+                2, {"hdr0" + BigEndian(10) + "ab" + "second part", "hdr1" + BigEndian(8) + "xyz"}),
+            "count: 2\n"
+            "record 0: length 21, first part 10\n"
+            "record 1: length 11, first part 8\n"
+            "records: 2\n");
+  // A single record is whole: no first part.
+  EXPECT_EQ(EdmPackAndList(1, {"whole record"}), "count: 1\nrecord 0: length 12\nrecords: 1\n");
+  EXPECT_EQ(EdmPackAndList(0, {}), "count: 0\nrecords: 0\n");
+  const std::string odd = EdmPackAndList(5, {std::string(66001, 'r'), "tiny"});
+  for (const char* line : {"record 0: length 66001, first part 1920103026\n",
+                           "record 1: length 4, first part (record too short)\n",
+                           "note: the count says 5 but 2 complete records follow"}) {
+    EXPECT_NE(odd.find(line), std::string::npos) << line << " in\n" << odd;
+  }
+}
+
+TEST_F(HhctlTest, EdmListShowsWhereATruncatedBodyEndsAndBadInputIsRefused) {
+  const std::string whole = EdmBody(2, {"first record", "second record"});
+  test::WriteFile(out_, whole.substr(0, whole.size() - 3));
+  RunResult r = Edm({"list", out_});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("note: truncated: record 1 announces 13 bytes but only 10 follow"),
+            std::string::npos)
+      << r.out;
+  test::WriteFile(out_, whole.substr(0, 4 + 4 + 12 + 2));
+  r = Edm({"list", out_});
+  EXPECT_NE(r.out.find("note: truncated: the length of record 1 is cut short: 2 of 4 bytes"),
+            std::string::npos)
+      << r.out;
+
+  EXPECT_EQ(Edm({"pack", out_, Input("a", "r")}).exitCode, 2);  // no --count
+  EXPECT_EQ(Edm({"frob"}).exitCode, 2);
+  EXPECT_EQ(Edm({"pack", out_, "--count", "1", dir_.File("missing")}).exitCode, 1);
+  EXPECT_EQ(Edm({"list", dir_.File("missing")}).exitCode, 1);
+}
+
+TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
+  RunResult pack = Sdat(
+      {"pack", out_, "--props",
+       "sync.properties=" +
+           Input("props",
+                 "# settings\r\nname=Demo\r\nregistry=Software\\Co\\App\\\r\nexname=app.exe\r\n"),
+       "--bitmap=main.bmp=" + Input("main.bmp", test::Solid24(2, 1, 0, 0, 0).Text()), "--text",
+       "readme=" + Input("readme.txt", "caf\xE9 notes")});
+  ASSERT_EQ(pack.exitCode, 0) << pack.err;
+
+  RunResult list = Sdat({"list", out_});
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  for (const char* line :
+       {"3 entries\n", "\nsync.properties  property set (type 14)", "\n    name=Demo\n",
+        "\n    exname=app.exe\n", "\nmain.bmp  bitmap (type 3)  62 bytes",
+        "\nreadme  text (type 1)  10 bytes"}) {
+    EXPECT_NE(list.out.find(line), std::string::npos) << line << " in\n" << list.out;
+  }
+  EXPECT_EQ(list.out.find("# settings"), std::string::npos) << list.out;
+
+  // Cut into the last entry's data: the listing says where it ends.
+  const std::string image = test::ReadFile(out_);
+  test::WriteFile(out_, image.substr(0, image.size() - 2));
+  list = Sdat({"list", out_});
+  EXPECT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_NE(list.out.find("main.bmp  bitmap (type 3)  62 bytes"), std::string::npos) << list.out;
+  EXPECT_EQ(list.out.find("readme  text"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("ends inside entry 3"), std::string::npos) << list.out;
+}
+
+TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
+  const std::string text = Input("t", "x");
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"unpack", out_},
+                                             {"pack"},
+                                             {"pack", out_, "--props", text},
+                                             {"pack", out_, "--text", "=" + text},
+                                             {"pack", out_, "--text"},
+                                             {"pack", out_, "--font", "a=" + text},
+                                             {"list", out_, "extra"}}) {
+    EXPECT_EQ(Sdat(args).exitCode, 2) << (args.empty() ? "(none)" : args.back());
+  }
+  const std::string missing = dir_.File("missing");
+  RunResult pack = Sdat({"pack", out_, "--text", "a=" + missing});
+  EXPECT_EQ(pack.exitCode, 1);
+  EXPECT_NE(pack.err.find("missing"), std::string::npos) << pack.err;
+  EXPECT_EQ(Sdat({"list", missing}).exitCode, 1);
+  EXPECT_EQ(Sdat({"pack", out_, "--props", "p=" + Input("big", std::string(70000, 'x'))}).exitCode,
+            1);
+  EXPECT_FALSE(test::FileExists(out_));
+}
+
+}  // namespace
+}  // namespace hhsync

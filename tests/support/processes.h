@@ -1,0 +1,93 @@
+#pragma once
+// Programs run from tests: the real binaries run to their end, and the
+// servers a test talks to (the reference content server `hhctl serve`, the
+// system's tinyproxy) run in the background on 127.0.0.1, each in a
+// temporary directory of its own.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/test_platform.h"
+
+namespace hhsync::test {
+
+struct RunResult {
+  int exitCode = -1;  // -1 when the program could not be started or was killed
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the arguments and waits for it. The environment is the
+// test's own without any HHSYNC_ variable, plus env ("NAME=value" items).
+// Standard input is empty.
+RunResult RunProcess(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& env = {});
+
+// A server for one test, killed at destruction.
+class ServerProcess {
+ public:
+  ServerProcess() = default;
+  ~ServerProcess() { Stop(); }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Ends the server; safe to repeat.
+  void Stop();
+  uint16_t port() const { return port_; }
+
+ protected:
+  // Starts argv, its output going to dir_/output, and waits up to 10 s for
+  // ready(). False with *error filled when it ended or did not come up.
+  bool Launch(const std::vector<std::string>& argv, const std::function<bool()>& ready,
+              std::string* error);
+
+  TempDir dir_;
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+// The reference content server on a free port, answering from root(), with
+// its request log read back as JSON objects.
+class ReferenceServerProcess : public ServerProcess {
+ public:
+  ReferenceServerProcess();  // makes the root; nothing runs yet
+
+  std::string root() const { return dir_.File("root"); }
+  // Writes bytes to root/relative, making the directories on the way.
+  void WriteFile(const std::string& relative, const std::string& bytes) const;
+  // The bytes of root/relative; empty when it does not exist.
+  std::string ReadFile(const std::string& relative) const;
+  // Starts `hhctl serve` and waits until it has written its port.
+  bool Start(std::string* error = nullptr);
+  // "http://127.0.0.1:PORT" followed by path.
+  std::string Url(const std::string& path) const;
+  std::string BaseUrl() const { return Url("/zavrik"); }
+  // Every request the server has logged so far, in order.
+  std::vector<nlohmann::json> RequestLog() const;
+};
+
+// tinyproxy on a free port, asking for Basic credentials.
+class TinyproxyProcess : public ServerProcess {
+ public:
+  static constexpr const char* kBinary = "/usr/bin/tinyproxy";
+  // True when tinyproxy is installed; tests skip without it.
+  static bool Available();
+
+  TinyproxyProcess(std::string user, std::string password)
+      : user_(std::move(user)), password_(std::move(password)) {}
+  // Starts tinyproxy in the foreground and waits until it accepts connections.
+  bool Start(std::string* error = nullptr);
+  // "127.0.0.1:PORT", the form a session's proxy option takes.
+  std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+ private:
+  std::string user_;
+  std::string password_;
+};
+
+}  // namespace hhsync::test
