@@ -251,10 +251,13 @@ class TtyWaitWindow final : public TtyWindow {
     }
     uint64_t rev = dialog_.Revision();
     if (!drawn_ || rev != drawnRevision_) {
-      std::fprintf(ui_.out(),
-                   "%s\r\x1b[KPlease Wait: Please wait while the software is installed to your "
-                   "device. %s (Esc: Cancel)",
-                   drawn_ ? "" : "\n", BarText(dialog_.Bar(), 30).c_str());
+      if (!drawn_) {
+        std::fputs(
+            "\n== Please Wait ==\nPlease wait while the software is installed to your "
+            "device.\n",
+            ui_.out());
+      }
+      std::fprintf(ui_.out(), "\r\x1b[K%s  (Esc: Cancel)", BarText(dialog_.Bar(), 30).c_str());
       std::fflush(ui_.out());
       drawn_ = true;
       drawnRevision_ = rev;
