@@ -1,6 +1,7 @@
 #include "platform/tty/tty_ui.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -153,6 +154,23 @@ std::string BarText(const ProgressBar& bar, int width) {
   return s + "]";
 }
 
+// Columns of the terminal behind out, 80 when it cannot tell.
+std::size_t TerminalWidth(std::FILE* out) {
+  winsize ws{};
+  if (ioctl(fileno(out), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) return ws.ws_col;
+  return 80;
+}
+
+// text cut to fewer than width characters (UTF-8 aware).
+std::string Fit(const std::string& text, std::size_t width) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++chars >= width) return text.substr(0, i);
+  }
+  return text;
+}
+
 // Reads the keys waiting on the terminal, waiting at most waitMs for the
 // first. A lone Escape is returned as 27; escape sequences (arrow keys) are
 // dropped.
@@ -221,12 +239,17 @@ class TtyProgressWindow final : public TtyWindow {
     auto v = dialog_.Snapshot();
     std::FILE* out = ui_.out();
     if (drawn_) std::fputs("\x1b[5A", out);
-    std::fprintf(out, "\r\x1b[K== %s ==  (Esc: Cancel, v: version, l: logging)\n",
-                 AnsiToUtf8(v.title).c_str());
-    std::fprintf(out, "\r\x1b[K%s\n", v.versionShown ? v.versionLine.c_str() : "");
-    std::fprintf(out, "\r\x1b[K%s\n", AnsiToUtf8(v.status).c_str());
-    std::fprintf(out, "\r\x1b[K%s\n", BarText(v.upper, 40).c_str());
-    std::fprintf(out, "\r\x1b[K%s", BarText(v.lower, 40).c_str());
+    // Each line is cut to the terminal's width so that none wraps and the
+    // redraw lands on the same five lines.
+    const std::size_t width = TerminalWidth(out);
+    auto line = [&](const std::string& text, const char* end) {
+      std::fprintf(out, "\r\x1b[K%s%s", Fit(text, width).c_str(), end);
+    };
+    line("== " + AnsiToUtf8(v.title) + " ==  (Esc: Cancel, v: version, l: logging)", "\n");
+    line(v.versionShown ? v.versionLine : "", "\n");
+    line(AnsiToUtf8(v.status), "\n");
+    line(BarText(v.upper, 40), "\n");
+    line(BarText(v.lower, 40), "");
     std::fflush(out);
     // The cursor stays at the end of the last line.
     std::fputs("\n", out);
