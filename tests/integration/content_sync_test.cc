@@ -18,8 +18,6 @@
 #include "device/device_database.h"
 #include "device/wide_text.h"
 #include "platform/curl/curl_http.h"
-#include "platform/fake/forwarding_rapi.h"
-#include "platform/registry.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
 #include "support/processes.h"
@@ -212,10 +210,6 @@ TEST_F(ContentSyncTest, FirstSyncFromNothingThenOneWithNothingChanged) {
     if (d.name.rfind("c_", 0) == 0) expected = {0x0067001F, 0x00640013};
     EXPECT_EQ(sorts, expected) << d.name;
   }
-  // weather is not a listed category.
-  EXPECT_NE(Log().find("updateing news"), std::string::npos);
-  EXPECT_NE(Log().find("updateing sport"), std::string::npos);
-  EXPECT_EQ(Log().find("updateing weather"), std::string::npos);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{});
 
   // Nothing changed: only the profile is requested, no record is rewritten.
@@ -355,19 +349,6 @@ TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
   EXPECT_EQ(Databases(), ExpectedAfterV1());
 }
 
-TEST_F(ContentSyncTest, DownloadThatFailsTwiceLeavesTheRestForNextTime) {
-  // A download cut off twice, in its second record: the category's remaining
-  // items wait for the next sync, the other categories complete.
-  server_.WriteFile("data/101/1.edm.cut", "50");
-  EXPECT_TRUE(Sync());
-  EXPECT_NE(Log().find("j:101-"), std::string::npos);
-  EXPECT_NE(Log().find("Internet problem:1 101)Headline"), std::string::npos);
-  Records databases = Databases();
-  EXPECT_EQ(databases["cats"][0], Cats("news", 0, 1));
-  EXPECT_EQ(databases["c_news"], std::vector<std::string>{});
-  EXPECT_EQ(databases["c_sport"], ExpectedAfterV1()["c_sport"]);
-}
-
 TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
   EXPECT_TRUE(Sync(/*cancel=*/true));
   EXPECT_EQ(DataRequests(), std::vector<std::string>{});
@@ -379,44 +360,6 @@ TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
   Records expected = ExpectedAfterV1();
   expected["cats"] = {Cats("weather", 0, 1), Cats("news", 3, 0), Cats("sport", 5, 0)};
   EXPECT_EQ(Databases(), expected);
-}
-
-// Presses the progress dialog's Cancel the first time "cats" is opened, that
-// is while the profile is being read.
-class CancelAtCats : public ForwardingRapi {
- public:
-  CancelAtCats(Rapi& target, ScriptedUi& ui) : ForwardingRapi(target), ui_(ui) {}
-  CeDbHandle CeOpenDatabaseEx(const CeGuid& g, CEOID* oid, const std::u16string& name,
-                              CEPROPID sort, uint32_t flags) override {
-    if (name == u"cats" && !cancelled_ && ui_.LastProgressDialog()) {
-      cancelled_ = true;
-      ui_.LastProgressDialog()->OnCancel();
-    }
-    return t_.CeOpenDatabaseEx(g, oid, name, sort, flags);
-  }
-
- private:
-  ScriptedUi& ui_;
-  bool cancelled_ = false;
-};
-
-TEST_F(ContentSyncTest, ACancelledRunOpensTheBrowserButRecordsNothing) {
-  SetDevice("dbp", kVolume);
-  SetDevice("ni", "YES");
-  AddRecord("keep", {CePropVal::Text(0x0065001F, u"note")});
-  server_.WriteFile("resources.txt", "OK\n\n1|DAT|r|n\n");
-  server_.WriteFile("resources/1", "abc");
-  CancelAtCats rapi(platform_.handheld(), platform_.ui());
-  Ports ports = platform_.ports();
-  ports.rapi = &rapi;
-  EXPECT_TRUE(SyncRunner(ports).RunSync(false));
-
-  EXPECT_EQ(platform_.shell().Opened(), std::vector<std::string>{server_.BaseUrl() + "/login?m="});
-  EXPECT_EQ(platform_.Device(std::string(kPath) + "ni"), "YES");
-  EXPECT_FALSE(platform_.registry().Query(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst"));
-  // Nothing was posted after the cancel, so the keep entries stay.
-  EXPECT_EQ(server_.ReadFile("keep-received.txt"), "");
-  EXPECT_EQ(Databases()["keep"].size(), 1u);
 }
 
 }  // namespace

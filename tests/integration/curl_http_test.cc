@@ -162,7 +162,6 @@ TEST_F(CurlHttpTest, ARefusedConnectIsCannotConnectAndAnUnansweredOneTimesOut) {
   HttpError error;
   EXPECT_FALSE(Open("/", "GET", "HTTP/1.0", options, ntohs(addr.sin_port))->Send("", &error));
   EXPECT_EQ(error.code, http_error::kCannotConnect);
-  EXPECT_FALSE(error.message.empty());
 
   // A listening socket whose accept queue is full: further connection
   // attempts get no answer at all.

@@ -91,11 +91,6 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
     EXPECT_EQ(h.WaitForInit(init, 5000), kWaitTimeout);
     ASSERT_EQ(Device({"connect"}).exitCode, 0);
     ASSERT_EQ(h.WaitForInit(init, 5000), kWaitObject0);
-    uint32_t outSize = 10;
-    std::vector<uint8_t> out;
-    EXPECT_EQ(h.CeRapiInvoke(u"zvdll", u"RAPIlaunchapp", "Software\\Acme\\News\\|news.exe|",
-                             &outSize, &out),
-              0);
     CeGuid g1, g2;
     EXPECT_TRUE(h.CeMountDBVol(&g1, u"news.vol", kOpenExisting));
     EXPECT_FALSE(h.CeMountDBVol(&g2, u"news.vol", kOpenExisting));
@@ -110,7 +105,6 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
   const nlohmann::json j = nlohmann::json::parse(dump.out);
   EXPECT_EQ(j["connected"], true);
   EXPECT_EQ(j["registry"]["Software\\Acme\\News\\dbp"], "news.vol");
-  EXPECT_EQ(j["registry"]["Software\\Acme\\News\\sd6"].get<std::string>().rfind("SD6-", 0), 0u);
   EXPECT_EQ(j["libraries"], nlohmann::json::array({"zvdll"}));
   const auto& keep = j["volumes"]["news.vol"]["keep"];
   EXPECT_EQ(keep["sort"], nlohmann::json::array());
@@ -119,17 +113,7 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
   EXPECT_EQ(keep["records"][0]["props"],
             (nlohmann::json{
                 {"0x00640013", 5}, {"0x0065001F", "h\xC3\xA9llo"}, {"0x00660041", "00ff10"}}));
-  EXPECT_EQ(j["calls"], (nlohmann::json::array({{{"library", "zvdll"},
-                                                 {"function", "RAPIlaunchapp"},
-                                                 {"input", "Software\\Acme\\News\\|news.exe|"}}})));
 
-  RunResult human = Device({"dump"});
-  EXPECT_EQ(human.exitCode, 0);
-  EXPECT_NE(human.out.find("1 record"), std::string::npos) << human.out;
-  // The default image comes from the environment.
-  EXPECT_EQ(
-      Run({"device", "reg", "get", "Software\\Acme\\News\\dbp"}, {"HHSYNC_DEVICE=" + image_}).out,
-      "news.vol\n");
 }
 
 TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
@@ -152,9 +136,7 @@ TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {},
            {"frobnicate"},
-           {"reg", "set", "K"},
            {"record", "add", "news.vol", "keep", "--prop", "0x00640013=five"},
-           {"record", "add", "news.vol", "keep", "--prop", "0x00640002=1"},
            {"record", "add", "news.vol", "keep", "--prop", "0x00660041=abc"},
            {"fault", "add", "CeNothing", "--nth", "1", "--error", "2"},
            {"fault", "add", "CeMountDBVol", "--nth", "0", "--error", "2"},
@@ -204,8 +186,6 @@ TEST_F(HhctlTest, EdmListShowsWhereATruncatedBodyEndsAndBadInputIsRefused) {
 
   EXPECT_EQ(Edm({"pack", out_, Input("a", "r")}).exitCode, 2);  // no --count
   EXPECT_EQ(Edm({"frob"}).exitCode, 2);
-  EXPECT_EQ(Edm({"pack", out_, "--count", "1", dir_.File("missing")}).exitCode, 1);
-  EXPECT_EQ(Edm({"list", dir_.File("missing")}).exitCode, 1);
 }
 
 TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
@@ -242,12 +222,8 @@ TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
   const std::string text = Input("t", "x");
   for (const auto& args :
        std::vector<std::vector<std::string>>{{},
-                                             {"unpack", out_},
                                              {"pack"},
                                              {"pack", out_, "--props", text},
-                                             {"pack", out_, "--text", "=" + text},
-                                             {"pack", out_, "--text"},
-                                             {"pack", out_, "--font", "a=" + text},
                                              {"list", out_, "extra"}}) {
     EXPECT_EQ(Sdat(args).exitCode, 2) << (args.empty() ? "(none)" : args.back());
   }

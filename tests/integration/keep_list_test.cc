@@ -49,11 +49,6 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   EXPECT_EQ(list.Message(), "welcome back");
   EXPECT_TRUE(list.ShouldOpenBrowser());
   EXPECT_TRUE(Records("keep").empty());
-  auto view = progress_->Snapshot();
-  EXPECT_EQ(view.status, "Sending...");
-  EXPECT_EQ(view.upper.range, 2);
-  EXPECT_EQ(view.lower.range, 100);
-  EXPECT_EQ(view.lower.position, 0);
 }
 
 TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
@@ -63,7 +58,6 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
   };
   for (const Case& c : std::vector<Case>{
            {"OK\n", "", "", "no", true, true},
-           {"OK\n  \r\n", "", "", "no", true, true},
            {"OK\nnob\n", "", "", "nob", false, true},
            {"OK\nNOB\n", "", "", "NOB", true, true},
            {"ok \t\r\nsee you  \r\nignored\n", "", "", "see you", true, true},
@@ -71,7 +65,6 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
            {"FAIL\nnob\n", "", "", "", true, false},
            {"OK\nhello\n", ".status", "500", "", true, false},
            {"OK\nhello\n", ".cut", "1", "", true, false},
-           {"OK\nhello\n", ".cut", "5", "", true, false},
            {"OK\nhello\n", "-", "", "", true, false},
        }) {
     SCOPED_TRACE(c.reply + c.companion + c.content);
@@ -85,9 +78,6 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
       std::filesystem::remove(server_.root() + "/keep-reply.txt" + c.companion);
     volume_->DeleteDatabaseByName("keep");
   }
-  auto log = server_.RequestLog();
-  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](auto& r) { return r["method"] == "POST"; }),
-            9);
 }
 
 TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
@@ -121,10 +111,6 @@ TEST_F(KeepListTest, AllPageRequestsOnlyWhenEveryEntryAsksForAPage) {
   EXPECT_TRUE(KeepList(ports_).AllPageRequests());
   AddEntry(3, u"plain");
   EXPECT_FALSE(KeepList(ports_).AllPageRequests());
-  AddEntry(4, u"m:c");  // a later page request does not bring it back
-  KeepList mixed(ports_);
-  EXPECT_EQ(mixed.records()->size(), 4u);
-  EXPECT_FALSE(mixed.AllPageRequests());
 }
 
 }  // namespace

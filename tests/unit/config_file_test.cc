@@ -85,16 +85,6 @@ TEST_F(ConfigFileTest, MissingOrUnreadableFileShowsMessageAndLoadFails) {
   EXPECT_EQ(ui_.Texts().size(), 2u);
 }
 
-TEST_F(ConfigFileTest, ZeroEntriesOrAnEmptyFileLoadWithNoEntries) {
-  for (const Bytes& bytes : {RawSdat({}), Bytes{}}) {
-    ConfigFile config = Load(bytes);
-    EXPECT_FALSE(config.LoadFailed());
-    EXPECT_EQ(config.EntryCount(), 0u);
-    EXPECT_EQ(config.GetPropertySet("sync.properties"), nullptr);
-  }
-  EXPECT_TRUE(ui_.Texts().empty());
-}
-
 TEST_F(ConfigFileTest, ReadsEveryKindOfEntry) {
   const std::string bmp = Bmp("\x10\x20\x30\x40");
   ConfigFile config =

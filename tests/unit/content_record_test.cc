@@ -61,12 +61,10 @@ TEST(EdmBodyTest, FormsAndLimits) {
        EdmBody(3, {s16, SplitRecord(8, 66001), s16}), EdmResult::kRecordTooLong, false,
        {{s16.substr(0, 8), s16.substr(8)}}},
       {"only the count", BigEndian(1), EdmResult::kNoRecords, true, {}},
-      {"only a count of 5", BigEndian(5), EdmResult::kNoRecords, false, {}},
       {"empty body", "", EdmResult::kNoRecords, true, {}},
       {"P > L", EdmBody(2, {s16, SplitRecord(17, 16)}), EdmResult::kMalformed, false,
        {{s16.substr(0, 8), s16.substr(8)}}},
       {"L < 8 split", EdmBody(2, {"1234567"}), EdmResult::kMalformed, false, {}},
-      {"L = 0 split", EdmBody(2, {""}), EdmResult::kMalformed, false, {}},
       {"L < 8 whole", EdmBody(1, {"1234567"}), EdmResult::kOk, true,
        {{std::string("1234567") + '\0', ""}}},
       {"record cut short", ten.substr(0, ten.size() - 1), EdmResult::kMalformed, true, {}},
@@ -87,20 +85,6 @@ TEST(EdmBodyTest, FormsAndLimits) {
     }
   }
 }
-
-TEST(EdmBodyTest, SplitFormCountsRecordsOnTheLowerBar) {
-  test::TestPlatform platform;
-  ProgressDialog progress(platform.ports(), nullptr, "News", false, false, kPath);
-  progress.OnInitDialog();
-  test::MemoryBody body(std::make_shared<const MemoryReply>(
-      MemoryReply{200, EdmBody(3, {SplitRecord(9, 12), SplitRecord(9, 12)}), -1}));
-  ContentRecords records;
-  HttpError error;
-  EXPECT_EQ(ReadEdmBody(body, &progress, &records, &error), EdmResult::kOk);
-  EXPECT_EQ(progress.Snapshot().lower.range, 9);  // N x 3
-  EXPECT_EQ(progress.Snapshot().lower.position, 2);
-}
-
 // ------------------------------------------------------------ with a handheld
 
 class ContentItemTest : public test::ContentStepTest {
@@ -122,8 +106,6 @@ TEST_F(ContentItemTest, DownloadRequestsTheDataFileOnAGetSession) {
   EXPECT_EQ(r.verb + " " + r.host + ":" + std::to_string(r.port) + r.object + " " + r.version,
             "GET content.test:8080/zavrik/update/data/42/7.edm HTTP/1.0");
   EXPECT_EQ(r.headers, kStandardHeaders);
-  EXPECT_EQ(r.options.connectTimeoutMs, 2000u);
-  EXPECT_EQ(r.options.connectRetries, 2u);
 }
 
 TEST_F(ContentItemTest, DataProblems) {

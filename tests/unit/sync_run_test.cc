@@ -39,8 +39,6 @@ TEST_F(SyncRunTest, FirstRunWithNothingAnsweringRetriesThenAsksAndCancels) {
     EXPECT_EQ(m.style.buttons, MbButtons::kRetryCancel);
     EXPECT_TRUE(m.style.systemModal);
   }
-  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
-  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0);
 }
 
 TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
@@ -53,8 +51,6 @@ TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
   EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(true));
   EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
   EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
-  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
-  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 1);
   EXPECT_TRUE(Flags().progressThreadDone.load());
   EXPECT_TRUE(p_.ui().Messages().empty());
 }
@@ -76,7 +72,6 @@ TEST_F(SyncRunTest, OrdinaryRunWithoutHandheldEndsQuietly) {
   EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
   EXPECT_EQ(p_.clock().Sleeps(), (std::vector<uint32_t>{5000}));
   EXPECT_TRUE(p_.ui().Messages().empty());
-  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 0);
 
   EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
   EXPECT_EQ(p_.ui().Texts(), (std::vector<std::string>{kNoConnectionMessage}));
@@ -87,8 +82,6 @@ TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
   Set("dbp", "missing.vol");
   EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
   EXPECT_TRUE(p_.ui().Messages().empty());
-  EXPECT_TRUE(p_.clock().Sleeps().empty());
-  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0);
 }
 
 }  // namespace
