@@ -66,11 +66,20 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progres
   }
 
   Tokenizer fields;
+  std::size_t entries = 0;
+  auto tooMany = [&] {
+    if (++entries <= kMaxProfileEntries) return false;
+    progress.LogLine("Error:  " + std::to_string(http_error::kConnectionAborted) +
+                     " the profile lists more than " + std::to_string(kMaxProfileEntries) +
+                     " entries");
+    return true;
+  };
   const int categoryCount = AtoI(lines.Next());
   // Once the reply is used up every further line reads as empty and adds the
   // same empty-key category, so a huge count need not be walked to its end.
   bool usedUp = false;
   for (int i = 0; i < categoryCount && !usedUp; ++i) {
+    if (tooMany()) return false;
     usedUp = !lines.HasMore();
     fields.Reset(lines.Next(), "|\n");
     std::string key = fields.Next();
@@ -88,6 +97,7 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progres
   }
 
   for (int count = 1; lines.HasMore(); ++count) {
+    if (tooMany()) return false;
     if (count % kLinesPerStep == 0) progress.StepDetail();
     fields.Reset(lines.Next(), "\n|");
     std::string title = fields.Next();

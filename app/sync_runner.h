@@ -4,6 +4,8 @@
 //
 // Thread safety: used by the main thread only.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "app/config_file.h"
@@ -21,6 +23,9 @@ inline constexpr const char* kNoConnectionMessage =
     "re-run\nthis install with the device connected.";
 // How long a run waits for the handheld to connect.
 inline constexpr uint32_t kConnectWaitMs = 5000;
+// The most categories and content items one profile may bring into memory:
+// far above any real catalogue. A longer profile fails like a cut reply.
+inline constexpr std::size_t kMaxProfileEntries = 8'000'000;
 
 class SyncRunner {
  public:

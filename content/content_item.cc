@@ -105,8 +105,15 @@ EdmResult ReadEdmBody(HttpRequest& body, ProgressDialog* progress, ContentRecord
   if (got < 4) return EdmResult::kMalformed;
 
   std::vector<uint8_t> buffer;
+  std::size_t kept = 0;
   for (;;) {
     if (length > kMaxEdmRecordLength) return EdmResult::kRecordTooLong;
+    // Each record costs its bytes and its own bookkeeping, so that a body of
+    // empty records cannot grow without end either.
+    if ((kept += length + sizeof(ContentRecord)) > kMaxEdmBodyBytes) {
+      *error = ReplyTooLong(kMaxEdmBodyBytes);
+      return EdmResult::kTransferError;
+    }
     buffer.assign(static_cast<std::size_t>(length) + 1, 0);
     if (counting) progress->StepDetail();
     if (length > 0) {

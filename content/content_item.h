@@ -35,6 +35,9 @@ std::string FormatText(const char* format, ...);
 
 // The largest data record an .edm body may hold.
 inline constexpr uint32_t kMaxEdmRecordLength = 66000;
+// The most record bytes one item's body may bring into memory: far above any
+// real item. A longer body fails like a cut connection.
+inline constexpr std::size_t kMaxEdmBodyBytes = std::size_t{256} << 20;
 
 // Index record of a content table.
 inline constexpr CEPROPID kPropContentId = 0x00640013;  // number
@@ -86,7 +89,8 @@ enum class EdmResult {
                    // the records before it are kept
   kMalformed,      // a length or record cut short, or a split record that
                    // cannot be split
-  kTransferError,  // the transport failed (*error filled)
+  kTransferError,  // the transport failed, or the body outgrew
+                   // kMaxEdmBodyBytes (*error filled)
 };
 
 // Reads an .edm body from any byte source that reads like an HTTP reply body:

@@ -60,7 +60,7 @@ std::string KeepList::BuildBody(const std::string& partner) {
 
 void KeepList::Upload(ProgressDialog& progress, SyncSettings& settings) {
   if (!records_) return;
-  std::unique_ptr<HttpSession> session = settings.link().OpenSession();
+  std::unique_ptr<HttpSession> session = settings.link().OpenSession(kConnectTimeoutMs);
   noBrowser_ = false;
 
   std::string url = settings.baseUrl() + "/update/keep?";

@@ -41,17 +41,24 @@ bool ParseHttpUrl(const std::string& url, ParsedUrl* out) {
   std::string authority = url.substr(hostStart, objectStart - hostStart);
   if (auto at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
   ParsedUrl parsed;
-  std::size_t colon = authority.rfind(':');
-  if (colon != std::string::npos && authority.find(']') == std::string::npos) {
-    std::string port = authority.substr(colon + 1);
+  std::string port;
+  if (!authority.empty() && authority.front() == '[') {
+    // A literal IPv6 address: the port, if any, follows the bracket.
+    std::size_t close = authority.find(']');
+    if (close == std::string::npos) return false;
+    std::string rest = authority.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return false;
+    if (!rest.empty()) port = rest.substr(1);
+    authority.resize(close + 1);
+  } else if (std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
+    port = authority.substr(colon + 1);
     authority.resize(colon);
-    if (!port.empty()) {
-      if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-      unsigned long p = std::stoul(port);
-      if (p == 0 || p > 65535) return false;
-      parsed.port = static_cast<uint16_t>(p);
-    }
+  }
+  if (!port.empty()) {
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    unsigned long p = std::stoul(port);
+    if (p == 0 || p > 65535) return false;
+    parsed.port = static_cast<uint16_t>(p);
   }
   if (authority.empty()) return false;
   parsed.host = authority;
@@ -116,9 +123,14 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* pr
     if (status == 200) {
       std::string text;
       std::vector<char> chunk(kTextChunk + 1);
+      uint64_t received = 0;
       for (;;) {
         std::fill(chunk.begin(), chunk.end(), '\0');
         long long n = request->Read(chunk.data(), kTextChunk, &error);
+        if (n > 0 && (received += static_cast<uint64_t>(n)) > kMaxTextReplyBytes) {
+          error = ReplyTooLong(kMaxTextReplyBytes);
+          n = -1;
+        }
         if (n < 0) {
           Log(progress, "Error:  " + std::to_string(error.code) + " " +
                             error.message.substr(0, kMaxErrorText));
@@ -164,22 +176,23 @@ std::size_t ServerLink::FetchIntoBuffer(const std::string& url, uint8_t* buffer,
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-void ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
+bool ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
   auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
   bool invalid = false;
   HttpError error;
   auto request = OpenGet(*session, url, &invalid, &error);
-  if (!request || request->StatusCode() != 200) return;
+  if (!request || request->StatusCode() != 200) return false;
   std::vector<char> buffer(kFileChunk);
+  uint64_t written = 0;
   for (;;) {
     long long n = request->Read(buffer.data(), kFileChunk, &error);
-    if (n <= 0) return;
-    if (static_cast<std::size_t>(n) == kFileChunk) {
-      file.Write(buffer.data(), kFileChunk);
-    } else if (n >= 2) {
-      // A short read is written without its last two bytes.
-      file.Write(buffer.data(), static_cast<std::size_t>(n - 2));
-    }
+    if (n < 0) return false;
+    if (n == 0) return true;
+    std::size_t keep = static_cast<std::size_t>(n);
+    // A short read is written without its last two bytes.
+    if (keep < kFileChunk) keep = keep >= 2 ? keep - 2 : 0;
+    if ((written += keep) > kMaxDownloadFileBytes) return false;
+    if (keep > 0 && !file.Write(buffer.data(), keep)) return false;
   }
 }
 
@@ -209,6 +222,11 @@ std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const Pa
     settings_.DisableProxy();
     return nullptr;
   }
+}
+
+HttpError ReplyTooLong(std::size_t limit) {
+  return HttpError{http_error::kConnectionAborted,
+                   "the reply is longer than " + std::to_string(limit) + " bytes"};
 }
 
 bool ReadReplyLine(HttpRequest& request, std::size_t maxChars, std::string* line,

@@ -36,6 +36,11 @@ inline constexpr uint32_t kConnectRetries = 2;
 inline constexpr std::size_t kTextChunk = 1024;
 inline constexpr std::size_t kFileChunk = 32000;
 inline constexpr int kStatusProxyAuthRequired = 407;
+// The largest text reply (profile, resource list) taken into memory: far
+// above any real catalogue. A longer reply fails like a cut connection.
+inline constexpr std::size_t kMaxTextReplyBytes = std::size_t{512} << 20;
+// The largest file a download may write into the program directory.
+inline constexpr uint64_t kMaxDownloadFileBytes = uint64_t{4} << 30;
 
 class ServerLink {
  public:
@@ -43,7 +48,8 @@ class ServerLink {
 
   // A new session: through the proxy (agent "Zavrik Session") while the
   // settings use one, else direct. GET sessions pass kConnectTimeoutMs and
-  // kConnectRetries; the form post sets neither.
+  // kConnectRetries; the form post only the time-out, so that an address
+  // that never answers cannot hold the run.
   std::unique_ptr<HttpSession> OpenSession(uint32_t connectTimeoutMs = 0,
                                            uint32_t connectRetries = 0);
   // The proxy header block while the proxy is used, else the standard block.
@@ -58,8 +64,10 @@ class ServerLink {
   // One read of at most capacity bytes of the body; 0 on any failure.
   std::size_t FetchIntoBuffer(const std::string& url, uint8_t* buffer, std::size_t capacity);
   // The body written into file in 32000-byte reads; a short read is written
-  // without its last two bytes. Silent on failure.
-  void FetchIntoFile(OutputFile& file, const std::string& url);
+  // without its last two bytes. Silent on failure; true only when the whole
+  // body arrived and was written, so that a caller can keep the file it had
+  // rather than one cut short.
+  bool FetchIntoFile(OutputFile& file, const std::string& url);
 
   // Steps of a form post that a caller may want to show.
   struct PostSteps {
@@ -85,6 +93,10 @@ class ServerLink {
 
   SyncSettings& settings_;
 };
+
+// The error a reply reports when it outgrows what may be read into memory:
+// the same as a connection cut off mid-body.
+HttpError ReplyTooLong(std::size_t limit);
 
 // Reads one line of a reply (up to and without its line feed; carriage
 // returns kept) of at most maxChars characters. False at the end of the body

@@ -21,10 +21,6 @@ constexpr int kInternalError = 12004;
 // buffer never holds much more than this.
 constexpr std::size_t kBufferHighWater = 32 * 1024;
 
-// A transfer that delivers less than one byte a second for this long is
-// treated as timed out, so a stalled server cannot hang a read forever.
-constexpr long kStallSeconds = 60;
-
 int ErrorCodeFor(CURLcode code) {
   switch (code) {
     case CURLE_COULDNT_CONNECT:
@@ -70,11 +66,15 @@ std::string HeaderName(const std::string& line) {
 
 class CurlRequest final : public HttpRequest {
  public:
-  CurlRequest(const HttpSessionOptions& options, std::string verb, std::string url,
-              std::string version)
+  // url names only the server ("http://host:port/"); target is the request
+  // target that goes on the request line exactly as given.
+  CurlRequest(const HttpSessionOptions& options, const CurlLimits& limits, std::string verb,
+              std::string url, std::string target, std::string version)
       : options_(options),
+        limits_(limits),
         verb_(std::move(verb)),
         url_(std::move(url)),
+        target_(std::move(target)),
         version_(std::move(version)) {}
 
   ~CurlRequest() override { Reset(); }
@@ -204,7 +204,15 @@ class CurlRequest final : public HttpRequest {
       if (error) *error = HttpError{kInternalError, "cannot create a transfer"};
       return false;
     }
+    // Bytes that would end the request line cannot go out as they were built.
+    if (target_.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+      if (error) *error = HttpError{http_error::kInvalidUrl, "invalid request target"};
+      return false;
+    }
     curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+    // The target goes out byte for byte: curl's own URL parser would refuse
+    // blanks and take "#" for the start of a fragment.
+    curl_easy_setopt(easy_, CURLOPT_REQUEST_TARGET, target_.c_str());
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorText_);
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION,
@@ -213,8 +221,9 @@ class CurlRequest final : public HttpRequest {
     // Only plain HTTP is spoken, and redirects are the caller's business.
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, limits_.minBytesPerSecond);
+    curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, limits_.stallSeconds);
+    curl_easy_setopt(easy_, CURLOPT_TIMEOUT, limits_.maxRequestSeconds);
     if (options_.connectTimeoutMs != 0) {
       curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS,
                        static_cast<long>(options_.connectTimeoutMs));
@@ -244,6 +253,11 @@ class CurlRequest final : public HttpRequest {
     // "Expect: 100-continue" round trip.
     if (!HasHeader("accept")) headerList_ = curl_slist_append(headerList_, "Accept:");
     if (!HasHeader("expect")) headerList_ = curl_slist_append(headerList_, "Expect:");
+    // Nor the keep-alive request curl adds for a proxy: only the caller's
+    // header blocks go out.
+    if (!HasHeader("proxy-connection")) {
+      headerList_ = curl_slist_append(headerList_, "Proxy-Connection:");
+    }
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
     // Headers for a plain proxy request go to the proxy as they are.
     curl_easy_setopt(easy_, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_UNIFIED));
@@ -346,8 +360,10 @@ class CurlRequest final : public HttpRequest {
   }
 
   const HttpSessionOptions options_;
+  const CurlLimits limits_;
   const std::string verb_;
   const std::string url_;
+  const std::string target_;
   const std::string version_;
   std::vector<std::string> headers_;
   std::string proxyUser_;
@@ -371,31 +387,35 @@ class CurlRequest final : public HttpRequest {
 
 class CurlSession final : public HttpSession {
  public:
-  explicit CurlSession(const HttpSessionOptions& options) : options_(options) {}
+  CurlSession(const HttpSessionOptions& options, const CurlLimits& limits)
+      : options_(options), limits_(limits) {}
 
   std::unique_ptr<HttpRequest> OpenRequest(const std::string& verb, const std::string& host,
                                            uint16_t port, const std::string& object,
                                            const std::string& version) override {
-    std::string url = "http://";
     // A literal IPv6 address needs its brackets in a URL.
-    if (host.find(':') != std::string::npos && host.front() != '[') {
-      url += "[" + host + "]";
-    } else {
-      url += host;
+    std::string server = host;
+    if (host.find(':') != std::string::npos && host.front() != '[') server = "[" + host + "]";
+    std::string path = object;
+    if (path.empty() || path.front() != '/') path.insert(0, "/");
+    std::string url = "http://" + server + ":" + std::to_string(port) + "/";
+    // A proxy is asked for the whole URL; a server directly for the path.
+    std::string target = path;
+    if (options_.viaProxy) {
+      target = "http://" + server + (port == 80 ? "" : ":" + std::to_string(port)) + path;
     }
-    url += ":" + std::to_string(port);
-    if (object.empty() || object.front() != '/') url += "/";
-    url += object;
-    return std::make_unique<CurlRequest>(options_, verb, std::move(url), version);
+    return std::make_unique<CurlRequest>(options_, limits_, verb, std::move(url), std::move(target),
+                                         version);
   }
 
  private:
   const HttpSessionOptions options_;
+  const CurlLimits limits_;
 };
 
 }  // namespace
 
-CurlHttp::CurlHttp() = default;
+CurlHttp::CurlHttp(CurlLimits limits) : limits_(limits) {}
 
 CurlHttp::~CurlHttp() {
   if (initialised_) curl_global_cleanup();
@@ -408,7 +428,7 @@ bool CurlHttp::Initialise() {
 }
 
 std::unique_ptr<HttpSession> CurlHttp::OpenSession(const HttpSessionOptions& options) {
-  return std::make_unique<CurlSession>(options);
+  return std::make_unique<CurlSession>(options, limits_);
 }
 
 }  // namespace hhsync

@@ -20,7 +20,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/server_link.h"
 #include "support/processes.h"
+#include "support/raw_server.h"
 
 namespace hhsync {
 namespace {
@@ -245,6 +247,128 @@ TEST_F(CurlHttpTest, ProxyCredentialsReplaceAnAddedCredentialsHeader) {
   ReadAll(*request, 32000, &reply);
   EXPECT_EQ(reply, "through the proxy\n");
   EXPECT_EQ(server_.RequestLog().size(), 1u);
+}
+
+// What reaches the wire, seen by a peer that records the raw bytes.
+class CurlWireTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(http_.Initialise()); }
+
+  // Sends a request for url through a session with options; the status.
+  int Fetch(const std::string& url, HttpSessionOptions options = {},
+            const std::string& verb = "GET", const std::string& body = "") {
+    ParsedUrl parsed;
+    EXPECT_TRUE(ParseHttpUrl(url, &parsed)) << url;
+    auto session = http_.OpenSession(options);
+    auto request = session->OpenRequest(verb, parsed.host, parsed.port, parsed.object, "HTTP/1.0");
+    request->AddHeaders(kStandardHeaders);
+    if (verb == "POST") {
+      request->AddHeaders("Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n");
+    }
+    HttpError error;
+    if (!request->Send(body, &error)) {
+      lastError_ = error;
+      return 0;
+    }
+    return request->StatusCode();
+  }
+
+  CurlHttp http_;
+  HttpError lastError_;
+};
+
+TEST_F(CurlWireTest, TheRequestTargetGoesOutByteForByte) {
+  test::RawServer server;
+  ASSERT_TRUE(server.ok());
+  const std::string target = "/zavrik/update/profile?su=|s d6#x&p=ac me\tco&pr=n&w\xE9&dt=%20#frag";
+  EXPECT_EQ(Fetch(server.Url(target)), 200) << lastError_.message;
+  const std::string data = "/zavrik/update/data/1 0&#/v 1#b.edm";
+  EXPECT_EQ(Fetch(server.Url(data)), 200) << lastError_.message;
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].RequestLine(), "GET " + target + " HTTP/1.0");
+  EXPECT_EQ(requests[1].RequestLine(), "GET " + data + " HTTP/1.0");
+  // Only the host, the caller's headers and nothing curl would add.
+  EXPECT_EQ(requests[0].HeaderLines(),
+            (std::vector<std::string>{"Host: 127.0.0.1:" + std::to_string(server.port()),
+                                      "Accept: */*", "User-Agent: Tessary Conduit"}));
+
+  // Bytes that would end the request line are refused, not sent.
+  EXPECT_EQ(Fetch(server.Url("/a\r\nX-Injected: 1")), 0);
+  EXPECT_EQ(lastError_.code, http_error::kInvalidUrl);
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(CurlWireTest, ABracketedIpv6HostWithItsPortIsReached) {
+  test::RawServer server(nullptr, /*ipv6=*/true);
+  if (!server.ok()) GTEST_SKIP() << "no IPv6 loopback here";
+  ParsedUrl parsed;
+  ASSERT_TRUE(ParseHttpUrl(server.Url("/x y?a=1"), &parsed));
+  EXPECT_EQ(parsed.host, "[::1]");
+  EXPECT_EQ(parsed.port, server.port());
+  EXPECT_EQ(Fetch(server.Url("/x y?a=1")), 200) << lastError_.message;
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].RequestLine(), "GET /x y?a=1 HTTP/1.0");
+}
+
+TEST_F(CurlWireTest, AProxyGetsTheWholeUrlAndOnlyTheCallersHeaders) {
+  // The recorder stands in for the proxy: it sees what a proxy would.
+  test::RawServer proxy;
+  ASSERT_TRUE(proxy.ok());
+  HttpSessionOptions options;
+  options.viaProxy = true;
+  options.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+  options.agent = "Zavrik Session";
+  EXPECT_EQ(Fetch("http://server.test:8080/z/update/profile?p=a b#c", options), 200);
+  EXPECT_EQ(Fetch("http://server.test/z/update/keep?", options, "POST", "p=a&count=0&keep="), 200);
+  auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].RequestLine(),
+            "GET http://server.test:8080/z/update/profile?p=a b#c HTTP/1.0");
+  EXPECT_EQ(requests[0].HeaderLines(),
+            (std::vector<std::string>{"Host: server.test:8080", "Accept: */*",
+                                      "User-Agent: Tessary Conduit"}))
+      << "no Proxy-Connection";
+  EXPECT_EQ(requests[1].RequestLine(), "POST http://server.test/z/update/keep? HTTP/1.0");
+  EXPECT_EQ(requests[1].HeaderLines(),
+            (std::vector<std::string>{
+                "Host: server.test", "Accept: */*", "User-Agent: Tessary Conduit",
+                "Content-Type: application/x-www-form-urlencoded", "Content-Length: 17"}))
+      << "no Proxy-Connection, no Expect";
+  EXPECT_EQ(requests[1].body, "p=a&count=0&keep=");
+}
+
+TEST(CurlLimitsTest, ASilentOrTricklingServerIsGivenUp) {
+  // Headers, then silence; or a byte now and then, below the floor.
+  test::RawServer silent([](int fd, const test::RawRequest&) {
+    test::RawServer::Send(fd, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nab");
+    char c;
+    while (::recv(fd, &c, 1, 0) > 0) {
+    }
+  });
+  test::RawServer trickle([](int fd, const test::RawRequest&) {
+    test::RawServer::Send(fd, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n");
+    for (int i = 0; i < 100 && test::RawServer::Send(fd, "x"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  CurlHttp http(CurlLimits{1, 1024, 3600});
+  ASSERT_TRUE(http.Initialise());
+  for (test::RawServer* server : {&silent, &trickle}) {
+    auto session = http.OpenSession({});
+    auto request = session->OpenRequest("GET", "127.0.0.1", server->port(), "/", "HTTP/1.0");
+    HttpError error;
+    ASSERT_TRUE(request->Send("", &error)) << error.message;
+    char buffer[1024];
+    const auto start = std::chrono::steady_clock::now();
+    long long n = 0;
+    while ((n = request->Read(buffer, sizeof buffer, &error)) > 0) {
+    }
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(error.code, http_error::kTimeout) << error.message;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  }
 }
 
 }  // namespace
