@@ -12,7 +12,6 @@
 namespace hhsync {
 namespace {
 
-constexpr char kConfigFileName[] = "S.DAT";
 constexpr char kOpenFailedMessage[] = "Unable to open configuration file.";
 constexpr std::size_t kBmpHeadersSize = 14 + 40;  // file header + info header
 constexpr std::size_t kMaxLengthField = 0xFFFF;

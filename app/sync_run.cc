@@ -199,12 +199,14 @@ bool SyncRunner::RunSync(bool firstRun) {
       progress->ResetPhase(7);
 
       if (keep.ShouldOpenBrowser()) openKeepPage(keep);
-      bool complete = progress->IsRunning() && contentResult && resourceResult;
-      if (settings.ni() && complete) {
+      // Cancel may come at any moment, also while the first-run page opens:
+      // the running flag is read again for each piece of bookkeeping.
+      const bool resultsOk = contentResult && resourceResult;
+      if (settings.ni() && progress->IsRunning() && resultsOk) {
         settings.ClearNi();
         settings.OpenFirstRunPage();
       }
-      if (complete) settings.StampLastSync();
+      if (progress->IsRunning() && resultsOk) settings.StampLastSync();
     }
   }
 

@@ -10,7 +10,6 @@
 namespace hhsync {
 namespace {
 
-constexpr char kLogFileName[] = "sync.txt";
 constexpr char kOpenFailedMessage[] = "Unable to open log file.";
 constexpr char kFirstEntry[] = "****Sync Started***";
 

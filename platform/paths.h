@@ -12,6 +12,10 @@
 
 namespace hhsync {
 
+// The program's own files in the program directory.
+inline constexpr const char* kConfigFileName = "S.DAT";
+inline constexpr const char* kLogFileName = "sync.txt";
+
 // A file open for writing. Each Write goes straight to the operating system
 // (nothing is buffered), so what was written survives a killed process.
 class OutputFile {
@@ -23,6 +27,17 @@ class OutputFile {
 
   // Writes all bytes; false when the system refused.
   virtual bool Write(const void* data, std::size_t size) = 0;
+};
+
+// A file being written in place of another. The bytes go to a temporary file
+// beside the target, which takes the target's place only on Commit, so a
+// download that breaks off never leaves a half file under the real name.
+// Destroyed without Commit, the temporary file is removed.
+class PendingFile : public OutputFile {
+ public:
+  // Makes the bytes durable and renames them over the target. False (and
+  // the target untouched) when that fails.
+  virtual bool Commit() = 0;
 };
 
 class Paths {
@@ -40,8 +55,15 @@ class Paths {
   // Opens a file for appending, creating it when missing, with no sharing:
   // while it is open no other process can open it this way. Null on failure.
   virtual std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) = 0;
-  // Creates a file for writing, replacing an existing one. Null on failure.
-  virtual std::unique_ptr<OutputFile> CreateFile(const std::string& path) = 0;
+  // Starts writing a replacement for the file at path. A symbolic link is
+  // never followed: on Commit the link itself is replaced. Null on failure.
+  virtual std::unique_ptr<PendingFile> CreateReplacement(const std::string& path) = 0;
+
+  // Whether fileName names one of the files the platform keeps in the
+  // program directory (the executables, the registry store, the handheld
+  // image and their companions, temporary files), compared without regard
+  // to case. Such a name must never be written from outside.
+  virtual bool IsPlatformFile(const std::string& fileName) = 0;
 };
 
 }  // namespace hhsync

@@ -1,5 +1,6 @@
 #include "settings/browser.h"
 
+#include "base/command_line.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "settings/sync_settings.h"
@@ -30,7 +31,8 @@ std::string BrowserCommandLine(const std::string& registered, const std::string&
   } else if (auto bare = command.find("%1"); bare != std::string::npos) {
     command.resize(bare);
   }
-  return command + " " + url;
+  // The URL is one argument of the command, whatever it holds.
+  return command + " " + QuoteArgument(url);
 }
 
 int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand) {

@@ -14,7 +14,8 @@ int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand);
 
 // The command line that starts the registered browser for url: the
 // registered command cut at its "%1" placeholder (at the opening quote when
-// it is quoted), then a blank and the URL.
+// it is quoted), then a blank and the URL as one argument (quoted when it
+// holds blanks or quotes).
 std::string BrowserCommandLine(const std::string& registered, const std::string& url);
 
 }  // namespace hhsync

@@ -1,5 +1,6 @@
 #include "settings/registry_key.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/registry.h"
@@ -34,6 +35,14 @@ int AtoI(const std::string& text) {
   if (negative) v = -v;
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+int LeadingDigits(const std::string& text) {
+  long long v = 0;
+  for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    v = std::min<long long>(v * 10 + (text[i] - '0'), INT_MAX);
+  }
   return static_cast<int>(v);
 }
 

@@ -38,5 +38,8 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 // Leading decimal digits (after optional blanks and sign) as a number, 0 when
 // there are none, as C's atoi reads them.
 int AtoI(const std::string& text);
+// The decimal digits at the very start of text as a number (no blanks, no
+// sign), 0 when it does not begin with a digit; saturates at INT_MAX.
+int LeadingDigits(const std::string& text);
 
 }  // namespace hhsync

@@ -87,7 +87,7 @@ SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
   useProxy_ = EqualsNoCase(useProxyText, "YES");
 
   proxy_ = GetDeviceSetting("proxy", "");
-  int port = AtoI(GetDeviceSetting("proxyport", ""));
+  int port = LeadingDigits(GetDeviceSetting("proxyport", ""));
   proxyport_ = std::to_string(port);
   if (port == 0) useProxy_ = false;
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,9 +13,14 @@ namespace hhsync {
 class RecordingShell final : public Shell {
  public:
   int OpenUrl(const std::string& url, int showCommand) override {
-    std::lock_guard<std::mutex> l(mu_);
-    opened_.push_back(url);
-    lastShow_ = showCommand;
+    std::function<void()> onOpen;
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      opened_.push_back(url);
+      lastShow_ = showCommand;
+      onOpen = onOpen_;
+    }
+    if (onOpen) onOpen();
     return openResult_;
   }
   int RunCommandLine(const std::string& commandLine, int showCommand) override {
@@ -35,6 +41,11 @@ class RecordingShell final : public Shell {
   std::string ShortPath(const std::string& path) override { return path; }
 
   void SetOpenResult(int r) { openResult_ = r; }
+  // Runs f whenever a page is opened, as a user acting at that moment would.
+  void SetOnOpen(std::function<void()> f) {
+    std::lock_guard<std::mutex> l(mu_);
+    onOpen_ = std::move(f);
+  }
   void SetRunResult(int r) { runResult_ = r; }
   void SetWaitResult(bool r) { waitResult_ = r; }
 
@@ -60,6 +71,7 @@ class RecordingShell final : public Shell {
   std::mutex mu_;
   std::vector<std::string> opened_, commands_, waited_;
   std::vector<unsigned> beeps_;
+  std::function<void()> onOpen_;
   int openResult_ = 42;
   int runResult_ = 33;
   bool waitResult_ = true;

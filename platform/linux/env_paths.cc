@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,7 +34,70 @@ class PosixFile final : public OutputFile {
   int fd_;
 };
 
+class PosixPendingFile final : public PendingFile {
+ public:
+  PosixPendingFile(int fd, std::string temp, std::string target)
+      : file_(fd), fd_(fd), temp_(std::move(temp)), target_(std::move(target)) {}
+  ~PosixPendingFile() override {
+    if (!committed_) ::unlink(temp_.c_str());
+  }
+  bool Write(const void* data, std::size_t size) override { return file_.Write(data, size); }
+  bool Commit() override {
+    if (committed_) return true;
+    if (::fsync(fd_) != 0) return false;
+    // rename replaces a symbolic link at the target itself, never what it
+    // points to.
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
+    committed_ = true;
+    SyncDirectory(target_);
+    return true;
+  }
+
+ private:
+  static void SyncDirectory(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+  }
+
+  PosixFile file_;  // closes fd_
+  int fd_;
+  std::string temp_;
+  std::string target_;
+  bool committed_ = false;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return text;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The directory's canonical form, so that two spellings of one directory
+// compare equal; the text itself when it cannot be resolved.
+std::string Canonical(const std::string& dir) {
+  char resolved[PATH_MAX];
+  return ::realpath(dir.c_str(), resolved) ? std::string(resolved) : dir;
+}
+
 }  // namespace
+
+std::string ExecutablePath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  return std::string(buf, static_cast<std::size_t>(n));
+}
 
 std::string EnvPaths::ProgramDir() {
   std::string dir = dir_;
@@ -44,10 +108,7 @@ std::string EnvPaths::ProgramDir() {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return dir;
   }
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string exe(buf, static_cast<std::size_t>(n));
+  std::string exe = ExecutablePath();
   auto slash = exe.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : exe.substr(0, slash);
@@ -63,10 +124,29 @@ std::unique_ptr<OutputFile> EnvPaths::OpenExclusiveAppend(const std::string& pat
   return std::make_unique<PosixFile>(fd);
 }
 
-std::unique_ptr<OutputFile> EnvPaths::CreateFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+std::unique_ptr<PendingFile> EnvPaths::CreateReplacement(const std::string& path) {
+  std::string temp = DirectoryOf(path) + "/" + kTempPrefix + "download-XXXXXX";
+  // mkstemp creates the file exclusively: it never opens through a link.
+  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
-  return std::make_unique<PosixFile>(fd);
+  ::fchmod(fd, 0644);
+  return std::make_unique<PosixPendingFile>(fd, temp, path);
+}
+
+void EnvPaths::Reserve(const std::string& path) {
+  if (path.empty() || Canonical(DirectoryOf(path)) != Canonical(ProgramDir())) return;
+  std::string name = Lower(path.substr(path.rfind('/') + 1));
+  reserved_.push_back(name);
+  for (const char* companion : {"-wal", "-shm", "-journal"}) reserved_.push_back(name + companion);
+}
+
+bool EnvPaths::IsPlatformFile(const std::string& fileName) {
+  std::string name = Lower(fileName);
+  if (name.rfind(kTempPrefix, 0) == 0) return true;
+  for (const std::string& reserved : reserved_) {
+    if (name == reserved) return true;
+  }
+  return false;
 }
 
 }  // namespace hhsync

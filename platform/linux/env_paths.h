@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -13,10 +14,23 @@ class EnvPaths final : public Paths {
   explicit EnvPaths(std::string dir = "") : dir_(std::move(dir)) {}
   std::string ProgramDir() override;
   std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) override;
-  std::unique_ptr<OutputFile> CreateFile(const std::string& path) override;
+  std::unique_ptr<PendingFile> CreateReplacement(const std::string& path) override;
+  bool IsPlatformFile(const std::string& fileName) override;
+
+  // Marks a file of the platform's own (a store, an executable): when it
+  // lies in the program directory, its name and its companions' names
+  // ("-wal", "-shm", "-journal") count as platform files.
+  void Reserve(const std::string& path);
+
+  // The prefix of temporary files in the program directory.
+  static constexpr const char* kTempPrefix = ".hhsync-";
 
  private:
   std::string dir_;
+  std::vector<std::string> reserved_;  // file names, lower case
 };
+
+// The path of the running executable; empty when it cannot be found.
+std::string ExecutablePath();
 
 }  // namespace hhsync

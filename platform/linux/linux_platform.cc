@@ -26,23 +26,36 @@ std::string Env(const char* name) {
 
 LinuxPlatform::LinuxPlatform() {
   clock_ = std::make_unique<SystemClock>();
-  paths_ = std::make_unique<EnvPaths>();
-  std::string home = paths_->ProgramDir();
+  auto paths = std::make_unique<EnvPaths>();
+  std::string home = paths->ProgramDir();
   std::string device = Env("HHSYNC_DEVICE");
   std::string registry = Env("HHSYNC_REGISTRY");
-  registry_ = std::make_unique<SqliteRegistry>(registry.empty() ? home + "/registry.db" : registry);
-  rapi_ =
-      std::make_unique<EmulatedHandheld>(device.empty() ? home + "/handheld.db" : device, *clock_);
+  if (device.empty()) device = home + "/handheld.db";
+  if (registry.empty()) registry = home + "/registry.db";
+  // Files of ours that may share the program directory with downloads.
+  const std::string exe = ExecutablePath();
+  for (const std::string& own :
+       {device, registry, exe, exe.substr(0, exe.rfind('/') + 1) + "hhctl"}) {
+    paths->Reserve(own);
+  }
+  paths_ = std::move(paths);
+  registry_ = std::make_unique<SqliteRegistry>(registry);
+  rapi_ = std::make_unique<EmulatedHandheld>(device, *clock_);
   http_ = std::make_unique<CurlHttp>();
   shell_ = std::make_unique<PosixShell>(Env("HHSYNC_OPEN"));
+
+  // Message boxes carry the program's file name without its extension.
+  std::string caption = exe.substr(exe.rfind('/') + 1);
+  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
+  if (caption.empty()) caption = "hhsync";
 
   std::string ui = Env("HHSYNC_UI");
   if (ui.empty() || ui == "wx") ui = isatty(STDIN_FILENO) ? "tty" : "none";
   if (ui == "tty") tty_ = std::fopen("/dev/tty", "r+");
   if (tty_) {
-    ui_ = std::make_unique<TtyUi>(tty_, tty_);
+    ui_ = std::make_unique<TtyUi>(tty_, tty_, caption);
   } else {
-    ui_ = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"));
+    ui_ = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
   }
 
   ports_.clock = clock_.get();

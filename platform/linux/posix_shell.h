@@ -1,6 +1,5 @@
 #pragma once
 #include <string>
-#include <vector>
 
 #include "platform/shell.h"
 
@@ -9,7 +8,9 @@ namespace hhsync {
 // Starts programs with posix_spawn, never through a shell. A page opens with
 // the opener program (HHSYNC_OPEN, else xdg-open) given the URL as its one
 // argument; command lines are split into arguments by the desktop's quoting
-// rules (SplitCommandLine).
+// rules (SplitCommandLine), an unquoted program path with blanks included.
+// Opening a page and starting a command line return as soon as the program
+// has started; the program is not our child, so nothing waits for it.
 class PosixShell final : public Shell {
  public:
   explicit PosixShell(std::string opener);
@@ -23,12 +24,5 @@ class PosixShell final : public Shell {
  private:
   std::string opener_;
 };
-
-// Splits a command line the way the desktop does: the program name ends at
-// the first blank, or is everything between a leading pair of double quotes;
-// in the arguments, blanks outside double quotes separate, 2n backslashes
-// before a double quote give n backslashes and toggle quoting, 2n+1 give n
-// backslashes and a literal double quote, other backslashes are literal.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 }  // namespace hhsync

@@ -82,7 +82,8 @@ const char* AnswerText(MbAnswer answer) {
   return "ok";
 }
 
-NoneUi::NoneUi(const std::string& answers, std::FILE* out) : out_(out) {
+NoneUi::NoneUi(const std::string& answers, std::FILE* out, std::string caption)
+    : out_(out), caption_(std::move(caption)) {
   std::size_t pos = 0;
   while (pos <= answers.size() && !answers.empty()) {
     std::size_t comma = answers.find(',', pos);
@@ -114,8 +115,8 @@ MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style)
       shown += c;
     }
   }
-  std::fprintf(out_, "hhsync: message: %s [%s] -> %s\n", shown.c_str(), ButtonsText(style.buttons),
-               AnswerText(answer));
+  std::fprintf(out_, "%s: message: %s [%s] -> %s\n", AnsiToUtf8(caption_).c_str(), shown.c_str(),
+               ButtonsText(style.buttons), AnswerText(answer));
   std::fflush(out_);
   return answer;
 }

@@ -9,14 +9,16 @@
 namespace hhsync {
 
 // The window-less front end: every message box becomes one line on standard
-// error, "hhsync: message: <text> [<buttons>] -> <answer>", answered from a
+// error, "<caption>: message: <text> [<buttons>] -> <answer>" (the caption is
+// the program's name, "hhsync"), answered from a
 // script (HHSYNC_ANSWERS: ok, cancel, retry, yes, no, comma-separated) and,
 // once that is used up, with ok, cancel (Retry/Cancel, OK/Cancel) or no.
 // Dialogs are never shown: the update frequency dialog closes without OK and
 // the proxy credentials prompt gives up.
 class NoneUi : public Ui {
  public:
-  explicit NoneUi(const std::string& answers, std::FILE* out = stderr);
+  explicit NoneUi(const std::string& answers, std::FILE* out = stderr,
+                  std::string caption = "hhsync");
 
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
@@ -28,6 +30,7 @@ class NoneUi : public Ui {
   std::mutex mu_;
   std::deque<MbAnswer> answers_;
   std::FILE* out_;
+  const std::string caption_;
 };
 
 // Windows that are never drawn and never cancelled: they initialise their

@@ -104,9 +104,11 @@ SqliteRegistry::~SqliteRegistry() = default;
 
 bool SqliteRegistry::KeyExists(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
+  const std::string fold = FoldKeyPath(path);
+  if (fold.empty()) return true;  // a root always exists
   if (!db_) return false;
   Stmt s(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
-  return s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Step();
+  return s.Bind(1, static_cast<int>(root)).Bind(2, fold).Step();
 }
 
 std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view path,
@@ -143,6 +145,12 @@ bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_v
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
   std::string fold = FoldKeyPath(path);
+  if (fold.empty()) {
+    // Values of the root itself: the root exists without being created, but
+    // a listing joins values to their key's row.
+    Stmt key(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, '', '')");
+    if (!key.Bind(1, static_cast<int>(root)).Run()) return false;
+  }
   Stmt exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
   if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
   Stmt s(db_->handle,
@@ -162,6 +170,7 @@ bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
   std::lock_guard<std::mutex> l(mu_);
   if (!db_) return false;
   std::string fold = FoldKeyPath(path);
+  if (fold.empty() && !name) return false;  // a root cannot be deleted
   if (name) {
     Stmt s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
     s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldName(*name)).Run();

@@ -37,7 +37,8 @@ std::vector<Choice> ChoicesFor(MbButtons buttons) {
 
 }  // namespace
 
-TtyUi::TtyUi(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
+TtyUi::TtyUi(std::FILE* in, std::FILE* out, std::string caption)
+    : in_(in), out_(out), caption_(std::move(caption)) {}
 
 std::string TtyUi::ReadLine(bool echo) {
   termios saved{};
@@ -68,7 +69,8 @@ MbAnswer TtyUi::MessageBox(std::string_view text, const MessageBoxStyle& style) 
     ~Resume() { ui->ResumeKeyMode(); }
   } resume{this};
   auto choices = ChoicesFor(style.buttons);
-  std::fprintf(out_, "\n+-- hhsync%s\n", style.icon == MbIcon::kStop ? " (stop)" : "");
+  std::fprintf(out_, "\n+-- %s%s\n", AnsiToUtf8(caption_).c_str(),
+               style.icon == MbIcon::kStop ? " (stop)" : "");
   std::string shown = AnsiToUtf8(text);
   std::size_t start = 0;
   while (start <= shown.size()) {

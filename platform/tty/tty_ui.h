@@ -14,8 +14,9 @@ namespace hhsync {
 // controlling terminal and answered from its keyboard.
 class TtyUi : public Ui {
  public:
-  // Uses the given terminal streams (normally /dev/tty).
-  TtyUi(std::FILE* in, std::FILE* out);
+  // Uses the given terminal streams (normally /dev/tty); message boxes carry
+  // caption, the program's name.
+  TtyUi(std::FILE* in, std::FILE* out, std::string caption = "hhsync");
 
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
@@ -43,6 +44,7 @@ class TtyUi : public Ui {
   struct termios* saved_ = nullptr;
   std::FILE* in_;
   std::FILE* out_;
+  const std::string caption_;
 };
 
 }  // namespace hhsync

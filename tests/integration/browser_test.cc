@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "app/config_file.h"
@@ -26,11 +30,10 @@ class BrowserTest : public ::testing::Test {
     recorder_ = p_.dir().File("recorder");
     // Appends each argument on a line of its own, then a separator; fails
     // when told to by the presence of a file.
-    test::WriteFile(recorder_,
-                    "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
-                        p_.dir().File("opened.txt") + "'; done\necho '--' >> '" +
-                        p_.dir().File("opened.txt") + "'\n[ -e '" + p_.dir().File("fail") +
-                        "' ] && exit 3\nexit 0\n");
+    test::WriteFile(recorder_, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" +
+                                   p_.dir().File("opened.txt") + "'; done\necho '--' >> '" +
+                                   p_.dir().File("opened.txt") + "'\n[ -e '" +
+                                   p_.dir().File("fail") + "' ] && exit 3\nexit 0\n");
     chmod(recorder_.c_str(), 0755);
     shell_ = std::make_unique<PosixShell>(recorder_);
     ports_ = p_.ports();
@@ -68,19 +71,71 @@ TEST_F(BrowserTest, TheOpenerGetsTheUrlAsItsOneArgument) {
   EXPECT_EQ(Opened(1), "http://h/p?m=a b&c;$(x)\n--\n") << "passed whole, never through a shell";
 }
 
-TEST_F(BrowserTest, FailingOpenerFallsBackToTheRegisteredBrowser) {
-  test::WriteFile(p_.dir().File("fail"), "");
+TEST_F(BrowserTest, AnOpenerThatCannotStartFallsBackToTheRegisteredBrowser) {
+  PosixShell missing(p_.dir().File("no-such-opener"));
+  ports_.shell = &missing;
   // No ".htm": the opener's failure comes back and nothing else starts.
-  int result = OpenInBrowser(ports_, "http://h/1", kSwShow);
-  EXPECT_LE(result, 32);
-  EXPECT_EQ(Opened(1), "http://h/1\n--\n");
+  EXPECT_LE(OpenInBrowser(ports_, "http://h/1", kSwShow), 32);
 
   RegisterHtm("\"" + recorder_ + "\" -nohome \"%1\" --after");
-  EXPECT_GT(OpenInBrowser(ports_, "http://h/2?a=b c", kSwShow), 31);
-  // The opener ran and failed, then the registered command with the URL in
-  // the placeholder's place and the text after it dropped.
-  std::string opened = Opened(3);
-  EXPECT_EQ(opened, "http://h/1\n--\nhttp://h/2?a=b c\n--\n-nohome\nhttp://h/2?a=b\nc\n--\n");
+  EXPECT_GT(OpenInBrowser(ports_, "http://h/2?a=b c\"d", kSwShow), 31);
+  // The registered command with the URL in the placeholder's place as one
+  // argument, whatever it holds, and the text after it dropped.
+  EXPECT_EQ(Opened(1), "-nohome\nhttp://h/2?a=b c\"d\n--\n");
+}
+
+// The process ids listed as children of this process by any of its threads.
+std::vector<std::string> OwnChildren() {
+  std::vector<std::string> children;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::istringstream in(test::ReadFile(task.path().string() + "/children"));
+    for (std::string pid; in >> pid;) children.push_back(pid);
+  }
+  return children;
+}
+
+TEST_F(BrowserTest, OpeningAPageReturnsWhileTheOpenerRunsAndLeavesNoChildBehind) {
+  const std::string go = p_.dir().File("go"), state = p_.dir().File("opener.txt");
+  const std::string opener = p_.dir().File("slow-opener");
+  // Records its pid and parent, then waits (at most 20 s) for the test's go.
+  test::WriteFile(
+      opener, "#!/bin/sh\necho \"$$ $PPID\" > '" + state + ".tmp'\nmv '" + state + ".tmp' '" +
+                  state + "'\ni=0; while [ ! -e '" + go +
+                  "' ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done\necho done >> '" + state +
+                  "'\n");
+  chmod(opener.c_str(), 0755);
+  PosixShell shell(opener);
+  EXPECT_GT(shell.OpenUrl("http://h/page", kSwShow), 32);
+  for (int i = 0; i < 200 && !test::FileExists(state); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  std::istringstream ids(test::ReadFile(state));
+  std::string pid, parent;
+  ids >> pid >> parent;
+  ASSERT_FALSE(pid.empty());
+  EXPECT_NE(parent, std::to_string(getpid())) << "the opener is nobody's child of ours";
+  auto children = OwnChildren();
+  EXPECT_EQ(std::find(children.begin(), children.end(), pid), children.end());
+  EXPECT_EQ(test::ReadFile(state).find("done"), std::string::npos)
+      << "returned while the opener was still running";
+  test::WriteFile(go, "");
+  for (int i = 0; i < 200 && test::ReadFile(state).find("done") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_TRUE(OwnChildren().empty()) << "no zombie left";
+}
+
+TEST_F(BrowserTest, AnUnquotedProgramPathWithBlanksIsStarted) {
+  const std::string dir = p_.dir().File("my dir");
+  std::filesystem::create_directory(dir);
+  const std::string manager = dir + "/ceappmgr";
+  std::filesystem::copy_file(recorder_, manager);
+  chmod(manager.c_str(), 0755);
+  EXPECT_TRUE(shell_->RunAndWait(manager + " /a.ini \"/b c.ini\""));
+  EXPECT_EQ(test::ReadFile(p_.dir().File("opened.txt")), "/a.ini\n/b c.ini\n--\n");
+  EXPECT_GT(shell_->RunCommandLine(manager + " x", kSwShow), 31);
+  EXPECT_EQ(Opened(2), "/a.ini\n/b c.ini\n--\nx\n--\n");
+  EXPECT_FALSE(shell_->RunAndWait(dir + "/missing /a.ini"));
 }
 
 TEST(BrowserCommandLineTest, PlaceholderRules) {
@@ -88,15 +143,9 @@ TEST(BrowserCommandLineTest, PlaceholderRules) {
             "\"C:\\b.exe\" -nohome  http://u");
   EXPECT_EQ(BrowserCommandLine("b.exe %1 -x", "http://u"), "b.exe  http://u");
   EXPECT_EQ(BrowserCommandLine("b.exe", "http://u"), "b.exe http://u");
+  EXPECT_EQ(BrowserCommandLine("b.exe \"%1\"", "http://u/a b"), "b.exe  \"http://u/a b\"");
   std::string longUrl = "http://u/" + std::string(5000, 'a');
   EXPECT_EQ(BrowserCommandLine("b.exe \"%1\"", longUrl), "b.exe  " + longUrl);
-}
-
-TEST(SplitCommandLineTest, DesktopQuotingRules) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(SplitCommandLine("\"C:\\Program Files\\b.exe\" -x  \"a b\" c"),
-            (V{"C:\\Program Files\\b.exe", "-x", "a b", "c"}));
-  EXPECT_EQ(SplitCommandLine("p a\\\\\\\"b \"c\\\\\" d\\e"), (V{"p", "a\\\"b", "c\\", "d\\e"}));
 }
 
 TEST(PageLaunchTest, FirstRunAndErrorPages) {
@@ -115,9 +164,9 @@ TEST(PageLaunchTest, FirstRunAndErrorPages) {
   SyncSettings s(p.ports(), &props);
   s.OpenFirstRunPage();
   s.OpenErrorPage("jdb2[7]");
-  EXPECT_EQ(p.shell().Opened(), (std::vector<std::string>{"?cmd=err&code=jdb1[5]",
-                                                           "http://first/run",
-                                                           "http://login/x?cmd=err&code=jdb2[7]"}));
+  EXPECT_EQ(p.shell().Opened(),
+            (std::vector<std::string>{"?cmd=err&code=jdb1[5]", "http://first/run",
+                                      "http://login/x?cmd=err&code=jdb2[7]"}));
   EXPECT_EQ(p.shell().LastShow(), kSwShow);
 }
 

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "app/dialogs/dialog_threads.h"
+#include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
+#include "platform/registry.h"
 #include "support/test_platform.h"
 
 namespace hhsync {
@@ -82,6 +84,28 @@ TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
   Set("dbp", "missing.vol");
   EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
   EXPECT_TRUE(p_.ui().Messages().empty());
+}
+
+TEST_F(SyncRunTest, ACancelWhileTheFirstRunPageOpensLeavesTheSyncUnrecorded) {
+  std::string err;
+  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Set("dbp", "v.vol");
+  Set("ni", "YES");
+  Set("furl", "http://first/run");
+  // A complete sync: no categories, and a resource list that always counts
+  // as a change.
+  test::MemoryHttp http;
+  http.Serve("/zavrik/update/profile", "OK\n0\n0\n");
+  http.Serve("/zavrik/update/resource", "OK\nlist\n1|PRC|r1|p\n");
+  p_.SetHttp(&http);
+  // The user presses Cancel just as the page opens.
+  p_.shell().SetOnOpen([this] { p_.ui().LastProgressDialog()->OnCancel(); });
+
+  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(false));
+  EXPECT_EQ(p_.shell().Opened(), (std::vector<std::string>{"http://first/run"}));
+  EXPECT_EQ(p_.Device("R\\ni"), "NO");
+  EXPECT_FALSE(p_.registry().Query(RegRoot::kLocalMachine, "R", "lst").has_value())
+      << "a cancelled sync is not recorded as complete";
 }
 
 }  // namespace

@@ -81,6 +81,23 @@ TEST_F(SyncSettingsTest, StoredValuesAndProxy) {
   EXPECT_EQ(s.proxyHeaders(), "");
 }
 
+TEST_F(SyncSettingsTest, TheProxyPortIsItsLeadingDigitsOnly) {
+  SetDevice("useproxy", "YES");
+  SetDevice("proxy", "127.0.0.1");
+  struct Case {
+    const char* text;
+    const char* port;
+  } cases[] = {
+      {"3128", "3128"}, {"3128 x", "3128"},           {" 3128", "0"}, {"+3128", "0"}, {"-1", "0"},
+      {"", "0"},        {"99999999999", "2147483647"}};
+  for (const auto& c : cases) {
+    SetDevice("proxyport", c.text);
+    SyncSettings s(p_.ports(), &props_);
+    EXPECT_EQ(s.proxyport(), c.port) << c.text;
+    EXPECT_EQ(s.useProxy(), std::string(c.port) != "0") << c.text;
+  }
+}
+
 TEST_F(SyncSettingsTest, Base64AndProxyHeaderBlock) {
   EXPECT_EQ(Base64Encode(""), "");
   EXPECT_EQ(Base64Encode("f"), "Zg==");
@@ -122,7 +139,6 @@ TEST_F(SyncSettingsTest, UpdateFrequencyLastSyncAndDwordsNeverCreateKeys) {
   s.WriteMachineDword("Software\\Nowhere", "lst", 5);
   EXPECT_FALSE(p_.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Nowhere"));
   EXPECT_EQ(s.ReadMachineDword("Software\\Nowhere", "lst"), 0u);
-
 }
 
 TEST_F(SyncSettingsTest, StatusHandOver) {
@@ -153,6 +169,15 @@ TEST_F(SyncSettingsTest, EmptyRegistryPathAndDisconnectedHandheld) {
   PropertySet none;
   { SyncSettings s(p_.ports(), &none); }
   EXPECT_EQ(p_.Device("baseurl"), kDefaultBaseUrl) << "bare names under HKLM";
+  {
+    // The last-sync stamp then lives on the registry root, which always
+    // exists, so the configuration mode and a due check work there too.
+    SyncSettings s(p_.ports(), &none);
+    p_.clock().Set(1'800'000'000);
+    s.SetUpdateFrequency(24);
+    EXPECT_EQ(s.GetLastSync(), 1'800'000'000u);
+    EXPECT_EQ(s.GetUpdateFrequency(), 24);
+  }
 
   // Without a connection every setting is its default and nothing is
   // written.
