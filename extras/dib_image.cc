@@ -56,13 +56,12 @@ bool Supported(const BitmapInfoHeader& h) {
     default:
       return false;
   }
-  const int64_t height = h.height;  // widened: -INT32_MIN does not fit
-  if (h.width <= 0 || h.width > DibImage::kMaxDimension) return false;
-  if (height == 0 || height > DibImage::kMaxDimension || -height > DibImage::kMaxDimension) {
-    return false;
-  }
-  return static_cast<uint64_t>(h.width) * static_cast<uint64_t>(std::abs(height)) <=
-         DibImage::kMaxPixels;
+  const uint64_t height = static_cast<uint64_t>(std::abs(int64_t{h.height}));  // widened
+  if (h.width <= 0 || height == 0) return false;
+  // Both the stored rows and the decoded pixels must fit the cap.
+  const uint64_t pixels = static_cast<uint64_t>(h.width) * height;
+  return DibImage::RowBytes(h.width, h.bitCount) * height <= DibImage::kMaxImageBytes &&
+         pixels <= DibImage::kMaxImageBytes / sizeof(Rgb);
 }
 
 // Entries of the colour table that follows the info header.
@@ -184,7 +183,7 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   uint64_t pixelLength = fullLength;
   if (fileSize > offset) pixelLength = std::min<uint64_t>(fileSize - offset, fullLength);
   pixelLength = std::min<uint64_t>(pixelLength, length - offset);
-  header.sizeImage = static_cast<uint32_t>(pixelLength);  // fits: at most 64 MiB
+  header.sizeImage = static_cast<uint32_t>(pixelLength);  // fits: at most kMaxImageBytes
 
   try {
     bits_.assign(static_cast<size_t>(fullLength), 0);
@@ -198,7 +197,9 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
 
   const uint8_t* table = image + tableStart;
   if (header.compression == kBiBitfields) {
-    masks_ = {ReadU32(table), ReadU32(table + 4), ReadU32(table + 8)};
+    // The masks are the colour table's entries; a table cut short by its
+    // colours-used count leaves the missing masks at zero.
+    for (uint32_t i = 0; i < count && i < masks_.size(); ++i) masks_[i] = ReadU32(table + i * 4);
   } else {
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* q = table + size_t{i} * 4;  // blue, green, red, reserved

@@ -51,11 +51,11 @@ class DibImage {
  public:
   // The program's logo.
   static constexpr int kLogoResourceId = 131;
-  // Larger widths or heights are refused as corrupt.
-  static constexpr int kMaxDimension = 16384;
-  // Images of more pixels than this (width times height) are refused, which
-  // bounds the memory a lying header can make the loader take.
-  static constexpr uint64_t kMaxPixels = uint64_t{4096} * 4096;
+  // The most memory one image may take, for its stored rows and for its
+  // decoded pixels each. Any size the format allows is drawn; only an image
+  // that would need more than this is refused, which bounds the memory a
+  // lying header can make the loader take.
+  static constexpr uint64_t kMaxImageBytes = uint64_t{64} << 20;
 
   DibImage() = default;
   virtual ~DibImage() = default;
@@ -67,7 +67,8 @@ class DibImage {
   // Loads the BMP file image of length bytes at image (not kept; the pixels
   // are copied). Any image held before is released first. False, and no
   // image held, when the signature is not "BM", the info header's size is
-  // not 40, the format is unsupported, the size is out of range, or the
+  // not 40, the format is unsupported, the image would need more than
+  // kMaxImageBytes, or the
   // colour table or pixel offset lies beyond length.
   //
   // The pixel data starts at the file header's offset; its length is the

@@ -29,7 +29,12 @@ bool IsIgnoredType(const std::string& type) { return type == "PRC" || type == "P
 
 bool IsPlainFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of("/\\") == std::string::npos;
+  for (char c : name) {
+    // No directories, and nothing that could not stand quoted as one
+    // argument of the application manager's command line.
+    if (c == '/' || c == '\\' || c == '"' || static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
 }
 
 // ResourceRecord
@@ -121,6 +126,7 @@ bool ResourceUpdater::ParseStatusList(const std::string& reply) {
   while (lines.HasMore()) {
     std::string line = lines.Next();
     if (line.size() < 3) continue;
+    if (statusList_.size() >= kMaxResourceEntries) return false;
     Tokenizer fields(line, "|");
     std::string rid = fields.Next();
     std::string type = fields.Next();
@@ -233,21 +239,33 @@ bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* databas
   return false;
 }
 
+bool ResourceUpdater::IsProgramFile(const std::string& name) const {
+  return EqualsNoCase(name, kConfigFileName) || EqualsNoCase(name, kLogFileName) ||
+         ports_.paths->IsPlatformFile(name);
+}
+
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
                                  SyncSettings& settings, ProgressDialog& progress,
                                  std::string* arguments) {
-  if (!IsPlainFileName(record.name())) {
-    progress.LogLine("resource " + record.rid() + " skipped: \"" + record.name() +
-                     "\" is not a file name");
+  const std::string& name = record.name();
+  if (!IsPlainFileName(name) || IsProgramFile(name)) {
+    progress.LogLine("resource " + record.rid() + " skipped: \"" + name +
+                     "\" is not a file the server may write");
     return false;
   }
-  std::string path = ports_.paths->ProgramDir() + "/" + record.name();
-  std::unique_ptr<OutputFile> file = ports_.paths->CreateFile(path);
+  std::string path = ports_.paths->InProgramDir(name);
+  std::unique_ptr<PendingFile> file = ports_.paths->CreateReplacement(path);
   if (!file) {
     progress.LogLine("resource " + record.rid() + " skipped: cannot create " + path);
     return false;
   }
-  settings.link().FetchIntoFile(*file, url);
+  // Only a whole download takes the file's place; after a broken one the
+  // file stays as it was and the resource is fetched again next time.
+  if (!settings.link().FetchIntoFile(*file, url) || !file->Commit()) {
+    progress.LogLine("resource " + record.rid() + " skipped: the download of " + name +
+                     " did not complete");
+    return false;
+  }
   file.reset();
   arguments->append(" ").append(ports_.shell->ShortPath(path));
   return true;

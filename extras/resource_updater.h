@@ -27,6 +27,9 @@ inline constexpr const char* kResourceDatabase = "zavRes";
 inline constexpr const char* kResourceStatusDatabase = "zavResA";
 // Largest resource kept in memory (types other than CAB, INI, PRC, PDB).
 inline constexpr std::size_t kResourceBufferBytes = 132000;
+// The most entries a resource status list may bring into memory: far above
+// any real list. A longer list is not used.
+inline constexpr std::size_t kMaxResourceEntries = 1'000'000;
 // Pause before the volume is mounted again after a refused write.
 inline constexpr uint32_t kResourceRemountPauseMs = 20;
 
@@ -97,7 +100,7 @@ class ResourceUpdater {
   bool UpdateResources(ProgressDialog& progress, SyncSettings& settings);
 
   // Parses a status reply into both lists. False when its first line is not
-  // "OK" (ignoring case).
+  // "OK" (ignoring case), or when it lists more than kMaxResourceEntries.
   bool ParseStatusList(const std::string& reply);
 
   const RecordMap& downloadList() const { return downloadList_; }
@@ -120,6 +123,8 @@ class ResourceUpdater {
   bool SaveToFile(const ResourceRecord& record, const std::string& url, SyncSettings& settings,
                   ProgressDialog& progress, std::string* arguments);
   void CloseHandles();
+  // Whether name is one of the program's own files in the program directory.
+  bool IsProgramFile(const std::string& name) const;
 
   Ports ports_;
   std::string statusUrl_;
@@ -130,7 +135,7 @@ class ResourceUpdater {
 };
 
 // Whether name can be a file in the program directory: not empty, not "."
-// or "..", without "/" or "\".
+// or "..", without "/", "\", double quotes or control characters.
 bool IsPlainFileName(const std::string& name);
 
 }  // namespace hhsync

@@ -10,13 +10,16 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <sstream>
 
+#include "platform/linux/directory_lock.h"
 #include "platform/sqlite/sqlite_registry.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
 #include "support/processes.h"
+#include "support/raw_server.h"
 
 namespace hhsync {
 namespace {
@@ -237,6 +240,86 @@ TEST_F(HhsyncTest, ConfigurationStoresFrequencyOrTouchesNothingWithoutSdat) {
   EXPECT_EQ(Hhsync("-config").err,
             "hhsync: message: Unable to open configuration file. [ok] -> ok\n");
   EXPECT_FALSE(test::FileExists(File("registry.db")));
+}
+
+// A server that answers the profile, then sends the rest of its answers
+// without end, as a broken or hostile server might.
+class EndlessServer {
+ public:
+  // profile: the whole profile reply; endless: the path whose answer never
+  // ends, its start and the block that repeats after it.
+  EndlessServer(std::string profile, std::string endlessPath, std::string start, std::string block)
+      : server_([=](int fd, const test::RawRequest& request) {
+          const std::string line = request.RequestLine();
+          if (line.find(endlessPath) != std::string::npos) {
+            if (!test::RawServer::Send(fd, "HTTP/1.0 200 OK\r\n\r\n" + start)) return;
+            std::string chunk;
+            while (chunk.size() < (1 << 20)) chunk += block;
+            while (test::RawServer::Send(fd, chunk)) {
+            }
+          } else if (line.find("/update/profile") != std::string::npos) {
+            test::RawServer::Send(fd, test::RawServer::Answer(200, profile));
+          } else {
+            test::RawServer::Send(fd, test::RawServer::Answer(404, ""));
+          }
+        }) {}
+  std::string BaseUrl() const { return server_.Url("/zavrik"); }
+
+ private:
+  test::RawServer server_;
+};
+
+TEST_F(HhsyncTest, EndlessRepliesFailLikeACutConnectionAndTheRunEndsInOrder) {
+  {
+    EndlessServer server("", "/update/profile", "OK\n1\nnews|1|0\n1\n",
+                         "Headline|101|a|b|1|news|c\n");
+    SetDevice("baseurl", server.BaseUrl());
+    RunResult run = Hhsync();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string log = test::ReadFile(File("sync.txt"));
+    EXPECT_NE(log.find("Error:  12030 the reply is longer than"), std::string::npos) << log;
+    EXPECT_EQ(Count("cats"), -1) << "a failed exchange touches nothing";
+  }
+  {
+    // One item whose data never ends: 66000-byte records, split form.
+    std::string record(66004, 'r');
+    record.replace(0, 4, std::string("\x00\x01\x01\xD0", 4));  // 66000
+    record.replace(8, 4, std::string("\x00\x00\x00\x10", 4));  // part 1: 16 bytes
+    EndlessServer server("OK\n1\nnews|2|0\n1\nHeadline|101|a|b|9|news|c\n", "/update/data/",
+                         std::string("\x00\x00\x00\x02", 4), record);
+    SetDevice("baseurl", server.BaseUrl());
+    RunResult run = Hhsync();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string log = test::ReadFile(File("sync.txt"));
+    EXPECT_NE(log.find("j:101-the reply is longer than"), std::string::npos) << log;
+    EXPECT_NE(log.find("Internet problem:"), std::string::npos) << log;
+    EXPECT_EQ(Count("J101"), -1);
+    EXPECT_EQ(LastSync(), 0u);
+  }
+}
+
+TEST_F(HhsyncTest, ASecondRunOnTheSameDirectoryEndsWithoutTouchingAnything) {
+  {
+    DirectoryLock first(p_.dir().path(), 0);
+    ASSERT_TRUE(first.locked());
+    RunResult second = Hhsync();
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_NE(second.err.find("another run is working in " + p_.dir().path()), std::string::npos)
+        << second.err;
+    EXPECT_TRUE(Paths().empty());
+    EXPECT_TRUE(p_.Dump().calls.empty());
+    EXPECT_EQ(Device("pv"), std::nullopt) << "the handheld was not read";
+  }
+  EXPECT_EQ(Hhsync().err, "");
+  EXPECT_FALSE(Paths().empty()) << "once the first run is over, the next one syncs";
+}
+
+TEST_F(HhsyncTest, MessageBoxesCarryTheProgramsFileName) {
+  const std::string renamed = File("newssync.bin");
+  std::filesystem::copy_file(HHSYNC_BIN, renamed);
+  RunResult run =
+      test::RunProcess({renamed, "-test"}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none"});
+  EXPECT_EQ(run.err, "newssync: message: All OK: result= 0,0 [ok] -> ok\n");
 }
 
 }  // namespace

@@ -28,9 +28,8 @@ Lines Describe(const ResourceUpdater::RecordMap& list) {
 }
 
 TEST(ResourceStatusListTest, FirstLineOkThenLinesOfFourFields) {
-  for (auto [reply, ok] : std::vector<std::pair<const char*, bool>>{{"FAIL\nx\n1|CAB|r|a\n", false},
-                                                                    {"", false},
-                                                                    {"Ok \t\r\n", true}}) {
+  for (auto [reply, ok] : std::vector<std::pair<const char*, bool>>{
+           {"FAIL\nx\n1|CAB|r|a\n", false}, {"", false}, {"Ok \t\r\n", true}}) {
     EXPECT_EQ(ResourceUpdater(Ports{}, "u").ParseStatusList(reply), ok) << reply;
   }
   ResourceUpdater updater(Ports{}, "u");
@@ -134,6 +133,46 @@ TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
   std::string log = test::ReadFile(Program("sync.txt"));
   EXPECT_NE(log.find("../evil.cab"), std::string::npos) << log;
   EXPECT_FALSE(test::FileExists(p_.dir().File("evil.cab")));
+}
+
+TEST_F(ResourceUpdaterTest, ProgramFilesAndLinksAreNeverWrittenThroughAndACutFileIsNotUsed) {
+  namespace fs = std::filesystem;
+  test::WriteFile(Program("S.DAT"), "config");
+  test::WriteFile(Program("registry.db"), "store");
+  paths_.Reserve(Program("registry.db"));
+  test::WriteFile(p_.dir().File("outside.txt"), "outside");
+  fs::create_symlink(p_.dir().File("outside.txt"), Program("link.cab"));
+  test::WriteFile(Program("old.ini"), "old contents");
+  server_.WriteFile("resources/6.cut", "3");
+  const std::string log = test::ReadFile(Program("sync.txt"));
+
+  EXPECT_TRUE(
+      Run("OK\n\n1|CAB|r|S.DAT\n2|INI|r|SYNC.TXT\n3|CAB|r|Registry.db\n"
+          "4|CAB|r|registry.db-wal\n5|CAB|r|link.cab\n6|INI|r|old.ini\n"
+          "7|INI|r|a\"b.ini\n8|CAB|r|.hhsync-download-x\n",
+          {{"1", "x\r\n"},
+           {"2", "x\r\n"},
+           {"3", "x\r\n"},
+           {"4", "x\r\n"},
+           {"5", "cab\r\n"},
+           {"6", "new contents\r\n"},
+           {"7", "x\r\n"},
+           {"8", "x\r\n"}}));
+  EXPECT_EQ(Downloads(), (Lines{"5", "6"})) << "own files and quotes are refused unasked";
+  EXPECT_EQ(test::ReadFile(Program("S.DAT")), "config");
+  EXPECT_EQ(test::ReadFile(Program("registry.db")), "store");
+  EXPECT_EQ(test::ReadFile(Program("sync.txt")).substr(0, log.size()), log);
+  // The link itself was replaced; what it pointed to is untouched.
+  EXPECT_EQ(test::ReadFile(p_.dir().File("outside.txt")), "outside");
+  EXPECT_FALSE(fs::is_symlink(Program("link.cab")));
+  EXPECT_EQ(test::ReadFile(Program("link.cab")), "cab");
+  // The cut download left the old file and was neither installed nor stored.
+  EXPECT_EQ(test::ReadFile(Program("old.ini")), "old contents");
+  EXPECT_TRUE(p_.shell().Waited().empty());
+  EXPECT_EQ(Records("zavRes"), Lines{"5|r|CAB|link.cab|00"});
+  for (const auto& entry : fs::directory_iterator(programDir_)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".hhsync-", 0), 0u) << entry.path();
+  }
 }
 
 TEST_F(ResourceUpdaterTest, RefusedWriteIsTriedOnceMoreAfterARemount) {

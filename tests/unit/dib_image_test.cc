@@ -117,6 +117,25 @@ TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
   EXPECT_EQ(image.DecodePixels(), (Pixels{{60, 50, 40}, {30, 20, 10}}));
 }
 
+TEST(DibImageTest, BitfieldsCutShortByTheColoursUsedReadOnlyWhatIsThere) {
+  DibImage image;
+  for (uint16_t bits : {16, 32}) {
+    for (uint32_t used : {1u, 2u}) {
+      // The table ends the image and the pixels start inside it, so a mask
+      // read past the entries the count allows would run past the end.
+      Bmp bmp = Image(1, 1, bits, {}, std::vector<uint32_t>(used, 0xF800), used);
+      bmp.compression = kBiBitfields;
+      std::vector<uint8_t> bytes = bmp.Bytes();
+      PutU32(bytes, kOffsetAt, 54);
+      ASSERT_TRUE(image.LoadFromMemory(bytes)) << bits << " " << used;
+      // The pixel is the first table entry's bytes: red under the red mask;
+      // the masks the table lacks are zero.
+      const uint8_t green = used == 2 ? 255 : 0;
+      EXPECT_EQ(image.DecodePixels(), (Pixels{{255, green, 0}})) << bits << " " << used;
+    }
+  }
+}
+
 TEST(DibImageTest, FileSizeLimitsPixelDataToRowsTimesHeight) {
   Bmp bmp = TwoByTwo24();
   bmp.pixels.resize(bmp.pixels.size() + 100, 0xAB);  // trailing bytes after the rows
@@ -171,12 +190,24 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   };
   EXPECT_FALSE(image.LoadFromMemory(with(kOffsetAt, static_cast<uint32_t>(good.size()))));
   EXPECT_FALSE(image.LoadFromMemory(with(kOffsetAt, 0xFFFFFFFF)));
-  for (uint32_t v : {0u, 0x7FFFFFFFu, 0x80000000u, static_cast<uint32_t>(-20000), 16385u}) {
+  for (uint32_t v : {0u, 0x7FFFFFFFu, 0x80000000u}) {
     EXPECT_FALSE(image.LoadFromMemory(with(kHeightAt, v))) << v;
     EXPECT_FALSE(image.LoadFromMemory(with(kWidthAt, v))) << v;
   }
-  // Within the size limits but far too many bytes: refused, not allocated.
+  // Any size that fits the memory cap loads and draws, however wide or tall.
+  for (uint32_t v : {16385u, 100000u}) {
+    EXPECT_TRUE(image.LoadFromMemory(with(kHeightAt, v))) << v;
+    EXPECT_TRUE(image.LoadFromMemory(with(kWidthAt, v))) << v;
+  }
+  EXPECT_TRUE(image.LoadFromMemory(with(kHeightAt, static_cast<uint32_t>(-20000))));
+  EXPECT_TRUE(image.LoadFromMemory(
+      Image(4000, 4000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()));
+  EXPECT_EQ(image.Width(), 4000);
+  // Far too many bytes for the cap: refused, not allocated.
   EXPECT_FALSE(image.LoadFromMemory(Image(16384, 16384, 32, TwoByTwo24().pixels).Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(
+      Image(6000, 6000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()))
+      << "its rows fit, its decoded pixels do not";
   // A height the data does not hold: drawn from what there is.
   ASSERT_TRUE(image.LoadFromMemory(with(kHeightAt, 1000)));
   EXPECT_EQ(image.Header().sizeImage, 16u);
@@ -213,7 +244,7 @@ TEST(DibImageTest, HalftonePalette) {
   const Pixels t = DibImage::HalftonePalette(256);
   ASSERT_EQ(t.size(), 256u);
   const std::vector<std::pair<size_t, Rgb>> spots = {
-      {7, {192, 192, 192}}, {9, {240, 202, 166}}, {10, {0, 0, 44}},     {223, {17, 17, 17}},
+      {7, {192, 192, 192}},   {9, {240, 202, 166}},   {10, {0, 0, 44}},     {223, {17, 17, 17}},
       {236, {125, 125, 125}}, {246, {240, 251, 255}}, {253, {255, 0, 255}},
   };
   for (const auto& [i, colour] : spots) EXPECT_EQ(t[i], colour) << i;
