@@ -15,11 +15,20 @@
 // answer with), F.delay (milliseconds to wait before answering) and F.cut
 // (send only that many body bytes, announced with the full length, then
 // close the connection). With a log path, every request is appended to it as
-// one JSON line: method, path, query, version, headers, body.
+// one JSON line: method, path, query, version, headers, body and head (the
+// request line and header lines exactly as they came).
 //
-// Thread safety: Run blocks in one thread and answers requests on a pool of
-// its own; Stop may be called from any thread.
+// It speaks HTTP/1.x over plain sockets and takes the request target as it
+// is sent: everything between the first and the last blank of the request
+// line, blanks, tabs, '#' and 8-bit bytes included. A target in absolute
+// form ("http://host:port/path?query", as a proxy is asked) is routed by its
+// path. Every answer closes the connection.
+//
+// Thread safety: Run blocks in one thread and answers each connection on a
+// thread of its own; Stop may be called from any thread, also before Run.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,6 +40,13 @@ class ReferenceServer {
   struct Options {
     std::string root;
     std::string logPath;  // empty: no request log
+    // Bounds that keep a bad client from holding the server: the time a
+    // request's line and headers may take to arrive, and the longest wait
+    // for the next bytes of its body or for the client to take the answer.
+    std::chrono::milliseconds readTimeout{10000};
+    std::size_t maxHeadBytes = 64 * 1024;         // request line and headers
+    std::size_t maxBodyBytes = 64 * 1024 * 1024;  // Content-Length above: 413
+    std::size_t maxConnections = 64;              // more wait to be accepted
   };
 
   explicit ReferenceServer(Options options);
@@ -43,8 +59,12 @@ class ReferenceServer {
   bool Bind(uint16_t port, std::string* error);
   // The bound port (0 before Bind).
   uint16_t port() const { return port_; }
-  // Answers requests until Stop. False when the server could not run.
+  // Answers requests until Stop, then waits for the connections' threads to
+  // end and closes the listening socket. False when the server could not run
+  // (not bound, or listening failed).
   bool Run();
+  // Makes Run return soon; connections being answered are cut off. A Stop
+  // that comes before Run holds: Run then returns at once.
   void Stop();
 
  private:

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -53,25 +51,22 @@ int Run(const Args& args) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  ReferenceServer server({root, logPath});
+  ReferenceServer::Options options;
+  options.root = root;
+  options.logPath = logPath;
+  ReferenceServer server(options);
   std::string error;
   if (!server.Bind(static_cast<uint16_t>(port), &error)) throw Failure(error);
   if (!portFile.empty()) WritePortFile(portFile, server.port());
   std::cerr << "hhctl serve: listening on http://127.0.0.1:" << server.port() << "/\n";
 
-  std::atomic<bool> finished{false};
-  std::thread waiter([&server, &finished, stopSignals] {
+  std::thread waiter([&server, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    // A stop that comes before the server has started listening is not
-    // seen by it, so keep asking until it has ended.
-    while (!finished) {
-      server.Stop();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    // A stop holds even when it comes before Run.
+    server.Stop();
   });
   bool ok = server.Run();
-  finished = true;
   if (!ok) {
     // The server ended on its own: wake the waiter so it can be joined.
     kill(getpid(), SIGTERM);
