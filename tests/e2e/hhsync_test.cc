@@ -242,6 +242,34 @@ TEST_F(HhsyncTest, ConfigurationStoresFrequencyOrTouchesNothingWithoutSdat) {
   EXPECT_FALSE(test::FileExists(File("registry.db")));
 }
 
+TEST_F(HhsyncTest, BlanksAmpersandsAndHashesGoOutAsBuiltAndTheSyncSucceeds) {
+  test::WriteSdat(File("S.DAT"),
+                  "name=Acme News\nregistry=Software\\Acme\\News\\\nexname=news.exe\n"
+                  "partner=ac me&#1\nproduct=n ews\n");
+  SetDevice("sd6", "s d&6#");
+  server_.WriteFile("profile.txt", "OK\n1\nnews|3|0\n1\nHeadline|1 0#1&|a|b|v 1#&|news|c\n");
+  server_.WriteFile("data/1 0#1&/v 1#&.edm", test::EdmBody(1, {Bytes(10, 'a')}));
+  server_.WriteFile("resources.txt", "OK\nlist\n7|DAT|r1|x\n");
+  server_.WriteFile("resources/7", "seven");
+  EXPECT_EQ(Hhsync().err, "");
+
+  std::vector<std::string> lines;
+  for (const auto& request : server_.RequestLog()) {
+    std::string head = request["head"];
+    lines.push_back(head.substr(0, head.find("\r\n")));
+  }
+  const std::string resource =
+      "/zavrik/update/resource?pl=ce&x=SD6&p=ac me&#1&ver=2.86&pv=2.87&u=0&su=|s d&6#&pr=n ews&dt=";
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "GET /zavrik/update/profile?su=|s d&6#&p=ac me&#1&pl=ce&ver=2.86&pv=2.87"
+                       "&u=0&pr=n ews&dt=&nrr=0 HTTP/1.0",
+                       "GET " + resource + " HTTP/1.0", "GET " + resource + "&rid=7 HTTP/1.0",
+                       "GET /zavrik/update/data/1 0#1&/v 1#&.edm HTTP/1.0"}));
+  EXPECT_EQ(Count("c_news"), 1);
+  EXPECT_EQ(Count("zavRes"), 1);
+  EXPECT_NE(LastSync(), 0u) << "a complete sync";
+}
+
 // A server that answers the profile, then sends the rest of its answers
 // without end, as a broken or hostile server might.
 class EndlessServer {
