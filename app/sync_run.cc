@@ -194,8 +194,12 @@ bool SyncRunner::RunSync(bool firstRun) {
 
       progress->SetStatus("Updating Handheld Data", 1);
       progress->ResetPhase(6);
-      categories.Reconcile(*progress);
-      bool contentResult = categories.LoadContent(*progress, settings);
+      // When "cats" could not be read, what the handheld holds is not known:
+      // every category would count as new and be rebuilt, the unchanged ones
+      // from items already dropped. The content stays as it is until the
+      // next sync.
+      const bool reconciled = categories.Reconcile(*progress);
+      const bool contentResult = reconciled && categories.LoadContent(*progress, settings);
       progress->ResetPhase(7);
 
       if (keep.ShouldOpenBrowser()) openKeepPage(keep);

@@ -1,5 +1,6 @@
 #include "content/category_list.h"
 
+#include <optional>
 #include <utility>
 
 #include "app/dialogs/progress_dialog.h"
@@ -52,11 +53,11 @@ bool Category::NeedsSync() {
   return true;
 }
 
-bool Category::ReadRecord(CeDbHandle handle) {
+bool Category::ReadRecord(CeDbHandle handle, bool* failed) {
   std::vector<CePropVal> values;
-  CEOID id =
-      ReadNextRecord(*ports_.rapi, handle,
-                     {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly}, &values);
+  CEOID id = ReadNextRecord(*ports_.rapi, handle,
+                            {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
+                            &values, failed);
   if (id == 0) return false;
   oid_ = id;
   for (const CePropVal& value : values) {
@@ -81,7 +82,7 @@ bool Category::WriteRecord(CeDbHandle handle) {
   return WriteNewRecord(*ports_.rapi, handle, values).ok;
 }
 
-void Category::DeleteRecord(CeDbHandle handle) { DeleteRecordById(*ports_.rapi, handle, oid_); }
+bool Category::DeleteRecord(CeDbHandle handle) { return DeleteRecordById(*ports_.rapi, handle, oid_); }
 
 void Category::AddItem(std::unique_ptr<ContentItem> item) {
   if (!acceptsContent) return;  // the item is dropped here
@@ -110,9 +111,10 @@ void Category::CloseTable() {
   tableHandle_ = 0;
 }
 
-void Category::DeleteRecordDatabases(const std::string& contentId) {
-  database_.DeleteDatabaseByName("J" + contentId);
-  database_.DeleteDatabaseByName("JJ" + contentId);
+bool Category::DeleteRecordDatabases(const std::string& contentId) {
+  const bool part1 = database_.RemoveDatabase("J" + contentId);
+  const bool part2 = database_.RemoveDatabase("JJ" + contentId);
+  return part1 && part2;
 }
 
 bool Category::Check(ProgressDialog& progress) {
@@ -121,36 +123,43 @@ bool Category::Check(ProgressDialog& progress) {
   if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &handle, &tableOid)) {
     return false;
   }
-  const uint16_t count = database_.RecordCount(tableOid);
-  progress.SetDetail(0, count);
+  const std::optional<uint16_t> count = database_.CountRecords(tableOid);
+  progress.SetDetail(0, count.value_or(0));
   progress.SetStatus("Checking: " + key_, 1);
-  for (uint16_t i = 0; i < count && progress.IsRunning(); ++i) {
+  // A record that could not be read or deleted leaves the table in a state
+  // this run does not know; the category is then left for the next sync
+  // rather than written over what may be there.
+  bool known = count.has_value();
+  for (uint16_t i = 0; known && i < *count && progress.IsRunning(); ++i) {
     ContentItem copy;
-    if (copy.ReadIndexRecord(ports_, handle)) {
+    bool failed = false;
+    if (copy.ReadIndexRecord(ports_, handle, &failed)) {
       ContentItem* item = FindItem(copy.contentId);
       if (item == nullptr) {
         // The item is gone from the profile.
-        copy.DeleteRecord(*ports_.rapi, handle);
+        known = copy.DeleteRecord(*ports_.rapi, handle);
         DeleteRecordDatabases(copy.contentId);
       } else if (item->matched) {
         // A second record of the same id.
         item->isNew = false;
         item->needsUpdate = false;
-        copy.DeleteRecord(*ports_.rapi, handle);
+        known = copy.DeleteRecord(*ports_.rapi, handle);
       } else {
         item->matched = true;
         item->isNew = false;
         if (item->version != copy.version) {
-          copy.DeleteRecord(*ports_.rapi, handle);
+          known = copy.DeleteRecord(*ports_.rapi, handle);
           item->needsUpdate = true;
           DeleteRecordDatabases(copy.contentId);
         }
       }
+    } else if (failed) {
+      known = false;
     }
     progress.SetStatus("", 1);
   }
   database_.CloseHandle(handle);
-  return progress.IsRunning();
+  return known && progress.IsRunning();
 }
 
 bool Category::DeleteContent(ProgressDialog& progress) {
@@ -175,7 +184,12 @@ bool Category::DeleteContent(ProgressDialog& progress) {
 }
 
 bool Category::Sync(ProgressDialog& progress, SyncSettings& settings) {
-  if (isNew) database_.DeleteDatabaseByName(tableName_);  // rebuilt from nothing
+  // A new category is rebuilt from nothing; a table that cannot be cleared
+  // first would mix old records with new ones.
+  if (isNew && !database_.RemoveDatabase(tableName_)) {
+    progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
+    return false;
+  }
   if (!OpenTable(&tableHandle_) && !OpenTable(&tableHandle_)) {
     progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
     return false;
@@ -211,46 +225,57 @@ bool Category::Sync(ProgressDialog& progress, SyncSettings& settings) {
       item.FreeRecords();
       continue;
     }
-
-    if (tableHandle_ == 0 && !OpenTable(&tableHandle_)) return false;
-    if (!item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
-      bool written = false;
-      for (uint32_t pause : kIndexRetryPausesMs) {
-        CloseTable();
-        database_.Remount(pause);
-        if (!OpenTable(&tableHandle_)) return false;
-        if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
-          written = true;
-          break;
-        }
-      }
-      if (!written) {
-        progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
-                                    item.ContentIdNumber(), item.title.c_str()));
-        ports_.ui->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
-        complete = false;
-        CloseTable();
-        return false;
-      }
-    }
-
-    DeleteRecordDatabases(item.contentId);
-    if (item.RecordCount() > 1) {
-      CloseTable();
-      inlineOnly = false;
-      if (!item.WriteRecordTable(ports_, 1, database_, progress) ||
-          !item.WriteRecordTable(ports_, 2, database_, progress)) {
-        if (settings.logEnabled()) {
-          progress.LogLine(FormatText("Problem:%d %d)%s", item.RecordCount(),
-                                      item.ContentIdNumber(), item.title.c_str()));
-        }
-        complete = false;
-        return false;
-      }
+    if (!WriteItem(item, progress, settings)) {
+      // The category stays incomplete, so the next sync takes it up again.
+      complete = false;
+      return false;
     }
     item.FreeRecords();
   }
   return true;
+}
+
+bool Category::WriteItem(ContentItem& item, ProgressDialog& progress, SyncSettings& settings) {
+  if (tableHandle_ == 0 && !OpenTable(&tableHandle_)) return false;
+  if (!item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+    bool written = false;
+    for (uint32_t pause : kIndexRetryPausesMs) {
+      CloseTable();
+      database_.Remount(pause);
+      if (!OpenTable(&tableHandle_)) return false;
+      if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+        written = true;
+        break;
+      }
+    }
+    if (!written) {
+      progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
+                                  item.ContentIdNumber(), item.title.c_str()));
+      ports_.ui->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
+      CloseTable();
+      return false;
+    }
+  }
+
+  const bool cleared = DeleteRecordDatabases(item.contentId);
+  if (item.RecordCount() <= 1) return true;
+  CloseTable();
+  inlineOnly = false;
+  if (cleared && item.WriteRecordTable(ports_, 1, database_, progress) &&
+      item.WriteRecordTable(ports_, 2, database_, progress)) {
+    return true;
+  }
+  if (settings.logEnabled()) {
+    progress.LogLine(FormatText("Problem:%d %d)%s", item.RecordCount(), item.ContentIdNumber(),
+                                item.title.c_str()));
+  }
+  // An index record must not claim data that is not all there: without it
+  // the next sync finds the item new and writes it whole.
+  if (OpenTable(&tableHandle_)) {
+    item.DeleteRecord(*ports_.rapi, tableHandle_);
+    CloseTable();
+  }
+  return false;
 }
 
 // ------------------------------------------------------------ CategoryList
@@ -313,8 +338,10 @@ bool CategoryList::Reconcile(ProgressDialog& progress) {
     progress.LogLine("Problem opening category database");
     return false;
   }
-  const uint16_t count = database.RecordCount(catsOid);
-  for (uint16_t i = 0; i < count; ++i) {
+  // Without the count, "cats" would look empty and every category new: their
+  // tables would be rebuilt from items that were dropped as unchanged.
+  const std::optional<uint16_t> count = database.CountRecords(catsOid);
+  for (uint16_t i = 0; i < count.value_or(0); ++i) {
     Category copy(ports_, Category::Form::kHandheld, std::string(), 0);
     if (!copy.ReadRecord(handle)) {
       progress.LogLine("Problem reading category database from device");
@@ -323,21 +350,21 @@ bool CategoryList::Reconcile(ProgressDialog& progress) {
     }
     Category* found = Find(copy.key());
     if (found == nullptr) {
-      // The category is gone: its record, its items' record databases and
-      // its content table.
-      copy.DeleteRecord(handle);
+      // The category is gone: the record databases of its items, its content
+      // table, and last its record, so that a failure on the way leaves the
+      // record for the next sync to finish the job.
       copy.DeleteContent(progress);
-      database.DeleteDatabaseByName(copy.tableName());
+      if (database.RemoveDatabase(copy.tableName())) copy.DeleteRecord(handle);
     } else if (found->matched) {
       // A second record of the same key.
       found->isNew = false;
       found->needsUpdate = false;
-      copy.DeleteRecord(handle);
+      if (!copy.DeleteRecord(handle)) found->deferred = true;
     } else if (found->fromServer && found->version() != copy.version()) {
       found->matched = true;
       found->isNew = false;
       found->needsUpdate = true;
-      copy.DeleteRecord(handle);
+      if (!copy.DeleteRecord(handle)) found->deferred = true;
     } else {
       found->matched = true;
       if (!found->fromServer) found->needsUpdate = true;
@@ -345,10 +372,19 @@ bool CategoryList::Reconcile(ProgressDialog& progress) {
     }
   }
   database.CloseHandle(handle);
+  if (!count) {
+    progress.LogLine("Problem reading category database from device");
+    return false;
+  }
 
   for (auto& entry : categories_) {
     if (!progress.IsRunning()) break;
-    if (entry.second->NeedsSync()) entry.second->Check(progress);
+    Category& category = *entry.second;
+    // A new category's table is rebuilt from nothing, whatever Check found.
+    if (category.NeedsSync() && !category.Check(progress) && !category.isNew &&
+        progress.IsRunning()) {
+      category.deferred = true;
+    }
   }
   return true;
 }
@@ -361,6 +397,11 @@ bool CategoryList::LoadContent(ProgressDialog& progress, SyncSettings& settings)
     if (!progress.IsRunning()) break;
     Category& category = *entry.second;
     if (!category.NeedsSync()) continue;
+    if (category.deferred) {
+      progress.LogLine("left for the next sync: " + category.key());
+      result = false;
+      continue;
+    }
     if (settings.logEnabled() && category.fromServer) {
       progress.LogLine(FormatText("updateing %s", category.key().c_str()));
     }
@@ -384,6 +425,7 @@ bool CategoryList::WriteCategories(ProgressDialog& progress) {
   for (auto& entry : categories_) {
     Category& category = *entry.second;
     if (!(category.isNew || (category.needsUpdate && category.fromServer))) continue;
+    if (category.deferred) continue;  // its handheld copy is not known
     if (category.WriteRecord(handle)) continue;
     // One more try on a fresh mount.
     database.CloseHandle(handle);

@@ -57,19 +57,22 @@ class Category {
   // Whether the category must go through Check and Sync. An unchanged
   // category of the profile is marked complete instead.
   bool NeedsSync();
-  // Reads the next "cats" record into this category. False when none.
-  bool ReadRecord(CeDbHandle handle);
+  // Reads the next "cats" record into this category. False when none;
+  // *failed (when given) tells a failed read from the end.
+  bool ReadRecord(CeDbHandle handle, bool* failed = nullptr);
   // Writes this category as a new "cats" record (version 0 unless complete).
   bool WriteRecord(CeDbHandle handle);
-  // Deletes the "cats" record this category was read from.
-  void DeleteRecord(CeDbHandle handle);
+  // Deletes the "cats" record this category was read from. True when the
+  // handheld reported it deleted.
+  bool DeleteRecord(CeDbHandle handle);
 
   // Keeps the item when the category accepts content, replacing an item of
   // the same content id (the last status line wins).
   void AddItem(std::unique_ptr<ContentItem> item);
   // Compares the content table with the items: records of items that are
   // gone or changed are deleted with their record databases. False when the
-  // table could not be opened or the user cancelled.
+  // table could not be opened, counted, read or cleaned up, or the user
+  // cancelled.
   bool Check(ProgressDialog& progress);
   // On the handheld's copy of a category that is gone: deletes the record
   // databases of its items. False only when the table could not be opened.
@@ -95,11 +98,20 @@ class Category {
   bool isNew = true;
   bool needsUpdate = false;
   bool matched = false;
+  // This run could not tell what the handheld holds of this category (a
+  // record could not be read or deleted): it is neither synced nor recorded,
+  // and the next sync takes it up again.
+  bool deferred = false;
 
  private:
   bool OpenTable(CeDbHandle* handle);
   void CloseTable();
-  void DeleteRecordDatabases(const std::string& contentId);
+  // Removes the item's record databases; true when both are gone.
+  bool DeleteRecordDatabases(const std::string& contentId);
+  // Writes a downloaded item: its index record (with retries on a fresh
+  // mount) and, for more than one data record, its record databases. False
+  // when it could not be written whole; no index record is then left for it.
+  bool WriteItem(ContentItem& item, ProgressDialog& progress, SyncSettings& settings);
 
   Ports ports_;
   std::string key_;
@@ -131,10 +143,13 @@ class CategoryList {
   void MarkUnchanged(ProgressDialog& progress);
   // Compares the list with "cats": deletes what is gone and duplicated,
   // flags what changed, and checks the content of every category that needs
-  // a sync. False when "cats" could not be opened or read.
+  // a sync. False when "cats" could not be opened, counted or read; the
+  // content must then be left as it is (LoadContent would take every
+  // category for new).
   bool Reconcile(ProgressDialog& progress);
   // Syncs every category that needs it, then writes the categories. True
-  // when every sync and the final write succeeded.
+  // when every sync and the final write succeeded. A deferred category is
+  // left alone and makes the result false.
   bool LoadContent(ProgressDialog& progress, SyncSettings& settings);
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.

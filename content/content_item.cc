@@ -223,14 +223,17 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog
   if (RecordCount() == 1)
     values.push_back(CePropVal::Blob(kPropInlineData, records_->front().part1()));
   WriteResult result = WriteNewRecord(rapi, handle, values);
-  if (result.ok) return true;
+  if (result.ok) {
+    oid = result.oid;
+    return true;
+  }
   progress.LogLine(result.failureText);
   return false;
 }
 
-bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle) {
+bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed) {
   std::vector<CePropVal> values;
-  CEOID id = ReadNextRecord(*ports.rapi, handle, {kPropContentId, kPropVersion}, &values);
+  CEOID id = ReadNextRecord(*ports.rapi, handle, {kPropContentId, kPropVersion}, &values, failed);
   if (id == 0) return false;
   oid = id;
   for (const CePropVal& value : values) {
@@ -297,8 +300,8 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
   return true;
 }
 
-void ContentItem::DeleteRecord(Rapi& rapi, CeDbHandle handle) const {
-  DeleteRecordById(rapi, handle, oid);
+bool ContentItem::DeleteRecord(Rapi& rapi, CeDbHandle handle) const {
+  return DeleteRecordById(rapi, handle, oid);
 }
 
 }  // namespace hhsync

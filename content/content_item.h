@@ -117,18 +117,20 @@ class ContentItem {
   bool Download(ProgressDialog& progress, SyncSettings& settings);
 
   // Writes the index record into an open content table; one data record is
-  // stored inside it. Failures are logged through progress.
+  // stored inside it. Failures are logged through progress. On success oid
+  // names the record written.
   bool WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog& progress);
   // Reads the next index record (content id and version) of an open content
   // table; a missing property shows "prop not found". False when no record
-  // was read.
-  bool ReadIndexRecord(const Ports& ports, CeDbHandle handle);
+  // was read; *failed (when given) tells a failed read from the end.
+  bool ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
   bool WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
                         ProgressDialog& progress);
-  // Deletes the index record this item was read from (when it has an id).
-  void DeleteRecord(Rapi& rapi, CeDbHandle handle) const;
+  // Deletes the index record this item was read from or last wrote (when it
+  // has an id). True when the handheld reported it deleted.
+  bool DeleteRecord(Rapi& rapi, CeDbHandle handle) const;
   // Releases the downloaded records; afterwards there is no record list.
   void FreeRecords() { records_.reset(); }
   // Number of downloaded records, 0 when there is no list.
@@ -157,7 +159,7 @@ class ContentItem {
   bool matched = false;      // an index record was matched to it in this pass
   bool isNew = true;         // no index record of it on the handheld
   bool needsUpdate = false;  // its index record differed and was deleted
-  CEOID oid = 0;             // the index record it was read from
+  CEOID oid = 0;             // the index record it was read from or written as
 
  private:
   bool downloadOk_ = true;

@@ -8,10 +8,15 @@ namespace hhsync {
 
 namespace {
 
-// Process-wide mount state shared by every instance.
+// Process-wide mount state shared by every instance: the volume's name and
+// identifier, the number of instances that hold the mount, and whether the
+// volume is mounted right now. After a remount the instances that held the
+// mount still hold it, so the volume stays mounted until the last of them
+// is gone.
 std::string g_volumeName;
 CeGuid g_volumeId;
 int32_t g_holderCount = 0;
+bool g_volumeMounted = false;
 
 constexpr MessageBoxStyle kPlain{MbButtons::kOk, MbIcon::kNone, false};
 constexpr MessageBoxStyle kStopOk{MbButtons::kOk, MbIcon::kStop, true};
@@ -19,25 +24,17 @@ constexpr MessageBoxStyle kStopYesNo{MbButtons::kYesNo, MbIcon::kStop, true};
 
 }  // namespace
 
-DeviceDatabase::DeviceDatabase(const Ports& ports) : ports_(ports) {
-  if (g_holderCount < 1) {
-    mounted_ = MountVolume();
-    if (!mounted_) --g_holderCount;
-  } else {
-    mounted_ = true;
-  }
-  ++g_holderCount;
-}
+DeviceDatabase::DeviceDatabase(const Ports& ports) : ports_(ports) { Join(); }
 
 DeviceDatabase::DeviceDatabase(const Ports& ports, const std::string& volumeName) : ports_(ports) {
-  if (g_holderCount < 1) {
-    g_volumeName = volumeName;
-    mounted_ = MountVolume();
-    if (!mounted_) --g_holderCount;
-  } else {
-    mounted_ = true;
-  }
-  ++g_holderCount;
+  if (!g_volumeMounted) g_volumeName = volumeName;
+  Join();
+}
+
+void DeviceDatabase::Join() {
+  if (!g_volumeMounted) g_volumeMounted = MountVolume();
+  mounted_ = g_volumeMounted;
+  if (mounted_) ++g_holderCount;
 }
 
 DeviceDatabase::~DeviceDatabase() {
@@ -68,13 +65,16 @@ bool DeviceDatabase::MountVolume() {
 
 bool DeviceDatabase::Mount(const std::string& volumeName) {
   g_volumeName = volumeName;
-  mounted_ = MountVolume();
-  g_holderCount = mounted_ ? 1 : 0;
+  g_volumeMounted = MountVolume();
+  if (g_volumeMounted != mounted_) {
+    mounted_ = g_volumeMounted;
+    g_holderCount += mounted_ ? 1 : -1;
+  }
   return mounted_;
 }
 
 void DeviceDatabase::Unmount() {
-  g_holderCount = 0;
+  g_volumeMounted = false;
   rapi().CeUnmountDBVol(&g_volumeId);
 }
 
@@ -140,14 +140,16 @@ bool DeviceDatabase::OpenExisting(const std::string& name, CeDbHandle* handle, C
   return *handle != kInvalidHandle;
 }
 
-uint16_t DeviceDatabase::RecordCount(CEOID oid) {
+std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
   CeOidInfo info;
   if (!rapi().CeOidGetInfoEx(g_volumeId, oid, &info)) {
     ports_.ui->MessageBox("DB Problem", kStopYesNo);
-    return 0;
+    return std::nullopt;
   }
   return info.recordCount;
 }
+
+uint16_t DeviceDatabase::RecordCount(CEOID oid) { return CountRecords(oid).value_or(0); }
 
 bool DeviceDatabase::DeleteDatabase(CEOID oid) {
   return rapi().CeDeleteDatabaseEx(g_volumeId, oid);
@@ -159,6 +161,20 @@ bool DeviceDatabase::DeleteDatabaseByName(const std::string& name) {
   if (!OpenExisting(name, &handle, &oid)) return false;
   rapi().CeCloseHandle(handle);
   return DeleteDatabase(oid);
+}
+
+bool DeviceDatabase::RemoveDatabase(const std::string& name) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    CeDbHandle handle;
+    CEOID oid;
+    if (!OpenExisting(name, &handle, &oid)) {
+      if (rapi().CeGetLastError() == ce_error::kFileNotFound) return true;  // not there
+      continue;
+    }
+    rapi().CeCloseHandle(handle);
+    if (DeleteDatabase(oid)) return true;
+  }
+  return false;
 }
 
 void DeviceDatabase::CloseHandle(CeDbHandle handle) {
@@ -173,6 +189,7 @@ void DeviceDatabase::ResetSharedStateForTesting() {
   g_volumeName.clear();
   g_volumeId = CeGuid{};
   g_holderCount = 0;
+  g_volumeMounted = false;
 }
 
 }  // namespace hhsync

@@ -9,6 +9,7 @@
 // only the thread that runs the sync may use this class.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/ports.h"
@@ -30,11 +31,14 @@ class DeviceDatabase {
   // Whether this instance holds the mount and counts in the holder count.
   bool mounted() const { return mounted_; }
 
-  // Stores the name and mounts it. Meant for when nobody holds the mount.
-  // True when this instance now holds a mounted volume.
+  // Stores the name and mounts it. Meant for when the volume is not mounted
+  // (after a failed first mount, after Unmount). True when this instance now
+  // holds a mounted volume.
   bool Mount(const std::string& volumeName);
-  // Unmounts the shared volume and sets the holder count to 0, whatever other
-  // instances still exist.
+  // Unmounts the shared volume, whatever other instances still exist. The
+  // instances that held the mount keep holding it: a Mount that follows
+  // brings the volume back for all of them, and it stays mounted until the
+  // last of them is gone.
   void Unmount();
   // Unmount, sleep for the pause, mount the stored volume name again.
   bool Remount(uint32_t pauseMs);
@@ -51,9 +55,15 @@ class DeviceDatabase {
   bool OpenExisting(const std::string& name, CeDbHandle* handle, CEOID* oid);
   // The database's record count, 0 with a "DB Problem" box on failure.
   uint16_t RecordCount(CEOID oid);
+  // The same, with a failure told apart from an empty database.
+  std::optional<uint16_t> CountRecords(CEOID oid);
   bool DeleteDatabase(CEOID oid);
   // True when the database existed and was deleted.
   bool DeleteDatabaseByName(const std::string& name);
+  // Makes sure the database is gone: true when it was deleted or did not
+  // exist; a failed open or delete is tried once more. False when it may
+  // still be there.
+  bool RemoveDatabase(const std::string& name);
   void CloseHandle(CeDbHandle handle);
 
   std::string VolumeName() const;
@@ -66,6 +76,8 @@ class DeviceDatabase {
 
  private:
   bool MountVolume();
+  // Holds the shared mount, mounting the volume when it is not mounted.
+  void Join();
 
   Ports ports_;
   bool mounted_ = false;

@@ -6,17 +6,29 @@
 namespace hhsync {
 
 CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
-                     std::vector<CePropVal>* values) {
+                     std::vector<CePropVal>* values, bool* failed) {
   values->clear();
-  if (handle == kInvalidHandle || handle == 0) return 0;
-  return rapi.CeReadRecordProps(handle, CEDB_ALLOWREALLOC, wanted, values);
+  if (failed) *failed = false;
+  if (handle == kInvalidHandle || handle == 0) {
+    if (failed) *failed = true;
+    return 0;
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    CEOID oid = rapi.CeReadRecordProps(handle, CEDB_ALLOWREALLOC, wanted, values);
+    if (oid != 0) return oid;
+    // The end of the database is an answer, not a failure.
+    if (rapi.CeGetLastError() == ce_error::kNoMoreItems) return 0;
+  }
+  if (failed) *failed = true;
+  return 0;
 }
 
 WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values) {
   WriteResult result;
   if (handle == kInvalidHandle || handle == 0) return result;
   errno = 0;
-  if (rapi.CeWriteRecordProps(handle, 0, values) != 0) {
+  result.oid = rapi.CeWriteRecordProps(handle, 0, values);
+  if (result.oid != 0) {
     result.ok = true;
     return result;
   }
@@ -35,14 +47,15 @@ WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePr
       result.failureText = std::strerror(desktopError);
       break;
     default:
-      result.ok = true;
+      result.failureText = "write refused with error " + std::to_string(result.error);
       break;
   }
   return result;
 }
 
-void DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid) {
-  if (oid != 0) rapi.CeDeleteRecord(handle, oid);
+bool DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid) {
+  if (oid == 0) return false;
+  return rapi.CeDeleteRecord(handle, oid) || rapi.CeDeleteRecord(handle, oid);
 }
 
 }  // namespace hhsync

@@ -3,6 +3,11 @@
 // reads ask for a fixed list of properties and match the answers by
 // identifier; writes always add a new record with all its properties in one
 // call; a refused write is judged by the handheld's error code.
+//
+// A call over the cable may fail once and succeed when asked again, so reads
+// and deletes are tried a second time before they count as failed, and a
+// failed read is told apart from the end of a database: a reader that took
+// one for the other would treat records it never saw as gone.
 
 #include <cstdint>
 #include <string>
@@ -13,26 +18,32 @@
 namespace hhsync {
 
 // Reads the next record of an open database. Returns its id, 0 when no record
-// was read (the end, or a failure); values are those the handheld returned.
+// was read; values are those the handheld returned. *failed (when given) is
+// set when no record was read for another reason than the end of the
+// database, even after a second try.
 CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
-                     std::vector<CePropVal>* values);
+                     std::vector<CePropVal>* values, bool* failed = nullptr);
 
 struct WriteResult {
   bool ok = false;
+  CEOID oid = 0;  // the new record's id when written
   // When the write failed: the handheld's error code, and the text that a
-  // writer may log ("ERROR_INVALID_PARAMETER", "ERROR_DISK_FULL", or the
-  // desktop's own error text when the handheld reported no code).
+  // writer may log ("ERROR_INVALID_PARAMETER", "ERROR_DISK_FULL", the
+  // desktop's own error text when the handheld reported no code, or the code
+  // itself for any other refusal).
   uint32_t error = 0;
   std::string failureText;
 };
 
 // Writes one new record. An invalid handle fails at once without a call. A
-// write the handheld refused still counts as done unless its error code is
-// 87 (invalid parameter), 112 (disk full) or 0 (no code at all).
+// write the handheld did not do (no record id came back) is a failure
+// whatever its error code: counting it as done would record content as
+// present that is not there.
 WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values);
 
-// Deletes a record by id; an id of 0 is never sent. The result is ignored.
-void DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid);
+// Deletes a record by id; an id of 0 is never sent. A refused delete is
+// tried once more. True when the handheld reported the record deleted.
+bool DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid);
 
 // Property identifiers of the three value types.
 constexpr CEPROPID UintProp(uint16_t number) { return MakePropId(number, CEVT_UI4); }

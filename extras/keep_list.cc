@@ -4,6 +4,7 @@
 
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
+#include "device/records.h"
 #include "net/server_link.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
@@ -39,6 +40,9 @@ KeepList::KeepList(const Ports& ports) : ports_(ports) {
     bool sawOther = false;
     for (uint16_t i = 0; i < count; ++i) {
       auto record = std::make_unique<KeepRecord>(ports_, handle);
+      // An entry that could not be read must not be posted as empty, nor
+      // deleted unsent: the list is then not posted this time.
+      if (record->readFailed()) readFailed_ = true;
       if (!record->IsPageRequest()) sawOther = true;
       allPageRequests_ = !sawOther;
       records_->push_back(std::move(record));
@@ -60,6 +64,10 @@ std::string KeepList::BuildBody(const std::string& partner) {
 
 void KeepList::Upload(ProgressDialog& progress, SyncSettings& settings) {
   if (!records_) return;
+  if (readFailed_) {
+    progress.LogLine("keep entries could not all be read; they are sent at the next sync");
+    return;
+  }
   std::unique_ptr<HttpSession> session = settings.link().OpenSession(kConnectTimeoutMs);
   noBrowser_ = false;
 
@@ -97,9 +105,29 @@ void KeepList::Upload(ProgressDialog& progress, SyncSettings& settings) {
   if (!accepted) return;
   message_ = message;
   noBrowser_ = noBrowser;
+  DeletePosted();
+}
 
+void KeepList::DeletePosted() {
+  // Exactly the entries posted go: one the handheld added while the post was
+  // on its way stays for the next sync. The database goes once it is empty.
+  // Each step is tried twice, since an entry left behind is posted again.
   DeviceDatabase volume(ports_);
-  volume.DeleteDatabase(keepDbOid_);
+  CeDbHandle handle = kInvalidHandle;
+  CEOID oid = 0;
+  if (!volume.OpenExisting(kKeepDatabase, &handle, &oid) &&
+      !volume.OpenExisting(kKeepDatabase, &handle, &oid)) {
+    return;
+  }
+  if (oid != keepDbOid_) {  // not the database the entries were read from
+    volume.CloseHandle(handle);
+    return;
+  }
+  for (const auto& record : *records_) DeleteRecordById(*ports_.rapi, handle, record->oid());
+  volume.CloseHandle(handle);
+  std::optional<uint16_t> left = volume.CountRecords(keepDbOid_);
+  if (!left) left = volume.CountRecords(keepDbOid_);
+  if (left == 0 && !volume.DeleteDatabase(keepDbOid_)) volume.DeleteDatabase(keepDbOid_);
 }
 
 bool KeepList::ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,

@@ -38,7 +38,8 @@ class KeepList {
   KeepList& operator=(const KeepList&) = delete;
 
   // Posts the entries and reads the reply; does nothing when the list is
-  // absent. The "keep" database is deleted only after an "OK" reply.
+  // absent or an entry could not be read. Only after an "OK" reply are the
+  // entries posted deleted, and the "keep" database with them once empty.
   void Upload(ProgressDialog& progress, SyncSettings& settings);
 
   // True when entries were read and the server did not answer "nob".
@@ -63,6 +64,8 @@ class KeepList {
   // was "nob". False on any other first line or on a transfer error.
   static bool ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
                         ProgressDialog& progress);
+  // Deletes the records posted, then the database when nothing is left.
+  void DeletePosted();
 
   Ports ports_;
   CEOID keepDbOid_ = 0;
@@ -70,6 +73,7 @@ class KeepList {
   std::string message_;
   bool noBrowser_ = false;
   bool allPageRequests_ = false;
+  bool readFailed_ = false;
 };
 
 }  // namespace hhsync

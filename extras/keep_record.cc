@@ -43,7 +43,8 @@ KeepRecord::KeepRecord(const Ports& ports, CeDbHandle handle) {
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};
   std::vector<CePropVal> values;
-  if (ReadNextRecord(*ports.rapi, handle, wanted, &values) != 0) {
+  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values, &readFailed_);
+  if (oid_ != 0) {
     for (const CePropVal& value : values) {
       if (value.flags & CEDB_PROPNOTFOUND) {
         ports.ui->MessageBox("prop not found", MessageBoxStyle{});

@@ -24,7 +24,8 @@ class KeepRecord {
   // Reads the next record of an open database: properties 100 (number) and
   // 101, 103, 104, 105 (text). Every property the record lacks shows a
   // "prop not found" message box and leaves its field empty (or 0). When no
-  // record is left, every field stays empty.
+  // record is left, every field stays empty; readFailed() tells whether a
+  // record should have been there but could not be read.
   KeepRecord(const Ports& ports, CeDbHandle handle);
   // An entry with the given fields.
   KeepRecord(uint32_t value100, std::string text101, std::string text103, std::string text104,
@@ -47,10 +48,15 @@ class KeepRecord {
   const std::string& text103() const { return text103_; }
   const std::string& text104() const { return text104_; }
   const std::string& text105() const { return text105_; }
+  // The id of the record read, 0 when none was.
+  CEOID oid() const { return oid_; }
+  bool readFailed() const { return readFailed_; }
 
  private:
   void UpdatePageRequest();
 
+  CEOID oid_ = 0;
+  bool readFailed_ = false;
   uint32_t value100_ = 0;
   std::string text101_;
   std::string text103_;

@@ -1,5 +1,6 @@
 #include "extras/resource_updater.h"
 
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -46,10 +47,10 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
       revision_(std::move(revision)),
       name_(std::move(name)) {}
 
-bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle) {
+bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed) {
   const std::vector<CEPROPID> wanted = {UintProp(kRidProp), TextProp(kRevisionProp)};
   std::vector<CePropVal> values;
-  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values);
+  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values, failed);
   if (oid_ == 0) return false;
   for (const CePropVal& value : values) {
     if (value.flags & CEDB_PROPNOTFOUND) {
@@ -105,8 +106,8 @@ bool ResourceUpdater::UpdateResources(ProgressDialog& progress, SyncSettings& se
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
   volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
-  bool done =
-      FetchStatusList(progress, settings) && Reconcile(volume) && Apply(volume, progress, settings);
+  bool done = FetchStatusList(progress, settings) &&
+              Reconcile(volume) == Comparison::kChanged && Apply(volume, progress, settings);
   CloseHandles();
   return done;
 }
@@ -139,10 +140,11 @@ bool ResourceUpdater::ParseStatusList(const std::string& reply) {
   return true;
 }
 
-bool ResourceUpdater::Reconcile(DeviceDatabase& volume) {
+ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   Rapi& rapi = *ports_.rapi;
   bool changed = false;
-  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, statusDb_);
+  bool failed = false;
+  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, statusDb_, &failed);
        stored = ResourceRecord()) {
     auto it = statusList_.find(stored.rid());
     if (it != statusList_.end() && it->second->revision() == stored.revision()) {
@@ -153,12 +155,13 @@ bool ResourceUpdater::Reconcile(DeviceDatabase& volume) {
     changed = true;
     stored.DeleteFromDevice(rapi, statusDb_);
   }
+  if (failed) return Comparison::kUnreadable;
   if (!changed && !statusList_.empty()) changed = true;
-  if (!changed) return false;
+  if (!changed) return Comparison::kUnchanged;
 
   CEOID oid = 0;
   volume.OpenOrCreate(kResourceDatabase, kRidSort, 0, &resourceDb_, &oid);
-  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, resourceDb_);
+  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
        stored = ResourceRecord()) {
     auto it = downloadList_.find(stored.rid());
     if (it != downloadList_.end() && it->second->revision() == stored.revision()) {
@@ -167,7 +170,9 @@ bool ResourceUpdater::Reconcile(DeviceDatabase& volume) {
     }
     stored.DeleteFromDevice(rapi, resourceDb_);
   }
-  return true;
+  // An unread record might be a current one: downloading it again would
+  // leave two.
+  return failed ? Comparison::kUnreadable : Comparison::kChanged;
 }
 
 bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
@@ -176,15 +181,10 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
   progress.SetStatus("Getting status from server.", 1);
   std::string installArguments;
 
-  for (const auto& [rid, record] : statusList_) {
-    progress.StepDetail();
-    if (IsIgnoredType(record->type())) continue;
-    progress.StepDetail();
-    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
-      return false;
-    }
-  }
-
+  // The resources themselves first: a resource is recorded as current in
+  // "zavResA" only once its data is on the handheld (or its file complete
+  // beside the program), so one that broke off is fetched again next time.
+  std::set<std::string> arrived;
   for (const auto& [rid, record] : downloadList_) {
     std::vector<uint8_t> buffer(kResourceBufferBytes, 0);
     progress.StepDetail();
@@ -199,6 +199,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
                           true)) {
         return false;
       }
+      arrived.insert(rid);
       continue;
     }
     std::size_t received = settings.link().FetchIntoBuffer(url, buffer.data(), buffer.size());
@@ -206,6 +207,17 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
     progress.StepDetail();
     if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), received,
                         true)) {
+      return false;
+    }
+    arrived.insert(rid);
+  }
+
+  for (const auto& [rid, record] : statusList_) {
+    progress.StepDetail();
+    if (IsIgnoredType(record->type())) continue;
+    progress.StepDetail();
+    if (downloadList_.count(rid) != 0 && arrived.count(rid) == 0) continue;
+    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
       return false;
     }
   }

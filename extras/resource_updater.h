@@ -53,9 +53,10 @@ class ResourceRecord {
   ResourceRecord& operator=(const ResourceRecord&) = default;
 
   // Reads the next record (properties 100 and 101 only). False when no
-  // record was read. Each property the record lacks shows "prop not found".
-  // The rid becomes the signed decimal text of the stored number.
-  bool ReadNextFromDevice(const Ports& ports, CeDbHandle handle);
+  // record was read; *failed (when given) tells a failed read from the end.
+  // Each property the record lacks shows "prop not found". The rid becomes
+  // the signed decimal text of the stored number.
+  bool ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
   // Writes the record as a new one: properties 100 to 103, and 104 with
   // size bytes of data when withData is set. The rid is stored as the number
   // its leading decimal digits give. False on an invalid handle or a refused
@@ -108,8 +109,12 @@ class ResourceUpdater {
 
  private:
   bool FetchStatusList(ProgressDialog& progress, SyncSettings& settings);
-  // False when nothing changed.
-  bool Reconcile(DeviceDatabase& volume);
+  enum class Comparison { kUnchanged, kChanged, kUnreadable };
+  // Compares both lists with the handheld, deleting the records that are
+  // gone or of another revision. kUnreadable when a record could not be
+  // read: what the handheld holds is then not known and nothing more is
+  // written this time.
+  Comparison Reconcile(DeviceDatabase& volume);
   bool Apply(DeviceDatabase& volume, ProgressDialog& progress, SyncSettings& settings);
   // Writes a record; after a refusal closes the handle, remounts the volume,
   // reopens the database by name and tries once more; tells the user when

@@ -12,6 +12,8 @@ namespace hhsync {
 
 namespace {
 constexpr uint32_t kMaxDeviceValueBytes = 1024;
+// Tries of a handheld setting's read before it counts as unreadable.
+constexpr int kDeviceReadAttempts = 2;
 constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
 constexpr const char* kEnableHttp11 = "EnableHttp1_1";
 }  // namespace
@@ -108,19 +110,33 @@ SyncSettings::~SyncSettings() {
 std::string SyncSettings::GetDeviceSetting(const std::string& name,
                                            const std::string& defaultValue) {
   Rapi& rapi = *ports_.rapi;
-  std::string result = defaultValue;
-  CeHKey key = 0;
-  if (rapi.CeRegOpenKeyEx(kHKeyLocalMachine, AnsiToWide(registryPath_ + name), &key) == 0) {
+  const std::u16string path = AnsiToWide(registryPath_ + name);
+  // A call over the cable may fail once and succeed when asked again. Only a
+  // key the handheld reports missing is created with its default: writing
+  // the default after a failed read would replace the stored setting for
+  // good (a server address, a logging switch).
+  for (int attempt = 0; attempt < kDeviceReadAttempts; ++attempt) {
+    CeHKey key = 0;
+    const int32_t opened = rapi.CeRegOpenKeyEx(kHKeyLocalMachine, path, &key);
+    if (opened == static_cast<int32_t>(ce_error::kFileNotFound)) {
+      if (!defaultValue.empty()) SetDeviceSetting(name, defaultValue);
+      return defaultValue;
+    }
+    if (opened != 0) continue;
     uint32_t type = 0;
     std::vector<uint8_t> data;
-    if (rapi.CeRegQueryValueEx(key, std::u16string(), &type, &data, kMaxDeviceValueBytes) == 0) {
-      result = WideToAnsi(BytesToWide(data));
-    }
+    const int32_t read =
+        rapi.CeRegQueryValueEx(key, std::u16string(), &type, &data, kMaxDeviceValueBytes);
     rapi.CeRegCloseKey(key);
-  } else if (!defaultValue.empty()) {
-    SetDeviceSetting(name, defaultValue);
+    if (read == 0) return WideToAnsi(BytesToWide(data));
+    // A key without a value, or with one too long to read, gives the default
+    // and is not rewritten.
+    if (read == static_cast<int32_t>(ce_error::kFileNotFound) ||
+        read == static_cast<int32_t>(ce_error::kMoreData)) {
+      return defaultValue;
+    }
   }
-  return result;
+  return defaultValue;
 }
 
 void SyncSettings::SetDeviceSetting(const std::string& name, const std::string& value) {

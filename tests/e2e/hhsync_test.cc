@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "platform/linux/directory_lock.h"
 #include "platform/sqlite/sqlite_registry.h"
@@ -268,6 +269,65 @@ TEST_F(HhsyncTest, BlanksAmpersandsAndHashesGoOutAsBuiltAndTheSyncSucceeds) {
   EXPECT_EQ(Count("c_news"), 1);
   EXPECT_EQ(Count("zavRes"), 1);
   EXPECT_NE(LastSync(), 0u) << "a complete sync";
+}
+
+// What a failing handheld must never cost: content, settings, keep entries.
+
+TEST_F(HhsyncTest, UnreadableCatsLeavesTheContentAsItIs) {
+  ASSERT_EQ(Hhsync().err, "");
+  const HandheldDump before = p_.Dump();
+  // The first count is that of "cats": without it every category would look
+  // new and be rebuilt from items already dropped as unchanged.
+  p_.AddFault("CeOidGetInfoEx", 1, false, 5);
+  Hhsync();
+  p_.ClearFaults();
+  EXPECT_EQ(p_.Dump().volumes.at(0).databases.size(), before.volumes.at(0).databases.size());
+  EXPECT_EQ(Count("c_news"), 2);
+  EXPECT_EQ(Count("J102"), 3);
+  EXPECT_EQ(Count("cats"), 2);
+}
+
+TEST_F(HhsyncTest, ASettingThatCannotBeReadIsNeverReplacedByItsDefault) {
+  SetDevice("log", "YES");
+  p_.AddFault("CeRegOpenKeyEx", 1, true, 5);
+  Hhsync();
+  p_.ClearFaults();
+  EXPECT_EQ(Device("baseurl"), server_.BaseUrl());
+  EXPECT_EQ(Device("log"), "YES");
+  EXPECT_EQ(Device("pv"), std::nullopt) << "not known to be absent: not created";
+  EXPECT_TRUE(Paths().empty()) << "the run went to the default server, not to ours";
+}
+
+TEST_F(HhsyncTest, KeepEntriesAreDeletedOnlyAsPostedAndNeverAfterAFailedRead) {
+  AddKeep(1, u"one");
+  AddKeep(2, u"two");
+  // A record that cannot be read: nothing is posted, nothing deleted.
+  p_.AddFault("CeReadRecordProps", 1, true, 5);
+  Hhsync();
+  p_.ClearFaults();
+  EXPECT_EQ(server_.ReadFile("keep-received.txt"), "");
+  EXPECT_EQ(Count("keep"), 2);
+
+  // An entry added while the post is on its way stays for the next sync.
+  server_.WriteFile("keep-reply.txt.delay", "1500");
+  std::thread run([this] { Hhsync(); });
+  auto posting = [this] {
+    const std::vector<std::string> paths = Paths();
+    return std::find(paths.begin(), paths.end(), "/zavrik/update/keep") != paths.end();
+  };
+  for (int i = 0; i < 500 && !posting(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  AddKeep(3, u"three");
+  run.join();
+  EXPECT_EQ(server_.ReadFile("keep-received.txt"),
+            "p=acme&count=2&keep=1|t104|one|t105|t103|2|t104|two|t105|t103|\n");
+  EXPECT_EQ(Count("keep"), 1) << "the entry added meanwhile is still there";
+
+  std::remove((server_.root() + "/keep-reply.txt.delay").c_str());
+  EXPECT_EQ(Hhsync().err, "");
+  EXPECT_EQ(Count("keep"), -1) << "posted and, the database empty, deleted";
+  EXPECT_NE(server_.ReadFile("keep-received.txt").find("count=1&keep=3|"), std::string::npos);
 }
 
 // A server that answers the profile, then sends the rest of its answers

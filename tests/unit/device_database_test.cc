@@ -77,16 +77,26 @@ TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
   EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
   EXPECT_EQ(watcher_.unmounts, 1);
 
-  // After a remount the count restarts at 1, so the next holder to go
-  // unmounts although another instance still exists.
-  DeviceDatabase a(ports_, "news.vol");
-  DeviceDatabase b(ports_);
-  EXPECT_TRUE(b.Remount(30));
-  EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
-  EXPECT_EQ(p_.clock().Sleeps().back(), 30u);
-  int before = watcher_.unmounts;
-  { DeviceDatabase c(ports_); }
-  EXPECT_EQ(watcher_.unmounts, before);
+  // After a remount every instance that held the mount still holds it: the
+  // volume stays mounted until the last of them is gone.
+  {
+    DeviceDatabase a(ports_, "news.vol");
+    {
+      DeviceDatabase b(ports_);
+      EXPECT_TRUE(b.Remount(30));
+      EXPECT_EQ(DeviceDatabase::HolderCount(), 2);
+      EXPECT_EQ(p_.clock().Sleeps().back(), 30u);
+      const int before = watcher_.unmounts;
+      { DeviceDatabase c(ports_); }
+      EXPECT_EQ(watcher_.unmounts, before);
+    }
+    EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
+    CeDbHandle h;
+    CEOID oid;
+    EXPECT_TRUE(a.OpenOrCreate("cats", 0, 0, &h, &oid)) << "still mounted for the first holder";
+    a.CloseHandle(h);
+  }
+  EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
 }
 
 TEST_F(DeviceDatabaseTest, FailedMountLeavesCountAtZeroAndMountRetries) {
@@ -200,7 +210,7 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
     const char* text;
   } cases[] = {{87, false, "ERROR_INVALID_PARAMETER"},
                {112, false, "ERROR_DISK_FULL"},
-               {5, true, ""},
+               {5, false, "write refused with error 5"},
                {0, false, nullptr}};
   for (const auto& c : cases) {
     p_.ClearFaults();
