@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "app/tokenizer.h"
+#include "base/tokenizer.h"
 #include "platform/paths.h"
 #include "platform/ui.h"
 

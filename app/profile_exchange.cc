@@ -16,7 +16,8 @@
 
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
-#include "app/tokenizer.h"
+#include "base/text.h"
+#include "base/tokenizer.h"
 #include "content/category_list.h"
 #include "content/content_item.h"
 #include "net/server_link.h"

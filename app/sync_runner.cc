@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/dialogs/update_frequency_dialog.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/http.h"
 #include "platform/rapi.h"
 #include "platform/ui.h"

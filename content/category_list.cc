@@ -3,9 +3,9 @@
 #include <optional>
 #include <utility>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/progress_sink.h"
 #include "device/records.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 #include "settings/sync_settings.h"
@@ -54,23 +54,23 @@ bool Category::NeedsSync() {
 }
 
 bool Category::ReadRecord(CeDbHandle handle, bool* failed) {
-  std::vector<CePropVal> values;
-  CEOID id = ReadNextRecord(*ports_.rapi, handle,
-                            {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
-                            &values, failed);
+  // A property a "cats" record lacks is passed over without a message.
+  const CEOID id = ReadRecordValues(
+      *ports_.rapi, nullptr, handle,
+      {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
+      [this](const CePropVal& value) {
+        if (value.propid == kPropCategoryKey) {
+          key_ = WideToAnsi(value.lpwsz);
+          tableName_ = CategoryTableName(key_);
+        } else if (value.propid == kPropCategoryVersion) {
+          version_ = value.ulVal;
+        } else if (value.propid == kPropCategoryInlineOnly) {
+          inlineOnly = value.ulVal != 0;
+        }
+      },
+      failed);
   if (id == 0) return false;
   oid_ = id;
-  for (const CePropVal& value : values) {
-    if (value.flags & CEDB_PROPNOTFOUND) continue;
-    if (value.propid == kPropCategoryKey) {
-      key_ = WideToAnsi(value.lpwsz);
-      tableName_ = CategoryTableName(key_);
-    } else if (value.propid == kPropCategoryVersion) {
-      version_ = value.ulVal;
-    } else if (value.propid == kPropCategoryInlineOnly) {
-      inlineOnly = value.ulVal != 0;
-    }
-  }
   return true;
 }
 
@@ -117,7 +117,7 @@ bool Category::DeleteRecordDatabases(const std::string& contentId) {
   return part1 && part2;
 }
 
-bool Category::Check(ProgressDialog& progress) {
+bool Category::Check(ProgressSink& progress) {
   CeDbHandle handle = 0;
   CEOID tableOid = 0;
   if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &handle, &tableOid)) {
@@ -162,7 +162,7 @@ bool Category::Check(ProgressDialog& progress) {
   return known && progress.IsRunning();
 }
 
-bool Category::DeleteContent(ProgressDialog& progress) {
+bool Category::DeleteContent(ProgressSink& progress) {
   if (!inlineOnly && version_ != 0) {
     CEOID tableOid = 0;
     if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &tableHandle_,
@@ -183,7 +183,7 @@ bool Category::DeleteContent(ProgressDialog& progress) {
   return true;
 }
 
-bool Category::Sync(ProgressDialog& progress, SyncSettings& settings) {
+bool Category::Sync(ProgressSink& progress, SyncSettings& settings) {
   // A new category is rebuilt from nothing; a table that cannot be cleared
   // first would mix old records with new ones.
   if (isNew && !database_.RemoveDatabase(tableName_)) {
@@ -235,7 +235,7 @@ bool Category::Sync(ProgressDialog& progress, SyncSettings& settings) {
   return true;
 }
 
-bool Category::WriteItem(ContentItem& item, ProgressDialog& progress, SyncSettings& settings) {
+bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings) {
   if (tableHandle_ == 0 && !OpenTable(&tableHandle_)) return false;
   if (!item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
     bool written = false;
@@ -312,7 +312,7 @@ bool CategoryList::OpenCats(DeviceDatabase& database, CeDbHandle* handle) {
   return database.OpenOrCreate(kCategoryDatabase, kPropCategoryKey, 0, handle, &oid);
 }
 
-void CategoryList::MarkUnchanged(ProgressDialog& progress) {
+void CategoryList::MarkUnchanged(ProgressSink& progress) {
   DeviceDatabase database(ports_);
   CeDbHandle handle = 0;
   if (!OpenCats(database, &handle)) {
@@ -330,7 +330,7 @@ void CategoryList::MarkUnchanged(ProgressDialog& progress) {
   database.CloseHandle(handle);
 }
 
-bool CategoryList::Reconcile(ProgressDialog& progress) {
+bool CategoryList::Reconcile(ProgressSink& progress) {
   DeviceDatabase database(ports_);
   CeDbHandle handle = 0;
   CEOID catsOid = 0;
@@ -389,7 +389,7 @@ bool CategoryList::Reconcile(ProgressDialog& progress) {
   return true;
 }
 
-bool CategoryList::LoadContent(ProgressDialog& progress, SyncSettings& settings) {
+bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings) {
   bool result = true;
   progress.SetStatus("Loading Content", 1);
   progress.ResetPhase(contentCount_);
@@ -415,7 +415,7 @@ bool CategoryList::LoadContent(ProgressDialog& progress, SyncSettings& settings)
   return result;
 }
 
-bool CategoryList::WriteCategories(ProgressDialog& progress) {
+bool CategoryList::WriteCategories(ProgressSink& progress) {
   DeviceDatabase database(ports_);
   CeDbHandle handle = 0;
   if (!OpenCats(database, &handle)) {

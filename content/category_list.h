@@ -26,7 +26,7 @@
 
 namespace hhsync {
 
-class ProgressDialog;
+class ProgressSink;
 class SyncSettings;
 
 inline constexpr CEPROPID kPropCategoryKey = 0x0064001F;
@@ -73,14 +73,14 @@ class Category {
   // gone or changed are deleted with their record databases. False when the
   // table could not be opened, counted, read or cleaned up, or the user
   // cancelled.
-  bool Check(ProgressDialog& progress);
+  bool Check(ProgressSink& progress);
   // On the handheld's copy of a category that is gone: deletes the record
   // databases of its items. False only when the table could not be opened.
-  bool DeleteContent(ProgressDialog& progress);
+  bool DeleteContent(ProgressSink& progress);
   // Downloads and writes every item that is new or changed. False when the
   // category could not be written and the run should stop going through
   // categories.
-  bool Sync(ProgressDialog& progress, SyncSettings& settings);
+  bool Sync(ProgressSink& progress, SyncSettings& settings);
 
   // The item stored under a content id, or null.
   ContentItem* FindItem(const std::string& contentId);
@@ -111,7 +111,7 @@ class Category {
   // Writes a downloaded item: its index record (with retries on a fresh
   // mount) and, for more than one data record, its record databases. False
   // when it could not be written whole; no index record is then left for it.
-  bool WriteItem(ContentItem& item, ProgressDialog& progress, SyncSettings& settings);
+  bool WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings);
 
   Ports ports_;
   std::string key_;
@@ -140,20 +140,20 @@ class CategoryList {
   void AddContent(std::unique_ptr<ContentItem> item);
   // Stops categories whose "cats" record holds the profile's version from
   // taking content.
-  void MarkUnchanged(ProgressDialog& progress);
+  void MarkUnchanged(ProgressSink& progress);
   // Compares the list with "cats": deletes what is gone and duplicated,
   // flags what changed, and checks the content of every category that needs
   // a sync. False when "cats" could not be opened, counted or read; the
   // content must then be left as it is (LoadContent would take every
   // category for new).
-  bool Reconcile(ProgressDialog& progress);
+  bool Reconcile(ProgressSink& progress);
   // Syncs every category that needs it, then writes the categories. True
   // when every sync and the final write succeeded. A deferred category is
   // left alone and makes the result false.
-  bool LoadContent(ProgressDialog& progress, SyncSettings& settings);
+  bool LoadContent(ProgressSink& progress, SyncSettings& settings);
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.
-  bool WriteCategories(ProgressDialog& progress);
+  bool WriteCategories(ProgressSink& progress);
 
   Category* Find(const std::string& key);
   std::size_t size() const { return categories_.size(); }

@@ -1,14 +1,13 @@
 #include "content/content_item.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <utility>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/progress_sink.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "net/server_link.h"
 #include "platform/http.h"
 #include "platform/ui.h"
@@ -41,23 +40,6 @@ long long ReadWord(HttpRequest& body, uint32_t* value, HttpError* error) {
 
 }  // namespace
 
-std::string FormatText(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int size = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text;
-  if (size > 0) {
-    text.resize(static_cast<std::size_t>(size) + 1);
-    std::vsnprintf(text.data(), text.size(), format, again);
-    text.resize(static_cast<std::size_t>(size));
-  }
-  va_end(again);
-  return text;
-}
-
 std::optional<ContentRecord> ContentRecord::Make(const uint8_t* bytes, uint32_t length,
                                                  bool whole) {
   ContentRecord record;
@@ -89,7 +71,7 @@ bool ContentRecord::WritePart(Rapi& rapi, int part, CeDbHandle handle, uint32_t 
   return WriteNewRecord(rapi, handle, values).ok;
 }
 
-EdmResult ReadEdmBody(HttpRequest& body, ProgressDialog* progress, ContentRecords* records,
+EdmResult ReadEdmBody(HttpRequest& body, ProgressSink* progress, ContentRecords* records,
                       HttpError* error) {
   uint32_t count = 0;
   if (ReadWord(body, &count, error) < 0) return EdmResult::kTransferError;
@@ -149,7 +131,7 @@ std::string ContentItem::DataUrl(const std::string& baseUrl) const {
   return baseUrl + "/update/data/" + contentId + "/" + version + ".edm";
 }
 
-bool ContentItem::Download(ProgressDialog& progress, SyncSettings& settings) {
+bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings) {
   downloadOk_ = true;
   std::unique_ptr<HttpSession> session =
       settings.link().OpenSession(kConnectTimeoutMs, kConnectRetries);
@@ -211,7 +193,7 @@ bool ContentItem::Download(ProgressDialog& progress, SyncSettings& settings) {
   return true;
 }
 
-bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog& progress) {
+bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& progress) {
   if (handle == kInvalidHandle || handle == 0) return false;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Ui4(kPropContentId, static_cast<uint32_t>(ContentIdNumber())));
@@ -232,26 +214,23 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog
 }
 
 bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed) {
-  std::vector<CePropVal> values;
-  CEOID id = ReadNextRecord(*ports.rapi, handle, {kPropContentId, kPropVersion}, &values, failed);
+  const CEOID id = ReadRecordValues(
+      *ports.rapi, ports.ui, handle, {kPropContentId, kPropVersion},
+      [this](const CePropVal& value) {
+        if (value.propid == kPropContentId) {
+          contentId = std::to_string(static_cast<int32_t>(value.ulVal));
+        } else if (value.propid == kPropVersion) {
+          version = WideToAnsi(value.lpwsz);
+        }
+      },
+      failed);
   if (id == 0) return false;
   oid = id;
-  for (const CePropVal& value : values) {
-    if (value.flags & CEDB_PROPNOTFOUND) {
-      ports.ui->MessageBox("prop not found", kOkBox);
-      continue;
-    }
-    if (value.propid == kPropContentId) {
-      contentId = std::to_string(static_cast<int32_t>(value.ulVal));
-    } else if (value.propid == kPropVersion) {
-      version = WideToAnsi(value.lpwsz);
-    }
-  }
   return true;
 }
 
 bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
-                                   ProgressDialog& progress) {
+                                   ProgressSink& progress) {
   if (!records_) {
     progress.LogLine(FormatText("Data Problem No Records :%s", contentId.c_str()));
     return false;

@@ -22,16 +22,11 @@ namespace hhsync {
 
 class DeviceDatabase;
 class HttpRequest;
-class ProgressDialog;
+class ProgressSink;
 class SyncSettings;
 struct HttpError;
 
 // printf-style formatting of the program's log and message texts.
-#if defined(__GNUC__)
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-#else
-std::string FormatText(const char* format, ...);
-#endif
 
 // The largest data record an .edm body may hold.
 inline constexpr uint32_t kMaxEdmRecordLength = 66000;
@@ -98,7 +93,7 @@ enum class EdmResult {
 // bytes, appending the records to *records. With progress (may be null) and a
 // count above 1 the lower bar gets the range count x 3 and steps once per
 // record received.
-EdmResult ReadEdmBody(HttpRequest& body, ProgressDialog* progress, ContentRecords* records,
+EdmResult ReadEdmBody(HttpRequest& body, ProgressSink* progress, ContentRecords* records,
                       HttpError* error);
 
 class ContentItem {
@@ -114,12 +109,12 @@ class ContentItem {
   // splits it into records. False only on a transfer error; a data problem
   // (bad URL, status other than 200, an unusable body) leaves downloadOk()
   // false and returns true.
-  bool Download(ProgressDialog& progress, SyncSettings& settings);
+  bool Download(ProgressSink& progress, SyncSettings& settings);
 
   // Writes the index record into an open content table; one data record is
   // stored inside it. Failures are logged through progress. On success oid
   // names the record written.
-  bool WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressDialog& progress);
+  bool WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& progress);
   // Reads the next index record (content id and version) of an open content
   // table; a missing property shows "prop not found". False when no record
   // was read; *failed (when given) tells a failed read from the end.
@@ -127,7 +122,7 @@ class ContentItem {
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
   bool WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
-                        ProgressDialog& progress);
+                        ProgressSink& progress);
   // Deletes the index record this item was read from or last wrote (when it
   // has an id). True when the handheld reported it deleted.
   bool DeleteRecord(Rapi& rapi, CeDbHandle handle) const;

@@ -1,6 +1,6 @@
 #include "device/device_database.h"
 
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
 

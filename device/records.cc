@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ui.h"
+
 namespace hhsync {
 
 CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
@@ -21,6 +23,21 @@ CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>&
   }
   if (failed) *failed = true;
   return 0;
+}
+
+CEOID ReadRecordValues(Rapi& rapi, Ui* ui, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+                       const std::function<void(const CePropVal&)>& take, bool* failed) {
+  std::vector<CePropVal> values;
+  const CEOID oid = ReadNextRecord(rapi, handle, wanted, &values, failed);
+  if (oid == 0) return 0;
+  for (const CePropVal& value : values) {
+    if (value.flags & CEDB_PROPNOTFOUND) {
+      if (ui) ui->MessageBox("prop not found", MessageBoxStyle{});
+      continue;
+    }
+    take(value);
+  }
+  return oid;
 }
 
 WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values) {

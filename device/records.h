@@ -10,6 +10,7 @@
 // one for the other would treat records it never saw as gone.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,20 @@
 
 namespace hhsync {
 
+class Ui;
+
 // Reads the next record of an open database. Returns its id, 0 when no record
 // was read; values are those the handheld returned. *failed (when given) is
 // set when no record was read for another reason than the end of the
 // database, even after a second try.
 CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
                      std::vector<CePropVal>* values, bool* failed = nullptr);
+
+// Reads the next record like ReadNextRecord and hands each value the
+// handheld returned to take, matched by identifier. A value flagged as
+// missing is skipped; with ui given it first shows "prop not found".
+CEOID ReadRecordValues(Rapi& rapi, Ui* ui, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+                       const std::function<void(const CePropVal&)>& take, bool* failed = nullptr);
 
 struct WriteResult {
   bool ok = false;

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "device/wide_text.h"
+#include "base/text.h"
 
 namespace hhsync {
 namespace {

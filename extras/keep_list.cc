@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/progress_sink.h"
+#include "base/text.h"
 #include "device/device_database.h"
 #include "device/records.h"
 #include "net/server_link.h"
@@ -16,12 +17,7 @@ namespace {
 // The longest error text taken from a transfer error.
 constexpr std::size_t kMaxErrorTextChars = 1024;
 
-void TrimTrailing(std::string* text, const char* characters) {
-  std::size_t end = text->find_last_not_of(characters);
-  text->erase(end == std::string::npos ? 0 : end + 1);
-}
-
-void LogTransferError(ProgressDialog& progress, const HttpError& error) {
+void LogTransferError(ProgressSink& progress, const HttpError& error) {
   progress.LogLine("Error:  " + std::to_string(error.code) + " " +
                    error.message.substr(0, kMaxErrorTextChars));
 }
@@ -62,7 +58,7 @@ std::string KeepList::BuildBody(const std::string& partner) {
   return body;
 }
 
-void KeepList::Upload(ProgressDialog& progress, SyncSettings& settings) {
+void KeepList::Upload(ProgressSink& progress, SyncSettings& settings) {
   if (!records_) return;
   if (readFailed_) {
     progress.LogLine("keep entries could not all be read; they are sent at the next sync");
@@ -131,20 +127,20 @@ void KeepList::DeletePosted() {
 }
 
 bool KeepList::ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
-                         ProgressDialog& progress) {
+                         ProgressSink& progress) {
   HttpError error;
   std::string line;
   if (!ReadReplyLine(request, kKeepReplyLineChars, &line, &error)) {
     if (error.code != 0) LogTransferError(progress, error);
     return false;
   }
-  TrimTrailing(&line, " \t\r\n\v\f");
+  TrimRight(&line, " \t\r\n\v\f");
   if (!EqualsNoCase(line, "OK")) return false;
 
   *message = "no";
   *noBrowser = false;
   if (ReadReplyLine(request, kKeepReplyLineChars, &line, &error)) {
-    TrimTrailing(&line, " \n\r");
+    TrimRight(&line, " \n\r");
     *message = line;
     if (line == "nob") *noBrowser = true;
   } else if (error.code != 0) {

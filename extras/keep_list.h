@@ -21,7 +21,7 @@
 namespace hhsync {
 
 class HttpRequest;
-class ProgressDialog;
+class ProgressSink;
 class SyncSettings;
 
 inline constexpr const char* kKeepDatabase = "keep";
@@ -40,7 +40,7 @@ class KeepList {
   // Posts the entries and reads the reply; does nothing when the list is
   // absent or an entry could not be read. Only after an "OK" reply are the
   // entries posted deleted, and the "keep" database with them once empty.
-  void Upload(ProgressDialog& progress, SyncSettings& settings);
+  void Upload(ProgressSink& progress, SyncSettings& settings);
 
   // True when entries were read and the server did not answer "nob".
   bool ShouldOpenBrowser() const { return records_.has_value() && !noBrowser_; }
@@ -63,7 +63,7 @@ class KeepList {
   // then *message holds the second line (or "no") and *noBrowser whether it
   // was "nob". False on any other first line or on a transfer error.
   static bool ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
-                        ProgressDialog& progress);
+                        ProgressSink& progress);
   // Deletes the records posted, then the database when nothing is left.
   void DeletePosted();
 

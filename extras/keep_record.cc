@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "device/records.h"
-#include "device/wide_text.h"
-#include "platform/ui.h"
+#include "base/text.h"
 
 namespace hhsync {
 
@@ -42,35 +41,30 @@ KeepRecord::KeepRecord(const Ports& ports, CeDbHandle handle) {
   const std::vector<CEPROPID> wanted = {UintProp(kValueProp), TextProp(kTextProp101),
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};
-  std::vector<CePropVal> values;
-  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values, &readFailed_);
-  if (oid_ != 0) {
-    for (const CePropVal& value : values) {
-      if (value.flags & CEDB_PROPNOTFOUND) {
-        ports.ui->MessageBox("prop not found", MessageBoxStyle{});
-        continue;
-      }
-      switch (value.propid) {
-        case UintProp(kValueProp):
-          value100_ = value.ulVal;
-          break;
-        case TextProp(kTextProp101):
-          text101_ = WideToAnsi(value.lpwsz);
-          break;
-        case TextProp(kTextProp103):
-          text103_ = WideToAnsi(value.lpwsz);
-          break;
-        case TextProp(kTextProp104):
-          text104_ = WideToAnsi(value.lpwsz);
-          break;
-        case TextProp(kTextProp105):
-          text105_ = WideToAnsi(value.lpwsz);
-          break;
-        default:
-          break;  // values of other properties are ignored
-      }
-    }
-  }
+  oid_ = ReadRecordValues(
+      *ports.rapi, ports.ui, handle, wanted,
+      [this](const CePropVal& value) {
+        switch (value.propid) {
+          case UintProp(kValueProp):
+            value100_ = value.ulVal;
+            break;
+          case TextProp(kTextProp101):
+            text101_ = WideToAnsi(value.lpwsz);
+            break;
+          case TextProp(kTextProp103):
+            text103_ = WideToAnsi(value.lpwsz);
+            break;
+          case TextProp(kTextProp104):
+            text104_ = WideToAnsi(value.lpwsz);
+            break;
+          case TextProp(kTextProp105):
+            text105_ = WideToAnsi(value.lpwsz);
+            break;
+          default:
+            break;  // values of other properties are ignored
+        }
+      },
+      &readFailed_);
   UpdatePageRequest();
 }
 

@@ -4,11 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/dialogs/progress_dialog.h"
-#include "app/tokenizer.h"
+#include "base/progress_sink.h"
+#include "base/tokenizer.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "net/server_link.h"
 #include "platform/paths.h"
 #include "platform/shell.h"
@@ -48,23 +48,18 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
       name_(std::move(name)) {}
 
 bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed) {
-  const std::vector<CEPROPID> wanted = {UintProp(kRidProp), TextProp(kRevisionProp)};
-  std::vector<CePropVal> values;
-  oid_ = ReadNextRecord(*ports.rapi, handle, wanted, &values, failed);
-  if (oid_ == 0) return false;
-  for (const CePropVal& value : values) {
-    if (value.flags & CEDB_PROPNOTFOUND) {
-      ports.ui->MessageBox("prop not found", MessageBoxStyle{});
-      continue;
-    }
-    if (value.propid == UintProp(kRidProp)) {
-      ridNumber_ = value.ulVal;
-      rid_ = std::to_string(static_cast<int32_t>(value.ulVal));
-    } else if (value.propid == TextProp(kRevisionProp)) {
-      revision_ = WideToAnsi(value.lpwsz);
-    }
-  }
-  return true;
+  oid_ = ReadRecordValues(
+      *ports.rapi, ports.ui, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
+      [this](const CePropVal& value) {
+        if (value.propid == UintProp(kRidProp)) {
+          ridNumber_ = value.ulVal;
+          rid_ = std::to_string(static_cast<int32_t>(value.ulVal));
+        } else if (value.propid == TextProp(kRevisionProp)) {
+          revision_ = WideToAnsi(value.lpwsz);
+        }
+      },
+      failed);
+  return oid_ != 0;
 }
 
 bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data,
@@ -100,7 +95,7 @@ void ResourceUpdater::CloseHandles() {
   statusDb_ = 0;
 }
 
-bool ResourceUpdater::UpdateResources(ProgressDialog& progress, SyncSettings& settings) {
+bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings) {
   DeviceDatabase volume(ports_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
@@ -112,7 +107,7 @@ bool ResourceUpdater::UpdateResources(ProgressDialog& progress, SyncSettings& se
   return done;
 }
 
-bool ResourceUpdater::FetchStatusList(ProgressDialog& progress, SyncSettings& settings) {
+bool ResourceUpdater::FetchStatusList(ProgressSink& progress, SyncSettings& settings) {
   return ParseStatusList(settings.link().FetchText(statusUrl_, &progress));
 }
 
@@ -175,7 +170,7 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   return failed ? Comparison::kUnreadable : Comparison::kChanged;
 }
 
-bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressDialog& progress,
+bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress,
                             SyncSettings& settings) {
   progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
   progress.SetStatus("Getting status from server.", 1);
@@ -257,7 +252,7 @@ bool ResourceUpdater::IsProgramFile(const std::string& name) const {
 }
 
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
-                                 SyncSettings& settings, ProgressDialog& progress,
+                                 SyncSettings& settings, ProgressSink& progress,
                                  std::string* arguments) {
   const std::string& name = record.name();
   if (!IsPlainFileName(name) || IsProgramFile(name)) {

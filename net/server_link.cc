@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/progress_sink.h"
 #include "platform/paths.h"
 #include "platform/ui.h"
 #include "settings/sync_settings.h"
@@ -16,7 +16,7 @@ constexpr const char* kProxyAgent = "Zavrik Session";
 constexpr const char* kFormHeaders = "Content-Type: application/x-www-form-urlencoded\r\n";
 constexpr std::size_t kMaxErrorText = 1024;
 
-void Log(ProgressDialog* progress, const std::string& text) {
+void Log(ProgressSink* progress, const std::string& text) {
   if (progress) progress->LogLine(text);
 }
 
@@ -100,7 +100,7 @@ std::unique_ptr<HttpRequest> ServerLink::OpenGet(HttpSession& session, const std
   return request;
 }
 
-std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* progress) {
+std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* progress) {
   auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) {
@@ -156,7 +156,7 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressDialog* pr
   }
 }
 
-std::string ServerLink::FetchText(const std::string& url, ProgressDialog* progress) {
+std::string ServerLink::FetchText(const std::string& url, ProgressSink* progress) {
   std::string text = FetchTextOnce(url, progress);
   if (text.empty() && settings_.useProxy()) {
     settings_.DisableProxy();

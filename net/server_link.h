@@ -18,7 +18,7 @@
 namespace hhsync {
 
 class OutputFile;
-class ProgressDialog;
+class ProgressSink;
 class SyncSettings;
 
 // A URL split into its parts; only plain HTTP is accepted.
@@ -59,8 +59,8 @@ class ServerLink {
   // or empty on any failure. Failures are logged through progress (may be
   // null). When the result is empty while the proxy is on, the proxy is
   // switched off and the URL fetched once more directly.
-  std::string FetchText(const std::string& url, ProgressDialog* progress);
-  std::string FetchTextOnce(const std::string& url, ProgressDialog* progress);
+  std::string FetchText(const std::string& url, ProgressSink* progress);
+  std::string FetchTextOnce(const std::string& url, ProgressSink* progress);
   // One read of at most capacity bytes of the body; 0 on any failure.
   std::size_t FetchIntoBuffer(const std::string& url, uint8_t* buffer, std::size_t capacity);
   // The body written into file in 32000-byte reads; a short read is written

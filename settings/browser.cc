@@ -3,6 +3,7 @@
 #include "base/command_line.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
+#include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -14,12 +15,9 @@ constexpr std::size_t kMaxRegistryText = 260;
 // The default value of a key under HKEY_CLASSES_ROOT, read with the 260-byte
 // limit; false when it cannot be read.
 bool ReadClassesRoot(Registry& registry, const std::string& key, std::string* text) {
-  auto value = registry.Query(RegRoot::kClassesRoot, key, "");
-  if (!value || value->type != RegType::kString || value->data.size() + 1 > kMaxRegistryText)
-    return false;
-  *text = value->data;
-  if (auto zero = text->find('\0'); zero != std::string::npos) text->resize(zero);
-  return true;
+  auto value = ReadRegistryText(registry, RegRoot::kClassesRoot, key, kMaxRegistryText);
+  if (value) *text = *value;
+  return value.has_value();
 }
 
 }  // namespace

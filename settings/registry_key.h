@@ -4,11 +4,20 @@
 // its text is the key's default value. Failures are never reported: a setting
 // that cannot be read gives its default.
 
+#include <cstddef>
+#include <optional>
 #include <string>
+
+#include "platform/registry.h"
 
 namespace hhsync {
 
-class Registry;
+// The default value of a key as text, read the way the desktop reads it into
+// a buffer of limit bytes: nothing when the key or value is missing, is not
+// text, or does not fit with its terminating zero; otherwise the text up to
+// its first zero byte.
+std::optional<std::string> ReadRegistryText(Registry& registry, RegRoot root,
+                                            const std::string& path, std::size_t limit);
 
 class RegistryKey {
  public:
@@ -32,14 +41,5 @@ class RegistryKey {
   Registry& registry_;
   std::string path_;
 };
-
-// Text helpers shared by the settings code.
-bool EqualsNoCase(const std::string& a, const std::string& b);
-// Leading decimal digits (after optional blanks and sign) as a number, 0 when
-// there are none, as C's atoi reads them.
-int AtoI(const std::string& text);
-// The decimal digits at the very start of text as a number (no blanks, no
-// sign), 0 when it does not begin with a digit; saturates at INT_MAX.
-int LeadingDigits(const std::string& text);
 
 }  // namespace hhsync

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/version.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -22,12 +22,6 @@ std::string UrlEncode(const std::string& text) {
     }
   }
   return out;
-}
-
-std::string ProgramVersion() {
-  char text[16];
-  std::snprintf(text, sizeof text, "%d.%d", kVersionMajor, kVersionMinor);
-  return text;
 }
 
 std::string SyncSettings::ProfileUrl() {

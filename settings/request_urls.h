@@ -9,7 +9,4 @@ namespace hhsync {
 // uppercase hex digits.
 std::string UrlEncode(const std::string& text);
 
-// The program version sent as "ver": "2.86".
-std::string ProgramVersion();
-
 }  // namespace hhsync

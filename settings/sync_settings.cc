@@ -1,7 +1,7 @@
 #include "settings/sync_settings.h"
 
 #include "app/config_file.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "net/server_link.h"
 #include "platform/clock.h"
 #include "platform/rapi.h"
@@ -12,6 +12,7 @@ namespace hhsync {
 
 namespace {
 constexpr uint32_t kMaxDeviceValueBytes = 1024;
+constexpr std::size_t kMaxDesktopValueBytes = 1024;
 // Tries of a handheld setting's read before it counts as unreadable.
 constexpr int kDeviceReadAttempts = 2;
 constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
@@ -166,11 +167,9 @@ void SyncSettings::StampLastSync() {
 uint32_t SyncSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
 
 std::string SyncSettings::AppManagerPath() {
-  auto value = ports_.registry->Query(RegRoot::kLocalMachine, kAppManagerKey, "");
-  if (!value || value->type != RegType::kString || value->data.size() + 1 > 1024) return "";
-  std::string text = value->data;
-  if (auto zero = text.find('\0'); zero != std::string::npos) text.resize(zero);
-  return text;
+  return ReadRegistryText(*ports_.registry, RegRoot::kLocalMachine, kAppManagerKey,
+                          kMaxDesktopValueBytes)
+      .value_or("");
 }
 
 namespace {

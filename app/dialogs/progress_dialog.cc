@@ -10,12 +10,6 @@
 
 namespace hhsync {
 
-std::string VersionText() {
-  char text[64];
-  std::snprintf(text, sizeof text, "Version %d.%d build %s", kVersionMajor, kVersionMinor, kBuild);
-  return text;
-}
-
 void ProgressBar::SetRange(int upper) {
   range = static_cast<uint16_t>(upper);
   position = std::clamp(position, 0, static_cast<int>(range));

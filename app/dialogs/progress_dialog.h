@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "base/progress_sink.h"
+#include "base/version.h"
 #include "extras/dib_image.h"
 #include "platform/ports.h"
 #include "settings/registry_key.h"
@@ -29,11 +31,6 @@ namespace hhsync {
 class Canvas;
 class SyncLog;
 
-// "Version 2.86 build 67".
-std::string VersionText();
-inline constexpr int kVersionMajor = 2;
-inline constexpr int kVersionMinor = 86;
-inline constexpr const char* kBuild = "67";
 
 // A progress control: a 16-bit range from 0, a position and a step size.
 struct ProgressBar {
@@ -62,25 +59,23 @@ class ChangeSignal {
   uint64_t revision_ = 0;
 };
 
-class ProgressDialog {
+class ProgressDialog final : public ProgressSink {
  public:
   // The main bitmap is loaded from the BMP file image of S.DAT (may be
   // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the
   // desktop setting "log" under registryPath is "YES".
   ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap, std::string name,
                  bool forceLog, bool showLogo, std::string registryPath);
-  ~ProgressDialog();
-  ProgressDialog(const ProgressDialog&) = delete;
-  ProgressDialog& operator=(const ProgressDialog&) = delete;
+  ~ProgressDialog() override;
 
   // The run's operations.
-  void SetStatus(const std::string& text, int advance);
-  void ResetPhase(int steps);
-  void SetDetail(int position, int range);
-  void ResetDetail(int range);
-  void StepDetail();
-  bool IsRunning() const { return running_.load(); }
-  void LogLine(const std::string& text);
+  void SetStatus(const std::string& text, int advance) override;
+  void ResetPhase(int steps) override;
+  void SetDetail(int position, int range) override;
+  void ResetDetail(int range) override;
+  void StepDetail() override;
+  bool IsRunning() const override { return running_.load(); }
+  void LogLine(const std::string& text) override;
 
   // The window's side, called by the front end on the dialog thread.
   // Initialisation: the version text into the log and the version line, the

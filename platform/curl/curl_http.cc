@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
+
 namespace hhsync {
 namespace {
 
@@ -45,11 +47,6 @@ int ErrorCodeFor(CURLcode code) {
   }
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string Trim(const std::string& text) {
   std::size_t begin = text.find_first_not_of(" \t");
   if (begin == std::string::npos) return {};
@@ -61,7 +58,7 @@ std::string Trim(const std::string& text) {
 std::string HeaderName(const std::string& line) {
   std::size_t colon = line.find(':');
   if (colon == std::string::npos) return {};
-  return Lower(Trim(line.substr(0, colon)));
+  return AsciiLower(Trim(line.substr(0, colon)));
 }
 
 class CurlRequest final : public HttpRequest {

@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace hhsync {
 namespace {
 
@@ -70,13 +72,6 @@ class PosixPendingFile final : public PendingFile {
   bool committed_ = false;
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return text;
-}
-
 std::string DirectoryOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -135,13 +130,13 @@ std::unique_ptr<PendingFile> EnvPaths::CreateReplacement(const std::string& path
 
 void EnvPaths::Reserve(const std::string& path) {
   if (path.empty() || Canonical(DirectoryOf(path)) != Canonical(ProgramDir())) return;
-  std::string name = Lower(path.substr(path.rfind('/') + 1));
+  std::string name = AsciiLower(path.substr(path.rfind('/') + 1));
   reserved_.push_back(name);
   for (const char* companion : {"-wal", "-shm", "-journal"}) reserved_.push_back(name + companion);
 }
 
 bool EnvPaths::IsPlatformFile(const std::string& fileName) {
-  std::string name = Lower(fileName);
+  std::string name = AsciiLower(fileName);
   if (name.rfind(kTempPrefix, 0) == 0) return true;
   for (const std::string& reserved : reserved_) {
     if (name == reserved) return true;

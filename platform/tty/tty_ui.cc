@@ -9,7 +9,7 @@
 
 #include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/update_frequency_dialog.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 
 namespace hhsync {
 

@@ -16,7 +16,7 @@
 #include "app/sync_runner.h"
 #include "content/category_list.h"
 #include "device/device_database.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"

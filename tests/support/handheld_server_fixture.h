@@ -15,7 +15,7 @@
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
 #include "support/processes.h"

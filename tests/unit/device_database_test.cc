@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/records.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/fake/forwarding_rapi.h"
 #include "support/test_platform.h"
 

@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "command.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/linux/system_clock.h"
 

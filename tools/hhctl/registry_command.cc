@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "command.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 #include "platform/sqlite/sqlite_registry.h"
 
 namespace hhctl {

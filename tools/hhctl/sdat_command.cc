@@ -12,7 +12,7 @@
 
 #include "app/config_file.h"
 #include "command.h"
-#include "device/wide_text.h"
+#include "base/text.h"
 
 namespace hhctl {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/tokenizer.h"
+#include "base/tokenizer.h"
 
 namespace hhsync {
 
