@@ -7,7 +7,7 @@
 
 #include "base/tokenizer.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 namespace {
@@ -189,7 +189,7 @@ bool BuildSdat(const std::vector<SdatItem>& items, std::vector<uint8_t>* out, st
 
 // --- ConfigFile ------------------------------------------------------------
 
-ConfigFile::ConfigFile(Paths& paths, Ui& ui) {
+ConfigFile::ConfigFile(Paths& paths, Prompter& ui) {
   loadFailed_ = true;
   std::vector<uint8_t> image;
   if (!ReadWholeFile(paths.InProgramDir(kConfigFileName), &image)) {

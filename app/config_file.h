@@ -32,7 +32,7 @@
 namespace hhsync {
 
 class Paths;
-class Ui;
+class Prompter;
 
 // A string-to-string map read from lines of "key=value". Keys and values are
 // 8-bit program text, taken exactly as they stand.
@@ -130,7 +130,7 @@ class ConfigFile {
   // Reads and parses S.DAT from the program directory. When it cannot be
   // opened or read, shows "Unable to open configuration file." and keeps
   // LoadFailed() true with no entries.
-  ConfigFile(Paths& paths, Ui& ui);
+  ConfigFile(Paths& paths, Prompter& ui);
 
   bool LoadFailed() const { return loadFailed_; }
 

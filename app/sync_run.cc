@@ -13,9 +13,9 @@
 #include "extras/keep_list.h"
 #include "extras/resource_updater.h"
 #include "platform/clock.h"
+#include "platform/prompter.h"
 #include "platform/rapi.h"
 #include "platform/shell.h"
-#include "platform/ui.h"
 #include "settings/browser.h"
 #include "settings/sync_settings.h"
 
@@ -31,7 +31,7 @@ constexpr const char* kStillCopying =
 // ends.
 class WaitDialogRunner {
  public:
-  WaitDialogRunner(Ui& ui, bool show) {
+  WaitDialogRunner(DialogHost& ui, bool show) {
     if (!show) return;
     Flags().waitDialogReady = false;
     thread_ = std::thread(WaitDialogThread, std::ref(ui), std::ref(dialog_));
@@ -60,7 +60,7 @@ bool SyncRunner::RunSync(bool firstRun) {
   Clock& clock = *ports_.clock;
   DialogFlags& flags = Flags();
 
-  WaitDialogRunner wait(*ports_.ui, firstRun);
+  WaitDialogRunner wait(*ports_.dialogs, firstRun);
   InstallWaitDialog& waitDialog = wait.dialog();
 
   // Connection.
@@ -69,7 +69,7 @@ bool SyncRunner::RunSync(bool firstRun) {
   uint32_t waited = rapi.WaitForInit(init, kConnectWaitMs);
   flags.progressDialogReady = false;
   if (waited != kWaitObject0 || init.result < 0) {
-    if (firstRun) ports_.ui->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
+    if (firstRun) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
     rapi.CeRapiUninit();
     return false;
   }
@@ -127,7 +127,7 @@ bool SyncRunner::RunSync(bool firstRun) {
       clock.SleepMs(3000);
       if (!probe.Mount(settings.GetDbp())) {
         for (;;) {
-          MbAnswer answer = ports_.ui->MessageBox(
+          MbAnswer answer = ports_.prompter->MessageBox(
               kStillCopying, MessageBoxStyle{MbButtons::kRetryCancel, MbIcon::kNone, true});
           if (answer == MbAnswer::kCancel) return abort();
           clock.SleepMs(3000);
@@ -166,7 +166,7 @@ bool SyncRunner::RunSync(bool firstRun) {
                                                    settings.logEnabled(), !properties.Has("nologo"),
                                                    properties.Get("registry"));
   flags.progressThreadDone = false;
-  std::thread progressThread(ProgressDialogThread, std::ref(*ports_.ui), std::ref(*progress));
+  std::thread progressThread(ProgressDialogThread, std::ref(*ports_.dialogs), std::ref(*progress));
   WaitFor(flags.progressDialogReady);
   if (firstRun) {
     if (!waitDialog.IsDone()) waitDialog.SetShown(false);

@@ -5,8 +5,8 @@
 #include "app/dialogs/update_frequency_dialog.h"
 #include "base/text.h"
 #include "platform/http.h"
+#include "platform/prompter.h"
 #include "platform/rapi.h"
-#include "platform/ui.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -27,7 +27,7 @@ RunMode SelectRunMode(const std::string& commandLine) {
 
 bool InitInstance(const Ports& ports, const std::string& commandLine) {
   if (!ports.http->Initialise()) {
-    ports.ui->MessageBox("Windows sockets initialization failed.", kOkBox);
+    ports.prompter->MessageBox("Windows sockets initialization failed.", kOkBox);
     return false;
   }
   SyncRunner runner(ports);
@@ -48,7 +48,8 @@ bool InitInstance(const Ports& ports, const std::string& commandLine) {
   return false;
 }
 
-SyncRunner::SyncRunner(const Ports& ports) : ports_(ports), config_(*ports.paths, *ports.ui) {}
+SyncRunner::SyncRunner(const Ports& ports)
+    : ports_(ports), config_(*ports.paths, *ports.prompter) {}
 
 const PropertySet& SyncRunner::Properties() const {
   static const PropertySet kEmpty;
@@ -77,7 +78,7 @@ void SyncRunner::LaunchDeviceApp(bool after) {
 
 void SyncRunner::RunTest() {
   if (!Connect()) {
-    ports_.ui->MessageBox(kNoConnectionMessage, kOkBox);
+    ports_.prompter->MessageBox(kNoConnectionMessage, kOkBox);
     ports_.rapi->CeRapiUninit();
     return;
   }
@@ -106,7 +107,7 @@ void SyncRunner::RunTest() {
                     result);
       break;
   }
-  ports_.ui->MessageBox(text, kOkBox);
+  ports_.prompter->MessageBox(text, kOkBox);
   ports_.rapi->CeRapiUninit();
 }
 
@@ -115,7 +116,7 @@ void SyncRunner::RunConfiguration() {
   std::string name = Properties().Get("name");
   SyncSettings settings(ports_, &Properties());
   UpdateFrequencyDialog dialog(name, settings.GetUpdateFrequency());
-  ports_.ui->RunUpdateFrequencyDialog(dialog);
+  ports_.dialogs->RunUpdateFrequencyDialog(dialog);
   settings.SetUpdateFrequency(dialog.Hours());
 }
 

@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "base/progress_sink.h"
-#include "device/records.h"
 #include "base/text.h"
+#include "device/records.h"
 #include "platform/clock.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -82,7 +82,9 @@ bool Category::WriteRecord(CeDbHandle handle) {
   return WriteNewRecord(*ports_.rapi, handle, values).ok;
 }
 
-bool Category::DeleteRecord(CeDbHandle handle) { return DeleteRecordById(*ports_.rapi, handle, oid_); }
+bool Category::DeleteRecord(CeDbHandle handle) {
+  return DeleteRecordById(*ports_.rapi, handle, oid_);
+}
 
 void Category::AddItem(std::unique_ptr<ContentItem> item) {
   if (!acceptsContent) return;  // the item is dropped here
@@ -251,7 +253,7 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
     if (!written) {
       progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
                                   item.ContentIdNumber(), item.title.c_str()));
-      ports_.ui->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
+      ports_.prompter->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
       CloseTable();
       return false;
     }

@@ -5,12 +5,12 @@
 #include <utility>
 
 #include "base/progress_sink.h"
+#include "base/text.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "base/text.h"
 #include "net/server_link.h"
 #include "platform/http.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 
@@ -215,7 +215,7 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& 
 
 bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed) {
   const CEOID id = ReadRecordValues(
-      *ports.rapi, ports.ui, handle, {kPropContentId, kPropVersion},
+      *ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
       [this](const CePropVal& value) {
         if (value.propid == kPropContentId) {
           contentId = std::to_string(static_cast<int32_t>(value.ulVal));
@@ -244,7 +244,7 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
     if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
       std::string text = "1.Unable to Open database, please sync again." + name;
       progress.LogLine(text);
-      ports.ui->MessageBox(text, kSystemModalOk);
+      ports.prompter->MessageBox(text, kSystemModalOk);
       return false;
     }
   }
@@ -262,14 +262,14 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
       if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
         database.Remount(40 + attempt);
         if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
-          ports.ui->MessageBox("2.Unable to Open database, please sync again: " + name,
-                               kSystemModalOk);
+          ports.prompter->MessageBox("2.Unable to Open database, please sync again: " + name,
+                                     kSystemModalOk);
           return false;
         }
       }
     }
     if (!written) {
-      ports.ui->MessageBox("Unable to write content, please sync again.", kSystemModalOk);
+      ports.prompter->MessageBox("Unable to write content, please sync again.", kSystemModalOk);
       database.CloseHandle(handle);
       return false;
     }

@@ -2,7 +2,7 @@
 
 #include "base/text.h"
 #include "platform/clock.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 
@@ -48,15 +48,15 @@ bool DeviceDatabase::MountVolume() {
   if (rapi().CeMountDBVol(&g_volumeId, AnsiToWide(g_volumeName), kOpenExisting)) return true;
   switch (rapi().CeGetLastError()) {
     case ce_error::kInvalidParameter:
-      ports_.ui->MessageBox("ERROR_INVALID_PARAMETER", kPlain);
+      ports_.prompter->MessageBox("ERROR_INVALID_PARAMETER", kPlain);
       return false;
     case ce_error::kDiskFull:
-      ports_.ui->MessageBox("ERROR_DISK_FULL", kPlain);
+      ports_.prompter->MessageBox("ERROR_DISK_FULL", kPlain);
       return false;
     case ce_error::kAlreadyExists:
       // The volume is mounted already: usable when the platform named it.
       if (!g_volumeId.IsZero()) return true;
-      ports_.ui->MessageBox("ERROR OPENING DATABASE ON PPC", kPlain);
+      ports_.prompter->MessageBox("ERROR OPENING DATABASE ON PPC", kPlain);
       return false;
     default:
       return false;
@@ -92,11 +92,11 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
 
   uint32_t error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
-    ports_.ui->MessageBox("could not open database bad parameter:" + name, kStopOk);
+    ports_.prompter->MessageBox("could not open database bad parameter:" + name, kStopOk);
     return false;
   }
   if (error == ce_error::kNotEnoughMemory) {
-    ports_.ui->MessageBox("could not open database not enough memory", kStopYesNo);
+    ports_.prompter->MessageBox("could not open database not enough memory", kStopYesNo);
     return false;
   }
 
@@ -112,9 +112,9 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   if (created == 0) {
     error = rapi().CeGetLastError();
     if (error == ce_error::kInvalidParameter) {
-      ports_.ui->MessageBox("could not open database bad parameter:" + name, kStopOk);
+      ports_.prompter->MessageBox("could not open database bad parameter:" + name, kStopOk);
     } else if (error == ce_error::kDupName) {
-      ports_.ui->MessageBox("could not create database dupe name", kPlain);
+      ports_.prompter->MessageBox("could not create database dupe name", kPlain);
     }
     return false;
   }
@@ -124,11 +124,11 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   if (*handle != kInvalidHandle) return true;
   error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
-    ports_.ui->MessageBox("could not open database bad parameter", kStopOk);
+    ports_.prompter->MessageBox("could not open database bad parameter", kStopOk);
     return false;
   }
   if (error == ce_error::kNotEnoughMemory) {
-    ports_.ui->MessageBox("could not open database not enough memory", kStopOk);
+    ports_.prompter->MessageBox("could not open database not enough memory", kStopOk);
     return false;
   }
   return true;
@@ -143,7 +143,7 @@ bool DeviceDatabase::OpenExisting(const std::string& name, CeDbHandle* handle, C
 std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
   CeOidInfo info;
   if (!rapi().CeOidGetInfoEx(g_volumeId, oid, &info)) {
-    ports_.ui->MessageBox("DB Problem", kStopYesNo);
+    ports_.prompter->MessageBox("DB Problem", kStopYesNo);
     return std::nullopt;
   }
   return info.recordCount;

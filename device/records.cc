@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/ui.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 
@@ -25,7 +25,8 @@ CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>&
   return 0;
 }
 
-CEOID ReadRecordValues(Rapi& rapi, Ui* ui, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
+                       const std::vector<CEPROPID>& wanted,
                        const std::function<void(const CePropVal&)>& take, bool* failed) {
   std::vector<CePropVal> values;
   const CEOID oid = ReadNextRecord(rapi, handle, wanted, &values, failed);

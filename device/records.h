@@ -18,7 +18,7 @@
 
 namespace hhsync {
 
-class Ui;
+class Prompter;
 
 // Reads the next record of an open database. Returns its id, 0 when no record
 // was read; values are those the handheld returned. *failed (when given) is
@@ -30,7 +30,8 @@ CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>&
 // Reads the next record like ReadNextRecord and hands each value the
 // handheld returned to take, matched by identifier. A value flagged as
 // missing is skipped; with ui given it first shows "prop not found".
-CEOID ReadRecordValues(Rapi& rapi, Ui* ui, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
+                       const std::vector<CEPROPID>& wanted,
                        const std::function<void(const CePropVal&)>& take, bool* failed = nullptr);
 
 struct WriteResult {

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "device/records.h"
 #include "base/text.h"
+#include "device/records.h"
 
 namespace hhsync {
 
@@ -42,7 +42,7 @@ KeepRecord::KeepRecord(const Ports& ports, CeDbHandle handle) {
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};
   oid_ = ReadRecordValues(
-      *ports.rapi, ports.ui, handle, wanted,
+      *ports.rapi, ports.prompter, handle, wanted,
       [this](const CePropVal& value) {
         switch (value.propid) {
           case UintProp(kValueProp):

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "base/progress_sink.h"
+#include "base/text.h"
 #include "base/tokenizer.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "base/text.h"
 #include "net/server_link.h"
 #include "platform/paths.h"
+#include "platform/prompter.h"
 #include "platform/shell.h"
-#include "platform/ui.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 
@@ -49,7 +49,7 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
 
 bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed) {
   oid_ = ReadRecordValues(
-      *ports.rapi, ports.ui, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
+      *ports.rapi, ports.prompter, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
       [this](const CePropVal& value) {
         if (value.propid == UintProp(kRidProp)) {
           ridNumber_ = value.ulVal;
@@ -101,8 +101,8 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
   volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
-  bool done = FetchStatusList(progress, settings) &&
-              Reconcile(volume) == Comparison::kChanged && Apply(volume, progress, settings);
+  bool done = FetchStatusList(progress, settings) && Reconcile(volume) == Comparison::kChanged &&
+              Apply(volume, progress, settings);
   CloseHandles();
   return done;
 }
@@ -242,7 +242,7 @@ bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* databas
   if (record.WriteToDevice(rapi, *handle, data, size, withData)) return true;
   MessageBoxStyle style;
   style.systemModal = true;
-  ports_.ui->MessageBox("Unable to write resource, please sync again.", style);
+  ports_.prompter->MessageBox("Unable to write resource, please sync again.", style);
   return false;
 }
 

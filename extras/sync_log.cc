@@ -5,7 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 namespace {
@@ -24,7 +24,7 @@ constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
 
 }  // namespace
 
-SyncLog::SyncLog(Paths& paths, Clock& clock, Ui& ui) : clock_(clock) {
+SyncLog::SyncLog(Paths& paths, Clock& clock, Prompter& ui) : clock_(clock) {
   openFailed_ = true;
   // Opened for appending: the write position is always the end of the file.
   file_ = paths.OpenExclusiveAppend(paths.InProgramDir(kLogFileName));

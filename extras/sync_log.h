@@ -25,14 +25,14 @@ namespace hhsync {
 class Clock;
 class OutputFile;
 class Paths;
-class Ui;
+class Prompter;
 
 class SyncLog {
  public:
   // Opens the log and writes its first entry. Never throws: on failure the
   // message box is shown and openFailed() stays true; an owner keeps a
   // SyncLog only while openFailed() is false.
-  SyncLog(Paths& paths, Clock& clock, Ui& ui);
+  SyncLog(Paths& paths, Clock& clock, Prompter& ui);
   virtual ~SyncLog();  // closes the file; nothing is written on closing
   SyncLog(const SyncLog&) = delete;
   SyncLog& operator=(const SyncLog&) = delete;

@@ -5,7 +5,7 @@
 
 #include "base/progress_sink.h"
 #include "platform/paths.h"
-#include "platform/ui.h"
+#include "platform/prompter.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -142,7 +142,7 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
       return text;
     }
     if (status == kStatusProxyAuthRequired) {
-      int answer = settings_.ports().ui->AskProxyCredentials(&user, &password);
+      int answer = settings_.ports().prompter->AskProxyCredentials(&user, &password);
       if (answer == kErrorInternetForceRetry) {
         haveCredentials = true;
         continue;
@@ -215,7 +215,7 @@ std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const Pa
     int status = request->StatusCode();
     if (status == 200) return request;
     if (status == kStatusProxyAuthRequired &&
-        settings_.ports().ui->AskProxyCredentials(&user, &password) == kErrorInternetForceRetry) {
+        settings_.ports().prompter->AskProxyCredentials(&user, &password) == kErrorInternetForceRetry) {
       haveCredentials = true;
       continue;
     }

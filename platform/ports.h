@@ -5,19 +5,21 @@
 namespace hhsync {
 
 class Clock;
+class DialogHost;
 class Http;
 class Paths;
 class Rapi;
 class Registry;
+class Prompter;
 class Shell;
-class Ui;
 
 struct Ports {
   Rapi* rapi = nullptr;
   Registry* registry = nullptr;
   Http* http = nullptr;
   Shell* shell = nullptr;
-  Ui* ui = nullptr;
+  Prompter* prompter = nullptr;   // message boxes, the proxy credentials prompt
+  DialogHost* dialogs = nullptr;  // the dialogs' windows
   Clock* clock = nullptr;
   Paths* paths = nullptr;
 };

@@ -1,7 +1,7 @@
 #include "app/dialogs/dialog_threads.h"
 
 #include "app/dialogs/progress_dialog.h"
-#include "platform/ui.h"
+#include "platform/dialog_host.h"
 
 namespace hhsync {
 
@@ -18,7 +18,7 @@ void WaitFor(const std::atomic<bool>& flag) {
   while (!flag.load()) std::this_thread::yield();
 }
 
-void ProgressDialogThread(Ui& ui, ProgressDialog& dialog) {
+void ProgressDialogThread(DialogHost& ui, ProgressDialog& dialog) {
   DialogFlags& f = Flags();
   auto window = ui.CreateProgressWindow(dialog);
   f.progressThreadStop = false;
@@ -29,7 +29,7 @@ void ProgressDialogThread(Ui& ui, ProgressDialog& dialog) {
   f.progressThreadDone = true;
 }
 
-void WaitDialogThread(Ui& ui, InstallWaitDialog& dialog) {
+void WaitDialogThread(DialogHost& ui, InstallWaitDialog& dialog) {
   auto window = ui.CreateWaitWindow(dialog);
   Flags().waitDialogReady = true;
   while (!dialog.IsDone()) window->Pump(kPumpWaitMs);

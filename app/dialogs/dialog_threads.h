@@ -15,7 +15,7 @@ namespace hhsync {
 
 class InstallWaitDialog;
 class ProgressDialog;
-class Ui;
+class DialogHost;
 
 struct DialogFlags {
   std::atomic<bool> waitDialogReady{false};
@@ -28,9 +28,9 @@ struct DialogFlags {
 DialogFlags& Flags();
 
 // Body of the progress dialog thread.
-void ProgressDialogThread(Ui& ui, ProgressDialog& dialog);
+void ProgressDialogThread(DialogHost& ui, ProgressDialog& dialog);
 // Body of the wait dialog thread.
-void WaitDialogThread(Ui& ui, InstallWaitDialog& dialog);
+void WaitDialogThread(DialogHost& ui, InstallWaitDialog& dialog);
 
 // Waits until the flag is raised. The threads raise it within the time it
 // takes to create a window, so the wait yields instead of sleeping on a

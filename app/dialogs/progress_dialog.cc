@@ -10,20 +10,6 @@
 
 namespace hhsync {
 
-void ProgressBar::SetRange(int upper) {
-  range = static_cast<uint16_t>(upper);
-  position = std::clamp(position, 0, static_cast<int>(range));
-}
-
-void ProgressBar::SetPosition(int pos) { position = std::clamp(pos, 0, static_cast<int>(range)); }
-
-void ProgressBar::Delta(int advance) { SetPosition(position + advance); }
-
-void ProgressBar::Step() {
-  position += step;
-  if (position > range) position = 0;
-}
-
 ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap,
                                std::string name, bool forceLog, bool showLogo,
                                std::string registryPath)
@@ -41,7 +27,7 @@ ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* m
 ProgressDialog::~ProgressDialog() = default;
 
 void ProgressDialog::OpenLog() {
-  auto log = std::make_unique<SyncLog>(*ports_.paths, *ports_.clock, *ports_.ui);
+  auto log = std::make_unique<SyncLog>(*ports_.paths, *ports_.clock, *ports_.prompter);
   std::lock_guard<std::mutex> l(mu_);
   if (!log->openFailed()) log_ = std::move(log);
 }

@@ -23,26 +23,13 @@
 #include "base/progress_sink.h"
 #include "base/version.h"
 #include "extras/dib_image.h"
+#include "platform/dialog_host.h"
 #include "platform/ports.h"
 #include "settings/registry_key.h"
 
 namespace hhsync {
 
-class Canvas;
 class SyncLog;
-
-
-// A progress control: a 16-bit range from 0, a position and a step size.
-struct ProgressBar {
-  uint16_t range = 100;
-  int position = 0;
-  int step = 10;
-
-  void SetRange(int upper);
-  void SetPosition(int pos);  // clamped to the range
-  void Delta(int advance);    // clamped to the range
-  void Step();                // past the end it starts over from 0
-};
 
 // A change counter a front end waits on: every change of what a dialog
 // shows bumps it and wakes the waiters.
@@ -59,7 +46,7 @@ class ChangeSignal {
   uint64_t revision_ = 0;
 };
 
-class ProgressDialog final : public ProgressSink {
+class ProgressDialog final : public ProgressSink, public ProgressWindowModel {
  public:
   // The main bitmap is loaded from the BMP file image of S.DAT (may be
   // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the
@@ -80,42 +67,36 @@ class ProgressDialog final : public ProgressSink {
   // The window's side, called by the front end on the dialog thread.
   // Initialisation: the version text into the log and the version line, the
   // title, the bars' ranges and steps.
-  void OnInitDialog();
+  void OnInitDialog() override;
   // Cancel button or Escape: the run is no longer running.
-  void OnCancel();
+  void OnCancel() override;
   // A right-button double-click at height y of the client area: below the
   // main bitmap it toggles the version line, on it the logging switch.
-  void OnRightDoubleClick(int y);
+  void OnRightDoubleClick(int y) override;
 
   // What a front end draws.
-  struct View {
-    std::string title;
-    std::string status;
-    std::string versionLine;
-    bool versionShown = false;
-    ProgressBar upper;
-    ProgressBar lower;
-    bool running = true;
-  };
-  View Snapshot() const;
+  using View = ProgressWindowModel::View;
+  View Snapshot() const override;
   // A counter that goes up with every change of what is shown; a front end
   // redraws when it differs from the one it drew.
-  uint64_t Revision() const { return signal_.Revision(); }
+  uint64_t Revision() const override { return signal_.Revision(); }
   // Waits at most timeoutMs for a change (or Wake).
-  void WaitForChange(uint64_t seen, int timeoutMs) const { signal_.WaitPast(seen, timeoutMs); }
+  void WaitForChange(uint64_t seen, int timeoutMs) const override {
+    signal_.WaitPast(seen, timeoutMs);
+  }
   // Wakes a front end waiting in WaitForChange (after a stop request).
   void Wake() { signal_.Notify(); }
 
   // Paints the main bitmap (top 7 pixels down, centred) and, when shown, the
   // logo (right edge 10 pixels from the client area's right edge, top 10
   // pixels below the main bitmap's height). Nothing without a main bitmap.
-  void Paint(Canvas& canvas, int clientWidth) const;
+  void Paint(Canvas& canvas, int clientWidth) const override;
   const DibImage& mainBitmap() const { return mainBitmap_; }
   const DibImage& logo() const { return logo_; }
   bool showLogo() const { return showLogo_; }
   // Height of the main bitmap in pixels (0 without one), used to tell where a
   // double-click landed.
-  int MainBitmapHeight() const;
+  int MainBitmapHeight() const override;
   bool HasLog() const;
 
  private:
@@ -140,23 +121,25 @@ class ProgressDialog final : public ProgressSink {
 
 // The model of the "Please Wait" dialog of a first run: a bar from 0 to 30
 // and a Cancel button that only marks the dialog done.
-class InstallWaitDialog {
+class InstallWaitDialog final : public WaitWindowModel {
  public:
   InstallWaitDialog() = default;
 
-  void OnInitDialog();
-  void OnCancel() { MarkDone(); }
+  void OnInitDialog() override;
+  void OnCancel() override { MarkDone(); }
   void Step();
   bool IsDone() const { return done_.load(); }
   void MarkDone();
   // Whether the window is shown (the run shows it after creation and hides
   // it when the progress dialog appears).
   void SetShown(bool shown);
-  bool IsShown() const { return shown_.load(); }
+  bool IsShown() const override { return shown_.load(); }
 
-  ProgressBar Bar() const;
-  uint64_t Revision() const { return signal_.Revision(); }
-  void WaitForChange(uint64_t seen, int timeoutMs) const { signal_.WaitPast(seen, timeoutMs); }
+  ProgressBar Bar() const override;
+  uint64_t Revision() const override { return signal_.Revision(); }
+  void WaitForChange(uint64_t seen, int timeoutMs) const override {
+    signal_.WaitPast(seen, timeoutMs);
+  }
   void Wake() { signal_.Notify(); }
 
  private:

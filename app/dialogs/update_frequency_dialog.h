@@ -1,15 +1,18 @@
 #pragma once
 // The model of the update frequency dialog of the configuration mode: a
-// drop-down list of four choices, confirmed with OK. A front end (Ui) shows
+// drop-down list of four choices, confirmed with OK. A front end shows
 // it, lets the user pick a choice and calls OnOk when OK is pressed; closing
 // it any other way leaves the hours as they were.
 
 #include <array>
 #include <string>
+#include <vector>
+
+#include "platform/dialog_host.h"
 
 namespace hhsync {
 
-class UpdateFrequencyDialog {
+class UpdateFrequencyDialog final : public FrequencyDialogModel {
  public:
   static constexpr std::array<const char*, 4> kChoices = {"Every Sync", "Once a day", "Once a week",
                                                           "Once a month"};
@@ -18,13 +21,14 @@ class UpdateFrequencyDialog {
   UpdateFrequencyDialog(std::string name, int hours) : name_(std::move(name)), hours_(hours) {}
 
   // Initialisation: the title and the selection that the hours fall into.
-  void OnInit();
+  void OnInit() override;
   // OK with the given list selection (-1: none): the hours become the
   // choice's hours; with no selection they stay.
-  void OnOk(int selection);
+  void OnOk(int selection) override;
 
-  const std::string& Title() const { return title_; }
-  int Selection() const { return selection_; }
+  std::string Title() const override { return title_; }
+  int Selection() const override { return selection_; }
+  std::vector<std::string> Choices() const override { return {kChoices.begin(), kChoices.end()}; }
   int Hours() const { return hours_; }
 
   static int SelectionForHours(int hours);

@@ -1,23 +1,22 @@
 #include "platform/fake/scripted_ui.h"
 
-#include "app/dialogs/progress_dialog.h"
-#include "app/dialogs/update_frequency_dialog.h"
-#include "platform/none/none_ui.h"
-
 namespace hhsync {
 
-MbAnswer DefaultAnswer(MbButtons buttons) {
-  switch (buttons) {
-    case MbButtons::kOk:
-      return MbAnswer::kOk;
-    case MbButtons::kOkCancel:
-    case MbButtons::kRetryCancel:
-      return MbAnswer::kCancel;
-    case MbButtons::kYesNo:
-      return MbAnswer::kNo;
-  }
-  return MbAnswer::kOk;
-}
+namespace {
+
+// A window that is never drawn: it initialises its dialog and then waits for
+// it to change.
+template <typename Model>
+class UndrawnWindow final : public DialogWindow {
+ public:
+  explicit UndrawnWindow(Model& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
+  void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
+
+ private:
+  Model& dialog_;
+};
+
+}  // namespace
 
 MbAnswer ScriptedUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   std::lock_guard<std::mutex> l(mu_);
@@ -45,22 +44,22 @@ int ScriptedUi::AskProxyCredentials(std::string* user, std::string* password) {
   return kErrorInternetForceRetry;
 }
 
-void ScriptedUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
+void ScriptedUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
   ++frequencyDialogs_;
   dialog.OnInit();
   if (pressOk_) dialog.OnOk(selection_ >= 0 ? selection_ : dialog.Selection());
 }
 
-std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressDialog& dialog) {
+std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressWindowModel& dialog) {
   lastProgress_ = &dialog;
   ++progressWindows_;
-  return MakeHiddenProgressWindow(dialog);
+  return std::make_unique<UndrawnWindow<ProgressWindowModel>>(dialog);
 }
 
-std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(InstallWaitDialog& dialog) {
+std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(WaitWindowModel& dialog) {
   lastWait_ = &dialog;
   ++waitWindows_;
-  auto window = MakeHiddenWaitWindow(dialog);
+  auto window = std::make_unique<UndrawnWindow<WaitWindowModel>>(dialog);
   if (cancelWait_) dialog.OnCancel();
   return window;
 }

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui.h"
+#include "platform/dialog_host.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 
-// A Ui for tests: records every message box and answers from a script; when
-// the script is used up, OK boxes answer ok, Retry/Cancel cancel, Yes/No no.
-class ScriptedUi final : public Ui {
+// A front end for tests: records every message box and answers from a
+// script; when the script is used up, a box gives its default answer. Its
+// windows are never drawn.
+class ScriptedUi final : public Prompter, public DialogHost {
  public:
   struct Shown {
     std::string text;
@@ -22,14 +24,14 @@ class ScriptedUi final : public Ui {
 
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
-  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+  void RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressWindowModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(WaitWindowModel& dialog) override;
 
   // The progress and wait dialogs of the last windows created, for tests
   // that press their Cancel buttons.
-  ProgressDialog* LastProgressDialog() { return lastProgress_.load(); }
-  InstallWaitDialog* LastWaitDialog() { return lastWait_.load(); }
+  ProgressWindowModel* LastProgressDialog() { return lastProgress_.load(); }
+  WaitWindowModel* LastWaitDialog() { return lastWait_.load(); }
   int ProgressWindowsCreated() const { return progressWindows_.load(); }
   // Presses Cancel of the wait dialog as soon as its window exists.
   void CancelWaitDialogAtOnce() { cancelWait_ = true; }
@@ -64,14 +66,11 @@ class ScriptedUi final : public Ui {
   bool pressOk_ = false;
   int selection_ = -1;
   int frequencyDialogs_ = 0;
-  std::atomic<ProgressDialog*> lastProgress_{nullptr};
-  std::atomic<InstallWaitDialog*> lastWait_{nullptr};
+  std::atomic<ProgressWindowModel*> lastProgress_{nullptr};
+  std::atomic<WaitWindowModel*> lastWait_{nullptr};
   std::atomic<int> progressWindows_{0};
   std::atomic<int> waitWindows_{0};
   std::atomic<bool> cancelWait_{false};
 };
-
-// The answer a message box gives when nobody answers it.
-MbAnswer DefaultAnswer(MbButtons buttons);
 
 }  // namespace hhsync

@@ -53,9 +53,13 @@ LinuxPlatform::LinuxPlatform() {
   if (ui.empty() || ui == "wx") ui = isatty(STDIN_FILENO) ? "tty" : "none";
   if (ui == "tty") tty_ = std::fopen("/dev/tty", "r+");
   if (tty_) {
-    ui_ = std::make_unique<TtyUi>(tty_, tty_, caption);
+    auto front = std::make_unique<TtyUi>(tty_, tty_, caption);
+    ports_.dialogs = front.get();
+    prompter_ = std::move(front);
   } else {
-    ui_ = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
+    auto front = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
+    ports_.dialogs = front.get();
+    prompter_ = std::move(front);
   }
 
   ports_.clock = clock_.get();
@@ -64,11 +68,11 @@ LinuxPlatform::LinuxPlatform() {
   ports_.rapi = rapi_.get();
   ports_.http = http_.get();
   ports_.shell = shell_.get();
-  ports_.ui = ui_.get();
+  ports_.prompter = prompter_.get();
 }
 
 LinuxPlatform::~LinuxPlatform() {
-  ui_.reset();
+  prompter_.reset();
   if (tty_) std::fclose(tty_);
 }
 

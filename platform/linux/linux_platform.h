@@ -32,7 +32,7 @@ class LinuxPlatform {
   std::unique_ptr<Rapi> rapi_;
   std::unique_ptr<Http> http_;
   std::unique_ptr<Shell> shell_;
-  std::unique_ptr<Ui> ui_;
+  std::unique_ptr<Prompter> prompter_;  // the front end, which also hosts the dialogs
   std::FILE* tty_ = nullptr;
   Ports ports_;
 };

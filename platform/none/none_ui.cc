@@ -1,7 +1,5 @@
 #include "platform/none/none_ui.h"
 
-#include "app/dialogs/progress_dialog.h"
-#include "app/dialogs/update_frequency_dialog.h"
 #include "base/text.h"
 
 namespace hhsync {
@@ -35,19 +33,6 @@ bool Allowed(MbButtons buttons, MbAnswer a) {
       return a == MbAnswer::kRetry || a == MbAnswer::kCancel;
   }
   return false;
-}
-
-MbAnswer Fallback(MbButtons buttons) {
-  switch (buttons) {
-    case MbButtons::kOk:
-      return MbAnswer::kOk;
-    case MbButtons::kOkCancel:
-    case MbButtons::kRetryCancel:
-      return MbAnswer::kCancel;
-    case MbButtons::kYesNo:
-      return MbAnswer::kNo;
-  }
-  return MbAnswer::kOk;
 }
 
 }  // namespace
@@ -100,7 +85,7 @@ NoneUi::NoneUi(const std::string& answers, std::FILE* out, std::string caption)
 
 MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   std::lock_guard<std::mutex> l(mu_);
-  MbAnswer answer = Fallback(style.buttons);
+  MbAnswer answer = DefaultAnswer(style.buttons);
   // A scripted answer that the box cannot give is used up all the same, so a
   // script stays aligned with the boxes it was written for.
   if (!answers_.empty()) {
@@ -123,36 +108,30 @@ MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style)
 
 int NoneUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
 
-void NoneUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) { dialog.OnInit(); }
+void NoneUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) { dialog.OnInit(); }
 
 namespace {
 
-template <typename Dialog>
+// A window that is never drawn and never cancelled: it initialises its
+// dialog and then only waits for it to change.
+template <typename Model>
 class HiddenWindow final : public DialogWindow {
  public:
-  explicit HiddenWindow(Dialog& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
+  explicit HiddenWindow(Model& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
   void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
 
  private:
-  Dialog& dialog_;
+  Model& dialog_;
 };
 
 }  // namespace
 
-std::unique_ptr<DialogWindow> MakeHiddenProgressWindow(ProgressDialog& dialog) {
-  return std::make_unique<HiddenWindow<ProgressDialog>>(dialog);
+std::unique_ptr<DialogWindow> NoneUi::CreateProgressWindow(ProgressWindowModel& dialog) {
+  return std::make_unique<HiddenWindow<ProgressWindowModel>>(dialog);
 }
 
-std::unique_ptr<DialogWindow> MakeHiddenWaitWindow(InstallWaitDialog& dialog) {
-  return std::make_unique<HiddenWindow<InstallWaitDialog>>(dialog);
-}
-
-std::unique_ptr<DialogWindow> NoneUi::CreateProgressWindow(ProgressDialog& dialog) {
-  return MakeHiddenProgressWindow(dialog);
-}
-
-std::unique_ptr<DialogWindow> NoneUi::CreateWaitWindow(InstallWaitDialog& dialog) {
-  return MakeHiddenWaitWindow(dialog);
+std::unique_ptr<DialogWindow> NoneUi::CreateWaitWindow(WaitWindowModel& dialog) {
+  return std::make_unique<HiddenWindow<WaitWindowModel>>(dialog);
 }
 
 }  // namespace hhsync

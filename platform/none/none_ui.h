@@ -4,7 +4,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/ui.h"
+#include "platform/dialog_host.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 
@@ -15,16 +16,16 @@ namespace hhsync {
 // once that is used up, with ok, cancel (Retry/Cancel, OK/Cancel) or no.
 // Dialogs are never shown: the update frequency dialog closes without OK and
 // the proxy credentials prompt gives up.
-class NoneUi : public Ui {
+class NoneUi final : public Prompter, public DialogHost {
  public:
   explicit NoneUi(const std::string& answers, std::FILE* out = stderr,
                   std::string caption = "hhsync");
 
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
-  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+  void RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressWindowModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(WaitWindowModel& dialog) override;
 
  private:
   std::mutex mu_;
@@ -32,11 +33,6 @@ class NoneUi : public Ui {
   std::FILE* out_;
   const std::string caption_;
 };
-
-// Windows that are never drawn and never cancelled: they initialise their
-// dialog and then only wait for it to change.
-std::unique_ptr<DialogWindow> MakeHiddenProgressWindow(ProgressDialog& dialog);
-std::unique_ptr<DialogWindow> MakeHiddenWaitWindow(InstallWaitDialog& dialog);
 
 const char* ButtonsText(MbButtons buttons);
 const char* AnswerText(MbAnswer answer);

@@ -6,9 +6,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <vector>
 
-#include "app/dialogs/progress_dialog.h"
-#include "app/dialogs/update_frequency_dialog.h"
 #include "base/text.h"
 
 namespace hhsync {
@@ -117,18 +116,19 @@ int TtyUi::AskProxyCredentials(std::string* user, std::string* password) {
   return kErrorInternetForceRetry;
 }
 
-void TtyUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
+void TtyUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
   std::lock_guard<std::mutex> l(mu_);
   dialog.OnInit();
   int selection = dialog.Selection();
+  const std::vector<std::string> choices = dialog.Choices();
   for (;;) {
     std::fprintf(out_, "\n== %s ==\nUpdate Frequency - Check for updates:\n",
                  AnsiToUtf8(dialog.Title()).c_str());
-    for (std::size_t i = 0; i < UpdateFrequencyDialog::kChoices.size(); ++i) {
+    for (std::size_t i = 0; i < choices.size(); ++i) {
       std::fprintf(out_, "  %c %zu. %s\n", static_cast<int>(i) == selection ? '>' : ' ', i + 1,
-                   UpdateFrequencyDialog::kChoices[i]);
+                   AnsiToUtf8(choices[i]).c_str());
     }
-    std::fputs("Choose 1-4, Enter for OK, q to close: ", out_);
+    std::fprintf(out_, "Choose 1-%zu, Enter for OK, q to close: ", choices.size());
     std::fflush(out_);
     std::string line = ReadLine(true);
     if (line == "\x04" || line == "q" || line == "Q") return;  // closed without OK
@@ -136,7 +136,10 @@ void TtyUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) {
       dialog.OnOk(selection);
       return;
     }
-    if (line.size() == 1 && line[0] >= '1' && line[0] <= '4') selection = line[0] - '1';
+    if (line.size() == 1 && line[0] >= '1' &&
+        static_cast<std::size_t>(line[0] - '1') < choices.size()) {
+      selection = line[0] - '1';
+    }
   }
 }
 
@@ -211,7 +214,7 @@ class TtyWindow : public DialogWindow {
 
 class TtyProgressWindow final : public TtyWindow {
  public:
-  TtyProgressWindow(TtyUi& ui, ProgressDialog& dialog) : TtyWindow(ui), dialog_(dialog) {
+  TtyProgressWindow(TtyUi& ui, ProgressWindowModel& dialog) : TtyWindow(ui), dialog_(dialog) {
     dialog_.OnInitDialog();
   }
   void Pump(int waitMs) override {
@@ -259,12 +262,12 @@ class TtyProgressWindow final : public TtyWindow {
     drawnRevision_ = rev;
   }
 
-  ProgressDialog& dialog_;
+  ProgressWindowModel& dialog_;
 };
 
 class TtyWaitWindow final : public TtyWindow {
  public:
-  TtyWaitWindow(TtyUi& ui, InstallWaitDialog& dialog) : TtyWindow(ui), dialog_(dialog) {
+  TtyWaitWindow(TtyUi& ui, WaitWindowModel& dialog) : TtyWindow(ui), dialog_(dialog) {
     dialog_.OnInitDialog();
   }
   void Pump(int waitMs) override {
@@ -294,16 +297,16 @@ class TtyWaitWindow final : public TtyWindow {
   }
 
  private:
-  InstallWaitDialog& dialog_;
+  WaitWindowModel& dialog_;
 };
 
 }  // namespace
 
-std::unique_ptr<DialogWindow> TtyUi::CreateProgressWindow(ProgressDialog& dialog) {
+std::unique_ptr<DialogWindow> TtyUi::CreateProgressWindow(ProgressWindowModel& dialog) {
   return std::make_unique<TtyProgressWindow>(*this, dialog);
 }
 
-std::unique_ptr<DialogWindow> TtyUi::CreateWaitWindow(InstallWaitDialog& dialog) {
+std::unique_ptr<DialogWindow> TtyUi::CreateWaitWindow(WaitWindowModel& dialog) {
   return std::make_unique<TtyWaitWindow>(*this, dialog);
 }
 
@@ -312,9 +315,10 @@ void TtyUi::EnterKeyMode() {
   if (keyMode_++ > 0) return;
   int fd = fileno(in_);
   if (!isatty(fd)) return;
-  static termios saved;
+  termios saved;
   if (tcgetattr(fd, &saved) != 0) return;
-  saved_ = &saved;
+  saved_ = std::make_unique<unsigned char[]>(sizeof saved);
+  std::memcpy(saved_.get(), &saved, sizeof saved);
   haveSaved_ = true;
   ResumeKeyMode();
 }
@@ -327,12 +331,17 @@ void TtyUi::LeaveKeyMode() {
 }
 
 void TtyUi::SuspendKeyMode() {
-  if (keyMode_ > 0 && haveSaved_) tcsetattr(fileno(in_), TCSAFLUSH, saved_);
+  if (keyMode_ > 0 && haveSaved_) {
+    termios saved;
+    std::memcpy(&saved, saved_.get(), sizeof saved);
+    tcsetattr(fileno(in_), TCSAFLUSH, &saved);
+  }
 }
 
 void TtyUi::ResumeKeyMode() {
   if (keyMode_ == 0 || !haveSaved_) return;
-  termios keys = *saved_;
+  termios keys;
+  std::memcpy(&keys, saved_.get(), sizeof keys);
   keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
   keys.c_cc[VMIN] = 0;
   keys.c_cc[VTIME] = 0;

@@ -1,18 +1,17 @@
 #pragma once
-#include <termios.h>
-
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "platform/ui.h"
+#include "platform/dialog_host.h"
+#include "platform/prompter.h"
 
 namespace hhsync {
 
 // The terminal front end: message boxes and dialogs are drawn as text on the
 // controlling terminal and answered from its keyboard.
-class TtyUi : public Ui {
+class TtyUi final : public Prompter, public DialogHost {
  public:
   // Uses the given terminal streams (normally /dev/tty); message boxes carry
   // caption, the program's name.
@@ -20,9 +19,9 @@ class TtyUi : public Ui {
 
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
-  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+  void RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressWindowModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(WaitWindowModel& dialog) override;
 
   // Key presses of the dialog windows: single keys, without echo. Counted,
   // so that nested windows share it; message boxes suspend it.
@@ -40,8 +39,10 @@ class TtyUi : public Ui {
 
   std::mutex mu_;
   int keyMode_ = 0;
+  // The terminal's settings from before key mode, kept as bytes so that no
+  // terminal type leaves the adapter's source.
   bool haveSaved_ = false;
-  struct termios* saved_ = nullptr;
+  std::unique_ptr<unsigned char[]> saved_;
   std::FILE* in_;
   std::FILE* out_;
   const std::string caption_;

@@ -67,7 +67,7 @@ TestPlatform::TestPlatform() : paths_(dir_.path()) {
   if (!EmulatedHandheld::Init(imagePath(), &err)) ADD_FAILURE() << err;
   handheld_ = std::make_unique<EmulatedHandheld>(imagePath(), clock_);
   noHttp_.Serve("", MemoryReply{0, "", -1});
-  ports_ = {handheld_.get(), &registry_, &noHttp_, &shell_, &ui_, &clock_, &paths_};
+  ports_ = {handheld_.get(), &registry_, &noHttp_, &shell_, &ui_, &ui_, &clock_, &paths_};
 }
 
 TestPlatform::~TestPlatform() { DeviceDatabase::ResetSharedStateForTesting(); }
