@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/dialogs/progress_dialog.h"
+#include "base/progress_sink.h"
 #include "app/sync_runner.h"
 #include "base/text.h"
 #include "base/tokenizer.h"
@@ -42,10 +42,10 @@ bool GreaterThanParen(std::string_view line) {
 
 }  // namespace
 
-bool SyncRunner::ExchangeProfile(SyncSettings& settings, ProgressDialog& progress,
-                                 CategoryList& categories) {
+bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link,
+                                 ProgressSink& progress, CategoryList& categories) {
   progress.SetStatus("Contacting Server for Profile", 1);
-  std::string reply = settings.link().FetchText(settings.ProfileUrl(), &progress);
+  std::string reply = link.FetchText(settings.ProfileUrl(), &progress);
   if (reply.empty()) return false;
 
   Tokenizer lines(reply, "\n");

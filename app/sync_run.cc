@@ -12,6 +12,7 @@
 #include "device/device_database.h"
 #include "extras/keep_list.h"
 #include "extras/resource_updater.h"
+#include "net/server_link.h"
 #include "platform/clock.h"
 #include "platform/prompter.h"
 #include "platform/rapi.h"
@@ -172,6 +173,9 @@ bool SyncRunner::RunSync(bool firstRun) {
     if (!waitDialog.IsDone()) waitDialog.SetShown(false);
     wait.End();
   }
+  // Every request of the run goes through one link; a proxy it switches off
+  // stays off for the rest of the run.
+  ServerLink link(*ports_.http, *ports_.prompter, settings.proxyConfig());
   progress->SetStatus("Contacting Server", 1);
   progress->ResetPhase(0);
 
@@ -182,15 +186,15 @@ bool SyncRunner::RunSync(bool firstRun) {
 
   if (browserOnly) {
     KeepList keep(ports_);
-    keep.Upload(*progress, settings);
+    keep.Upload(*progress, settings, link);
     if (keep.ShouldOpenBrowser()) openKeepPage(keep);
   } else {
     KeepList keep(ports_);
     CategoryList categories(ports_);
-    if (ExchangeProfile(settings, *progress, categories)) {
-      keep.Upload(*progress, settings);
+    if (ExchangeProfile(settings, link, *progress, categories)) {
+      keep.Upload(*progress, settings, link);
       ResourceUpdater resources(ports_, settings.ResourceUrl());
-      bool resourceResult = resources.UpdateResources(*progress, settings);
+      bool resourceResult = resources.UpdateResources(*progress, settings, link);
 
       progress->SetStatus("Updating Handheld Data", 1);
       progress->ResetPhase(6);
@@ -199,7 +203,7 @@ bool SyncRunner::RunSync(bool firstRun) {
       // from items already dropped. The content stays as it is until the
       // next sync.
       const bool reconciled = categories.Reconcile(*progress);
-      const bool contentResult = reconciled && categories.LoadContent(*progress, settings);
+      const bool contentResult = reconciled && categories.LoadContent(*progress, settings, link);
       progress->ResetPhase(7);
 
       if (keep.ShouldOpenBrowser()) openKeepPage(keep);

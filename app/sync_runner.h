@@ -14,7 +14,8 @@
 namespace hhsync {
 
 class CategoryList;
-class ProgressDialog;
+class ProgressSink;
+class ServerLink;
 class SyncSettings;
 
 // The message shown when no handheld answers.
@@ -43,7 +44,8 @@ class SyncRunner {
   void LaunchDeviceApp(bool after);
   // Asks the server for the profile and fills the category set with its
   // categories and content items. True when an OK reply was read completely.
-  bool ExchangeProfile(SyncSettings& settings, ProgressDialog& progress, CategoryList& categories);
+  bool ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
+                       CategoryList& categories);
 
   const ConfigFile& config() const { return config_; }
 

@@ -29,6 +29,7 @@
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
 #include "platform/sqlite/sqlite_registry.h"
+#include "net/server_link.h"
 #include "settings/sync_settings.h"
 #include "tests/support/memory_http.h"
 
@@ -78,7 +79,8 @@ class BenchPlatform {
     ports_.registry = &registry_;
     ports_.http = &http_;
     ports_.shell = &shell_;
-    ports_.ui = &ui_;
+    ports_.prompter = &ui_;
+    ports_.dialogs = &ui_;
     ports_.clock = &clock_;
     ports_.paths = paths_.get();
     RapiInit init;
@@ -122,11 +124,12 @@ void RunExchange(benchmark::State& state, bool handheldHasCategory) {
   SyncRunner runner(platform.ports());
   SyncSettings settings(platform.ports(), &platform.props());
   ProgressDialog progress(platform.ports(), nullptr, "Bench", false, false, kPath);
+  ServerLink link(*platform.ports().http, *platform.ports().prompter, settings.proxyConfig());
 
   std::size_t kept = 0;
   for (auto _ : state) {
     auto categories = std::make_unique<CategoryList>(platform.ports());
-    if (!runner.ExchangeProfile(settings, progress, *categories)) {
+    if (!runner.ExchangeProfile(settings, link, progress, *categories)) {
       state.SkipWithError("the exchange failed");
       break;
     }

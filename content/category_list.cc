@@ -185,7 +185,7 @@ bool Category::DeleteContent(ProgressSink& progress) {
   return true;
 }
 
-bool Category::Sync(ProgressSink& progress, SyncSettings& settings) {
+bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   // A new category is rebuilt from nothing; a table that cannot be cleared
   // first would mix old records with new ones.
   if (isNew && !database_.RemoveDatabase(tableName_)) {
@@ -209,13 +209,13 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings) {
     progress.SetStatus(item.title, pendingSteps);
     pendingSteps = 1;
 
-    bool downloaded = progress.IsRunning() && item.Download(progress, settings);
+    bool downloaded = progress.IsRunning() && item.Download(progress, settings, link);
     if (!downloaded) {
       if (!progress.IsRunning()) {
         complete = false;
         break;
       }
-      if (!item.Download(progress, settings)) {
+      if (!item.Download(progress, settings, link)) {
         progress.LogLine(FormatText("Internet problem:%d %d)%s", item.RecordCount(),
                                     item.ContentIdNumber(), item.title.c_str()));
         complete = false;
@@ -391,7 +391,8 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   return true;
 }
 
-bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings) {
+bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings,
+                               ServerLink& link) {
   bool result = true;
   progress.SetStatus("Loading Content", 1);
   progress.ResetPhase(contentCount_);
@@ -407,7 +408,7 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings) {
     if (settings.logEnabled() && category.fromServer) {
       progress.LogLine(FormatText("updateing %s", category.key().c_str()));
     }
-    if (!category.Sync(progress, settings)) {
+    if (!category.Sync(progress, settings, link)) {
       result = false;
       break;
     }

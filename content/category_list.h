@@ -27,6 +27,7 @@
 namespace hhsync {
 
 class ProgressSink;
+class ServerLink;
 class SyncSettings;
 
 inline constexpr CEPROPID kPropCategoryKey = 0x0064001F;
@@ -80,7 +81,7 @@ class Category {
   // Downloads and writes every item that is new or changed. False when the
   // category could not be written and the run should stop going through
   // categories.
-  bool Sync(ProgressSink& progress, SyncSettings& settings);
+  bool Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // The item stored under a content id, or null.
   ContentItem* FindItem(const std::string& contentId);
@@ -150,7 +151,7 @@ class CategoryList {
   // Syncs every category that needs it, then writes the categories. True
   // when every sync and the final write succeeded. A deferred category is
   // left alone and makes the result false.
-  bool LoadContent(ProgressSink& progress, SyncSettings& settings);
+  bool LoadContent(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.
   bool WriteCategories(ProgressSink& progress);

@@ -131,10 +131,10 @@ std::string ContentItem::DataUrl(const std::string& baseUrl) const {
   return baseUrl + "/update/data/" + contentId + "/" + version + ".edm";
 }
 
-bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings) {
+bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   downloadOk_ = true;
   std::unique_ptr<HttpSession> session =
-      settings.link().OpenSession(kConnectTimeoutMs, kConnectRetries);
+      link.OpenSession(kConnectTimeoutMs, kConnectRetries);
   const std::string url = DataUrl(settings.baseUrl());
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) {
@@ -153,7 +153,7 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings) {
     error.code = http_error::kCannotConnect;
     error.message = "the request could not be opened";
   } else {
-    settings.link().AddStandardHeaders(*request);
+    link.AddStandardHeaders(*request);
     if (request->Send(std::string(), &error)) {
       int status = request->StatusCode();
       if (status != 200) {

@@ -23,6 +23,7 @@ namespace hhsync {
 class DeviceDatabase;
 class HttpRequest;
 class ProgressSink;
+class ServerLink;
 class SyncSettings;
 struct HttpError;
 
@@ -109,7 +110,7 @@ class ContentItem {
   // splits it into records. False only on a transfer error; a data problem
   // (bad URL, status other than 200, an unusable body) leaves downloadOk()
   // false and returns true.
-  bool Download(ProgressSink& progress, SyncSettings& settings);
+  bool Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // Writes the index record into an open content table; one data record is
   // stored inside it. Failures are logged through progress. On success oid

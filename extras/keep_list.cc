@@ -58,13 +58,13 @@ std::string KeepList::BuildBody(const std::string& partner) {
   return body;
 }
 
-void KeepList::Upload(ProgressSink& progress, SyncSettings& settings) {
+void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   if (!records_) return;
   if (readFailed_) {
     progress.LogLine("keep entries could not all be read; they are sent at the next sync");
     return;
   }
-  std::unique_ptr<HttpSession> session = settings.link().OpenSession(kConnectTimeoutMs);
+  std::unique_ptr<HttpSession> session = link.OpenSession(kConnectTimeoutMs);
   noBrowser_ = false;
 
   std::string url = settings.baseUrl() + "/update/keep?";
@@ -85,7 +85,7 @@ void KeepList::Upload(ProgressSink& progress, SyncSettings& settings) {
   steps.sent = [&progress] { progress.SetDetail(0, 100); };
   HttpError error;
   std::unique_ptr<HttpRequest> request =
-      settings.link().PostForm(*session, parsed, body, steps, &error);
+      link.PostForm(*session, parsed, body, steps, &error);
   if (!request) {
     // Refused, another status, or a transfer error: the entries stay on the
     // handheld and go out again at the next sync.

@@ -22,6 +22,7 @@ namespace hhsync {
 
 class HttpRequest;
 class ProgressSink;
+class ServerLink;
 class SyncSettings;
 
 inline constexpr const char* kKeepDatabase = "keep";
@@ -40,7 +41,7 @@ class KeepList {
   // Posts the entries and reads the reply; does nothing when the list is
   // absent or an entry could not be read. Only after an "OK" reply are the
   // entries posted deleted, and the "keep" database with them once empty.
-  void Upload(ProgressSink& progress, SyncSettings& settings);
+  void Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // True when entries were read and the server did not answer "nob".
   bool ShouldOpenBrowser() const { return records_.has_value() && !noBrowser_; }

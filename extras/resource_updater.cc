@@ -95,20 +95,21 @@ void ResourceUpdater::CloseHandles() {
   statusDb_ = 0;
 }
 
-bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings) {
+bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings,
+                                      ServerLink& link) {
   DeviceDatabase volume(ports_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
   volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
-  bool done = FetchStatusList(progress, settings) && Reconcile(volume) == Comparison::kChanged &&
-              Apply(volume, progress, settings);
+  bool done = FetchStatusList(progress, link) && Reconcile(volume) == Comparison::kChanged &&
+              Apply(volume, progress, settings, link);
   CloseHandles();
   return done;
 }
 
-bool ResourceUpdater::FetchStatusList(ProgressSink& progress, SyncSettings& settings) {
-  return ParseStatusList(settings.link().FetchText(statusUrl_, &progress));
+bool ResourceUpdater::FetchStatusList(ProgressSink& progress, ServerLink& link) {
+  return ParseStatusList(link.FetchText(statusUrl_, &progress));
 }
 
 bool ResourceUpdater::ParseStatusList(const std::string& reply) {
@@ -171,7 +172,7 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
 }
 
 bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress,
-                            SyncSettings& settings) {
+                            SyncSettings& settings, ServerLink& link) {
   progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
   progress.SetStatus("Getting status from server.", 1);
   std::string installArguments;
@@ -188,7 +189,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress,
     if (IsIgnoredType(type)) continue;
     if (type == "CAB" || type == "INI") {
       std::string shortPath;
-      if (!SaveToFile(*record, url, settings, progress, &shortPath)) continue;
+      if (!SaveToFile(*record, url, link, progress, &shortPath)) continue;
       if (type == "INI") installArguments += shortPath;
       if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), 1,
                           true)) {
@@ -197,7 +198,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress,
       arrived.insert(rid);
       continue;
     }
-    std::size_t received = settings.link().FetchIntoBuffer(url, buffer.data(), buffer.size());
+    std::size_t received = link.FetchIntoBuffer(url, buffer.data(), buffer.size());
     if (received == 0) return false;
     progress.StepDetail();
     if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), received,
@@ -252,7 +253,7 @@ bool ResourceUpdater::IsProgramFile(const std::string& name) const {
 }
 
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
-                                 SyncSettings& settings, ProgressSink& progress,
+                                 ServerLink& link, ProgressSink& progress,
                                  std::string* arguments) {
   const std::string& name = record.name();
   if (!IsPlainFileName(name) || IsProgramFile(name)) {
@@ -268,7 +269,7 @@ bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string
   }
   // Only a whole download takes the file's place; after a broken one the
   // file stays as it was and the resource is fetched again next time.
-  if (!settings.link().FetchIntoFile(*file, url) || !file->Commit()) {
+  if (!link.FetchIntoFile(*file, url) || !file->Commit()) {
     progress.LogLine("resource " + record.rid() + " skipped: the download of " + name +
                      " did not complete");
     return false;

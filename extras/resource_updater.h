@@ -21,6 +21,7 @@ namespace hhsync {
 
 class DeviceDatabase;
 class ProgressSink;
+class ServerLink;
 class SyncSettings;
 
 inline constexpr const char* kResourceDatabase = "zavRes";
@@ -98,7 +99,7 @@ class ResourceUpdater {
   // application manager for the INI files saved. True when the handheld's
   // resources were brought up to date; false when nothing had changed or a
   // step failed.
-  bool UpdateResources(ProgressSink& progress, SyncSettings& settings);
+  bool UpdateResources(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // Parses a status reply into both lists. False when its first line is not
   // "OK" (ignoring case), or when it lists more than kMaxResourceEntries.
@@ -108,14 +109,15 @@ class ResourceUpdater {
   const RecordMap& statusList() const { return statusList_; }
 
  private:
-  bool FetchStatusList(ProgressSink& progress, SyncSettings& settings);
+  bool FetchStatusList(ProgressSink& progress, ServerLink& link);
   enum class Comparison { kUnchanged, kChanged, kUnreadable };
   // Compares both lists with the handheld, deleting the records that are
   // gone or of another revision. kUnreadable when a record could not be
   // read: what the handheld holds is then not known and nothing more is
   // written this time.
   Comparison Reconcile(DeviceDatabase& volume);
-  bool Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings);
+  bool Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings,
+             ServerLink& link);
   // Writes a record; after a refusal closes the handle, remounts the volume,
   // reopens the database by name and tries once more; tells the user when
   // that fails too.
@@ -125,7 +127,7 @@ class ResourceUpdater {
   // Saves a CAB or INI resource into the program directory and appends a
   // blank and the file's short path to *arguments. False when the file could
   // not be created.
-  bool SaveToFile(const ResourceRecord& record, const std::string& url, SyncSettings& settings,
+  bool SaveToFile(const ResourceRecord& record, const std::string& url, ServerLink& link,
                   ProgressSink& progress, std::string* arguments);
   void CloseHandles();
   // Whether name is one of the program's own files in the program directory.

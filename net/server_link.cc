@@ -6,7 +6,6 @@
 #include "base/progress_sink.h"
 #include "platform/paths.h"
 #include "platform/prompter.h"
-#include "settings/sync_settings.h"
 
 namespace hhsync {
 
@@ -75,16 +74,16 @@ std::unique_ptr<HttpSession> ServerLink::OpenSession(uint32_t connectTimeoutMs,
   HttpSessionOptions options;
   options.connectTimeoutMs = connectTimeoutMs;
   options.connectRetries = connectRetries;
-  if (settings_.useProxy()) {
+  if (proxy_.useProxy) {
     options.viaProxy = true;
-    options.proxy = settings_.proxy() + ":" + settings_.proxyport();
+    options.proxy = proxy_.proxy;
     options.agent = kProxyAgent;
   }
-  return settings_.ports().http->OpenSession(options);
+  return http_.OpenSession(options);
 }
 
 void ServerLink::AddStandardHeaders(HttpRequest& request) {
-  request.AddHeaders(settings_.useProxy() ? settings_.proxyHeaders() : kStandardHeaders);
+  request.AddHeaders(proxy_.useProxy ? proxy_.headers : kStandardHeaders);
 }
 
 std::unique_ptr<HttpRequest> ServerLink::OpenGet(HttpSession& session, const std::string& url,
@@ -142,7 +141,7 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
       return text;
     }
     if (status == kStatusProxyAuthRequired) {
-      int answer = settings_.ports().prompter->AskProxyCredentials(&user, &password);
+      int answer = prompter_.AskProxyCredentials(&user, &password);
       if (answer == kErrorInternetForceRetry) {
         haveCredentials = true;
         continue;
@@ -151,15 +150,15 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
     } else {
       Log(progress, Format("error return code=%d", status));
     }
-    settings_.DisableProxy();
+    DisableProxy();
     return "";
   }
 }
 
 std::string ServerLink::FetchText(const std::string& url, ProgressSink* progress) {
   std::string text = FetchTextOnce(url, progress);
-  if (text.empty() && settings_.useProxy()) {
-    settings_.DisableProxy();
+  if (text.empty() && useProxy()) {
+    DisableProxy();
     text = FetchTextOnce(url, progress);
   }
   return text;
@@ -215,11 +214,11 @@ std::unique_ptr<HttpRequest> ServerLink::PostForm(HttpSession& session, const Pa
     int status = request->StatusCode();
     if (status == 200) return request;
     if (status == kStatusProxyAuthRequired &&
-        settings_.ports().prompter->AskProxyCredentials(&user, &password) == kErrorInternetForceRetry) {
+        prompter_.AskProxyCredentials(&user, &password) == kErrorInternetForceRetry) {
       haveCredentials = true;
       continue;
     }
-    settings_.DisableProxy();
+    DisableProxy();
     return nullptr;
   }
 }

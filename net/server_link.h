@@ -19,7 +19,7 @@ namespace hhsync {
 
 class OutputFile;
 class ProgressSink;
-class SyncSettings;
+class Prompter;
 
 // A URL split into its parts; only plain HTTP is accepted.
 struct ParsedUrl {
@@ -30,6 +30,17 @@ struct ParsedUrl {
 // Splits an http:// URL; false for any other scheme (https included) or a
 // URL without a host.
 bool ParseHttpUrl(const std::string& url, ParsedUrl* out);
+
+// The header block every request carries when it goes direct.
+inline constexpr const char* kStandardHeaders = "Accept: */*\r\nUser-Agent: Tessary Conduit\r\n";
+
+// How requests reach the server: directly, or through a proxy with a header
+// block of its own (the standard headers, proxy credentials, a final CR LF).
+struct ProxyConfig {
+  bool useProxy = false;
+  std::string proxy;    // "host:port"
+  std::string headers;  // sent instead of kStandardHeaders through the proxy
+};
 
 inline constexpr uint32_t kConnectTimeoutMs = 2000;
 inline constexpr uint32_t kConnectRetries = 2;
@@ -44,7 +55,16 @@ inline constexpr uint64_t kMaxDownloadFileBytes = uint64_t{4} << 30;
 
 class ServerLink {
  public:
-  explicit ServerLink(SyncSettings& settings) : settings_(settings) {}
+  // Requests go out through http; a proxy that refuses its credentials is
+  // answered through prompter.
+  ServerLink(Http& http, Prompter& prompter, ProxyConfig proxy)
+      : http_(http), prompter_(prompter), proxy_(std::move(proxy)) {}
+
+  // Whether requests still go through the proxy. After a failed text fetch
+  // or a failed post the proxy is off for the rest of this link's life;
+  // nothing is stored.
+  bool useProxy() const { return proxy_.useProxy; }
+  void DisableProxy() { proxy_.useProxy = false; }
 
   // A new session: through the proxy (agent "Zavrik Session") while the
   // settings use one, else direct. GET sessions pass kConnectTimeoutMs and
@@ -91,7 +111,9 @@ class ServerLink {
   std::unique_ptr<HttpRequest> OpenGet(HttpSession& session, const std::string& url,
                                        bool* invalidUrl, HttpError* error);
 
-  SyncSettings& settings_;
+  Http& http_;
+  Prompter& prompter_;
+  ProxyConfig proxy_;
 };
 
 // The error a reply reports when it outgrows what may be read into memory:

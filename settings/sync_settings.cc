@@ -2,7 +2,6 @@
 
 #include "app/config_file.h"
 #include "base/text.h"
-#include "net/server_link.h"
 #include "platform/clock.h"
 #include "platform/rapi.h"
 #include "platform/registry.h"
@@ -59,7 +58,7 @@ std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::
 }
 
 SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
-    : ports_(ports), link_(std::make_unique<ServerLink>(*this)) {
+    : ports_(ports) {
   if (properties) {
     registryPath_ = properties->Get("registry");
     partner_ = properties->Get("partner");

@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
+#include "net/server_link.h"
 #include "platform/ports.h"
 
 namespace hhsync {
 
 class PropertySet;
-class ServerLink;
 
 // The server used when the handheld names none ("baseurl").
 inline constexpr const char* kDefaultBaseUrl = "http://sync.tessary.com/zavrik";
@@ -27,7 +27,6 @@ inline constexpr const char* kInternetSettingsPath =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 inline constexpr const char* kAppManagerKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
-inline constexpr const char* kStandardHeaders = "Accept: */*\r\nUser-Agent: Tessary Conduit\r\n";
 
 class SyncSettings {
  public:
@@ -73,11 +72,8 @@ class SyncSettings {
   // Clears the field and writes "NO" into "sra".
   void ClearSra();
 
-  // The proxy goes off for the rest of this object's life; nothing is stored.
-  void DisableProxy() { useProxy_ = false; }
-
-  // The HTTP operations (net/server_link.h) over these settings.
-  ServerLink& link() { return *link_; }
+  // How requests reach the server, for the run's ServerLink.
+  ProxyConfig proxyConfig() const { return {useProxy_, proxy_ + ":" + proxyport_, proxyHeaders_}; }
 
   // Request URLs: the profile request and the resource status request.
   std::string ProfileUrl();
@@ -137,7 +133,6 @@ class SyncSettings {
   std::string nu_;
   std::string pv_;
   std::string sd6_;
-  std::unique_ptr<ServerLink> link_;
 };
 
 // Base64 of bytes with the standard alphabet and "=" padding.

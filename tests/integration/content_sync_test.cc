@@ -128,10 +128,11 @@ class ContentSyncTest : public ::testing::Test {
     ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
     progress.OnInitDialog();
     CategoryList categories(platform_.ports());
-    EXPECT_TRUE(runner.ExchangeProfile(settings, progress, categories));
+    ServerLink link(*platform_.ports().http, *platform_.ports().prompter, settings.proxyConfig());
+    EXPECT_TRUE(runner.ExchangeProfile(settings, link, progress, categories));
     EXPECT_TRUE(categories.Reconcile(progress));
     if (cancel) progress.OnCancel();
-    bool loaded = categories.LoadContent(progress, settings);
+    bool loaded = categories.LoadContent(progress, settings, link);
     upperPosition_ = progress.Snapshot().upper.position;
     return loaded;
   }

@@ -26,7 +26,7 @@ class KeepListTest : public test::HandheldServerTest {
     AddEntry(1, u"x");
     server_.WriteFile("keep-reply.txt", reply);
     auto list = std::make_unique<KeepList>(ports_);
-    list->Upload(*progress_, *settings_);
+    list->Upload(*progress_, *settings_, *link_);
     return list;
   }
 };
@@ -37,7 +37,7 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   AddEntry(9, u"50%");
   server_.WriteFile("keep-reply.txt", "OK\nwelcome back\n");
   KeepList list(ports_);
-  list.Upload(*progress_, *settings_);
+  list.Upload(*progress_, *settings_, *link_);
 
   // The form's headers are checked with the post itself (server_link_test.cc).
   auto log = server_.RequestLog();
@@ -89,7 +89,7 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   KeepList empty(ports_);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);
-    list->Upload(*progress_, *settings_);
+    list->Upload(*progress_, *settings_, *link_);
     EXPECT_FALSE(list->ShouldOpenBrowser());
     EXPECT_FALSE(list->AllPageRequests());
   }
@@ -97,10 +97,10 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   p_.SetDevice(std::string(kPath) + "baseurl",
                "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
   SyncSettings https(ports_, &props_);
-  KeepList(ports_).Upload(*progress_, https);
+  KeepList(ports_).Upload(*progress_, https, *link_);
   EXPECT_EQ(progress_->Snapshot().status, "");
   progress_->OnCancel();
-  KeepList(ports_).Upload(*progress_, *settings_);
+  KeepList(ports_).Upload(*progress_, *settings_, *link_);
   EXPECT_TRUE(server_.RequestLog().empty());
   EXPECT_EQ(Records("keep").size(), 1u);
 }

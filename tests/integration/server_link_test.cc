@@ -45,7 +45,7 @@ class ServerLinkTest : public ::testing::Test {
   // test's sync.txt.
   std::string FetchProfile(const std::string& url = "") {
     ProgressDialog progress(p_.ports(), nullptr, "Acme", true, false, kPath);
-    return settings_->link().FetchText(url.empty() ? Url("/zavrik/update/profile?") : url,
+    return Link().FetchText(url.empty() ? Url("/zavrik/update/profile?") : url,
                                        &progress);
   }
   // What was logged, without the lines that open each dialog's log.
@@ -57,12 +57,23 @@ class ServerLinkTest : public ::testing::Test {
     return out;
   }
   std::string Url(const std::string& path) { return server_.Url(path); }
+  // The link over the current settings (made again when they are replaced).
+  ServerLink& Link() {
+    if (!link_ || linkSettings_ != settings_.get()) {
+      link_ = std::make_unique<ServerLink>(*p_.ports().http, *p_.ports().prompter,
+                                           settings_->proxyConfig());
+      linkSettings_ = settings_.get();
+    }
+    return *link_;
+  }
 
   test::TestPlatform p_;
   test::ReferenceServerProcess server_;
   CurlHttp http_;
   PropertySet props_;
   std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<ServerLink> link_;
+  const SyncSettings* linkSettings_ = nullptr;
 };
 
 TEST_F(ServerLinkTest, TextFetchesAndTheirFailures) {
@@ -85,7 +96,7 @@ TEST_F(ServerLinkTest, TextFetchesAndTheirFailures) {
 }
 
 TEST_F(ServerLinkTest, BufferAndFileFetchesFollowTheirSizeRules) {
-  ServerLink& link = settings_->link();
+  ServerLink& link = Link();
   server_.WriteFile("resources/1", std::string(500, 'b'));
   std::vector<uint8_t> buffer(100);
   EXPECT_EQ(link.FetchIntoBuffer(Url("/zavrik/update/resource?rid=1"), buffer.data(), 100), 100u);
@@ -110,7 +121,7 @@ TEST_F(ServerLinkTest, BufferAndFileFetchesFollowTheirSizeRules) {
 }
 
 TEST_F(ServerLinkTest, FormPostSendsTheBodyWithItsHeaders) {
-  ServerLink& link = settings_->link();
+  ServerLink& link = Link();
   ParsedUrl url;
   ASSERT_TRUE(ParseHttpUrl(Url("/zavrik/update/keep?"), &url));
   auto session = link.OpenSession();
@@ -156,7 +167,7 @@ TEST_F(ServerLinkTest, A407LoopsThroughThePromptUntilItIsCancelled) {
   EXPECT_EQ(p_.ui().CredentialPrompts(), 2);
   EXPECT_EQ(server_.RequestLog().size(), 2u);
   EXPECT_EQ(Logged(), (std::vector<std::string>{"proxy return code=1223"}));
-  EXPECT_FALSE(settings_->useProxy());
+  EXPECT_FALSE(Link().useProxy());
 }
 
 class ServerLinkProxyTest : public ServerLinkTest {
@@ -179,11 +190,11 @@ TEST_F(ServerLinkProxyTest, CredentialsFromTheSettingsGoThroughAndAnEmptyBodyIsF
   server_.WriteFile("profile.txt", "OK\n0\n0\n");
   settings_ = std::make_unique<SyncSettings>(p_.ports(), &props_);
   EXPECT_EQ(FetchProfile(), "OK\n0\n0\n");
-  EXPECT_TRUE(settings_->useProxy());
+  EXPECT_TRUE(Link().useProxy());
 
   server_.WriteFile("profile.txt", "");
   EXPECT_EQ(FetchProfile(), "");
-  EXPECT_FALSE(settings_->useProxy());
+  EXPECT_FALSE(Link().useProxy());
   auto log = server_.RequestLog();
   ASSERT_EQ(log.size(), 3u);
   EXPECT_TRUE(log[0]["headers"].contains("Via")) << log[0].dump();
@@ -195,8 +206,8 @@ TEST_F(ServerLinkProxyTest, ThePromptsCredentialsAnswerTheProxy) {
   server_.WriteFile("profile.txt", "OK\n");
   p_.ui().QueueCredentials("acme", "s3cret");
   settings_ = std::make_unique<SyncSettings>(p_.ports(), &props_);
-  EXPECT_EQ(settings_->link().FetchText(Url("/zavrik/update/profile?"), nullptr), "OK\n");
-  EXPECT_TRUE(settings_->useProxy());
+  EXPECT_EQ(Link().FetchText(Url("/zavrik/update/profile?"), nullptr), "OK\n");
+  EXPECT_TRUE(Link().useProxy());
   EXPECT_EQ(p_.ui().CredentialPrompts(), 1);
 }
 

@@ -12,6 +12,7 @@
 #include "app/config_file.h"
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
+#include "net/server_link.h"
 #include "settings/sync_settings.h"
 #include "support/test_platform.h"
 
@@ -43,6 +44,8 @@ class ContentStepTest : public ::testing::Test {
   void NewRun() {
     progress_.reset();
     settings_ = std::make_unique<SyncSettings>(platform_.ports(), &props_);
+    link_ = std::make_unique<ServerLink>(*platform_.ports().http, *platform_.ports().prompter,
+                                         settings_->proxyConfig());
     progress_ =
         std::make_unique<ProgressDialog>(platform_.ports(), nullptr, "News", true, false, kPath);
     progress_->OnInitDialog();
@@ -54,6 +57,7 @@ class ContentStepTest : public ::testing::Test {
   PropertySet props_;
   std::unique_ptr<DeviceDatabase> volume_;
   std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<ServerLink> link_;
   std::unique_ptr<ProgressDialog> progress_;
 };
 

@@ -17,6 +17,7 @@
 #include "device/records.h"
 #include "base/text.h"
 #include "platform/curl/curl_http.h"
+#include "net/server_link.h"
 #include "settings/sync_settings.h"
 #include "support/processes.h"
 
@@ -42,6 +43,7 @@ class HandheldServerTest : public ::testing::Test {
     props_.Set("registry", kPath);
     props_.Set("partner", "acme");
     settings_ = std::make_unique<SyncSettings>(ports_, &props_);
+    link_ = std::make_unique<ServerLink>(*ports_.http, *ports_.prompter, settings_->proxyConfig());
     progress_ = std::make_unique<ProgressDialog>(ports_, nullptr, "News", true, false, kPath);
     progress_->OnInitDialog();
   }
@@ -83,6 +85,7 @@ class HandheldServerTest : public ::testing::Test {
   Ports ports_;
   PropertySet props_;
   std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<ServerLink> link_;
   std::unique_ptr<ProgressDialog> progress_;
 };
 
