@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
 #include "content/category_list.h"

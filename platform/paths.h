@@ -1,14 +1,16 @@
 #pragma once
 // Where the program's own files live (S.DAT, sync.txt, downloaded
-// installation files sit in the program directory) and the two ways the
-// program writes files there.
+// installation files sit in the program directory), and how the program
+// reads and writes files there.
 //
 // Thread safety: safe to call from any thread; an OutputFile is used by one
 // thread at a time.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hhsync {
 
@@ -52,6 +54,8 @@ class Paths {
   // The path of a file in the program directory.
   std::string InProgramDir(const std::string& fileName) { return ProgramDir() + "/" + fileName; }
 
+  // Reads a whole file into *bytes; false when it cannot be opened or read.
+  virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) = 0;
   // Opens a file for appending, creating it when missing, with no sharing:
   // while it is open no other process can open it this way. Null on failure.
   virtual std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) = 0;

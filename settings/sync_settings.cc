@@ -1,6 +1,6 @@
 #include "settings/sync_settings.h"
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "base/text.h"
 #include "platform/clock.h"
 #include "platform/rapi.h"

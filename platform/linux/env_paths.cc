@@ -109,6 +109,22 @@ std::string EnvPaths::ProgramDir() {
   return slash == 0 ? "/" : exe.substr(0, slash);
 }
 
+bool EnvPaths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bytes->clear();
+  uint8_t chunk[64 * 1024];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      return n == 0;
+    }
+    bytes->insert(bytes->end(), chunk, chunk + n);
+  }
+}
+
 std::unique_ptr<OutputFile> EnvPaths::OpenExclusiveAppend(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return nullptr;

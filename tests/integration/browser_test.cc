@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "platform/linux/posix_shell.h"
 #include "platform/registry.h"
 #include "settings/sync_settings.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
 #include "net/server_link.h"

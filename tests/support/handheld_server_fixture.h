@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
 #include "device/records.h"

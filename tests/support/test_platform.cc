@@ -8,7 +8,7 @@
 #include <regex>
 #include <sstream>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "device/device_database.h"
 
 namespace hhsync::test {

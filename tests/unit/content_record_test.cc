@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "content/content_item.h"
 #include "device/device_database.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
 #include "content/category_list.h"

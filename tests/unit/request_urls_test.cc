@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "settings/sync_settings.h"
 #include "support/test_platform.h"
 
