@@ -23,95 +23,56 @@ constexpr MessageBoxStyle kSystemModalOk{MbButtons::kOk, MbIcon::kNone, true};
 // The longest error text a transfer failure puts into the log.
 constexpr std::size_t kMaxErrorText = 1024;
 
-uint32_t BigEndian32(const uint8_t* b) {
-  return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
-         (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
-}
-
-// Reads one 4-byte big-endian number. Returns the number of bytes that
-// arrived (0 at the end of the body, -1 on a transfer error); missing bytes
-// read as zero.
-long long ReadWord(HttpRequest& body, uint32_t* value, HttpError* error) {
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  long long got = body.Read(bytes, sizeof bytes, error);
-  *value = BigEndian32(bytes);
-  return got;
-}
-
-}  // namespace
-
-std::optional<ContentRecord> ContentRecord::Make(const uint8_t* bytes, uint32_t length,
-                                                 bool whole) {
-  ContentRecord record;
-  if (whole) {
-    // Padded to the next multiple of 4 above the length: 1 to 4 zero bytes.
-    record.part1_.assign(bytes, bytes + length);
-    record.part1_.resize(static_cast<std::size_t>(length) + 4 - length % 4, 0);
-    record.single_ = true;
-    return record;
+// An .edm body read from an HTTP reply; a transfer error is kept.
+class ReplySource final : public EdmSource {
+ public:
+  ReplySource(HttpRequest& reply, HttpError* error) : reply_(reply), error_(error) {}
+  long long Read(void* buffer, std::size_t size) override {
+    return reply_.Read(buffer, size, error_);
   }
-  if (length < 8) return std::nullopt;  // no room for the split point
-  uint32_t split = BigEndian32(bytes + 4);
-  if (split > length) return std::nullopt;
-  record.part1_.assign(bytes, bytes + split);
-  record.part2_.assign(bytes + split, bytes + length);
-  record.single_ = false;
-  return record;
-}
 
-bool ContentRecord::WritePart(Rapi& rapi, int part, CeDbHandle handle, uint32_t sequence) const {
+ private:
+  HttpRequest& reply_;
+  HttpError* error_;
+};
+
+// Writes part 1 (into "J" + id) or part 2 (into "JJ" + id) of a record as one
+// new record with its sequence number. True when the write counts as done.
+bool WritePart(Rapi& rapi, const EdmRecord& record, int part, CeDbHandle handle,
+               uint32_t sequence) {
   if (handle == kInvalidHandle || handle == 0) return false;
   std::vector<CePropVal> values;
   if (part == 1) {
-    values.push_back(CePropVal::Blob(kPropPart1, part1_));
+    values.push_back(CePropVal::Blob(kPropPart1, record.part1()));
   } else {
-    values.push_back(CePropVal::Blob(kPropPart2, part2_));
+    values.push_back(CePropVal::Blob(kPropPart2, record.part2()));
   }
   values.push_back(CePropVal::Ui4(kPropSequence, sequence));
   return WriteNewRecord(rapi, handle, values).ok;
 }
 
+}  // namespace
+
 EdmResult ReadEdmBody(HttpRequest& body, ProgressSink* progress, ContentRecords* records,
                       HttpError* error) {
-  uint32_t count = 0;
-  if (ReadWord(body, &count, error) < 0) return EdmResult::kTransferError;
-  // The announced count decides the form of every record.
-  const bool split = count > 1;
-  const bool counting = split && progress != nullptr;
-  if (counting) progress->ResetDetail(static_cast<int>(count * 3u));
-
-  uint32_t length = 0;
-  long long got = ReadWord(body, &length, error);
-  if (got < 0) return EdmResult::kTransferError;
-  if (got == 0) return EdmResult::kNoRecords;
-  if (got < 4) return EdmResult::kMalformed;
-
-  std::vector<uint8_t> buffer;
-  std::size_t kept = 0;
-  for (;;) {
-    if (length > kMaxEdmRecordLength) return EdmResult::kRecordTooLong;
-    // Each record costs its bytes and its own bookkeeping, so that a body of
-    // empty records cannot grow without end either.
-    if ((kept += length + sizeof(ContentRecord)) > kMaxEdmBodyBytes) {
-      *error = ReplyTooLong(kMaxEdmBodyBytes);
-      return EdmResult::kTransferError;
-    }
-    buffer.assign(static_cast<std::size_t>(length) + 1, 0);
+  ReplySource source(body, error);
+  // The announced count decides the form of every record; a split body is
+  // counted on the lower bar.
+  bool counting = false;
+  EdmProgress steps;
+  steps.onCount = [&](uint32_t count) {
+    counting = count > 1 && progress != nullptr;
+    if (counting) progress->ResetDetail(static_cast<int>(count * 3u));
+  };
+  steps.onRecord = [&] {
     if (counting) progress->StepDetail();
-    if (length > 0) {
-      long long n = body.Read(buffer.data(), length, error);
-      if (n < 0) return EdmResult::kTransferError;
-      if (n < static_cast<long long>(length)) return EdmResult::kMalformed;
-    }
-    std::optional<ContentRecord> record = ContentRecord::Make(buffer.data(), length, !split);
-    if (!record) return EdmResult::kMalformed;
-    records->push_back(std::move(*record));
-
-    got = ReadWord(body, &length, error);
-    if (got < 0) return EdmResult::kTransferError;
-    if (got == 0) return EdmResult::kOk;
-    if (got < 4) return EdmResult::kMalformed;
+  };
+  EdmResult result = ReadEdm(source, records, steps);
+  if (result == EdmResult::kTooLarge) {
+    *error = ReplyTooLong(kMaxEdmBodyBytes);
+    return EdmResult::kTransferError;
   }
+  return result;
 }
 
 ContentItem::ContentItem(std::string titleText, std::string id, std::string third,
@@ -183,6 +144,7 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
       progress.LogLine(FormatText("Data Problem Loading :%s", url.c_str()));
       downloadOk_ = false;
       break;
+    case EdmResult::kTooLarge:  // ReadEdmBody turns it into a transfer error
     case EdmResult::kTransferError: {
       std::string text = error.message.substr(0, kMaxErrorText);
       progress.LogLine(FormatText("j:%s-%s", contentId.c_str(), text.c_str()));
@@ -250,11 +212,11 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
   }
 
   uint32_t sequence = 0;
-  for (const ContentRecord& record : *records_) {
+  for (const EdmRecord& record : *records_) {
     progress.StepDetail();
     bool written = false;
     for (uint32_t attempt = 0; attempt < 3 && !written; ++attempt) {
-      written = record.WritePart(*ports.rapi, part, handle, sequence);
+      written = WritePart(*ports.rapi, record, part, handle, sequence);
       if (written) break;
       // Start over on a fresh mount and handle before the next try.
       database.CloseHandle(handle);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/edm.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -26,14 +27,6 @@ class ProgressSink;
 class ServerLink;
 class SyncSettings;
 struct HttpError;
-
-// printf-style formatting of the program's log and message texts.
-
-// The largest data record an .edm body may hold.
-inline constexpr uint32_t kMaxEdmRecordLength = 66000;
-// The most record bytes one item's body may bring into memory: far above any
-// real item. A longer body fails like a cut connection.
-inline constexpr std::size_t kMaxEdmBodyBytes = std::size_t{256} << 20;
 
 // Index record of a content table.
 inline constexpr CEPROPID kPropContentId = 0x00640013;  // number
@@ -48,52 +41,13 @@ inline constexpr CEPROPID kPropPart1 = 0x007A0041;
 inline constexpr CEPROPID kPropPart2 = 0x007B0041;
 inline constexpr CEPROPID kPropSequence = 0x007C0013;
 
-// One data record of an .edm body. In the whole form the record is kept in
-// part 1, followed by 1 to 4 zero bytes so that its size is the next
-// multiple of 4 above its length. In the split form bytes 4 to 7 of the
-// record give (big-endian) the length P of part 1; part 2 is the rest.
-class ContentRecord {
- public:
-  // Builds a record from its length bytes. Nothing for a split-form record
-  // that cannot be split: shorter than 8 bytes or with P above its length.
-  static std::optional<ContentRecord> Make(const uint8_t* bytes, uint32_t length, bool whole);
+using ContentRecords = std::vector<EdmRecord>;
 
-  const std::vector<uint8_t>& part1() const { return part1_; }
-  const std::vector<uint8_t>& part2() const { return part2_; }
-  bool single() const { return single_; }
-
-  // Writes part 1 (into "J" + id) or part 2 (into "JJ" + id) as one new
-  // record with its sequence number. A whole-form record has an empty part 2.
-  // True when the write counts as done (record conventions of records.h).
-  bool WritePart(Rapi& rapi, int part, CeDbHandle handle, uint32_t sequence) const;
-
- private:
-  ContentRecord() = default;
-
-  std::vector<uint8_t> part1_;
-  std::vector<uint8_t> part2_;
-  bool single_ = true;
-};
-
-using ContentRecords = std::vector<ContentRecord>;
-
-// How reading an .edm body ended.
-enum class EdmResult {
-  kOk,             // every record up to the end of the body was read
-  kNoRecords,      // nothing after the count (error page "jdb1[id]")
-  kRecordTooLong,  // a record above kMaxEdmRecordLength (error page "jdb2[id]");
-                   // the records before it are kept
-  kMalformed,      // a length or record cut short, or a split record that
-                   // cannot be split
-  kTransferError,  // the transport failed, or the body outgrew
-                   // kMaxEdmBodyBytes (*error filled)
-};
-
-// Reads an .edm body from any byte source that reads like an HTTP reply body:
-// the 4-byte count, then each 4-byte length and exactly that many record
-// bytes, appending the records to *records. With progress (may be null) and a
-// count above 1 the lower bar gets the range count x 3 and steps once per
-// record received.
+// Reads an .edm body (formats/edm.h) from an HTTP reply, appending the
+// records to *records. With progress (may be null) and a count above 1 the
+// lower bar gets the range count x 3 and steps once per record received. A
+// body that outgrows kMaxEdmBodyBytes ends as a transfer error, as a cut
+// connection does (*error filled).
 EdmResult ReadEdmBody(HttpRequest& body, ProgressSink* progress, ContentRecords* records,
                       HttpError* error);
 

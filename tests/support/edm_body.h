@@ -6,22 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
+#include "formats/edm.h"
+
 namespace hhsync::test {
 
-inline std::string BigEndian(uint32_t v) {
-  std::string b(4, '\0');
-  b[0] = static_cast<char>(v >> 24);
-  b[1] = static_cast<char>(v >> 16);
-  b[2] = static_cast<char>(v >> 8);
-  b[3] = static_cast<char>(v);
-  return b;
-}
+inline std::string BigEndian(uint32_t v) { return Be32Bytes(v); }
 
 // The body for count and records; count need not match the records given.
 inline std::string EdmBody(uint32_t count, const std::vector<std::string>& records) {
-  std::string body = BigEndian(count);
-  for (const std::string& r : records) body += BigEndian(static_cast<uint32_t>(r.size())) + r;
-  return body;
+  return PackEdm(count, records);
 }
 
 // A split-form record of length bytes whose first part is firstPart bytes:
