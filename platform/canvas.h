@@ -13,16 +13,9 @@
 #include <span>
 #include <vector>
 
+#include "base/rgb.h"
+
 namespace hhsync {
-
-// One colour as 8-bit red, green and blue.
-struct Rgb {
-  uint8_t red = 0;
-  uint8_t green = 0;
-  uint8_t blue = 0;
-
-  bool operator==(const Rgb&) const = default;
-};
 
 class Canvas {
  public:

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/dialogs/bitmaps.h"
 #include "extras/sync_log.h"
 #include "platform/registry.h"
 
@@ -20,7 +21,7 @@ ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* m
   if (mainBitmap) mainBitmap_.LoadFromMemory(mainBitmap->data(), mainBitmap->size());
   if (forceLog || logSwitch_.GetFlag("log")) OpenLog();
   phaseSteps_ = 7;
-  logo_.LoadResource(DibImage::kLogoResourceId);
+  LoadResourceBitmap(&logo_, kLogoResourceId);
   running_ = true;
 }
 
@@ -110,8 +111,8 @@ int ProgressDialog::MainBitmapHeight() const {
 
 void ProgressDialog::Paint(Canvas& canvas, int clientWidth) const {
   if (!mainBitmap_.HasImage()) return;
-  mainBitmap_.Draw(canvas, clientWidth / 2 - mainBitmap_.Width() / 2, 7);
-  if (showLogo_) logo_.Draw(canvas, clientWidth - 10 - logo_.Width(), MainBitmapHeight() + 10);
+  DrawBitmap(mainBitmap_, canvas, clientWidth / 2 - mainBitmap_.Width() / 2, 7);
+  if (showLogo_) DrawBitmap(logo_, canvas, clientWidth - 10 - logo_.Width(), MainBitmapHeight() + 10);
 }
 
 void ProgressDialog::OnRightDoubleClick(int y) {

@@ -22,7 +22,7 @@
 
 #include "base/progress_sink.h"
 #include "base/version.h"
-#include "extras/dib_image.h"
+#include "formats/dib.h"
 #include "platform/dialog_host.h"
 #include "platform/ports.h"
 #include "settings/registry_key.h"

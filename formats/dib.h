@@ -1,6 +1,6 @@
 #pragma once
-// DibImage: one device-independent bitmap with the palette needed to show it
-// on a palette-based canvas, drawn unscaled at a point. The progress dialog
+// DibImage: one device-independent bitmap, decoded to RGB pixels, with the
+// palette needed to show it on a palette-based display. The progress dialog
 // shows two: the title image "main.bmp" from S.DAT, and the program's logo,
 // bitmap resource 131.
 //
@@ -16,8 +16,8 @@
 // absurd sizes are refused; pixel data that ends early is taken as far as it
 // goes and the rest of the image is left black (pixel value 0).
 //
-// Thread safety: a loaded DibImage is read-only and may be drawn from any one
-// thread at a time; loading must not overlap with other use.
+// Thread safety: a loaded DibImage is read-only and may be shared; loading
+// must not overlap with other use.
 
 #include <array>
 #include <cstddef>
@@ -25,7 +25,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/canvas.h"
+#include "base/rgb.h"
 
 namespace hhsync {
 
@@ -49,8 +49,6 @@ inline constexpr uint32_t kBiBitfields = 3;
 
 class DibImage {
  public:
-  // The program's logo.
-  static constexpr int kLogoResourceId = 131;
   // The most memory one image may take, for its stored rows and for its
   // decoded pixels each. Any size the format allows is drawn; only an image
   // that would need more than this is refused, which bounds the memory a
@@ -80,17 +78,6 @@ class DibImage {
   bool LoadFromMemory(std::span<const uint8_t> image) {
     return LoadFromMemory(image.data(), image.size());
   }
-
-  // Loads one of the program's own bitmaps: kLogoResourceId is the logo, an
-  // 89 x 79 image with 8 bits per pixel. False, and no image held, for any
-  // other id.
-  bool LoadResource(int id);
-
-  // Draws the whole image with its top-left corner at (x, y). When the
-  // canvas is palette-based the image's palette is selected into it for the
-  // drawing and the canvas's previous palette put back afterwards. Returns
-  // the canvas's Blit result; false when no image is held.
-  bool Draw(Canvas& target, int x, int y) const;
 
   bool HasImage() const { return hasImage_; }
   // The info header's width and height (0 without an image). The height is

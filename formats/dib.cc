@@ -1,4 +1,4 @@
-#include "extras/dib_image.h"
+#include "formats/dib.h"
 
 #include <algorithm>
 #include <bit>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "res/logo_131.h"
+#include "base/byte_order.h"
 
 namespace hhsync {
 namespace {
@@ -15,28 +15,22 @@ constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr uint16_t kBmSignature = 0x4D42;  // "BM"
 
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-uint32_t ReadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadU32(p)); }
+int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadLe32(p)); }
 
 BitmapInfoHeader ReadInfoHeader(const uint8_t* p) {
   BitmapInfoHeader h;
-  h.size = ReadU32(p);
+  h.size = ReadLe32(p);
   h.width = ReadI32(p + 4);
   h.height = ReadI32(p + 8);
-  h.planes = ReadU16(p + 12);
-  h.bitCount = ReadU16(p + 14);
-  h.compression = ReadU32(p + 16);
-  h.sizeImage = ReadU32(p + 20);
+  h.planes = ReadLe16(p + 12);
+  h.bitCount = ReadLe16(p + 14);
+  h.compression = ReadLe32(p + 16);
+  h.sizeImage = ReadLe32(p + 20);
   h.xPelsPerMeter = ReadI32(p + 24);
   h.yPelsPerMeter = ReadI32(p + 28);
-  h.clrUsed = ReadU32(p + 32);
-  h.clrImportant = ReadU32(p + 36);
+  h.clrUsed = ReadLe32(p + 32);
+  h.clrImportant = ReadLe32(p + 36);
   return h;
 }
 
@@ -165,7 +159,7 @@ void DibImage::Release() {
 bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   Release();
   if (image == nullptr || length < kFileHeaderSize) return false;
-  if (ReadU16(image) != kBmSignature) return false;
+  if (ReadLe16(image) != kBmSignature) return false;
   if (length < kFileHeaderSize + kInfoHeaderSize) return false;
   BitmapInfoHeader header = ReadInfoHeader(image + kFileHeaderSize);
   if (header.size != kInfoHeaderSize) return false;
@@ -175,8 +169,8 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   const size_t tableStart = kFileHeaderSize + kInfoHeaderSize;
   if (length - tableStart < size_t{count} * 4) return false;
 
-  const uint32_t fileSize = ReadU32(image + 2);
-  const uint32_t offset = ReadU32(image + 10);
+  const uint32_t fileSize = ReadLe32(image + 2);
+  const uint32_t offset = ReadLe32(image + 10);
   if (offset >= length) return false;  // no pixel byte inside the image
   const uint64_t fullLength = RowBytes(header.width, header.bitCount) *
                               static_cast<uint64_t>(std::abs(int64_t{header.height}));
@@ -199,7 +193,7 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   if (header.compression == kBiBitfields) {
     // The masks are the colour table's entries; a table cut short by its
     // colours-used count leaves the missing masks at zero.
-    for (uint32_t i = 0; i < count && i < masks_.size(); ++i) masks_[i] = ReadU32(table + i * 4);
+    for (uint32_t i = 0; i < count && i < masks_.size(); ++i) masks_[i] = ReadLe32(table + i * 4);
   } else {
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* q = table + size_t{i} * 4;  // blue, green, red, reserved
@@ -227,14 +221,6 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   return true;
 }
 
-bool DibImage::LoadResource(int id) {
-  if (id != kLogoResourceId) {
-    Release();
-    return false;
-  }
-  return LoadFromMemory(res::kLogo131Bmp, sizeof res::kLogo131Bmp);
-}
-
 std::vector<Rgb> DibImage::DecodePixels() const {
   if (!hasImage_) return {};
   const size_t width = static_cast<size_t>(info_.width);
@@ -260,7 +246,7 @@ std::vector<Rgb> DibImage::DecodePixels() const {
           dest[x] = colour(row[x]);
           break;
         case 16: {
-          const uint32_t p = ReadU16(row + x * 2);
+          const uint32_t p = ReadLe16(row + x * 2);
           dest[x] = Rgb{Channel(p, masks_[0]), Channel(p, masks_[1]), Channel(p, masks_[2])};
           break;
         }
@@ -268,7 +254,7 @@ std::vector<Rgb> DibImage::DecodePixels() const {
           dest[x] = Rgb{row[x * 3 + 2], row[x * 3 + 1], row[x * 3]};
           break;
         case 32: {
-          const uint32_t p = ReadU32(row + x * 4);
+          const uint32_t p = ReadLe32(row + x * 4);
           dest[x] = Rgb{Channel(p, masks_[0]), Channel(p, masks_[1]), Channel(p, masks_[2])};
           break;
         }
@@ -278,18 +264,6 @@ std::vector<Rgb> DibImage::DecodePixels() const {
     }
   }
   return out;
-}
-
-bool DibImage::Draw(Canvas& target, int x, int y) const {
-  if (!hasImage_) return false;
-  const std::vector<Rgb> pixels = DecodePixels();
-  const bool selectPalette = !palette_.empty() && target.IsPaletteBased();
-  std::vector<Rgb> previous;
-  if (selectPalette) previous = target.SelectPalette(palette_);
-  const bool drawn =
-      target.Blit(x, y, info_.width, static_cast<int>(std::abs(int64_t{info_.height})), pixels);
-  if (selectPalette) target.SelectPalette(previous);
-  return drawn;
 }
 
 }  // namespace hhsync

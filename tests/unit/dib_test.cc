@@ -1,4 +1,4 @@
-#include "extras/dib_image.h"
+#include "formats/dib.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs/bitmaps.h"
 #include "platform/fake/memory_canvas.h"
 #include "res/logo_131.h"
 #include "support/bmp.h"
@@ -73,7 +74,7 @@ TEST(DibImageTest, TwentyFourBitImageGetsHalftonePaletteSelectedOnlyOnPaletteCan
   EXPECT_EQ(image.Palette(), DibImage::HalftonePalette(256));
 
   MemoryCanvas trueColour(4, 4);
-  ASSERT_TRUE(image.Draw(trueColour, 1, 1));
+  ASSERT_TRUE(DrawBitmap(image, trueColour, 1, 1));
   EXPECT_TRUE(trueColour.SelectedPalettes().empty());
   EXPECT_EQ(Region(trueColour, 1, 1, 2, 2), (Pixels{kRed, kGreen, kBlue, kWhite}));
 
@@ -82,7 +83,7 @@ TEST(DibImageTest, TwentyFourBitImageGetsHalftonePaletteSelectedOnlyOnPaletteCan
   MemoryCanvas palette(4, 4, kWhite, /*paletteBased=*/true);
   const Pixels own = {{1, 2, 3}};
   palette.SelectPalette(own);
-  ASSERT_TRUE(image.Draw(palette, 0, 0));
+  ASSERT_TRUE(DrawBitmap(image, palette, 0, 0));
   ASSERT_EQ(palette.SelectedPalettes().size(), 3u);
   EXPECT_EQ(palette.SelectedPalettes()[1], DibImage::HalftonePalette(256));
   EXPECT_EQ(palette.CurrentPalette(), own);
@@ -96,7 +97,7 @@ TEST(DibImageTest, OneBitImageGetsTwoEntryPaletteFromItsTable) {
       Image(10, 2, 1, {0x7F, 0x80, 0, 0, 0x80, 0x40, 0, 0}, {0x00102030, 0x00C86432}).Bytes()));
   const Rgb a{0x10, 0x20, 0x30}, b{0xC8, 0x64, 0x32};
   MemoryCanvas canvas(10, 2, kWhite, /*paletteBased=*/true);
-  ASSERT_TRUE(image.Draw(canvas, 0, 0));
+  ASSERT_TRUE(DrawBitmap(image, canvas, 0, 0));
   EXPECT_EQ(canvas.SelectedPalettes().at(0), (Pixels{a, b}));
   EXPECT_EQ(canvas.Pixels(), (Pixels{b, a, a, a, a, a, a, a, a, b, a, b, b, b, b, b, b, b, b, a}));
 }
@@ -163,7 +164,7 @@ TEST(DibImageTest, RefusesWhatIsNotAnUncompressedBmpWithAFortyByteHeader) {
   wrongSignature[1] = 'A';
   EXPECT_FALSE(image.LoadFromMemory(wrongSignature));
   MemoryCanvas canvas(2, 2);
-  EXPECT_FALSE(image.Draw(canvas, 0, 0));
+  EXPECT_FALSE(DrawBitmap(image, canvas, 0, 0));
 
   std::vector<Bmp> refused;
   for (uint32_t size : {12u, 39u, 41u, 108u, 124u}) {
@@ -211,7 +212,7 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   // A height the data does not hold: drawn from what there is.
   ASSERT_TRUE(image.LoadFromMemory(with(kHeightAt, 1000)));
   EXPECT_EQ(image.Header().sizeImage, 16u);
-  EXPECT_TRUE(image.Draw(canvas, 0, 0));
+  EXPECT_TRUE(DrawBitmap(image, canvas, 0, 0));
   // A colour table that would run past the end: 8 bits with an absurd count
   // of colours used still needs 256 entries.
   EXPECT_FALSE(image.LoadFromMemory(
@@ -223,7 +224,7 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
       Image(5, -3, 4, std::vector<uint8_t>(12, 0x5A), std::vector<uint32_t>(16, 0x00808080))
           .Bytes();
   for (size_t n = 0; n <= base.size(); ++n) {
-    if (image.LoadFromMemory(base.data(), n)) image.Draw(canvas, 0, 0);
+    if (image.LoadFromMemory(base.data(), n)) DrawBitmap(image, canvas, 0, 0);
   }
   std::mt19937 rng(1234);
   for (int round = 0; round < 2000; ++round) {
@@ -235,7 +236,7 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
     }
     if (image.LoadFromMemory(b)) {
       EXPECT_LE(image.Header().sizeImage, b.size());
-      image.Draw(canvas, 0, 0);
+      DrawBitmap(image, canvas, 0, 0);
     }
   }
 }
@@ -265,14 +266,14 @@ TEST(DibImageTest, LogoLoadsAsEightBitAndDraws) {
             std::string(std::begin(res::kLogo131Bmp), std::end(res::kLogo131Bmp)));
 
   DibImage logo;
-  ASSERT_TRUE(logo.LoadResource(DibImage::kLogoResourceId));
+  ASSERT_TRUE(LoadResourceBitmap(&logo, kLogoResourceId));
   EXPECT_EQ(logo.Header().sizeImage, 92u * 79u);
 
   MemoryCanvas canvas(120, 100, Rgb{1, 2, 3}, /*paletteBased=*/true);
-  ASSERT_TRUE(logo.Draw(canvas, 20, 10));
+  ASSERT_TRUE(DrawBitmap(logo, canvas, 20, 10));
   EXPECT_EQ(Region(canvas, 20, 10, 89, 79), logo.DecodePixels());
   EXPECT_EQ(canvas.SelectedPalettes().front(), logo.ColourTable());
-  EXPECT_FALSE(logo.LoadResource(132));
+  EXPECT_FALSE(LoadResourceBitmap(&logo, 132));
 }
 
 TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
@@ -283,7 +284,7 @@ TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
   DibImage image;
   ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
   MemoryCanvas canvas(10, 10);
-  ASSERT_TRUE(image.Draw(canvas, 4, 5));
+  ASSERT_TRUE(DrawBitmap(image, canvas, 4, 5));
   EXPECT_EQ(Region(canvas, 3, 4, 5, 4), (Pixels{kWhite, kWhite, kWhite, kWhite, kWhite,  //
                                                 kWhite, kBlue,  kBlack, kRed,   kWhite,  //
                                                 kWhite, kRed,   kGreen, kBlue,  kWhite,  //
@@ -291,11 +292,11 @@ TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
   bmp.height = -2;
   ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
   canvas.Fill(kWhite);
-  ASSERT_TRUE(image.Draw(canvas, 0, 0));
+  ASSERT_TRUE(DrawBitmap(image, canvas, 0, 0));
   EXPECT_EQ(Region(canvas, 0, 0, 3, 2), (Pixels{kRed, kGreen, kBlue, kBlue, kBlack, kRed}));
   // Partly off the canvas: the visible part is drawn.
   canvas.Fill(kWhite);
-  ASSERT_TRUE(image.Draw(canvas, -2, 9));
+  ASSERT_TRUE(DrawBitmap(image, canvas, -2, 9));
   EXPECT_EQ(canvas.Pixel(0, 9), kBlue);
   EXPECT_EQ(canvas.Pixel(1, 9), kWhite);
 }
