@@ -28,6 +28,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   hhsync::LinuxPlatform platform;
-  hhsync::InitInstance(platform.ports(), commandLine);
+  hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
   return 0;
 }

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "base/progress_sink.h"
 #include "app/sync_runner.h"
+#include "base/progress_sink.h"
 #include "base/text.h"
 #include "base/tokenizer.h"
 #include "content/category_list.h"
@@ -42,8 +42,8 @@ bool GreaterThanParen(std::string_view line) {
 
 }  // namespace
 
-bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link,
-                                 ProgressSink& progress, CategoryList& categories) {
+bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
+                                 CategoryList& categories) {
   progress.SetStatus("Contacting Server for Profile", 1);
   std::string reply = link.FetchText(settings.ProfileUrl(), &progress);
   if (reply.empty()) return false;

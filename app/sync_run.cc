@@ -1,9 +1,9 @@
-// One complete sync: connect, the first-run handshake, the volume probe, the
-// decision whether a full sync is due, the progress dialog, the server and
-// handheld work, the bookkeeping, and closing everything again.
+// One complete sync as a short sequence of named steps: connect, the
+// first-run handshake, the volume probe, the decision whether a full sync is
+// due, the progress dialog, the server and handheld work, the bookkeeping,
+// and closing everything again.
 
 #include <memory>
-#include <thread>
 
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
@@ -27,204 +27,249 @@ namespace {
 constexpr const char* kStillCopying =
     "Unable to open database perhaps it is still copying on device.";
 
-// The first-run wait dialog and its thread; the thread is ended in an
-// orderly way (the dialog marked done, the thread joined) however the run
-// ends.
-class WaitDialogRunner {
+// The first-run handshake: tries of the "OK" markers, and of sd6, one second
+// apart.
+constexpr int kHandshakeTries = 10;
+constexpr uint32_t kHandshakePauseMs = 1000;
+constexpr int kSd6Retries = 10;
+// Waiting for the database marker before the volume is probed.
+constexpr int kDbpOkTries = 3;
+constexpr uint32_t kDbpOkPauseMs = 2000;
+// A first run's patience with a volume that is not there yet.
+constexpr uint32_t kMountRetryPauseMs = 1000;
+constexpr uint32_t kMountSecondPauseMs = 3000;
+constexpr uint32_t kStillCopyingPauseMs = 3000;
+// The phases of the upper bar.
+constexpr int kContentPhaseSteps = 6;
+constexpr int kFinalPhaseSteps = 7;
+constexpr int kSecondsPerHour = 3600;
+
+// One run of RunSync. Each step says in its name what it does; a step that
+// returns false ends the run early (the connection is closed on the way out).
+class SyncRun {
  public:
-  WaitDialogRunner(DialogHost& ui, bool show) {
-    if (!show) return;
-    Flags().waitDialogReady = false;
-    thread_ = std::thread(WaitDialogThread, std::ref(ui), std::ref(dialog_));
-    WaitFor(Flags().waitDialogReady);
-    dialog_.SetShown(true);
-    dialog_.Step();
+  SyncRun(SyncRunner& runner, const Ports& ports, const RunOptions& options, bool firstRun)
+      : runner_(runner),
+        ports_(ports),
+        options_(options),
+        firstRun_(firstRun),
+        properties_(runner.Properties()),
+        waitThread_(*ports.dialogs, waitDialog_) {}
+
+  bool Run() {
+    if (firstRun_) ShowWaitDialog();
+    if (!Connect()) return false;
+    const bool ready = ProbeVolume() && DecideWhatIsDue();
+    if (ready) {
+      OpenProgressDialog();
+      if (browserOnly_) {
+        PostKeepListOnly();
+      } else {
+        FullSync();
+      }
+      if (firstRun_) runner_.LaunchDeviceApp(true);
+    }
+    ports_.rapi->CeRapiUninit();
+    if (progressThread_) progressThread_->Stop();
+    return ready;
   }
-  ~WaitDialogRunner() { End(); }
-  void End() {
-    if (!thread_.joinable()) return;
-    dialog_.MarkDone();
-    thread_.join();
-  }
-  InstallWaitDialog& dialog() { return dialog_; }
 
  private:
-  InstallWaitDialog dialog_;
-  std::thread thread_;
+  void ShowWaitDialog() {
+    waitThread_.Start();
+    waitDialog_.SetShown(true);
+    waitDialog_.Step();
+  }
+
+  // CeRapiInitEx and the wait for its event.
+  bool Connect() {
+    RapiInit init;
+    ports_.rapi->CeRapiInitEx(&init);
+    const uint32_t waited = ports_.rapi->WaitForInit(init, options_.connectWaitMs);
+    if (waited == kWaitObject0 && init.result >= 0) return true;
+    if (firstRun_) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
+    ports_.rapi->CeRapiUninit();
+    return false;
+  }
+
+  // The settings, after a first run's handshake with the freshly installed
+  // handheld software, and the volume they name mounted.
+  bool ProbeVolume() {
+    bool dbDone = false;
+    if (firstRun_) dbDone = Handshake();
+    settings_ = std::make_unique<SyncSettings>(ports_, &properties_);
+    std::string volume = settings_->GetDbp();
+    if (firstRun_) {
+      for (int i = 0; i < kDbpOkTries && !settings_->CheckDbpOk(dbDone); ++i) {
+        Pause(kDbpOkPauseMs);
+        volume = settings_->GetDbp();
+      }
+      volume = settings_->GetDbp();
+    }
+    probe_ = std::make_unique<DeviceDatabase>(ports_, mount_, volume);
+    return probe_->mounted() || (firstRun_ && MountLater());
+  }
+
+  // Waits for the handheld side's "OK" markers and sd6, launching the
+  // companion library. Whether the database marker was seen.
+  bool Handshake() {
+    SyncSettings first(ports_, &properties_);
+    bool dbDone = first.CheckDbpOk(false);
+    bool dllDone = first.CheckDllOk(false);
+    for (int i = 0; i < kHandshakeTries && !(dbDone && dllDone); ++i) {
+      if (waitDialog_.IsDone()) break;
+      Pause(kHandshakePauseMs);
+      dbDone = first.CheckDbpOk(dbDone);
+      dllDone = first.CheckDllOk(dllDone);
+    }
+    runner_.LaunchDeviceApp(false);
+    for (int retries = 0; first.GetSd6(true).empty() && retries < kSd6Retries; ++retries) {
+      waitDialog_.Step();
+      if (waitDialog_.IsDone()) break;
+      ports_.clock->SleepMs(kHandshakePauseMs);
+      runner_.LaunchDeviceApp(false);
+    }
+    return dbDone;
+  }
+
+  // A first run's further tries of a volume that was not there yet, ending
+  // with the user's Retry or Cancel.
+  bool MountLater() {
+    if (waitDialog_.IsDone()) return false;
+    Pause(kMountRetryPauseMs);
+    if (waitDialog_.IsDone()) return false;
+    if (probe_->Mount(settings_->GetDbp())) return true;
+    Pause(kMountSecondPauseMs);
+    while (!probe_->Mount(settings_->GetDbp())) {
+      MbAnswer answer = ports_.prompter->MessageBox(
+          kStillCopying, MessageBoxStyle{MbButtons::kRetryCancel, MbIcon::kNone, true});
+      if (answer == MbAnswer::kCancel) return false;
+      ports_.clock->SleepMs(kStillCopyingPauseMs);
+    }
+    return true;
+  }
+
+  // Steps the wait dialog and sleeps.
+  void Pause(uint32_t ms) {
+    waitDialog_.Step();
+    ports_.clock->SleepMs(ms);
+  }
+
+  // Whether the run goes on, and whether it only posts the keep list and
+  // opens the browser: a sync that is not due yet, or pages the handheld
+  // asked for, need no full sync when every keep entry is a page request.
+  bool DecideWhatIsDue() {
+    if (!settings_->ni() && settings_->sra()) {
+      KeepList keep(ports_, mount_);
+      if (!keep.ShouldOpenBrowser()) return false;
+      if (keep.AllPageRequests()) {
+        browserOnly_ = true;
+      } else {
+        settings_->ClearSra();
+      }
+    }
+    if (settings_->ni() || browserOnly_ || !NotDueYet()) return true;
+    KeepList keep(ports_, mount_);
+    if (!keep.ShouldOpenBrowser()) return false;
+    browserOnly_ = keep.AllPageRequests();
+    return true;
+  }
+
+  bool NotDueYet() {
+    const int hoursBetween = settings_->GetUpdateFrequency();
+    if (hoursBetween <= 0) return false;
+    const uint32_t last = settings_->GetLastSync();
+    if (last == 0) return false;
+    return (ports_.clock->Now() - static_cast<int64_t>(last)) / kSecondsPerHour < hoursBetween;
+  }
+
+  void OpenProgressDialog() {
+    progress_ = std::make_unique<ProgressDialog>(
+        ports_, runner_.config().GetBitmap("main.bmp"), properties_.Get("name"),
+        settings_->logEnabled(), !properties_.Has("nologo"), properties_.Get("registry"));
+    progressThread_ = std::make_unique<ProgressDialogThread>(*ports_.dialogs, *progress_);
+    progressThread_->Start();
+    if (firstRun_) {
+      if (!waitDialog_.IsDone()) waitDialog_.SetShown(false);
+      waitThread_.End();
+    }
+    // Every request of the run goes through one link; a proxy it switches
+    // off stays off for the rest of the run.
+    link_ = std::make_unique<ServerLink>(*ports_.http, *ports_.prompter, settings_->proxyConfig());
+    progress_->SetStatus("Contacting Server", 1);
+    progress_->ResetPhase(0);
+  }
+
+  void PostKeepListOnly() {
+    KeepList keep(ports_, mount_);
+    keep.Upload(*progress_, *settings_, *link_);
+    if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
+  }
+
+  void FullSync() {
+    KeepList keep(ports_, mount_);
+    CategoryList categories(ports_, mount_);
+    if (!runner_.ExchangeProfile(*settings_, *link_, *progress_, categories)) return;
+    keep.Upload(*progress_, *settings_, *link_);
+    ResourceUpdater resources(ports_, mount_, settings_->ResourceUrl());
+    const bool resourceResult = resources.UpdateResources(*progress_, *settings_, *link_);
+    const bool contentResult = UpdateContent(categories);
+    if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
+    RecordCompleteSync(contentResult && resourceResult);
+  }
+
+  bool UpdateContent(CategoryList& categories) {
+    progress_->SetStatus("Updating Handheld Data", 1);
+    progress_->ResetPhase(kContentPhaseSteps);
+    // When "cats" could not be read, what the handheld holds is not known:
+    // every category would count as new and be rebuilt, the unchanged ones
+    // from items already dropped. The content stays as it is until the next
+    // sync.
+    const bool reconciled = categories.Reconcile(*progress_);
+    const bool loaded = reconciled && categories.LoadContent(*progress_, *settings_, *link_);
+    progress_->ResetPhase(kFinalPhaseSteps);
+    return loaded;
+  }
+
+  void OpenKeepPage(const KeepList& keep) {
+    progress_->SetStatus("Launching Web browser", 1);
+    OpenInBrowser(ports_, settings_->loginUrl() + "?m=" + keep.Message(), kSwShow);
+  }
+
+  // A complete, uncancelled sync clears ni (opening the first-run page) and
+  // stamps lst. Cancel may come at any moment, also while the first-run page
+  // opens: the running flag is read again for each.
+  void RecordCompleteSync(bool resultsOk) {
+    if (settings_->ni() && progress_->IsRunning() && resultsOk) {
+      settings_->ClearNi();
+      settings_->OpenFirstRunPage();
+    }
+    if (progress_->IsRunning() && resultsOk) settings_->StampLastSync();
+  }
+
+  SyncRunner& runner_;
+  const Ports& ports_;
+  const RunOptions& options_;
+  const bool firstRun_;
+  const PropertySet& properties_;
+  InstallWaitDialog waitDialog_;
+  WaitDialogThread waitThread_;
+  // The volume as this run shares it; declared before everything that
+  // holds it.
+  VolumeMount mount_;
+  std::unique_ptr<SyncSettings> settings_;
+  std::unique_ptr<DeviceDatabase> probe_;
+  bool browserOnly_ = false;
+  std::unique_ptr<ProgressDialog> progress_;
+  std::unique_ptr<ProgressDialogThread> progressThread_;
+  std::unique_ptr<ServerLink> link_;
 };
 
 }  // namespace
 
 bool SyncRunner::RunSync(bool firstRun) {
   if (config_.LoadFailed()) return false;
-  Rapi& rapi = *ports_.rapi;
-  Clock& clock = *ports_.clock;
-  DialogFlags& flags = Flags();
-
-  WaitDialogRunner wait(*ports_.dialogs, firstRun);
-  InstallWaitDialog& waitDialog = wait.dialog();
-
-  // Connection.
-  RapiInit init;
-  rapi.CeRapiInitEx(&init);
-  uint32_t waited = rapi.WaitForInit(init, kConnectWaitMs);
-  flags.progressDialogReady = false;
-  if (waited != kWaitObject0 || init.result < 0) {
-    if (firstRun) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
-    rapi.CeRapiUninit();
-    return false;
-  }
-  // Every early way out from here on.
-  auto abort = [&] {
-    rapi.CeRapiUninit();
-    return false;
-  };
-
-  const PropertySet& properties = Properties();
-  std::string name = properties.Get("name");
-
-  // The handshake with freshly installed handheld software.
-  bool dbDone = false;
-  if (firstRun) {
-    SyncSettings first(ports_, &properties);
-    dbDone = first.CheckDbpOk(false);
-    bool dllDone = first.CheckDllOk(false);
-    for (int i = 0; i < 10 && !(dbDone && dllDone); ++i) {
-      if (waitDialog.IsDone()) break;
-      waitDialog.Step();
-      clock.SleepMs(1000);
-      dbDone = first.CheckDbpOk(dbDone);
-      dllDone = first.CheckDllOk(dllDone);
-    }
-    LaunchDeviceApp(false);
-    for (int retries = 0;; ++retries) {
-      if (!first.GetSd6(true).empty() || retries == 10) break;
-      waitDialog.Step();
-      if (waitDialog.IsDone()) break;
-      clock.SleepMs(1000);
-      LaunchDeviceApp(false);
-    }
-  }
-
-  // Settings and the database volume.
-  SyncSettings settings(ports_, &properties);
-  std::string volume = settings.GetDbp();
-  if (firstRun) {
-    for (int i = 0; i < 3 && !settings.CheckDbpOk(dbDone); ++i) {
-      waitDialog.Step();
-      clock.SleepMs(2000);
-      volume = settings.GetDbp();
-    }
-    volume = settings.GetDbp();
-  }
-  DeviceDatabase probe(ports_, volume);
-  if (!probe.mounted()) {
-    if (!firstRun || waitDialog.IsDone()) return abort();
-    waitDialog.Step();
-    clock.SleepMs(1000);
-    if (waitDialog.IsDone()) return abort();
-    if (!probe.Mount(settings.GetDbp())) {
-      waitDialog.Step();
-      clock.SleepMs(3000);
-      if (!probe.Mount(settings.GetDbp())) {
-        for (;;) {
-          MbAnswer answer = ports_.prompter->MessageBox(
-              kStillCopying, MessageBoxStyle{MbButtons::kRetryCancel, MbIcon::kNone, true});
-          if (answer == MbAnswer::kCancel) return abort();
-          clock.SleepMs(3000);
-          if (probe.Mount(settings.GetDbp())) break;
-        }
-      }
-    }
-  }
-
-  // Is a full sync due?
-  bool browserOnly = false;
-  if (!settings.ni() && settings.sra()) {
-    KeepList keep(ports_);
-    if (!keep.ShouldOpenBrowser()) return abort();
-    if (keep.AllPageRequests()) {
-      browserOnly = true;
-    } else {
-      settings.ClearSra();
-    }
-  }
-  if (!settings.ni() && !browserOnly) {
-    int hoursBetween = settings.GetUpdateFrequency();
-    uint32_t last = hoursBetween > 0 ? settings.GetLastSync() : 0;
-    if (hoursBetween > 0 && last != 0) {
-      int64_t hours = (clock.Now() - static_cast<int64_t>(last)) / 3600;
-      if (hours < hoursBetween) {
-        KeepList keep(ports_);
-        if (!keep.ShouldOpenBrowser()) return abort();
-        if (keep.AllPageRequests()) browserOnly = true;
-      }
-    }
-  }
-
-  // The progress dialog on its own thread.
-  auto progress = std::make_unique<ProgressDialog>(ports_, config_.GetBitmap("main.bmp"), name,
-                                                   settings.logEnabled(), !properties.Has("nologo"),
-                                                   properties.Get("registry"));
-  flags.progressThreadDone = false;
-  std::thread progressThread(ProgressDialogThread, std::ref(*ports_.dialogs), std::ref(*progress));
-  WaitFor(flags.progressDialogReady);
-  if (firstRun) {
-    if (!waitDialog.IsDone()) waitDialog.SetShown(false);
-    wait.End();
-  }
-  // Every request of the run goes through one link; a proxy it switches off
-  // stays off for the rest of the run.
-  ServerLink link(*ports_.http, *ports_.prompter, settings.proxyConfig());
-  progress->SetStatus("Contacting Server", 1);
-  progress->ResetPhase(0);
-
-  auto openKeepPage = [&](const KeepList& keep) {
-    progress->SetStatus("Launching Web browser", 1);
-    OpenInBrowser(ports_, settings.loginUrl() + "?m=" + keep.Message(), kSwShow);
-  };
-
-  if (browserOnly) {
-    KeepList keep(ports_);
-    keep.Upload(*progress, settings, link);
-    if (keep.ShouldOpenBrowser()) openKeepPage(keep);
-  } else {
-    KeepList keep(ports_);
-    CategoryList categories(ports_);
-    if (ExchangeProfile(settings, link, *progress, categories)) {
-      keep.Upload(*progress, settings, link);
-      ResourceUpdater resources(ports_, settings.ResourceUrl());
-      bool resourceResult = resources.UpdateResources(*progress, settings, link);
-
-      progress->SetStatus("Updating Handheld Data", 1);
-      progress->ResetPhase(6);
-      // When "cats" could not be read, what the handheld holds is not known:
-      // every category would count as new and be rebuilt, the unchanged ones
-      // from items already dropped. The content stays as it is until the
-      // next sync.
-      const bool reconciled = categories.Reconcile(*progress);
-      const bool contentResult = reconciled && categories.LoadContent(*progress, settings, link);
-      progress->ResetPhase(7);
-
-      if (keep.ShouldOpenBrowser()) openKeepPage(keep);
-      // Cancel may come at any moment, also while the first-run page opens:
-      // the running flag is read again for each piece of bookkeeping.
-      const bool resultsOk = contentResult && resourceResult;
-      if (settings.ni() && progress->IsRunning() && resultsOk) {
-        settings.ClearNi();
-        settings.OpenFirstRunPage();
-      }
-      if (progress->IsRunning() && resultsOk) settings.StampLastSync();
-    }
-  }
-
-  if (firstRun) LaunchDeviceApp(true);
-  rapi.CeRapiUninit();
-  flags.progressThreadStop = true;
-  progress->Wake();
-  WaitFor(flags.progressThreadDone);
-  progressThread.join();
-  return true;
+  return SyncRun(*this, ports_, options_, firstRun).Run();
 }
 
 }  // namespace hhsync

@@ -25,12 +25,12 @@ RunMode SelectRunMode(const std::string& commandLine) {
   return RunMode::kSync;
 }
 
-bool InitInstance(const Ports& ports, const std::string& commandLine) {
+bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options) {
   if (!ports.http->Initialise()) {
     ports.prompter->MessageBox("Windows sockets initialization failed.", kOkBox);
     return false;
   }
-  SyncRunner runner(ports);
+  SyncRunner runner(ports, options);
   switch (SelectRunMode(commandLine)) {
     case RunMode::kTest:
       runner.RunTest();
@@ -48,8 +48,8 @@ bool InitInstance(const Ports& ports, const std::string& commandLine) {
   return false;
 }
 
-SyncRunner::SyncRunner(const Ports& ports)
-    : ports_(ports), config_(*ports.paths, *ports.prompter) {}
+SyncRunner::SyncRunner(const Ports& ports, RunOptions options)
+    : ports_(ports), options_(options), config_(*ports.paths, *ports.prompter) {}
 
 const PropertySet& SyncRunner::Properties() const {
   static const PropertySet kEmpty;
@@ -64,7 +64,7 @@ std::string SyncRunner::LaunchInput() const {
 bool SyncRunner::Connect() {
   RapiInit init;
   ports_.rapi->CeRapiInitEx(&init);
-  uint32_t wait = ports_.rapi->WaitForInit(init, kConnectWaitMs);
+  uint32_t wait = ports_.rapi->WaitForInit(init, options_.connectWaitMs);
   return wait == kWaitObject0 && init.result >= 0;
 }
 

@@ -24,13 +24,19 @@ inline constexpr const char* kNoConnectionMessage =
     "re-run\nthis install with the device connected.";
 // How long a run waits for the handheld to connect.
 inline constexpr uint32_t kConnectWaitMs = 5000;
+
+// What the platform may set for a run: how long to wait for the handheld
+// to connect (tests of the no-handheld path make it short).
+struct RunOptions {
+  uint32_t connectWaitMs = kConnectWaitMs;
+};
 // The most categories and content items one profile may bring into memory:
 // far above any real catalogue. A longer profile fails like a cut reply.
 inline constexpr std::size_t kMaxProfileEntries = 8'000'000;
 
 class SyncRunner {
  public:
-  explicit SyncRunner(const Ports& ports);
+  explicit SyncRunner(const Ports& ports, RunOptions options = {});
 
   // One complete sync; firstRun selects the behaviour straight after an
   // installation. True when the run reached its regular end.
@@ -58,6 +64,7 @@ class SyncRunner {
 
  private:
   Ports ports_;
+  RunOptions options_;
   ConfigFile config_;
 };
 
@@ -68,6 +75,6 @@ RunMode SelectRunMode(const std::string& commandLine);
 
 // The application's start: socket support, the runner, the mode. Returns
 // false, as the application always ends after one run.
-bool InitInstance(const Ports& ports, const std::string& commandLine);
+bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options = {});
 
 }  // namespace hhsync

@@ -86,14 +86,12 @@ class BenchPlatform {
     RapiInit init;
     handheld_->CeRapiInitEx(&init);
     handheld_->WaitForInit(init, 5000);
-    DeviceDatabase::ResetSharedStateForTesting();
-    volume_ = std::make_unique<DeviceDatabase>(ports_, kVolume);
+      volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
     props_.Set("registry", kPath);
   }
   ~BenchPlatform() {
     volume_.reset();
-    DeviceDatabase::ResetSharedStateForTesting();
-    handheld_.reset();
+      handheld_.reset();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }
@@ -111,6 +109,7 @@ class BenchPlatform {
   test::MemoryHttp http_;
   std::unique_ptr<EnvPaths> paths_;
   std::unique_ptr<EmulatedHandheld> handheld_;
+  VolumeMount mount_;  // the volume as the run shares it; outlives every holder
   std::unique_ptr<DeviceDatabase> volume_;
   PropertySet props_;
   Ports ports_;
@@ -128,7 +127,7 @@ void RunExchange(benchmark::State& state, bool handheldHasCategory) {
 
   std::size_t kept = 0;
   for (auto _ : state) {
-    auto categories = std::make_unique<CategoryList>(platform.ports());
+    auto categories = std::make_unique<CategoryList>(platform.ports(), mount_);
     if (!runner.ExchangeProfile(settings, link, progress, *categories)) {
       state.SkipWithError("the exchange failed");
       break;

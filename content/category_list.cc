@@ -32,13 +32,13 @@ std::string CategoryTableName(const std::string& key) {
 
 // ---------------------------------------------------------------- Category
 
-Category::Category(const Ports& ports, Form form, const std::string& categoryKey,
-                   uint32_t categoryVersion)
+Category::Category(const Ports& ports, VolumeMount& mount, Form form,
+                   const std::string& categoryKey, uint32_t categoryVersion)
     : ports_(ports),
       key_(categoryKey),
       tableName_(CategoryTableName(categoryKey)),
       version_(categoryVersion),
-      database_(ports) {
+      database_(ports, mount) {
   fromServer = form == Form::kList;
   if (form == Form::kContent) version_ = 0;
 }
@@ -282,7 +282,7 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
 
 // ------------------------------------------------------------ CategoryList
 
-CategoryList::CategoryList(const Ports& ports) : ports_(ports) {}
+CategoryList::CategoryList(const Ports& ports, VolumeMount& mount) : ports_(ports), mount_(mount) {}
 
 CategoryList::~CategoryList() = default;
 
@@ -293,7 +293,8 @@ Category* CategoryList::Find(const std::string& key) {
 
 void CategoryList::AddCategory(const std::string& key, uint32_t version, int /*third*/) {
   if (categories_.count(key) != 0) return;  // the first line of a key wins
-  categories_.emplace(key, std::make_unique<Category>(ports_, Category::Form::kList, key, version));
+  categories_.emplace(
+      key, std::make_unique<Category>(ports_, mount_, Category::Form::kList, key, version));
 }
 
 void CategoryList::AddContent(std::unique_ptr<ContentItem> item) {
@@ -301,9 +302,9 @@ void CategoryList::AddContent(std::unique_ptr<ContentItem> item) {
   auto it = categories_.find(item->categoryKey);
   if (it == categories_.end()) {
     it = categories_
-             .emplace(
-                 item->categoryKey,
-                 std::make_unique<Category>(ports_, Category::Form::kContent, item->categoryKey, 0))
+             .emplace(item->categoryKey,
+                      std::make_unique<Category>(ports_, mount_, Category::Form::kContent,
+                                                 item->categoryKey, 0))
              .first;
   }
   it->second->AddItem(std::move(item));
@@ -315,14 +316,14 @@ bool CategoryList::OpenCats(DeviceDatabase& database, CeDbHandle* handle) {
 }
 
 void CategoryList::MarkUnchanged(ProgressSink& progress) {
-  DeviceDatabase database(ports_);
+  DeviceDatabase database(ports_, mount_);
   CeDbHandle handle = 0;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("Unable to open or create cats database");
     return;
   }
   while (progress.IsRunning()) {
-    Category copy(ports_, Category::Form::kHandheld, std::string(), 0);
+    Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
     if (!copy.ReadRecord(handle)) break;
     Category* found = Find(copy.key());
     if (found != nullptr && found->fromServer && found->version() == copy.version()) {
@@ -333,7 +334,7 @@ void CategoryList::MarkUnchanged(ProgressSink& progress) {
 }
 
 bool CategoryList::Reconcile(ProgressSink& progress) {
-  DeviceDatabase database(ports_);
+  DeviceDatabase database(ports_, mount_);
   CeDbHandle handle = 0;
   CEOID catsOid = 0;
   if (!database.OpenOrCreate(kCategoryDatabase, kPropCategoryKey, 0, &handle, &catsOid)) {
@@ -344,7 +345,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   // tables would be rebuilt from items that were dropped as unchanged.
   const std::optional<uint16_t> count = database.CountRecords(catsOid);
   for (uint16_t i = 0; i < count.value_or(0); ++i) {
-    Category copy(ports_, Category::Form::kHandheld, std::string(), 0);
+    Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
     if (!copy.ReadRecord(handle)) {
       progress.LogLine("Problem reading category database from device");
       database.CloseHandle(handle);
@@ -391,8 +392,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   return true;
 }
 
-bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings,
-                               ServerLink& link) {
+bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   bool result = true;
   progress.SetStatus("Loading Content", 1);
   progress.ResetPhase(contentCount_);
@@ -419,7 +419,7 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings,
 }
 
 bool CategoryList::WriteCategories(ProgressSink& progress) {
-  DeviceDatabase database(ports_);
+  DeviceDatabase database(ports_, mount_);
   CeDbHandle handle = 0;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("could not update main cat database");

@@ -49,7 +49,8 @@ class Category {
   };
 
   // Joins the shared volume mount through a DeviceDatabase of its own.
-  Category(const Ports& ports, Form form, const std::string& key, uint32_t version);
+  Category(const Ports& ports, VolumeMount& mount, Form form, const std::string& key,
+           uint32_t version);
   // Closes the content table if it is open.
   ~Category();
   Category(const Category&) = delete;
@@ -128,7 +129,7 @@ class Category {
 
 class CategoryList {
  public:
-  explicit CategoryList(const Ports& ports);
+  CategoryList(const Ports& ports, VolumeMount& mount);
   ~CategoryList();
   CategoryList(const CategoryList&) = delete;
   CategoryList& operator=(const CategoryList&) = delete;
@@ -166,6 +167,7 @@ class CategoryList {
   bool OpenCats(DeviceDatabase& database, CeDbHandle* handle);
 
   Ports ports_;
+  VolumeMount& mount_;
   int contentCount_ = 0;
   std::map<std::string, std::unique_ptr<Category>> categories_;
 };

@@ -94,8 +94,7 @@ std::string ContentItem::DataUrl(const std::string& baseUrl) const {
 
 bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   downloadOk_ = true;
-  std::unique_ptr<HttpSession> session =
-      link.OpenSession(kConnectTimeoutMs, kConnectRetries);
+  std::unique_ptr<HttpSession> session = link.OpenSession(kConnectTimeoutMs, kConnectRetries);
   const std::string url = DataUrl(settings.baseUrl());
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) {

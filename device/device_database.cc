@@ -8,44 +8,39 @@ namespace hhsync {
 
 namespace {
 
-// Process-wide mount state shared by every instance: the volume's name and
-// identifier, the number of instances that hold the mount, and whether the
-// volume is mounted right now. After a remount the instances that held the
-// mount still hold it, so the volume stays mounted until the last of them
-// is gone.
-std::string g_volumeName;
-CeGuid g_volumeId;
-int32_t g_holderCount = 0;
-bool g_volumeMounted = false;
-
 constexpr MessageBoxStyle kPlain{MbButtons::kOk, MbIcon::kNone, false};
 constexpr MessageBoxStyle kStopOk{MbButtons::kOk, MbIcon::kStop, true};
 constexpr MessageBoxStyle kStopYesNo{MbButtons::kYesNo, MbIcon::kStop, true};
 
 }  // namespace
 
-DeviceDatabase::DeviceDatabase(const Ports& ports) : ports_(ports) { Join(); }
+DeviceDatabase::DeviceDatabase(const Ports& ports, VolumeMount& mount)
+    : ports_(ports), mount_(mount) {
+  Join();
+}
 
-DeviceDatabase::DeviceDatabase(const Ports& ports, const std::string& volumeName) : ports_(ports) {
-  if (!g_volumeMounted) g_volumeName = volumeName;
+DeviceDatabase::DeviceDatabase(const Ports& ports, VolumeMount& mount,
+                               const std::string& volumeName)
+    : ports_(ports), mount_(mount) {
+  if (!mount_.mounted_) mount_.name_ = volumeName;
   Join();
 }
 
 void DeviceDatabase::Join() {
-  if (!g_volumeMounted) g_volumeMounted = MountVolume();
-  mounted_ = g_volumeMounted;
-  if (mounted_) ++g_holderCount;
+  if (!mount_.mounted_) mount_.mounted_ = MountVolume();
+  mounted_ = mount_.mounted_;
+  if (mounted_) ++mount_.holders_;
 }
 
 DeviceDatabase::~DeviceDatabase() {
-  if (mounted_) --g_holderCount;
-  if (g_holderCount == 0) Unmount();
+  if (mounted_) --mount_.holders_;
+  if (mount_.holders_ == 0) Unmount();
 }
 
 bool DeviceDatabase::MountVolume() {
-  if (g_volumeName.empty()) return false;
-  g_volumeId = CeGuid{};
-  if (rapi().CeMountDBVol(&g_volumeId, AnsiToWide(g_volumeName), kOpenExisting)) return true;
+  if (mount_.name_.empty()) return false;
+  mount_.id_ = CeGuid{};
+  if (rapi().CeMountDBVol(&mount_.id_, AnsiToWide(mount_.name_), kOpenExisting)) return true;
   switch (rapi().CeGetLastError()) {
     case ce_error::kInvalidParameter:
       ports_.prompter->MessageBox("ERROR_INVALID_PARAMETER", kPlain);
@@ -55,7 +50,7 @@ bool DeviceDatabase::MountVolume() {
       return false;
     case ce_error::kAlreadyExists:
       // The volume is mounted already: usable when the platform named it.
-      if (!g_volumeId.IsZero()) return true;
+      if (!mount_.id_.IsZero()) return true;
       ports_.prompter->MessageBox("ERROR OPENING DATABASE ON PPC", kPlain);
       return false;
     default:
@@ -64,30 +59,30 @@ bool DeviceDatabase::MountVolume() {
 }
 
 bool DeviceDatabase::Mount(const std::string& volumeName) {
-  g_volumeName = volumeName;
-  g_volumeMounted = MountVolume();
-  if (g_volumeMounted != mounted_) {
-    mounted_ = g_volumeMounted;
-    g_holderCount += mounted_ ? 1 : -1;
+  mount_.name_ = volumeName;
+  mount_.mounted_ = MountVolume();
+  if (mount_.mounted_ != mounted_) {
+    mounted_ = mount_.mounted_;
+    mount_.holders_ += mounted_ ? 1 : -1;
   }
   return mounted_;
 }
 
 void DeviceDatabase::Unmount() {
-  g_volumeMounted = false;
-  rapi().CeUnmountDBVol(&g_volumeId);
+  mount_.mounted_ = false;
+  rapi().CeUnmountDBVol(&mount_.id_);
 }
 
 bool DeviceDatabase::Remount(uint32_t pauseMs) {
   Unmount();
   ports_.clock->SleepMs(pauseMs);
-  return Mount(g_volumeName);
+  return Mount(mount_.name_);
 }
 
 bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, CEPROPID secondSort,
                                   CeDbHandle* handle, CEOID* oid) {
   *oid = 0;
-  *handle = rapi().CeOpenDatabaseEx(g_volumeId, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
+  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
   if (*handle != kInvalidHandle) return true;
 
   uint32_t error = rapi().CeGetLastError();
@@ -108,7 +103,7 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   } else if (firstSort != 0) {
     info.sorts = {{firstSort, CEDB_SORT_CASEINSENSITIVE}};
   }
-  CEOID created = rapi().CeCreateDatabaseEx(g_volumeId, info);
+  CEOID created = rapi().CeCreateDatabaseEx(mount_.id_, info);
   if (created == 0) {
     error = rapi().CeGetLastError();
     if (error == ce_error::kInvalidParameter) {
@@ -120,7 +115,7 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   }
 
   *oid = created;
-  *handle = rapi().CeOpenDatabaseEx(g_volumeId, oid, std::u16string(), 0, CEDB_AUTOINCREMENT);
+  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, std::u16string(), 0, CEDB_AUTOINCREMENT);
   if (*handle != kInvalidHandle) return true;
   error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
@@ -136,13 +131,13 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
 
 bool DeviceDatabase::OpenExisting(const std::string& name, CeDbHandle* handle, CEOID* oid) {
   *oid = 0;
-  *handle = rapi().CeOpenDatabaseEx(g_volumeId, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
+  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
   return *handle != kInvalidHandle;
 }
 
 std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
   CeOidInfo info;
-  if (!rapi().CeOidGetInfoEx(g_volumeId, oid, &info)) {
+  if (!rapi().CeOidGetInfoEx(mount_.id_, oid, &info)) {
     ports_.prompter->MessageBox("DB Problem", kStopYesNo);
     return std::nullopt;
   }
@@ -152,7 +147,7 @@ std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
 uint16_t DeviceDatabase::RecordCount(CEOID oid) { return CountRecords(oid).value_or(0); }
 
 bool DeviceDatabase::DeleteDatabase(CEOID oid) {
-  return rapi().CeDeleteDatabaseEx(g_volumeId, oid);
+  return rapi().CeDeleteDatabaseEx(mount_.id_, oid);
 }
 
 bool DeviceDatabase::DeleteDatabaseByName(const std::string& name) {
@@ -181,15 +176,6 @@ void DeviceDatabase::CloseHandle(CeDbHandle handle) {
   if (handle != kInvalidHandle && handle != 0) rapi().CeCloseHandle(handle);
 }
 
-std::string DeviceDatabase::VolumeName() const { return g_volumeName; }
-
-int DeviceDatabase::HolderCount() { return g_holderCount; }
-
-void DeviceDatabase::ResetSharedStateForTesting() {
-  g_volumeName.clear();
-  g_volumeId = CeGuid{};
-  g_holderCount = 0;
-  g_volumeMounted = false;
-}
+std::string DeviceDatabase::VolumeName() const { return mount_.name_; }
 
 }  // namespace hhsync

@@ -1,12 +1,12 @@
 #pragma once
 // DeviceDatabase: the one way to the handheld's database volume. The volume is
-// mounted once for the whole process and shared by every instance through a
-// holder count: the first instance mounts it, later ones join, and the volume
-// is unmounted when the count returns to 0. Databases are opened by name and
-// created with their sort orders when missing.
+// mounted once for a run and shared by every instance through a holder count
+// kept in the run's VolumeMount: the first instance mounts it, later ones
+// join, and the volume is unmounted when the count returns to 0. Databases
+// are opened by name and created with their sort orders when missing.
 //
-// Thread safety: none. The shared mount is process-wide state without a lock;
-// only the thread that runs the sync may use this class.
+// Thread safety: none; the run's VolumeMount and its DeviceDatabases are
+// used by the thread that runs the sync.
 
 #include <cstdint>
 #include <optional>
@@ -17,13 +17,36 @@
 
 namespace hhsync {
 
+// The volume as one run shares it: its name and identifier, how many
+// DeviceDatabase objects hold it, and whether it is mounted right now. After
+// a remount the objects that held the mount still hold it, so the volume
+// stays mounted until the last of them is gone. Owned by the run; it must
+// outlive every DeviceDatabase made over it.
+class VolumeMount {
+ public:
+  VolumeMount() = default;
+  VolumeMount(const VolumeMount&) = delete;
+  VolumeMount& operator=(const VolumeMount&) = delete;
+
+  const std::string& name() const { return name_; }
+  int holders() const { return holders_; }
+  bool mounted() const { return mounted_; }
+
+ private:
+  friend class DeviceDatabase;
+  std::string name_;
+  CeGuid id_;
+  int32_t holders_ = 0;
+  bool mounted_ = false;
+};
+
 class DeviceDatabase {
  public:
-  // Joins the shared mount, or mounts the volume whose name was stored by an
-  // earlier mount when nobody holds it.
-  explicit DeviceDatabase(const Ports& ports);
-  // Joins the shared mount, or stores the name and mounts that volume.
-  DeviceDatabase(const Ports& ports, const std::string& volumeName);
+  // Joins the run's mount, or mounts the volume whose name was stored by an
+  // earlier mount when it is not mounted.
+  DeviceDatabase(const Ports& ports, VolumeMount& mount);
+  // Joins the run's mount, or stores the name and mounts that volume.
+  DeviceDatabase(const Ports& ports, VolumeMount& mount, const std::string& volumeName);
   ~DeviceDatabase();
   DeviceDatabase(const DeviceDatabase&) = delete;
   DeviceDatabase& operator=(const DeviceDatabase&) = delete;
@@ -69,17 +92,13 @@ class DeviceDatabase {
   std::string VolumeName() const;
   Rapi& rapi() const { return *ports_.rapi; }
 
-  // The shared state, for tests: the holder count and a reset to the state
-  // at process start.
-  static int HolderCount();
-  static void ResetSharedStateForTesting();
-
  private:
   bool MountVolume();
   // Holds the shared mount, mounting the volume when it is not mounted.
   void Join();
 
   Ports ports_;
+  VolumeMount& mount_;
   bool mounted_ = false;
 };
 

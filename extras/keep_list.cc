@@ -24,8 +24,8 @@ void LogTransferError(ProgressSink& progress, const HttpError& error) {
 
 }  // namespace
 
-KeepList::KeepList(const Ports& ports) : ports_(ports) {
-  DeviceDatabase volume(ports_);
+KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), mount_(mount) {
+  DeviceDatabase volume(ports_, mount_);
   CeDbHandle handle = kInvalidHandle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) return;
@@ -84,8 +84,7 @@ void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink
   steps.headersAdded = [&progress] { progress.SetDetail(75, 100); };
   steps.sent = [&progress] { progress.SetDetail(0, 100); };
   HttpError error;
-  std::unique_ptr<HttpRequest> request =
-      link.PostForm(*session, parsed, body, steps, &error);
+  std::unique_ptr<HttpRequest> request = link.PostForm(*session, parsed, body, steps, &error);
   if (!request) {
     // Refused, another status, or a transfer error: the entries stay on the
     // handheld and go out again at the next sync.
@@ -108,7 +107,7 @@ void KeepList::DeletePosted() {
   // Exactly the entries posted go: one the handheld added while the post was
   // on its way stays for the next sync. The database goes once it is empty.
   // Each step is tried twice, since an entry left behind is posted again.
-  DeviceDatabase volume(ports_);
+  DeviceDatabase volume(ports_, mount_);
   CeDbHandle handle = kInvalidHandle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid) &&

@@ -21,6 +21,7 @@
 namespace hhsync {
 
 class HttpRequest;
+class VolumeMount;
 class ProgressSink;
 class ServerLink;
 class SyncSettings;
@@ -33,7 +34,7 @@ class KeepList {
   // Reads every record of the handheld's "keep" database through the shared
   // mount of the database volume. A missing or empty database leaves the
   // list absent.
-  explicit KeepList(const Ports& ports);
+  KeepList(const Ports& ports, VolumeMount& mount);
   virtual ~KeepList();
   KeepList(const KeepList&) = delete;
   KeepList& operator=(const KeepList&) = delete;
@@ -69,6 +70,7 @@ class KeepList {
   void DeletePosted();
 
   Ports ports_;
+  VolumeMount& mount_;
   CEOID keepDbOid_ = 0;
   std::optional<std::vector<std::unique_ptr<KeepRecord>>> records_;
   std::string message_;

@@ -83,8 +83,8 @@ void ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
 
 // ResourceUpdater
 
-ResourceUpdater::ResourceUpdater(const Ports& ports, std::string statusUrl)
-    : ports_(ports), statusUrl_(std::move(statusUrl)) {}
+ResourceUpdater::ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl)
+    : ports_(ports), mount_(mount), statusUrl_(std::move(statusUrl)) {}
 
 ResourceUpdater::~ResourceUpdater() { CloseHandles(); }
 
@@ -97,7 +97,7 @@ void ResourceUpdater::CloseHandles() {
 
 bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings,
                                       ServerLink& link) {
-  DeviceDatabase volume(ports_);
+  DeviceDatabase volume(ports_, mount_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
@@ -171,8 +171,8 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   return failed ? Comparison::kUnreadable : Comparison::kChanged;
 }
 
-bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress,
-                            SyncSettings& settings, ServerLink& link) {
+bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings,
+                            ServerLink& link) {
   progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
   progress.SetStatus("Getting status from server.", 1);
   std::string installArguments;
@@ -253,8 +253,7 @@ bool ResourceUpdater::IsProgramFile(const std::string& name) const {
 }
 
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
-                                 ServerLink& link, ProgressSink& progress,
-                                 std::string* arguments) {
+                                 ServerLink& link, ProgressSink& progress, std::string* arguments) {
   const std::string& name = record.name();
   if (!IsPlainFileName(name) || IsProgramFile(name)) {
     progress.LogLine("resource " + record.rid() + " skipped: \"" + name +

@@ -20,6 +20,7 @@
 namespace hhsync {
 
 class DeviceDatabase;
+class VolumeMount;
 class ProgressSink;
 class ServerLink;
 class SyncSettings;
@@ -88,7 +89,7 @@ class ResourceUpdater {
   using RecordMap = std::map<std::string, std::unique_ptr<ResourceRecord>>;
 
   // statusUrl: the resource status request; a download adds "&rid=" + rid.
-  ResourceUpdater(const Ports& ports, std::string statusUrl);
+  ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl);
   // Closes a handle still open.
   virtual ~ResourceUpdater();
   ResourceUpdater(const ResourceUpdater&) = delete;
@@ -134,6 +135,7 @@ class ResourceUpdater {
   bool IsProgramFile(const std::string& name) const;
 
   Ports ports_;
+  VolumeMount& mount_;
   std::string statusUrl_;
   RecordMap downloadList_;
   RecordMap statusList_;

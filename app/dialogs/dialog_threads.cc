@@ -5,35 +5,39 @@
 
 namespace hhsync {
 
-namespace {
-constexpr int kPumpWaitMs = 50;
+void ProgressDialogThread::Start() {
+  thread_ = std::thread(&ProgressDialogThread::Body, this);
+  progressDialogReady_.wait();
 }
 
-DialogFlags& Flags() {
-  static DialogFlags flags;
-  return flags;
-}
-
-void WaitFor(const std::atomic<bool>& flag) {
-  while (!flag.load()) std::this_thread::yield();
-}
-
-void ProgressDialogThread(DialogHost& ui, ProgressDialog& dialog) {
-  DialogFlags& f = Flags();
-  auto window = ui.CreateProgressWindow(dialog);
-  f.progressThreadStop = false;
-  f.progressDialogReady = true;
-  while (dialog.IsRunning() && !f.progressThreadStop.load()) window->Pump(kPumpWaitMs);
-  f.progressThreadStop = false;
+void ProgressDialogThread::Body() {
+  auto window = host_.CreateProgressWindow(dialog_);
+  progressDialogReady_.count_down();
+  while (dialog_.IsRunning() && !progressThreadStop_.load()) window->Pump(kDialogPumpWaitMs);
   window.reset();
-  f.progressThreadDone = true;
+  progressThreadDone_ = true;
 }
 
-void WaitDialogThread(DialogHost& ui, InstallWaitDialog& dialog) {
-  auto window = ui.CreateWaitWindow(dialog);
-  Flags().waitDialogReady = true;
-  while (!dialog.IsDone()) window->Pump(kPumpWaitMs);
-  window.reset();
+void ProgressDialogThread::Stop() {
+  if (!thread_.joinable()) return;
+  progressThreadStop_ = true;
+  dialog_.Wake();  // a front end waiting for a change looks at the flag at once
+  thread_.join();
+}
+
+void WaitDialogThread::Start() {
+  thread_ = std::thread([this] {
+    auto window = host_.CreateWaitWindow(dialog_);
+    waitDialogReady_.count_down();
+    while (!dialog_.IsDone()) window->Pump(kDialogPumpWaitMs);
+  });
+  waitDialogReady_.wait();
+}
+
+void WaitDialogThread::End() {
+  if (!thread_.joinable()) return;
+  dialog_.MarkDone();
+  thread_.join();
 }
 
 }  // namespace hhsync

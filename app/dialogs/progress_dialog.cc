@@ -112,7 +112,8 @@ int ProgressDialog::MainBitmapHeight() const {
 void ProgressDialog::Paint(Canvas& canvas, int clientWidth) const {
   if (!mainBitmap_.HasImage()) return;
   DrawBitmap(mainBitmap_, canvas, clientWidth / 2 - mainBitmap_.Width() / 2, 7);
-  if (showLogo_) DrawBitmap(logo_, canvas, clientWidth - 10 - logo_.Width(), MainBitmapHeight() + 10);
+  if (showLogo_)
+    DrawBitmap(logo_, canvas, clientWidth - 10 - logo_.Width(), MainBitmapHeight() + 10);
 }
 
 void ProgressDialog::OnRightDoubleClick(int y) {

@@ -62,6 +62,10 @@ LinuxPlatform::LinuxPlatform() {
     prompter_ = std::move(front);
   }
 
+  if (std::string wait = Env("HHSYNC_CONNECT_WAIT_MS"); !wait.empty()) {
+    options_.connectWaitMs = static_cast<uint32_t>(std::strtoul(wait.c_str(), nullptr, 10));
+  }
+
   ports_.clock = clock_.get();
   ports_.paths = paths_.get();
   ports_.registry = registry_.get();

@@ -6,12 +6,15 @@
 //   HHSYNC_UI        tty or none (default: tty on a terminal, else none)
 //   HHSYNC_ANSWERS   scripted message box answers for none
 //   HHSYNC_OPEN      the program that opens a page (default: xdg-open)
+//   HHSYNC_CONNECT_WAIT_MS  how long a run waits for the handheld (default
+//                   5000; for tests of the no-handheld path)
 // This is the only place that picks adapters; main calls it.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "app/sync_runner.h"
 #include "platform/ports.h"
 
 namespace hhsync {
@@ -24,6 +27,7 @@ class LinuxPlatform {
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
   const Ports& ports() const { return ports_; }
+  const RunOptions& runOptions() const { return options_; }
 
  private:
   std::unique_ptr<Clock> clock_;
@@ -35,6 +39,7 @@ class LinuxPlatform {
   std::unique_ptr<Prompter> prompter_;  // the front end, which also hosts the dialogs
   std::FILE* tty_ = nullptr;
   Ports ports_;
+  RunOptions options_;
 };
 
 }  // namespace hhsync

@@ -14,9 +14,9 @@
 
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
+#include "base/text.h"
 #include "content/category_list.h"
 #include "device/device_database.h"
-#include "base/text.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
@@ -120,14 +120,14 @@ class ContentSyncTest : public ::testing::Test {
   // cancelled right after Reconcile when asked. LoadContent's result.
   bool Sync(bool cancel = false) {
     // Each run is a process of its own: nobody holds the volume at first.
-    DeviceDatabase::ResetSharedStateForTesting();
-    DeviceDatabase volume(platform_.ports(), kVolume);
+    VolumeMount mount_;
+    DeviceDatabase volume(platform_.ports(), mount_, kVolume);
     EXPECT_TRUE(volume.mounted());
     SyncRunner runner(platform_.ports());
     SyncSettings settings(platform_.ports(), &runner.Properties());
     ProgressDialog progress(platform_.ports(), nullptr, "News", true, false, kPath);
     progress.OnInitDialog();
-    CategoryList categories(platform_.ports());
+    CategoryList categories(platform_.ports(), mount_);
     ServerLink link(*platform_.ports().http, *platform_.ports().prompter, settings.proxyConfig());
     EXPECT_TRUE(runner.ExchangeProfile(settings, link, progress, categories));
     EXPECT_TRUE(categories.Reconcile(progress));

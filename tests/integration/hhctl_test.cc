@@ -19,9 +19,9 @@
 namespace hhsync {
 namespace {
 
-using test::RunResult;
 using test::BigEndian;
 using test::EdmBody;
+using test::RunResult;
 
 class HhctlTest : public ::testing::Test {
  protected:
@@ -113,7 +113,6 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
   EXPECT_EQ(keep["records"][0]["props"],
             (nlohmann::json{
                 {"0x00640013", 5}, {"0x0065001F", "h\xC3\xA9llo"}, {"0x00660041", "00ff10"}}));
-
 }
 
 TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
@@ -220,11 +219,8 @@ TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
 
 TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
   const std::string text = Input("t", "x");
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{},
-                                             {"pack"},
-                                             {"pack", out_, "--props", text},
-                                             {"list", out_, "extra"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"pack"}, {"pack", out_, "--props", text}, {"list", out_, "extra"}}) {
     EXPECT_EQ(Sdat(args).exitCode, 2) << (args.empty() ? "(none)" : args.back());
   }
   const std::string missing = dir_.File("missing");

@@ -25,7 +25,7 @@ class KeepListTest : public test::HandheldServerTest {
   std::unique_ptr<KeepList> PostOne(const std::string& reply) {
     AddEntry(1, u"x");
     server_.WriteFile("keep-reply.txt", reply);
-    auto list = std::make_unique<KeepList>(ports_);
+    auto list = std::make_unique<KeepList>(ports_, mount_);
     list->Upload(*progress_, *settings_, *link_);
     return list;
   }
@@ -36,7 +36,7 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   AddEntry(8, u"m:page");
   AddEntry(9, u"50%");
   server_.WriteFile("keep-reply.txt", "OK\nwelcome back\n");
-  KeepList list(ports_);
+  KeepList list(ports_, mount_);
   list.Upload(*progress_, *settings_, *link_);
 
   // The form's headers are checked with the post itself (server_link_test.cc).
@@ -81,12 +81,12 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
 }
 
 TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
-  KeepList missing(ports_);
+  KeepList missing(ports_, mount_);
   CeDbHandle handle = 0;
   CEOID oid = 0;
   ASSERT_TRUE(volume_->OpenOrCreate("keep", 0, 0, &handle, &oid));
   volume_->CloseHandle(handle);
-  KeepList empty(ports_);
+  KeepList empty(ports_, mount_);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);
     list->Upload(*progress_, *settings_, *link_);
@@ -97,10 +97,10 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   p_.SetDevice(std::string(kPath) + "baseurl",
                "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
   SyncSettings https(ports_, &props_);
-  KeepList(ports_).Upload(*progress_, https, *link_);
+  KeepList(ports_, mount_).Upload(*progress_, https, *link_);
   EXPECT_EQ(progress_->Snapshot().status, "");
   progress_->OnCancel();
-  KeepList(ports_).Upload(*progress_, *settings_, *link_);
+  KeepList(ports_, mount_).Upload(*progress_, *settings_, *link_);
   EXPECT_TRUE(server_.RequestLog().empty());
   EXPECT_EQ(Records("keep").size(), 1u);
 }
@@ -108,9 +108,9 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
 TEST_F(KeepListTest, AllPageRequestsOnlyWhenEveryEntryAsksForAPage) {
   AddEntry(1, u"m:a");
   AddEntry(2, u"m:b");
-  EXPECT_TRUE(KeepList(ports_).AllPageRequests());
+  EXPECT_TRUE(KeepList(ports_, mount_).AllPageRequests());
   AddEntry(3, u"plain");
-  EXPECT_FALSE(KeepList(ports_).AllPageRequests());
+  EXPECT_FALSE(KeepList(ports_, mount_).AllPageRequests());
 }
 
 }  // namespace

@@ -28,11 +28,12 @@ Lines Describe(const ResourceUpdater::RecordMap& list) {
 }
 
 TEST(ResourceStatusListTest, FirstLineOkThenLinesOfFourFields) {
+  VolumeMount mount_;
   for (auto [reply, ok] : std::vector<std::pair<const char*, bool>>{
            {"FAIL\nx\n1|CAB|r|a\n", false}, {"", false}, {"Ok \t\r\n", true}}) {
-    EXPECT_EQ(ResourceUpdater(Ports{}, "u").ParseStatusList(reply), ok) << reply;
+    EXPECT_EQ(ResourceUpdater(Ports{}, mount_, "u").ParseStatusList(reply), ok) << reply;
   }
-  ResourceUpdater updater(Ports{}, "u");
+  ResourceUpdater updater(Ports{}, mount_, "u");
   ASSERT_TRUE(updater.ParseStatusList(
       "ok\r\nsecond|line|is|ignored\r\n1|CAB|r1|a.cab|extra\r\nab\r\n2|INI|r2\r\n"
       "3|BMP|r3|x\r\n3|BMP|r4|y\r\n  \n\n"));
@@ -55,7 +56,7 @@ class ResourceUpdaterTest : public test::HandheldServerTest {
            const std::vector<std::pair<std::string, std::string>>& files = {}) {
     server_.WriteFile("resources.txt", reply);
     for (const auto& [rid, body] : files) server_.WriteFile("resources/" + rid, body);
-    ResourceUpdater updater(ports_, server_.BaseUrl() + "/update/resource?p=acme");
+    ResourceUpdater updater(ports_, mount_, server_.BaseUrl() + "/update/resource?p=acme");
     return updater.UpdateResources(*progress_, *settings_, *link_);
   }
   // The rid of every download the server was asked for, in order.

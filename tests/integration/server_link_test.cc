@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
+#include "formats/sdat.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
 #include "support/processes.h"
@@ -45,8 +45,7 @@ class ServerLinkTest : public ::testing::Test {
   // test's sync.txt.
   std::string FetchProfile(const std::string& url = "") {
     ProgressDialog progress(p_.ports(), nullptr, "Acme", true, false, kPath);
-    return Link().FetchText(url.empty() ? Url("/zavrik/update/profile?") : url,
-                                       &progress);
+    return Link().FetchText(url.empty() ? Url("/zavrik/update/profile?") : url, &progress);
   }
   // What was logged, without the lines that open each dialog's log.
   std::vector<std::string> Logged() {

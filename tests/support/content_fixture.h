@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
-#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
+#include "formats/sdat.h"
 #include "net/server_link.h"
 #include "settings/sync_settings.h"
 #include "support/test_platform.h"
@@ -33,7 +33,7 @@ class ContentStepTest : public ::testing::Test {
     props_.Set("registry", kPath);
     std::string err;
     ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
-    volume_ = std::make_unique<DeviceDatabase>(platform_.ports(), kVolume);
+    volume_ = std::make_unique<DeviceDatabase>(platform_.ports(), mount_, kVolume);
     NewRun();
   }
   void SetDevice(const std::string& name, const std::string& value) {
@@ -55,6 +55,7 @@ class ContentStepTest : public ::testing::Test {
   TestPlatform platform_;
   MemoryHttp http_;
   PropertySet props_;
+  VolumeMount mount_;  // the volume as the run shares it; outlives every holder
   std::unique_ptr<DeviceDatabase> volume_;
   std::unique_ptr<SyncSettings> settings_;
   std::unique_ptr<ServerLink> link_;

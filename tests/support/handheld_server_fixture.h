@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
+#include "base/text.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "base/text.h"
-#include "platform/curl/curl_http.h"
+#include "formats/sdat.h"
 #include "net/server_link.h"
+#include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
 #include "support/processes.h"
 
@@ -33,7 +33,7 @@ class HandheldServerTest : public ::testing::Test {
     ASSERT_TRUE(p_.handheld().CreateVolume("vol", &err)) << err;
     p_.SetDevice(std::string(kPath) + "baseurl", server_.BaseUrl());
     p_.Connect();
-    volume_ = std::make_unique<DeviceDatabase>(p_.ports(), "vol");
+    volume_ = std::make_unique<DeviceDatabase>(p_.ports(), mount_, "vol");
     ASSERT_TRUE(volume_->mounted());
     // One level below the test directory, so a file written outside it shows.
     std::filesystem::create_directory(programDir_);
@@ -79,6 +79,7 @@ class HandheldServerTest : public ::testing::Test {
   ReferenceServerProcess server_;
   CurlHttp http_;
   TestPlatform p_;
+  VolumeMount mount_;  // the volume as the run shares it; outlives every holder
   std::unique_ptr<DeviceDatabase> volume_;
   std::string programDir_ = p_.dir().File("program");
   EnvPaths paths_{programDir_};

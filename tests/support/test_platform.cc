@@ -62,7 +62,6 @@ std::vector<std::string> LogMessages(const std::string& bytes) {
 }
 
 TestPlatform::TestPlatform() : paths_(dir_.path()) {
-  DeviceDatabase::ResetSharedStateForTesting();
   std::string err;
   if (!EmulatedHandheld::Init(imagePath(), &err)) ADD_FAILURE() << err;
   handheld_ = std::make_unique<EmulatedHandheld>(imagePath(), clock_);
@@ -70,7 +69,7 @@ TestPlatform::TestPlatform() : paths_(dir_.path()) {
   ports_ = {handheld_.get(), &registry_, &noHttp_, &shell_, &ui_, &ui_, &clock_, &paths_};
 }
 
-TestPlatform::~TestPlatform() { DeviceDatabase::ResetSharedStateForTesting(); }
+TestPlatform::~TestPlatform() = default;
 
 HandheldDump TestPlatform::Dump() {
   EmulatedHandheld view(imagePath(), clock_);

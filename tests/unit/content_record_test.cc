@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "content/content_item.h"
 #include "device/device_database.h"
+#include "formats/sdat.h"
 #include "settings/sync_settings.h"
-#include "support/edm_body.h"
 #include "support/content_fixture.h"
+#include "support/edm_body.h"
 
 namespace hhsync {
 namespace {
@@ -34,7 +34,7 @@ struct EdmCase {
   const char* name;
   std::string body;
   EdmResult result;
-  bool whole;  // the form of the records kept
+  bool whole;                                              // the form of the records kept
   std::vector<std::pair<std::string, std::string>> parts;  // part 1 and part 2 of each
 };
 
@@ -44,31 +44,56 @@ TEST(EdmBodyTest, FormsAndLimits) {
   const std::string s16 = SplitRecord(8, 16), s16all = SplitRecord(16, 16);
   const std::string ten = EdmBody(1, {Bytes(10)});
   const std::vector<EdmCase> cases = {
-      {"10 bytes whole: 2 zero bytes", ten, EdmResult::kOk, true,
-       {{Bytes(10) + Zeros(2), ""}}},
-      {"8 bytes whole: 4 zero bytes", EdmBody(1, {Bytes(8)}), EdmResult::kOk, true,
+      {"10 bytes whole: 2 zero bytes", ten, EdmResult::kOk, true, {{Bytes(10) + Zeros(2), ""}}},
+      {"8 bytes whole: 4 zero bytes",
+       EdmBody(1, {Bytes(8)}),
+       EdmResult::kOk,
+       true,
        {{Bytes(8) + Zeros(4), ""}}},
-      {"count 0 is whole too", EdmBody(0, {Bytes(3), Bytes(5)}), EdmResult::kOk, true,
+      {"count 0 is whole too",
+       EdmBody(0, {Bytes(3), Bytes(5)}),
+       EdmResult::kOk,
+       true,
        {{Bytes(3) + Zeros(1), ""}, {Bytes(5) + Zeros(3), ""}}},
-      {"N = 3: split at P", EdmBody(3, {s30, s8, s64}), EdmResult::kOk, false,
+      {"N = 3: split at P",
+       EdmBody(3, {s30, s8, s64}),
+       EdmResult::kOk,
+       false,
        {{s30.substr(0, 10), s30.substr(10)}, {s8, ""}, {s64.substr(0, 20), s64.substr(20)}}},
-      {"N = 2 with one record is split", EdmBody(2, {s40}), EdmResult::kOk, false,
+      {"N = 2 with one record is split",
+       EdmBody(2, {s40}),
+       EdmResult::kOk,
+       false,
        {{s40.substr(0, 12), s40.substr(12)}}},
       {"P = L: empty part 2", EdmBody(2, {s16all}), EdmResult::kOk, false, {{s16all, ""}}},
-      {"66000 accepted", EdmBody(1, {Bytes(66000)}), EdmResult::kOk, true,
+      {"66000 accepted",
+       EdmBody(1, {Bytes(66000)}),
+       EdmResult::kOk,
+       true,
        {{Bytes(66000) + Zeros(4), ""}}},
       {"66001 refused, earlier records kept",
-       EdmBody(3, {s16, SplitRecord(8, 66001), s16}), EdmResult::kRecordTooLong, false,
+       EdmBody(3, {s16, SplitRecord(8, 66001), s16}),
+       EdmResult::kRecordTooLong,
+       false,
        {{s16.substr(0, 8), s16.substr(8)}}},
       {"only the count", BigEndian(1), EdmResult::kNoRecords, true, {}},
       {"empty body", "", EdmResult::kNoRecords, true, {}},
-      {"P > L", EdmBody(2, {s16, SplitRecord(17, 16)}), EdmResult::kMalformed, false,
+      {"P > L",
+       EdmBody(2, {s16, SplitRecord(17, 16)}),
+       EdmResult::kMalformed,
+       false,
        {{s16.substr(0, 8), s16.substr(8)}}},
       {"L < 8 split", EdmBody(2, {"1234567"}), EdmResult::kMalformed, false, {}},
-      {"L < 8 whole", EdmBody(1, {"1234567"}), EdmResult::kOk, true,
+      {"L < 8 whole",
+       EdmBody(1, {"1234567"}),
+       EdmResult::kOk,
+       true,
        {{std::string("1234567") + '\0', ""}}},
       {"record cut short", ten.substr(0, ten.size() - 1), EdmResult::kMalformed, true, {}},
-      {"length cut short", ten + Zeros(2), EdmResult::kMalformed, true,
+      {"length cut short",
+       ten + Zeros(2),
+       EdmResult::kMalformed,
+       true,
        {{Bytes(10) + Zeros(2), ""}}},
   };
   for (const EdmCase& c : cases) {
@@ -121,14 +146,29 @@ TEST_F(ContentItemTest, DataProblems) {
   const std::string url = "http://content.test:8080/zavrik/update/data/";
   const std::vector<Case> cases = {
       {"41", "", {404, "", -1}, true, "Data Problem Loading :" + url + "41/7.edm 404", "", 0},
-      {"42", "https://content.test/zavrik", {},
-       true, "Data Problem Loading :https://content.test/zavrik/update/data/42/7.edm", "", 0},
+      {"42",
+       "https://content.test/zavrik",
+       {},
+       true,
+       "Data Problem Loading :https://content.test/zavrik/update/data/42/7.edm",
+       "",
+       0},
       {"43", "", {200, BigEndian(1), -1}, true, "", "jdb1[43]", 0},
       {"44", "", {200, EdmBody(1, {Bytes(5), Bytes(66001)}), -1}, true, "", "jdb2[44]", 1},
-      {"45", "", {200, EdmBody(2, {SplitRecord(50, 20)}), -1},
-       true, "Data Problem Loading :" + url + "45/7.edm", "", 0},
-      {"46", "", {200, EdmBody(1, {Bytes(100)}), 20},
-       false, "j:46-The connection with the server was terminated abnormally", "", 0},
+      {"45",
+       "",
+       {200, EdmBody(2, {SplitRecord(50, 20)}), -1},
+       true,
+       "Data Problem Loading :" + url + "45/7.edm",
+       "",
+       0},
+      {"46",
+       "",
+       {200, EdmBody(1, {Bytes(100)}), 20},
+       false,
+       "j:46-The connection with the server was terminated abnormally",
+       "",
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);

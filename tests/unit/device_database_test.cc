@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "device/records.h"
 #include "base/text.h"
+#include "device/records.h"
 #include "platform/fake/forwarding_rapi.h"
 #include "support/test_platform.h"
 
@@ -57,64 +57,65 @@ class DeviceDatabaseTest : public ::testing::Test {
   TestPlatform p_;
   MountWatcher watcher_{p_.handheld()};
   Ports ports_;
+  VolumeMount mount_;
 };
 
 TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
   {
-    DeviceDatabase first(ports_, "news.vol");
+    DeviceDatabase first(ports_, mount_, "news.vol");
     EXPECT_TRUE(first.mounted());
-    EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
+    EXPECT_EQ(mount_.holders(), 1);
     {
-      DeviceDatabase second(ports_);
+      DeviceDatabase second(ports_, mount_);
       EXPECT_TRUE(second.mounted());
-      EXPECT_EQ(DeviceDatabase::HolderCount(), 2);
+      EXPECT_EQ(mount_.holders(), 2);
       EXPECT_EQ(watcher_.mounts, 1) << "joining a held mount must not call the handheld";
     }
-    EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
+    EXPECT_EQ(mount_.holders(), 1);
     EXPECT_EQ(watcher_.unmounts, 0);
     EXPECT_EQ(first.VolumeName(), "news.vol");
   }
-  EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
+  EXPECT_EQ(mount_.holders(), 0);
   EXPECT_EQ(watcher_.unmounts, 1);
 
   // After a remount every instance that held the mount still holds it: the
   // volume stays mounted until the last of them is gone.
   {
-    DeviceDatabase a(ports_, "news.vol");
+    DeviceDatabase a(ports_, mount_, "news.vol");
     {
-      DeviceDatabase b(ports_);
+      DeviceDatabase b(ports_, mount_);
       EXPECT_TRUE(b.Remount(30));
-      EXPECT_EQ(DeviceDatabase::HolderCount(), 2);
+      EXPECT_EQ(mount_.holders(), 2);
       EXPECT_EQ(p_.clock().Sleeps().back(), 30u);
       const int before = watcher_.unmounts;
-      { DeviceDatabase c(ports_); }
+      { DeviceDatabase c(ports_, mount_); }
       EXPECT_EQ(watcher_.unmounts, before);
     }
-    EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
+    EXPECT_EQ(mount_.holders(), 1);
     CeDbHandle h;
     CEOID oid;
     EXPECT_TRUE(a.OpenOrCreate("cats", 0, 0, &h, &oid)) << "still mounted for the first holder";
     a.CloseHandle(h);
   }
-  EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
+  EXPECT_EQ(mount_.holders(), 0);
 }
 
 TEST_F(DeviceDatabaseTest, FailedMountLeavesCountAtZeroAndMountRetries) {
   {
-    DeviceDatabase probe(ports_, "missing.vol");
+    DeviceDatabase probe(ports_, mount_, "missing.vol");
     EXPECT_FALSE(probe.mounted());
-    EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
+    EXPECT_EQ(mount_.holders(), 0);
     EXPECT_TRUE(p_.ui().Messages().empty()) << "a missing volume fails silently";
     EXPECT_TRUE(probe.Mount("news.vol"));
-    EXPECT_EQ(DeviceDatabase::HolderCount(), 1);
+    EXPECT_EQ(mount_.holders(), 1);
   }
-  EXPECT_EQ(DeviceDatabase::HolderCount(), 0);
+  EXPECT_EQ(mount_.holders(), 0);
 
   int unmountsBefore = watcher_.unmounts;
-  { DeviceDatabase probe(ports_, "missing.vol"); }
+  { DeviceDatabase probe(ports_, mount_, "missing.vol"); }
   EXPECT_EQ(watcher_.unmounts, unmountsBefore + 1) << "destroying a failed probe unmounts again";
 
-  { DeviceDatabase empty(ports_, ""); }
+  { DeviceDatabase empty(ports_, mount_, ""); }
   EXPECT_EQ(watcher_.mounts, 3) << "an empty volume name never reaches the handheld";
 }
 
@@ -134,7 +135,7 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
     watcher_.fillGuid = c.guid;
     size_t before = p_.ui().Messages().size();
     {
-      DeviceDatabase db(ports_, "news.vol");
+      DeviceDatabase db(ports_, mount_, "news.vol");
       EXPECT_EQ(db.mounted(), c.mounted) << c.error;
     }
     auto shown = p_.ui().Messages();
@@ -150,7 +151,7 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
 }
 
 TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
-  DeviceDatabase db(ports_, "news.vol");
+  DeviceDatabase db(ports_, mount_, "news.vol");
   CeDbHandle h;
   CEOID oid;
   const MessageBoxStyle stopOk{MbButtons::kOk, MbIcon::kStop, true};
@@ -196,7 +197,7 @@ TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
 }
 
 TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
-  DeviceDatabase db(ports_, "news.vol");
+  DeviceDatabase db(ports_, mount_, "news.vol");
   CeDbHandle h;
   CEOID oid;
   ASSERT_TRUE(db.OpenOrCreate("keep", 0, 0, &h, &oid));
@@ -225,7 +226,6 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
   }
   p_.ClearFaults();
   EXPECT_EQ(db.RecordCount(oid), 1);
-
 
   p_.AddFault("CeOidGetInfoEx", 1, false, 5);
   EXPECT_EQ(db.RecordCount(oid), 0);

@@ -91,7 +91,6 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   EXPECT_EQ(h.CeGetLastError(), EmulatedHandheld::kNotConnectedError);
   ASSERT_TRUE(admin.SetConnected(true, &err)) << err;
   EXPECT_TRUE(h.CeMountDBVol(&guid, u"CONTENT.VOL", kOpenExisting));
-
 }
 
 TEST_F(EmulatorTest, VolumesAndDatabasesFailWithThePlatformsCodes) {

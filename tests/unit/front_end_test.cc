@@ -65,8 +65,9 @@ TEST(TtyUiTest, UpdateFrequencyDialogChoosesAndConfirms) {
 TEST(TtyUiTest, MessageBoxesAndCredentials) {
   FakeTerminal term("r\nx\nn\nalice\nsecret\n\n");
   TtyUi ui(term.in(), term.out());
-  EXPECT_EQ(ui.MessageBox("Unable to open database", {MbButtons::kRetryCancel, MbIcon::kNone, true}),
-            MbAnswer::kRetry);
+  EXPECT_EQ(
+      ui.MessageBox("Unable to open database", {MbButtons::kRetryCancel, MbIcon::kNone, true}),
+      MbAnswer::kRetry);
   EXPECT_EQ(ui.MessageBox("DB Problem", {MbButtons::kYesNo, MbIcon::kStop, true}), MbAnswer::kNo);
   std::string user, password;
   EXPECT_EQ(ui.AskProxyCredentials(&user, &password), kErrorInternetForceRetry);
@@ -102,7 +103,8 @@ TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
 TEST(NoneUiTest, LinesAndScriptedAnswers) {
   FakeTerminal term("");
   NoneUi ui("retry, yes,bogus,ok", term.out());
-  EXPECT_EQ(ui.MessageBox("a\nb", {MbButtons::kRetryCancel, MbIcon::kNone, true}), MbAnswer::kRetry);
+  EXPECT_EQ(ui.MessageBox("a\nb", {MbButtons::kRetryCancel, MbIcon::kNone, true}),
+            MbAnswer::kRetry);
   EXPECT_EQ(ui.MessageBox("q", {MbButtons::kYesNo, MbIcon::kStop, true}), MbAnswer::kYes);
   // "bogus" is not an answer; "ok" cannot answer Retry/Cancel and is used up.
   EXPECT_EQ(ui.MessageBox("r", {MbButtons::kRetryCancel, MbIcon::kNone, false}), MbAnswer::kCancel);

@@ -31,10 +31,8 @@ TEST(KeepRecordTest, TextFormOrderAndEscapes) {
 }
 
 TEST(KeepRecordTest, PageRequestOnlyWhenTextStartsWithMColon) {
-  for (auto [text, page] : std::vector<std::pair<const char*, bool>>{{"m:news", true},
-                                                                     {"m:", true},
-                                                                     {"xm:news", false},
-                                                                     {"", false}}) {
+  for (auto [text, page] : std::vector<std::pair<const char*, bool>>{
+           {"m:news", true}, {"m:", true}, {"xm:news", false}, {"", false}}) {
     EXPECT_EQ(KeepRecord(0, text, "", "", "").IsPageRequest(), page) << text;
   }
 }
@@ -44,7 +42,8 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
   std::string err;
   ASSERT_TRUE(p.handheld().CreateVolume("vol", &err)) << err;
   p.Connect();
-  DeviceDatabase volume(p.ports(), "vol");
+  VolumeMount mount;
+  DeviceDatabase volume(p.ports(), mount, "vol");
   p.AddRecord("vol", "keep",
               {CePropVal::Ui4(UintProp(100), 7), CePropVal::Text(TextProp(101), u"m:x&y"),
                CePropVal::Text(TextProp(103), u"1|2"), CePropVal::Text(TextProp(104), u"a b"),

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "formats/sdat.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
 #include "content/category_list.h"
 #include "content/content_item.h"
 #include "device/device_database.h"
+#include "formats/sdat.h"
 #include "settings/sync_settings.h"
 #include "support/content_fixture.h"
 
@@ -32,8 +32,9 @@ class ProfileExchangeTest : public test::ContentStepTest {
                 test::MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
     NewRun();
-    categories_ = std::make_unique<CategoryList>(platform_.ports());
-    return SyncRunner(platform_.ports()).ExchangeProfile(*settings_, *link_, *progress_, *categories_);
+    categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);
+    return SyncRunner(platform_.ports())
+        .ExchangeProfile(*settings_, *link_, *progress_, *categories_);
   }
   bool Exchange(const std::string& reply) { return Exchange(reply.c_str()); }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "app/dialogs/dialog_threads.h"
@@ -101,20 +102,25 @@ TEST(ProgressDialogTest, PaintsTheBitmapCentred) {
 TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {
   test::TestPlatform p;
   for (int round = 0; round < 50; ++round) {
+    // A stop asked for at once after the window appeared ends the thread;
+    // a lost one would leave Stop waiting for ever.
     ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
-    DialogFlags& f = Flags();
-    f.progressDialogReady = false;
-    f.progressThreadDone = false;
-    f.progressThreadStop = true;  // a stale request from before the thread
-    std::thread t(ProgressDialogThread, std::ref(p.ui()), std::ref(d));
-    WaitFor(f.progressDialogReady);
+    ProgressDialogThread thread(p.ui(), d);
+    thread.Start();
     EXPECT_TRUE(d.IsRunning());
-    f.progressThreadStop = true;
-    d.Wake();
-    WaitFor(f.progressThreadDone);
-    t.join();
-    EXPECT_FALSE(f.progressThreadStop.load()) << "the thread clears the request it served";
+    EXPECT_EQ(p.ui().ProgressWindowsCreated(), round + 1) << "the window exists once Start returns";
+    thread.Stop();
+    EXPECT_TRUE(thread.done());
   }
+  // A cancelled dialog ends its thread by itself.
+  ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+  ProgressDialogThread thread(p.ui(), d);
+  thread.Start();
+  d.OnCancel();
+  for (int i = 0; i < 1000 && !thread.done(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(thread.done());
 }
 
 }  // namespace

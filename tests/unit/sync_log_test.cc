@@ -53,7 +53,6 @@ TEST_F(SyncLogTest, EntriesAreAppendedByteForByteOverTwoOpenings) {
                                "line one\r\nline two caf\xE9 %d %s" + second + newYear + kStarted +
                                newYear + "run two");
   EXPECT_TRUE(ui_.Texts().empty());
-
 }
 
 TEST_F(SyncLogTest, OpeningFailsWithAMessageWhileAnotherLogHoldsTheFile) {

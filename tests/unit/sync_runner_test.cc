@@ -55,7 +55,6 @@ TEST_F(SyncRunnerTest, TestModeBuildsTheSettingsAndReportsTheLaunchResult) {
     SyncRunner(p_.ports()).RunTest();
     EXPECT_EQ(LastMessage().rfind(c.prefix, 0), 0u) << LastMessage();
   }
-
 }
 
 TEST_F(SyncRunnerTest, TestModeWithoutHandheldWaitsThenSaysSo) {
