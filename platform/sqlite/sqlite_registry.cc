@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include "platform/sqlite/sqlite_statement.h"
+
 namespace hhsync {
 
 namespace {
@@ -27,39 +29,16 @@ std::string FoldName(std::string_view name) {
   return out;
 }
 
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s_, nullptr); }
-  ~Stmt() { sqlite3_finalize(s_); }
-  Stmt& Bind(int i, int v) {
-    sqlite3_bind_int(s_, i, v);
-    return *this;
+// Runs one call against the store. The store's callers get values, never
+// exceptions: an SQLite failure makes the call answer `failed` instead.
+template <typename T, typename Work>
+T OrOnSqlError(T failed, Work&& work) {
+  try {
+    return work();
+  } catch (const SqlError&) {
+    return failed;
   }
-  Stmt& Bind(int i, std::string_view v) {
-    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Stmt& BindBlob(int i, std::string_view v) {
-    sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  bool Step() { return sqlite3_step(s_) == SQLITE_ROW; }
-  bool Run() {
-    int rc = sqlite3_step(s_);
-    return rc == SQLITE_DONE || rc == SQLITE_ROW;
-  }
-  std::string Text(int col) {
-    const void* p = sqlite3_column_blob(s_, col);
-    int n = sqlite3_column_bytes(s_, col);
-    return p ? std::string(static_cast<const char*>(p), static_cast<std::size_t>(n))
-             : std::string();
-  }
-  int Int(int col) { return sqlite3_column_int(s_, col); }
-  bool ok() const { return s_ != nullptr; }
-
- private:
-  sqlite3_stmt* s_ = nullptr;
-};
+}
 
 }  // namespace
 
@@ -68,9 +47,6 @@ std::string FoldKeyPath(std::string_view path) { return FoldName(TrimSeparators(
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
   ~Db() { sqlite3_close(handle); }
-  bool Exec(const char* sql) {
-    return sqlite3_exec(handle, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
 };
 
 SqliteRegistry::SqliteRegistry(const std::string& path) : path_(path) {
@@ -88,12 +64,15 @@ bool SqliteRegistry::Open() {
     return false;
   }
   sqlite3_busy_timeout(db->handle, 5000);
-  if (!db->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                "CREATE TABLE IF NOT EXISTS keys(root INTEGER, fold TEXT, path TEXT,"
-                " PRIMARY KEY(root, fold));"
-                "CREATE TABLE IF NOT EXISTS vals(root INTEGER, fold TEXT, name_fold TEXT,"
-                " name TEXT, type INTEGER, data BLOB, PRIMARY KEY(root, fold, name_fold));")) {
-    error_ = sqlite3_errmsg(db->handle);
+  try {
+    Exec(db->handle,
+         "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+         "CREATE TABLE IF NOT EXISTS keys(root INTEGER, fold TEXT, path TEXT,"
+         " PRIMARY KEY(root, fold));"
+         "CREATE TABLE IF NOT EXISTS vals(root INTEGER, fold TEXT, name_fold TEXT,"
+         " name TEXT, type INTEGER, data BLOB, PRIMARY KEY(root, fold, name_fold));");
+  } catch (const SqlError& e) {
+    error_ = e.what();
     return false;
   }
   db_ = std::move(db);
@@ -107,37 +86,44 @@ bool SqliteRegistry::KeyExists(RegRoot root, std::string_view path) {
   const std::string fold = FoldKeyPath(path);
   if (fold.empty()) return true;  // a root always exists
   if (!db_) return false;
-  Stmt s(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
-  return s.Bind(1, static_cast<int>(root)).Bind(2, fold).Step();
+  return OrOnSqlError(false, [&] {
+    SqlStatement s(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
+    return s.Bind(1, static_cast<int>(root)).Bind(2, fold).Step();
+  });
 }
 
 std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view path,
                                               std::string_view name) {
   std::lock_guard<std::mutex> l(mu_);
   if (!db_) return std::nullopt;
-  Stmt s(db_->handle, "SELECT type, data FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
-  s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldName(name));
-  if (!s.Step()) return std::nullopt;
-  return RegValue{static_cast<RegType>(s.Int(0)), s.Text(1)};
+  return OrOnSqlError(std::optional<RegValue>(), [&]() -> std::optional<RegValue> {
+    SqlStatement s(db_->handle,
+                   "SELECT type, data FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
+    s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldName(name));
+    if (!s.Step()) return std::nullopt;
+    return RegValue{static_cast<RegType>(s.Int(0)), s.Text(1)};
+  });
 }
 
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
   std::string full = TrimSeparators(path);
-  db_->Exec("BEGIN IMMEDIATE");
-  bool ok = true;
-  // The key and each of its parents, so that a listing shows the tree.
-  for (std::size_t pos = 0;;) {
-    std::size_t next = full.find('\\', pos);
-    std::string part = full.substr(0, next);
-    Stmt s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
-    ok = s.Bind(1, static_cast<int>(root)).Bind(2, FoldName(part)).Bind(3, part).Run() && ok;
-    if (next == std::string::npos) break;
-    pos = next + 1;
-  }
-  db_->Exec(ok ? "COMMIT" : "ROLLBACK");
-  return ok;
+  return OrOnSqlError(false, [&] {
+    SqlTransaction transaction(db_->handle);
+    SqlStatement s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
+    // The key and each of its parents, so that a listing shows the tree.
+    for (std::size_t pos = 0;;) {
+      std::size_t next = full.find('\\', pos);
+      std::string part = full.substr(0, next);
+      s.Reset();
+      s.Bind(1, static_cast<int>(root)).Bind(2, FoldName(part)).Bind(3, part).Run();
+      if (next == std::string::npos) break;
+      pos = next + 1;
+    }
+    transaction.Commit();
+    return true;
+  });
 }
 
 bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_view name,
@@ -145,24 +131,28 @@ bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_v
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
   std::string fold = FoldKeyPath(path);
-  if (fold.empty()) {
-    // Values of the root itself: the root exists without being created, but
-    // a listing joins values to their key's row.
-    Stmt key(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, '', '')");
-    if (!key.Bind(1, static_cast<int>(root)).Run()) return false;
-  }
-  Stmt exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
-  if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
-  Stmt s(db_->handle,
-         "INSERT OR REPLACE INTO vals(root, fold, name_fold, name, type, data)"
-         " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-  return s.Bind(1, static_cast<int>(root))
-      .Bind(2, fold)
-      .Bind(3, FoldName(name))
-      .Bind(4, name)
-      .Bind(5, static_cast<int>(value.type))
-      .BindBlob(6, value.data)
-      .Run();
+  return OrOnSqlError(false, [&] {
+    if (fold.empty()) {
+      // Values of the root itself: the root exists without being created, but
+      // a listing joins values to their key's row.
+      SqlStatement key(db_->handle,
+                       "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, '', '')");
+      key.Bind(1, static_cast<int>(root)).Run();
+    }
+    SqlStatement exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
+    if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
+    SqlStatement s(db_->handle,
+                   "INSERT OR REPLACE INTO vals(root, fold, name_fold, name, type, data)"
+                   " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    s.Bind(1, static_cast<int>(root))
+        .Bind(2, fold)
+        .Bind(3, FoldName(name))
+        .Bind(4, name)
+        .Bind(5, static_cast<int>(value.type))
+        .BindBlob(6, value.data)
+        .Run();
+    return true;
+  });
 }
 
 bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
@@ -171,23 +161,27 @@ bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
   if (!db_) return false;
   std::string fold = FoldKeyPath(path);
   if (fold.empty() && !name) return false;  // a root cannot be deleted
-  if (name) {
-    Stmt s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
-    s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldName(*name)).Run();
-    return sqlite3_changes(db_->handle) > 0;
-  }
-  // The key, its values and every key below it.
-  std::string below = fold + "\\";
-  db_->Exec("BEGIN IMMEDIATE");
-  Stmt k(db_->handle,
-         "DELETE FROM keys WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
-  k.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
-  int removed = sqlite3_changes(db_->handle);
-  Stmt v(db_->handle,
-         "DELETE FROM vals WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
-  v.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
-  db_->Exec("COMMIT");
-  return removed > 0;
+  return OrOnSqlError(false, [&] {
+    if (name) {
+      SqlStatement s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
+      s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldName(*name)).Run();
+      return s.Changes() > 0;
+    }
+    // The key, its values and every key below it.
+    std::string below = fold + "\\";
+    SqlTransaction transaction(db_->handle);
+    SqlStatement k(
+        db_->handle,
+        "DELETE FROM keys WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
+    k.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
+    int removed = k.Changes();
+    SqlStatement v(
+        db_->handle,
+        "DELETE FROM vals WHERE root=?1 AND (fold=?2 OR substr(fold, 1, length(?3))=?3)");
+    v.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, below).Run();
+    transaction.Commit();
+    return removed > 0;
+  });
 }
 
 std::vector<RegEntry> SqliteRegistry::List(RegRoot root, std::string_view prefix) {
@@ -195,15 +189,19 @@ std::vector<RegEntry> SqliteRegistry::List(RegRoot root, std::string_view prefix
   std::vector<RegEntry> out;
   if (!db_) return out;
   std::string fold = FoldKeyPath(prefix);
-  Stmt s(db_->handle,
-         "SELECT k.path, v.name, v.type, v.data FROM vals v JOIN keys k"
-         " ON k.root=v.root AND k.fold=v.fold WHERE v.root=?1 AND"
-         " (?2='' OR v.fold=?2 OR substr(v.fold, 1, length(?2)+1)=?2||'\\')"
-         " ORDER BY v.fold, v.name_fold");
-  s.Bind(1, static_cast<int>(root)).Bind(2, fold);
-  while (s.Step()) {
-    out.push_back({s.Text(0), s.Text(1), RegValue{static_cast<RegType>(s.Int(2)), s.Text(3)}});
-  }
+  // A failure part way through leaves the entries read up to it.
+  OrOnSqlError(false, [&] {
+    SqlStatement s(db_->handle,
+                   "SELECT k.path, v.name, v.type, v.data FROM vals v JOIN keys k"
+                   " ON k.root=v.root AND k.fold=v.fold WHERE v.root=?1 AND"
+                   " (?2='' OR v.fold=?2 OR substr(v.fold, 1, length(?2)+1)=?2||'\\')"
+                   " ORDER BY v.fold, v.name_fold");
+    s.Bind(1, static_cast<int>(root)).Bind(2, fold);
+    while (s.Step()) {
+      out.push_back({s.Text(0), s.Text(1), RegValue{static_cast<RegType>(s.Int(2)), s.Text(3)}});
+    }
+    return true;
+  });
   return out;
 }
 

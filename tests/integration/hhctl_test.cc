@@ -1,7 +1,8 @@
 // The companion tool hhctl, run as the real binary: `device` against a
-// handheld image, `edm` and `sdat` packing and listing their formats (their
-// readers in the program are tested on their own: content_record_test.cc,
-// config_file_test.cc).
+// handheld image, `registry` against a store, `edm` and `sdat` packing and
+// listing their formats (their readers in the program are tested on their
+// own: content_record_test.cc, config_file_test.cc), and the command line
+// itself: help, version and bad arguments.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
 #include "support/bmp.h"
@@ -41,6 +43,10 @@ class HhctlTest : public ::testing::Test {
     args.insert(args.begin(), "sdat");
     return Run(args);
   }
+  RunResult Registry(std::vector<std::string> args) {
+    args.insert(args.begin(), {"registry", "--store", store_});
+    return Run(args);
+  }
   // Writes a file in the directory and gives its path.
   std::string Input(const std::string& name, const std::string& bytes) {
     test::WriteFile(dir_.File(name), bytes);
@@ -60,6 +66,7 @@ class HhctlTest : public ::testing::Test {
   test::TempDir dir_;
   std::string image_ = dir_.File("phone.db");
   std::string out_ = dir_.File("out");
+  std::string store_ = dir_.File("registry.db");
   FakeClock clock_;
 };
 
@@ -230,6 +237,144 @@ TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
   EXPECT_EQ(Sdat({"list", missing}).exitCode, 1);
   EXPECT_EQ(Sdat({"pack", out_, "--props", "p=" + Input("big", std::string(70000, 'x'))}).exitCode,
             1);
+  EXPECT_FALSE(test::FileExists(out_));
+}
+
+TEST_F(HhctlTest, RegistryGetPrintsTheValueAloneAndValuesMayBeginWithADash) {
+  const std::string key = "Software\\Acme\\News";
+  RunResult absent = Registry({"get", key});
+  EXPECT_EQ(absent.exitCode, 1);
+  EXPECT_EQ(absent.out, "");
+  EXPECT_FALSE(test::FileExists(store_)) << "reading made a store";
+
+  // A value that looks like an option is still the value: "-x" as it is,
+  // "--x" after "--"; a number with a sign as well.
+  for (const std::vector<std::string>& set :
+       std::vector<std::vector<std::string>>{{"set", key, "-x"},
+                                             {"set", key, "--value", "n", "-5"},
+                                             {"set", "--root", "HKCU", key, "--", "--double"},
+                                             {"set", key, "--value", "d", "--dword", "0x10"}}) {
+    RunResult r = Registry(set);
+    ASSERT_EQ(r.exitCode, 0) << set.back() << ": " << r.err;
+  }
+  EXPECT_EQ(Registry({"get", key}).out, "-x\n");
+  EXPECT_EQ(Registry({"get", key, "--value", "n"}).out, "-5\n");
+  EXPECT_EQ(Registry({"get", "--root", "HKCU", key}).out, "--double\n");
+  EXPECT_EQ(Registry({"get", key, "--value", "d"}).out, "16\n");
+  EXPECT_EQ(Registry({"list"}).out,
+            "Software\\Acme\\News  (default)  REG_SZ  -x\n"
+            "Software\\Acme\\News  d  REG_DWORD  16\n"
+            "Software\\Acme\\News  n  REG_SZ  -5\n");
+  EXPECT_EQ(Registry({"del", key, "--value", "n"}).exitCode, 0);
+  EXPECT_EQ(Registry({"del", key, "--value", "n"}).exitCode, 1);
+
+  // An unknown option, a second value or none at all is still refused.
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"set", key, "--x"}, {"set", key, "-x", "-y"}, {"set", key}, {"set", key, "a", "b"}}) {
+    RunResult r = Registry(bad);
+    EXPECT_EQ(r.exitCode, 2) << bad.back();
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_EQ(Registry({"get", key}).out, "-x\n");
+
+  ASSERT_EQ(Device({"init"}).exitCode, 0);
+  ASSERT_EQ(Device({"reg", "set", "Software\\Acme\\News\\dbp", "-v"}).exitCode, 0);
+  EXPECT_EQ(Device({"reg", "get", "Software\\Acme\\News\\dbp"}).out, "-v\n");
+}
+
+TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelpWithEachOfItsOptions) {
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pages = {
+      {{}, {"--version", "device", "registry", "sdat", "edm", "serve"}},
+      {{"device"},
+       {"--image", "init", "connect", "disconnect", "reg", "volume", "library", "record", "fault",
+        "dump", "--prop", "--nth", "--every", "--error", "--json"}},
+      {{"device", "init"}, {}},
+      {{"device", "connect"}, {}},
+      {{"device", "disconnect"}, {}},
+      {{"device", "reg"}, {"get", "set", "del", "list"}},
+      {{"device", "reg", "get"}, {"K"}},
+      {{"device", "reg", "set"}, {"K", "V"}},
+      {{"device", "reg", "del"}, {"K"}},
+      {{"device", "reg", "list"}, {}},
+      {{"device", "volume", "create"}, {"NAME"}},
+      {{"device", "library", "install"}, {"NAME"}},
+      {{"device", "library", "remove"}, {"NAME"}},
+      {{"device", "record", "add"}, {"VOLUME", "DB", "--prop"}},
+      {{"device", "fault"}, {"add", "clear"}},
+      {{"device", "fault", "add"}, {"OP", "CeWriteRecordProps", "--nth", "--every", "--error"}},
+      {{"device", "fault", "clear"}, {}},
+      {{"device", "dump"}, {"--json"}},
+      {{"registry"}, {"--store", "get", "set", "del", "list", "--root", "--value", "--dword"}},
+      {{"registry", "get"}, {"--root", "PATH", "--value"}},
+      {{"registry", "set"}, {"--root", "PATH", "--value", "--dword", "TEXT"}},
+      {{"registry", "del"}, {"--root", "PATH", "--value"}},
+      {{"registry", "list"}, {"--root", "PATH"}},
+      {{"sdat"}, {"pack", "list", "--props", "--bitmap", "--text"}},
+      {{"sdat", "pack"}, {"OUT", "--props", "--bitmap", "--text"}},
+      {{"sdat", "list"}, {"FILE"}},
+      {{"edm"}, {"pack", "list", "--count"}},
+      {{"edm", "pack"}, {"OUT", "--count", "RECORD_FILE"}},
+      {{"edm", "list"}, {"FILE"}},
+      {{"serve"}, {"--root", "--port", "--port-file", "--log"}}};
+  for (const auto& [command, options] : pages) {
+    std::vector<std::string> args = command;
+    args.push_back("--help");
+    RunResult r = Run(args, {"HHSYNC_HOME=" + dir_.path()});
+    std::string name = "hhctl";
+    for (const std::string& word : command) name += " " + word;
+    EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+    EXPECT_EQ(r.err, "") << name;
+    EXPECT_NE(r.out.find("Usage: " + name + " "), std::string::npos) << r.out;
+    for (const std::string& option : options) {
+      EXPECT_NE(r.out.find(option), std::string::npos) << name << " lacks " << option << ":\n"
+                                                       << r.out;
+    }
+  }
+  // Help does nothing else: no image, no store.
+  EXPECT_EQ(Run({"device", "init", "--help"}, {"HHSYNC_HOME=" + dir_.path()}).exitCode, 0);
+  EXPECT_FALSE(test::FileExists(dir_.File("handheld.db")));
+  EXPECT_FALSE(test::FileExists(dir_.File("registry.db")));
+}
+
+TEST_F(HhctlTest, VersionIsTheProgramsVersion) {
+  RunResult r = Run({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "hhctl " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
+                       " build " + kBuild + "\n");
+}
+
+TEST_F(HhctlTest, UnknownOptionsAndMissingArgumentsAreOneLineAndExitTwo) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           // Unknown options, commands and extra arguments.
+           {"--bogus"},
+           {"frobnicate"},
+           {"device", "--image", image_, "reg", "list", "--bogus"},
+           {"registry", "get", "--bogus", "Software"},
+           {"sdat", "list", out_, "--bogus"},
+           {"edm", "list", out_, "--bogus"},
+           {"serve", "--root", dir_.path(), "--bogus"},
+           // Missing commands, arguments and option values.
+           {},
+           {"device", "--image", image_},
+           {"device", "--image", image_, "reg"},
+           {"device", "--image", image_, "reg", "get"},
+           {"device", "--image", image_, "fault", "add", "CeMountDBVol", "--nth", "1"},
+           {"device", "--image"},
+           {"registry", "--store", store_, "get"},
+           {"sdat", "pack", out_, "--text"},
+           {"edm", "list"},
+           {"serve"},
+           {"serve", "--root", dir_.path(), "--port", "65536"}}) {
+    RunResult r = Run(args);
+    std::string shown;
+    for (const std::string& a : args) shown += " " + a;
+    EXPECT_EQ(r.exitCode, 2) << shown;
+    EXPECT_EQ(r.err.rfind("hhctl: ", 0), 0u) << shown << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": " << r.err;
+    EXPECT_EQ(r.out, "") << shown;
+  }
+  EXPECT_FALSE(test::FileExists(image_));
+  EXPECT_FALSE(test::FileExists(store_));
   EXPECT_FALSE(test::FileExists(out_));
 }
 

@@ -11,8 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "command.h"
 #include "base/text.h"
+#include "command.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/linux/system_clock.h"
 
@@ -198,182 +198,250 @@ void PrintHuman(const std::string& image, const HandheldDump& d) {
   }
 }
 
+// What the command line gave, for whichever command it names.
+struct DeviceArgs {
+  std::string image;
+  std::string key;
+  std::string value;
+  std::string name;  // of a volume or a library
+  std::string volume;
+  std::string database;
+  std::vector<std::string> props;
+  hhsync::InjectedFault fault;
+  bool json = false;
+};
+
 // Throws Failure with the reason when an administration step failed.
 void Check(bool ok, const std::string& err) {
   if (!ok) throw Failure(err);
 }
 
-int Run(const Args& args) {
-  ArgReader r(args);
-  std::string image = EnvOr("HHSYNC_DEVICE", HomeDir() + "/handheld.db");
-  r.Option("--image", &image);
-  std::string verb = r.Next("device subcommand");
-  std::string err;
-
-  if (verb == "init") {
-    r.ExpectDone();
-    Check(EmulatedHandheld::Init(image, &err), err);
-    return 0;
-  }
-
-  // Everything below works on an existing image; check the arguments first,
-  // then that the image exists, so that nothing is ever created here.
-  std::function<int(EmulatedHandheld&)> action;
-  if (verb == "connect" || verb == "disconnect") {
-    r.ExpectDone();
-    bool on = verb == "connect";
-    action = [on, &err](EmulatedHandheld& h) {
-      Check(h.SetConnected(on, &err), err);
-      return 0;
-    };
-  } else if (verb == "reg") {
-    std::string what = r.Next("reg subcommand (get, set, del or list)");
-    if (what == "get") {
-      std::string key = r.Next("registry key");
-      r.ExpectDone();
-      action = [key, &err](EmulatedHandheld& h) {
-        std::optional<std::string> value;
-        Check(h.RegGet(key, &value, &err), err);
-        if (!value) {
-          std::cerr << "hhctl: no value at " << key << "\n";
-          return 1;
-        }
-        std::cout << *value << "\n";
-        return 0;
-      };
-    } else if (what == "set") {
-      std::string key = r.Next("registry key");
-      std::string value = r.Next("value");
-      r.ExpectDone();
-      action = [key, value, &err](EmulatedHandheld& h) {
-        Check(h.RegSet(key, value, &err), err);
-        return 0;
-      };
-    } else if (what == "del") {
-      std::string key = r.Next("registry key");
-      r.ExpectDone();
-      action = [key, &err](EmulatedHandheld& h) {
-        Check(h.RegDelete(key, &err), err);
-        return 0;
-      };
-    } else if (what == "list") {
-      r.ExpectDone();
-      action = [&err](EmulatedHandheld& h) {
-        HandheldDump d;
-        Check(h.Dump(&d, &err), err);
-        PrintRegistry(d, "");
-        return 0;
-      };
-    } else {
-      throw UsageError("unknown reg subcommand '" + what + "'");
-    }
-  } else if (verb == "volume") {
-    std::string what = r.Next("volume subcommand (create)");
-    if (what != "create") throw UsageError("unknown volume subcommand '" + what + "'");
-    std::string name = r.Next("volume NAME");
-    r.ExpectDone();
-    action = [name, &err](EmulatedHandheld& h) {
-      Check(h.CreateVolume(name, &err), err);
-      return 0;
-    };
-  } else if (verb == "library") {
-    std::string what = r.Next("library subcommand (install or remove)");
-    if (what != "install" && what != "remove") {
-      throw UsageError("unknown library subcommand '" + what + "'");
-    }
-    std::string name = r.Next("library NAME");
-    r.ExpectDone();
-    bool install = what == "install";
-    action = [install, name, &err](EmulatedHandheld& h) {
-      Check(install ? h.InstallLibrary(name, &err) : h.RemoveLibrary(name, &err), err);
-      return 0;
-    };
-  } else if (verb == "record") {
-    std::string what = r.Next("record subcommand (add)");
-    if (what != "add") throw UsageError("unknown record subcommand '" + what + "'");
-    std::string volume = r.Next("VOLUME");
-    std::string db = r.Next("DB");
-    std::vector<CePropVal> props;
-    while (!r.Done()) {
-      std::string prop;
-      if (!r.Option("--prop", &prop)) throw UsageError("unexpected argument '" + r.Peek() + "'");
-      props.push_back(ParseProp(prop));
-    }
-    if (props.empty()) throw UsageError("record add needs at least one --prop ID=VALUE");
-    if (hhsync::Utf8ToWide(db).size() > hhsync::kMaxDbNameChars) {
-      throw UsageError("database name '" + db + "' is longer than 31 characters");
-    }
-    action = [volume, db, props, &err](EmulatedHandheld& h) {
-      hhsync::CEOID id = 0;
-      Check(h.AddRecord(volume, db, props, &id, &err), err);
-      std::cout << id << "\n";
-      return 0;
-    };
-  } else if (verb == "fault") {
-    std::string what = r.Next("fault subcommand (add or clear)");
-    if (what == "add") {
-      hhsync::InjectedFault f;
-      f.operation = r.Next("operation");
-      const auto& ops = EmulatedHandheld::FaultableOperations();
-      if (std::find(ops.begin(), ops.end(), f.operation) == ops.end()) {
-        throw UsageError("unknown operation '" + f.operation + "'");
-      }
-      bool haveNth = false, haveError = false;
-      while (!r.Done()) {
-        std::string v;
-        if (r.Option("--nth", &v)) {
-          unsigned long n = ParseUnsigned(v, "--nth");
-          if (n == 0 || n > 0xFFFFFFFFul) throw UsageError("--nth counts calls from 1");
-          f.nth = static_cast<uint32_t>(n);
-          haveNth = true;
-        } else if (r.Option("--error", &v)) {
-          unsigned long e = ParseUnsigned(v, "--error");
-          if (e > 0xFFFFFFFFul) throw UsageError("--error does not fit 32 bits");
-          f.error = static_cast<uint32_t>(e);
-          haveError = true;
-        } else if (r.Flag("--every")) {
-          f.every = true;
-        } else {
-          throw UsageError("unexpected argument '" + r.Peek() + "'");
-        }
-      }
-      if (!haveNth || !haveError) throw UsageError("fault add needs --nth N and --error E");
-      action = [f, &err](EmulatedHandheld& h) {
-        Check(h.AddFault(f, &err), err);
-        return 0;
-      };
-    } else if (what == "clear") {
-      r.ExpectDone();
-      action = [&err](EmulatedHandheld& h) {
-        Check(h.ClearFaults(&err), err);
-        return 0;
-      };
-    } else {
-      throw UsageError("unknown fault subcommand '" + what + "'");
-    }
-  } else if (verb == "dump") {
-    bool json = r.Flag("--json");
-    r.ExpectDone();
-    action = [json, image, &err](EmulatedHandheld& h) {
-      HandheldDump d;
-      Check(h.Dump(&d, &err), err);
-      if (json) {
-        PrintJson(d);
-      } else {
-        PrintHuman(image, d);
-      }
-      return 0;
-    };
-  } else {
-    throw UsageError("unknown device subcommand '" + verb + "'");
-  }
-
+// Runs work on the image, which must exist: nothing but init ever makes one.
+// Commands check their arguments before they come here.
+int OnImage(const std::string& image, const std::function<int(EmulatedHandheld&)>& work) {
   if (!EmulatedHandheld::Exists(image)) {
     throw Failure("no handheld image at " + image + " (make one with 'hhctl device init')");
   }
   hhsync::SystemClock clock;
   EmulatedHandheld handheld(image, clock);
-  return action(handheld);
+  return work(handheld);
+}
+
+// Runs one administration step on the image; exit code 0 when it was done.
+int Change(const std::string& image,
+           const std::function<bool(EmulatedHandheld&, std::string* err)>& step) {
+  return OnImage(image, [&](EmulatedHandheld& h) {
+    std::string err;
+    Check(step(h, &err), err);
+    return 0;
+  });
+}
+
+int Init(const DeviceArgs& a) {
+  std::string err;
+  Check(EmulatedHandheld::Init(a.image, &err), err);
+  return 0;
+}
+
+int Connect(const DeviceArgs& a) {
+  return Change(a.image,
+                [](EmulatedHandheld& h, std::string* err) { return h.SetConnected(true, err); });
+}
+
+int Disconnect(const DeviceArgs& a) {
+  return Change(a.image,
+                [](EmulatedHandheld& h, std::string* err) { return h.SetConnected(false, err); });
+}
+
+int RegGet(const DeviceArgs& a) {
+  return OnImage(a.image, [&](EmulatedHandheld& h) {
+    std::string err;
+    std::optional<std::string> value;
+    Check(h.RegGet(a.key, &value, &err), err);
+    if (!value) {
+      std::cerr << "hhctl: no value at " << a.key << "\n";
+      return 1;
+    }
+    std::cout << *value << "\n";
+    return 0;
+  });
+}
+
+int RegSet(const DeviceArgs& a) {
+  return Change(a.image, [&](EmulatedHandheld& h, std::string* err) {
+    return h.RegSet(a.key, a.value, err);
+  });
+}
+
+int RegDel(const DeviceArgs& a) {
+  return Change(a.image,
+                [&](EmulatedHandheld& h, std::string* err) { return h.RegDelete(a.key, err); });
+}
+
+int RegList(const DeviceArgs& a) {
+  return OnImage(a.image, [](EmulatedHandheld& h) {
+    std::string err;
+    HandheldDump d;
+    Check(h.Dump(&d, &err), err);
+    PrintRegistry(d, "");
+    return 0;
+  });
+}
+
+int VolumeCreate(const DeviceArgs& a) {
+  return Change(a.image,
+                [&](EmulatedHandheld& h, std::string* err) { return h.CreateVolume(a.name, err); });
+}
+
+int LibraryInstall(const DeviceArgs& a) {
+  return Change(a.image, [&](EmulatedHandheld& h, std::string* err) {
+    return h.InstallLibrary(a.name, err);
+  });
+}
+
+int LibraryRemove(const DeviceArgs& a) {
+  return Change(
+      a.image, [&](EmulatedHandheld& h, std::string* err) { return h.RemoveLibrary(a.name, err); });
+}
+
+int RecordAdd(const DeviceArgs& a) {
+  std::vector<CePropVal> props;
+  for (const std::string& prop : a.props) props.push_back(ParseProp(prop));
+  if (hhsync::Utf8ToWide(a.database).size() > hhsync::kMaxDbNameChars) {
+    throw UsageError("database name '" + a.database + "' is longer than 31 characters");
+  }
+  return OnImage(a.image, [&](EmulatedHandheld& h) {
+    std::string err;
+    hhsync::CEOID id = 0;
+    Check(h.AddRecord(a.volume, a.database, props, &id, &err), err);
+    std::cout << id << "\n";
+    return 0;
+  });
+}
+
+int FaultAdd(const DeviceArgs& a) {
+  return Change(a.image,
+                [&](EmulatedHandheld& h, std::string* err) { return h.AddFault(a.fault, err); });
+}
+
+int FaultClear(const DeviceArgs& a) {
+  return Change(a.image, [](EmulatedHandheld& h, std::string* err) { return h.ClearFaults(err); });
+}
+
+int Dump(const DeviceArgs& a) {
+  return OnImage(a.image, [&](EmulatedHandheld& h) {
+    std::string err;
+    HandheldDump d;
+    Check(h.Dump(&d, &err), err);
+    if (a.json) {
+      PrintJson(d);
+    } else {
+      PrintHuman(a.image, d);
+    }
+    return 0;
+  });
+}
+
+// Adds a command that runs fn with the arguments read.
+CLI::App* Add(CommandLine& cli, CLI::App& parent, const std::string& name,
+              const std::string& description, int (*fn)(const DeviceArgs&), const DeviceArgs& a) {
+  return cli.AddCommand(parent, name, description, [fn, &a] { return fn(a); });
+}
+
+void AddStateCommands(CommandLine& cli, DeviceArgs& a) {
+  CLI::App& app = cli.app();
+  Add(cli, app, "init", "Make a new, connected, empty handheld image", Init, a);
+  Add(cli, app, "connect", "Mark the handheld connected", Connect, a);
+  Add(cli, app, "disconnect", "Mark the handheld not connected", Disconnect, a);
+  CLI::App* dump = Add(cli, app, "dump", "Show everything the image holds", Dump, a);
+  dump->add_flag("--json", a.json, "One JSON object instead of tables");
+}
+
+void AddRegistryCommands(CommandLine& cli, DeviceArgs& a) {
+  CLI::App* reg = cli.app().add_subcommand("reg", "The handheld's registry (HKLM, default values)");
+  CLI::App* get =
+      Add(cli, *reg, "get", "Print a key's default value; exit 1 without one", RegGet, a);
+  get->add_option("K", a.key, "The key path")->required();
+  CLI::App* set = Add(cli, *reg, "set", "Set a key's default value, making the key", RegSet, a);
+  set->add_option("K", a.key, "The key path")->required();
+  cli.AcceptDashText(
+      set,
+      set->add_option("V", a.value, "The value (text); one beginning with '-' is taken as well")
+          ->required());
+  CLI::App* del = Add(cli, *reg, "del", "Delete a key and the keys below it", RegDel, a);
+  del->add_option("K", a.key, "The key path")->required();
+  Add(cli, *reg, "list", "List every key and its value", RegList, a);
+}
+
+void AddContentCommands(CommandLine& cli, DeviceArgs& a) {
+  CLI::App& app = cli.app();
+  CLI::App* volume = app.add_subcommand("volume", "Database volumes");
+  Add(cli, *volume, "create", "Make an empty volume", VolumeCreate, a)
+      ->add_option("NAME", a.name, "The volume's name")
+      ->required();
+  CLI::App* library = app.add_subcommand("library", "Libraries installed on the handheld");
+  Add(cli, *library, "install", "Install a library", LibraryInstall, a)
+      ->add_option("NAME", a.name, "The library's name")
+      ->required();
+  Add(cli, *library, "remove", "Remove an installed library", LibraryRemove, a)
+      ->add_option("NAME", a.name, "The library's name")
+      ->required();
+  CLI::App* record = app.add_subcommand("record", "Records of the databases in a volume");
+  CLI::App* add = Add(cli, *record, "add",
+                      "Add a record, making the database (no sort order) when it is missing; "
+                      "prints the record's id",
+                      RecordAdd, a);
+  add->add_option("VOLUME", a.volume, "An existing volume")->required();
+  add->add_option("DB", a.database, "The database, at most 31 characters")->required();
+  add->add_option("--prop", a.props,
+                  "A property: ID in hex (0x0064001F); VALUE a number for type 0x13, text for "
+                  "0x1F, hex bytes for 0x41")
+      ->type_name("ID=VALUE")
+      ->allow_extra_args(false)
+      ->required();
+}
+
+void AddFaultCommands(CommandLine& cli, DeviceArgs& a) {
+  CLI::App* fault = cli.app().add_subcommand("fault", "Injected faults");
+  CLI::App* add =
+      Add(cli, *fault, "add", "Make the Nth call of OP (and with --every each later one) fail",
+          FaultAdd, a);
+  const auto& ops = EmulatedHandheld::FaultableOperations();
+  std::string names;
+  for (const std::string& op : ops) names += (names.empty() ? "" : ", ") + op;
+  add->add_option("OP", a.fault.operation, "The operation: " + names)
+      ->required()
+      ->check(CLI::Validator(
+          [&ops](std::string& op) -> std::string {
+            if (std::find(ops.begin(), ops.end(), op) != ops.end()) return "";
+            return "unknown operation '" + op + "'";
+          },
+          ""));
+  add->add_option("--nth", a.fault.nth, "The failing call, counted from 1 from now on")
+      ->type_name("N")
+      ->required()
+      ->check(UnsignedIn(1, 0xFFFFFFFFul));
+  add->add_flag("--every", a.fault.every, "Every call from the Nth on fails");
+  add->add_option("--error", a.fault.error, "The handheld error code the failing call leaves")
+      ->type_name("E")
+      ->required()
+      ->check(UnsignedIn(0, 0xFFFFFFFFul));
+  Add(cli, *fault, "clear", "Remove every fault", FaultClear, a);
+}
+
+int Run(const Args& args) {
+  CommandLine cli("device", "Make, change and inspect an emulated handheld image.", kUsage);
+  DeviceArgs a;
+  a.image = EnvOr("HHSYNC_DEVICE", HomeDir() + "/handheld.db");
+  cli.app()
+      .add_option("--image", a.image,
+                  "The handheld image (default $HHSYNC_DEVICE, else $HHSYNC_HOME/handheld.db)")
+      ->type_name("P");
+  AddStateCommands(cli, a);
+  AddRegistryCommands(cli, a);
+  AddContentCommands(cli, a);
+  AddFaultCommands(cli, a);
+  return cli.Run(args);
 }
 
 const CommandRegistration kRegistration("device", kUsage, Run);

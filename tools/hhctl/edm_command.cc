@@ -18,37 +18,26 @@ std::string ReadFileOrFail(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-int Pack(ArgReader& r) {
-  std::string out = r.Next("output file OUT");
-  std::string countText;
+// The arguments of pack and list.
+struct EdmArgs {
+  std::string out;
+  uint32_t count = 0;
   std::vector<std::string> files;
-  bool haveCount = false;
-  while (!r.Done()) {
-    if (r.Option("--count", &countText)) {
-      haveCount = true;
-    } else if (r.Peek().rfind("--", 0) == 0) {
-      throw UsageError("unknown option '" + r.Peek() + "'");
-    } else {
-      files.push_back(r.Next("record file"));
-    }
-  }
-  if (!haveCount) throw UsageError("pack needs --count N");
-  unsigned long count = ParseUnsigned(countText, "count");
-  if (count > 0xFFFFFFFFul) throw UsageError("count too large '" + countText + "'");
+  std::string file;
+};
 
+int Pack(const EdmArgs& a) {
   // Record sizes are not checked: odd bodies are what tests need.
   std::vector<std::string> records;
-  for (const auto& f : files) records.push_back(ReadFileOrFail(f));
-  std::string body = PackEdm(static_cast<uint32_t>(count), records);
-  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  for (const auto& f : a.files) records.push_back(ReadFileOrFail(f));
+  std::string body = PackEdm(a.count, records);
+  std::ofstream file(a.out, std::ios::binary | std::ios::trunc);
   file.write(body.data(), static_cast<std::streamsize>(body.size()));
-  if (!file.flush()) throw Failure("cannot write " + out);
+  if (!file.flush()) throw Failure("cannot write " + a.out);
   return 0;
 }
 
-int List(ArgReader& r) {
-  std::string path = r.Next("FILE");
-  r.ExpectDone();
+int List(const std::string& path) {
   EdmListing listing = ListEdm(ReadFileOrFail(path));
   if (!listing.count) {
     std::cout << "count: (none)\n";
@@ -77,17 +66,28 @@ int List(ArgReader& r) {
   return 0;
 }
 
+constexpr char kUsage[] = "edm pack OUT --count N RECORD_FILE... | edm list FILE";
+
 int Run(const Args& args) {
-  ArgReader r(args);
-  std::string verb = r.Next("subcommand (pack or list)");
-  if (verb == "pack") return Pack(r);
-  if (verb == "list") return List(r);
-  throw UsageError("unknown edm subcommand '" + verb + "'");
+  CommandLine cli("edm", "Make and show .edm content data bodies.", kUsage);
+  EdmArgs a;
+  CLI::App* pack = cli.AddCommand(cli.app(), "pack",
+                                  "Write the count and the records, each after its length, to OUT",
+                                  [&] { return Pack(a); });
+  pack->add_option("OUT", a.out, "The .edm file to write")->required();
+  pack->add_option("--count", a.count, "The record count written first (it may differ)")
+      ->type_name("N")
+      ->required()
+      ->check(UnsignedIn(0, 0xFFFFFFFFul));
+  pack->add_option("RECORD_FILE", a.files, "The records' bytes, one file each");
+  CLI::App* list =
+      cli.AddCommand(cli.app(), "list", "Show the count, the records and where a body ends short",
+                     [&] { return List(a.file); });
+  list->add_option("FILE", a.file, "The .edm file")->required();
+  return cli.Run(args);
 }
 
-const CommandRegistration kRegistration("edm",
-                                        "edm pack OUT --count N RECORD_FILE... | edm list FILE",
-                                        Run);
+const CommandRegistration kRegistration("edm", kUsage, Run);
 
 }  // namespace
 }  // namespace hhctl

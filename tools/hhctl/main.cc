@@ -2,10 +2,10 @@
 // handhelds, the desktop registry store, S.DAT and .edm files, and runs the
 // reference content server.
 
-#include <cstdlib>
 #include <iostream>
 #include <map>
 
+#include "base/version.h"
 #include "command.h"
 
 namespace hhctl {
@@ -21,90 +21,35 @@ std::map<std::string, Entry>& Commands() {
   return commands;
 }
 
-void PrintUsage(std::ostream& out) {
-  out << "usage: hhctl <command> ...\n";
-  for (const auto& [name, entry] : Commands()) out << "  hhctl " << entry.usage << "\n";
+std::string VersionLine() {
+  return std::string("hhctl ") + hhsync::ProgramVersion() + " build " + hhsync::kBuild;
 }
 
-}  // namespace
-
-CommandRegistration::CommandRegistration(const std::string& name, const std::string& usage,
-                                         CommandFn fn) {
-  Commands()[name] = Entry{usage, std::move(fn)};
-}
-
-const std::string& ArgReader::Peek() const {
-  static const std::string kEmpty;
-  return Done() ? kEmpty : args_[pos_];
-}
-
-std::string ArgReader::Next(const char* what) {
-  if (Done()) throw UsageError(std::string("missing ") + what);
-  return args_[pos_++];
-}
-
-bool ArgReader::Option(const std::string& name, std::string* value) {
-  if (Done()) return false;
-  const std::string& a = args_[pos_];
-  if (a == name) {
-    if (pos_ + 1 >= args_.size()) throw UsageError(name + " needs a value");
-    *value = args_[pos_ + 1];
-    pos_ += 2;
-    return true;
+// hhctl without a group: help, the version, or what is wrong.
+int RunTopLevel(const Args& args) {
+  CommandLine cli("",
+                  "The companion tool of hhsync: emulated handhelds, the desktop registry store, "
+                  "S.DAT and .edm files, and the reference content server.",
+                  "");
+  CLI::App& app = cli.app();
+  app.set_version_flag("--version", VersionLine(), "Print the version and exit");
+  std::vector<std::string> names;
+  std::string footer = "Commands (each answers --help):\n";
+  for (const auto& [name, entry] : Commands()) {
+    names.push_back(name);
+    footer += "  hhctl " + entry.usage + "\n";
   }
-  if (a.rfind(name + "=", 0) == 0) {
-    *value = a.substr(name.size() + 1);
-    ++pos_;
-    return true;
-  }
-  return false;
+  app.footer(footer);
+  std::string command;
+  app.add_option("COMMAND", command, "The command group")->required()->check(CLI::IsMember(names));
+  if (!cli.Parse(args)) return 0;
+  // Only a group named after "--" comes this far.
+  return Commands()[command].fn({});
 }
 
-bool ArgReader::Flag(const std::string& name) {
-  if (!Done() && args_[pos_] == name) {
-    ++pos_;
-    return true;
-  }
-  return false;
-}
-
-void ArgReader::ExpectDone() const {
-  if (!Done()) throw UsageError("unexpected argument '" + args_[pos_] + "'");
-}
-
-unsigned long ParseUnsigned(const std::string& text, const char* what) {
-  if (text.empty()) throw UsageError(std::string("empty ") + what);
-  char* end = nullptr;
-  errno = 0;
-  unsigned long v = std::strtoul(text.c_str(), &end, 0);
-  if (*end != '\0' || errno != 0 || text[0] == '-')
-    throw UsageError(std::string("bad ") + what + " '" + text + "'");
-  return v;
-}
-
-std::string EnvOr(const char* name, const std::string& fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::string(v) : fallback;
-}
-
-std::string HomeDir() { return EnvOr("HHSYNC_HOME", "."); }
-
-}  // namespace hhctl
-
-int main(int argc, char** argv) {
-  using namespace hhctl;
-  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h") {
-    PrintUsage(argc < 2 ? std::cerr : std::cout);
-    return argc < 2 ? 2 : 0;
-  }
-  auto it = Commands().find(argv[1]);
-  if (it == Commands().end()) {
-    std::cerr << "hhctl: unknown command '" << argv[1] << "' (try hhctl --help)\n";
-    return 2;
-  }
-  Args args(argv + 2, argv + argc);
+int Guarded(const std::function<int()>& run) {
   try {
-    return it->second.fn(args);
+    return run();
   } catch (const UsageError& e) {
     std::cerr << "hhctl: " << e.what() << "\n";
     return 2;
@@ -115,4 +60,25 @@ int main(int argc, char** argv) {
     std::cerr << "hhctl: " << e.what() << "\n";
     return 1;
   }
+}
+
+}  // namespace
+
+CommandRegistration::CommandRegistration(const std::string& name, const std::string& usage,
+                                         CommandFn fn) {
+  Commands()[name] = Entry{usage, std::move(fn)};
+}
+
+}  // namespace hhctl
+
+int main(int argc, char** argv) {
+  using namespace hhctl;
+  const Args args(argv + 1, argv + argc);
+  return Guarded([&] {
+    if (!args.empty()) {
+      auto it = Commands().find(args[0]);
+      if (it != Commands().end()) return it->second.fn(Args(args.begin() + 1, args.end()));
+    }
+    return RunTopLevel(args);
+  });
 }

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <iostream>
+#include <memory>
+#include <optional>
 
-#include "command.h"
 #include "base/text.h"
+#include "command.h"
 #include "platform/sqlite/sqlite_registry.h"
 
 namespace hhctl {
@@ -34,74 +36,70 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-int Run(const Args& args) {
-  ArgReader r(args);
-  std::string store = EnvOr("HHSYNC_REGISTRY", HomeDir() + "/registry.db");
-  r.Option("--store", &store);
-  std::string verb = r.Next("subcommand (get, set, del or list)");
-  if (verb != "get" && verb != "set" && verb != "del" && verb != "list")
-    throw UsageError("unknown registry subcommand '" + verb + "'");
+constexpr char kUsage[] =
+    "registry [--store P] get|set|del|list [--root HKLM|HKCU|HKCR] PATH [--value NAME] "
+    "[--dword N | TEXT]";
 
-  RegRoot root = RegRoot::kLocalMachine;
-  std::string path, valueName, text, dword;
-  bool haveValue = false, haveDword = false, havePath = false;
-  std::vector<std::string> positional;
-  while (!r.Done()) {
-    std::string opt;
-    if (r.Option("--root", &opt)) {
-      root = ParseRoot(opt);
-    } else if (r.Option("--value", &valueName)) {
-      haveValue = true;
-    } else if (r.Option("--dword", &dword)) {
-      haveDword = true;
-    } else if (!r.Peek().empty() && r.Peek().rfind("--", 0) == 0) {
-      throw UsageError("unknown option '" + r.Peek() + "'");
-    } else {
-      positional.push_back(r.Next("argument"));
-    }
-  }
-  if (!positional.empty()) {
-    path = hhsync::Utf8ToAnsi(positional[0]);
-    havePath = true;
-  }
-  if (verb != "list" && !havePath) throw UsageError("missing key PATH");
-  std::string name = hhsync::Utf8ToAnsi(valueName);
+// What the command line gave, for whichever command it names.
+struct RegistryArgs {
+  std::string store;
+  std::string root = "HKLM";
+  std::string path;
+  std::optional<std::string> valueName;
+  std::optional<uint32_t> dword;
+  std::string text;
+  CLI::Option* textOption = nullptr;
+};
 
-  if (verb == "set") {
-    if (positional.size() > 2) throw UsageError("too many arguments");
-    if (haveDword == (positional.size() == 2)) {
-      throw UsageError("set needs either TEXT or --dword N");
-    }
-    RegValue value = haveDword
-                         ? RegValue::Dword(static_cast<uint32_t>(ParseUnsigned(dword, "DWORD")))
-                         : RegValue::String(hhsync::Utf8ToAnsi(positional[1]));
-    hhsync::SqliteRegistry reg(store);
-    if (!reg.ok()) throw Failure("cannot open registry store " + store + ": " + reg.error());
-    if (!reg.CreateKey(root, path) || !reg.SetValue(root, path, name, value))
-      throw Failure("cannot write to registry store " + store);
-    return 0;
-  }
-  if (positional.size() > 1 || haveDword) throw UsageError("too many arguments for " + verb);
+// The store to read, or nothing when there is none: reading never makes one.
+std::unique_ptr<hhsync::SqliteRegistry> OpenForReading(const std::string& store) {
+  if (!FileExists(store)) return nullptr;
+  auto reg = std::make_unique<hhsync::SqliteRegistry>(store);
+  if (!reg->ok()) throw Failure("cannot open registry store " + store + ": " + reg->error());
+  return reg;
+}
 
-  // Reading never creates a store.
-  if (!FileExists(store)) {
-    if (verb == "get") return 1;
-    if (verb == "del") return 1;
-    return 0;
-  }
-  hhsync::SqliteRegistry reg(store);
-  if (!reg.ok()) throw Failure("cannot open registry store " + store + ": " + reg.error());
-  if (verb == "get") {
-    auto v = reg.Query(root, path, name);
-    if (!v) return 1;
-    std::cout << ValueText(*v) << "\n";
-    return 0;
-  }
-  if (verb == "del") {
-    bool removed = haveValue ? reg.Delete(root, path, name) : reg.Delete(root, path, std::nullopt);
-    return removed ? 0 : 1;
-  }
-  for (const auto& e : reg.List(root, path)) {
+std::string AnsiName(const RegistryArgs& a) { return hhsync::Utf8ToAnsi(a.valueName.value_or("")); }
+
+int Get(const RegistryArgs& a) {
+  RegRoot root = ParseRoot(a.root);
+  auto reg = OpenForReading(a.store);
+  if (!reg) return 1;
+  auto v = reg->Query(root, hhsync::Utf8ToAnsi(a.path), AnsiName(a));
+  if (!v) return 1;
+  std::cout << ValueText(*v) << "\n";
+  return 0;
+}
+
+int Set(const RegistryArgs& a) {
+  RegRoot root = ParseRoot(a.root);
+  bool haveText = a.textOption->count() > 0;
+  if (a.dword.has_value() == haveText) throw UsageError("set needs either TEXT or --dword N");
+  RegValue value =
+      a.dword ? RegValue::Dword(*a.dword) : RegValue::String(hhsync::Utf8ToAnsi(a.text));
+  std::string path = hhsync::Utf8ToAnsi(a.path);
+  hhsync::SqliteRegistry reg(a.store);
+  if (!reg.ok()) throw Failure("cannot open registry store " + a.store + ": " + reg.error());
+  if (!reg.CreateKey(root, path) || !reg.SetValue(root, path, AnsiName(a), value))
+    throw Failure("cannot write to registry store " + a.store);
+  return 0;
+}
+
+int Del(const RegistryArgs& a) {
+  RegRoot root = ParseRoot(a.root);
+  auto reg = OpenForReading(a.store);
+  if (!reg) return 1;
+  std::string path = hhsync::Utf8ToAnsi(a.path);
+  bool removed =
+      a.valueName ? reg->Delete(root, path, AnsiName(a)) : reg->Delete(root, path, std::nullopt);
+  return removed ? 0 : 1;
+}
+
+int List(const RegistryArgs& a) {
+  RegRoot root = ParseRoot(a.root);
+  auto reg = OpenForReading(a.store);
+  if (!reg) return 0;
+  for (const auto& e : reg->List(root, hhsync::Utf8ToAnsi(a.path))) {
     std::cout << hhsync::AnsiToUtf8(e.path) << "  "
               << (e.name.empty() ? std::string("(default)") : hhsync::AnsiToUtf8(e.name)) << "  "
               << (e.value.type == RegType::kDword ? "REG_DWORD" : "REG_SZ") << "  "
@@ -110,11 +108,51 @@ int Run(const Args& args) {
   return 0;
 }
 
-const CommandRegistration kRegistration(
-    "registry",
-    "registry [--store P] get|set|del|list [--root HKLM|HKCU|HKCR] PATH [--value NAME] "
-    "[--dword N | TEXT]",
-    Run);
+enum class KeyArgs { kOne, kAnyUnder };
+
+// Adds a command on keys: --root and PATH. For one key (kOne) PATH is
+// required and --value NAME names a value; listing (kAnyUnder) may leave
+// PATH out.
+CLI::App* AddKeyCommand(CommandLine& cli, const std::string& name, const std::string& description,
+                        int (*fn)(const RegistryArgs&), RegistryArgs& a, KeyArgs keys) {
+  CLI::App* command = cli.AddCommand(cli.app(), name, description, [fn, &a] { return fn(a); });
+  command->add_option("--root", a.root, "The root: HKLM (default), HKCU or HKCR")
+      ->type_name("HKLM|HKCU|HKCR");
+  CLI::Option* path = command->add_option("PATH", a.path, "The key path");
+  if (keys == KeyArgs::kAnyUnder) return command;
+  path->required();
+  command->add_option("--value", a.valueName, "A named value instead of the default one")
+      ->type_name("NAME");
+  return command;
+}
+
+int Run(const Args& args) {
+  CommandLine cli("registry", "Read and write the desktop registry store.", kUsage);
+  RegistryArgs a;
+  a.store = EnvOr("HHSYNC_REGISTRY", HomeDir() + "/registry.db");
+  cli.app()
+      .add_option("--store", a.store,
+                  "The store (default $HHSYNC_REGISTRY, else $HHSYNC_HOME/registry.db)")
+      ->type_name("P");
+  AddKeyCommand(cli, "get", "Print a value alone (a DWORD in decimal); exit 1 without one", Get, a,
+                KeyArgs::kOne);
+  CLI::App* set = AddKeyCommand(cli, "set", "Set a value, making the key", Set, a, KeyArgs::kOne);
+  set->add_option("--dword", a.dword, "A REG_DWORD value")
+      ->type_name("N")
+      ->check(UnsignedIn(0, 0xFFFFFFFFul));
+  a.textOption =
+      set->add_option("TEXT", a.text, "A REG_SZ value; one beginning with '-' is taken as well");
+  cli.AcceptDashText(set, a.textOption);
+  AddKeyCommand(cli, "del",
+                "Delete a key and the keys below it, or with --value one value; exit 1 when there "
+                "was none",
+                Del, a, KeyArgs::kOne);
+  AddKeyCommand(cli, "list", "List the values under PATH (all when it is left out)", List, a,
+                KeyArgs::kAnyUnder);
+  return cli.Run(args);
+}
+
+const CommandRegistration kRegistration("registry", kUsage, Run);
 
 }  // namespace
 }  // namespace hhctl

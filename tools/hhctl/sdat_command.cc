@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/config_file.h"
-#include "command.h"
 #include "base/text.h"
+#include "command.h"
 
 namespace hhctl {
 namespace {
@@ -47,21 +47,38 @@ hhsync::SdatItem ItemFromArgument(const std::string& option, const std::string& 
   return item;
 }
 
-int Pack(ArgReader& args) {
-  std::string out = args.Next("output file");
+// The arguments of pack and list.
+struct SdatArgs {
+  std::string out;
+  std::vector<std::string> props;
+  std::vector<std::string> bitmaps;
+  std::vector<std::string> texts;
+  std::string file;
+};
+
+// An option that adds entries of one type.
+struct EntryOption {
+  const CLI::Option* option;
+  uint16_t type;
+};
+
+// The entries of the options in the order they were given, which is their
+// order in the file.
+std::vector<hhsync::SdatItem> ItemsInOrder(const CLI::App& pack,
+                                           const std::vector<EntryOption>& options) {
   std::vector<hhsync::SdatItem> items;
-  while (!args.Done()) {
-    std::string value;
-    if (args.Option("--props", &value)) {
-      items.push_back(ItemFromArgument("--props", value, hhsync::kSdatPropertySet));
-    } else if (args.Option("--bitmap", &value)) {
-      items.push_back(ItemFromArgument("--bitmap", value, hhsync::kSdatBitmap));
-    } else if (args.Option("--text", &value)) {
-      items.push_back(ItemFromArgument("--text", value, hhsync::kSdatText));
-    } else {
-      throw UsageError("unexpected argument '" + args.Peek() + "'");
+  std::map<const CLI::Option*, std::size_t> taken;
+  for (const CLI::Option* given : pack.parse_order()) {
+    for (const EntryOption& o : options) {
+      if (o.option != given) continue;
+      const std::string& value = given->results().at(taken[given]++);
+      items.push_back(ItemFromArgument(given->get_name(), value, o.type));
     }
   }
+  return items;
+}
+
+int Pack(const std::string& out, std::vector<hhsync::SdatItem> items) {
   std::vector<uint8_t> image;
   std::string error;
   if (!hhsync::BuildSdat(items, &image, &error)) throw Failure(error);
@@ -91,9 +108,7 @@ std::string KindName(uint16_t type) {
   }
 }
 
-int List(ArgReader& args) {
-  std::string path = args.Next("S.DAT file");
-  args.ExpectDone();
+int List(const std::string& path) {
   std::vector<uint8_t> image = ReadInputFile(path);
   hhsync::SdatDirectory dir = hhsync::ReadSdatDirectory(image);
 
@@ -128,12 +143,31 @@ int List(ArgReader& args) {
   return 0;
 }
 
-int Run(const Args& argv) {
-  ArgReader args(argv);
-  std::string sub = args.Next("subcommand (pack or list)");
-  if (sub == "pack") return Pack(args);
-  if (sub == "list") return List(args);
-  throw UsageError("unknown sdat subcommand '" + sub + "' (pack or list)");
+CLI::Option* AddEntryOption(CLI::App* pack, const std::string& name,
+                            std::vector<std::string>* values, const std::string& description) {
+  return pack->add_option(name, *values, description)
+      ->type_name("NAME=FILE")
+      ->allow_extra_args(false);
+}
+
+int Run(const Args& args) {
+  CommandLine cli("sdat", "Make and show S.DAT files, the program's configuration archive.",
+                  kUsage);
+  SdatArgs a;
+  CLI::App* pack = nullptr;
+  std::vector<EntryOption> entries;
+  pack = cli.AddCommand(cli.app(), "pack", "Write the entries given, in that order, to OUT",
+                        [&] { return Pack(a.out, ItemsInOrder(*pack, entries)); });
+  pack->add_option("OUT", a.out, "The S.DAT file to write")->required();
+  entries = {
+      {AddEntryOption(pack, "--props", &a.props, "A property set (NAME=VALUE lines) from FILE"),
+       hhsync::kSdatPropertySet},
+      {AddEntryOption(pack, "--bitmap", &a.bitmaps, "A bitmap from FILE"), hhsync::kSdatBitmap},
+      {AddEntryOption(pack, "--text", &a.texts, "A text from FILE"), hhsync::kSdatText}};
+  CLI::App* list = cli.AddCommand(cli.app(), "list", "Show the entries the program reads",
+                                  [&] { return List(a.file); });
+  list->add_option("FILE", a.file, "The S.DAT file")->required();
+  return cli.Run(args);
 }
 
 const CommandRegistration kRegistration("sdat", kUsage, Run);

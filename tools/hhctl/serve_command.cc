@@ -27,22 +27,19 @@ void WritePortFile(const std::string& path, uint16_t port) {
   if (std::rename(temp.c_str(), path.c_str()) != 0) throw Failure("cannot write " + path);
 }
 
-int Run(const Args& args) {
-  ArgReader r(args);
-  std::string root, portText = "0", portFile, logPath;
-  while (!r.Done()) {
-    if (r.Option("--root", &root) || r.Option("--port", &portText) ||
-        r.Option("--port-file", &portFile) || r.Option("--log", &logPath)) {
-      continue;
-    }
-    throw UsageError("unexpected argument '" + r.Peek() + "'");
-  }
-  if (root.empty()) throw UsageError("serve needs --root DIR");
-  unsigned long port = ParseUnsigned(portText, "port");
-  if (port > 65535) throw UsageError("bad port '" + portText + "'");
-  struct stat st;
-  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) throw Failure("no directory " + root);
+// The arguments of serve.
+struct ServeArgs {
+  std::string root;
+  unsigned port = 0;
+  std::string portFile;
+  std::string logPath;
+};
 
+int Serve(const ServeArgs& a) {
+  struct stat st;
+  if (::stat(a.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw Failure("no directory " + a.root);
+  }
   // The signals are taken by a thread of their own; every other thread,
   // the server's included, inherits them blocked.
   sigset_t stopSignals;
@@ -52,12 +49,12 @@ int Run(const Args& args) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   ReferenceServer::Options options;
-  options.root = root;
-  options.logPath = logPath;
+  options.root = a.root;
+  options.logPath = a.logPath;
   ReferenceServer server(options);
   std::string error;
-  if (!server.Bind(static_cast<uint16_t>(port), &error)) throw Failure(error);
-  if (!portFile.empty()) WritePortFile(portFile, server.port());
+  if (!server.Bind(static_cast<uint16_t>(a.port), &error)) throw Failure(error);
+  if (!a.portFile.empty()) WritePortFile(a.portFile, server.port());
   std::cerr << "hhctl serve: listening on http://127.0.0.1:" << server.port() << "/\n";
 
   std::thread waiter([&server, stopSignals] {
@@ -75,9 +72,30 @@ int Run(const Args& args) {
   return ok ? 0 : 1;
 }
 
-const CommandRegistration kRegistration("serve",
-                                        "serve --root DIR [--port N] [--port-file F] [--log F]",
-                                        Run);
+constexpr char kUsage[] = "serve --root DIR [--port N] [--port-file F] [--log F]";
+
+int Run(const Args& args) {
+  CommandLine cli("serve",
+                  "Run the reference content server on 127.0.0.1 until SIGTERM or SIGINT; it "
+                  "prints its URL on standard error when it is ready.",
+                  kUsage);
+  ServeArgs a;
+  CLI::App& app = cli.app();
+  app.add_option("--root", a.root, "The directory the answers come from")
+      ->type_name("DIR")
+      ->required();
+  app.add_option("--port", a.port, "The port; 0 (the default) picks a free one")
+      ->type_name("N")
+      ->check(UnsignedIn(0, 65535));
+  app.add_option("--port-file", a.portFile, "A file that receives the port once it is bound")
+      ->type_name("F");
+  app.add_option("--log", a.logPath, "A file that receives each request as one JSON line")
+      ->type_name("F");
+  if (!cli.Parse(args)) return 0;
+  return Serve(a);
+}
+
+const CommandRegistration kRegistration("serve", kUsage, Run);
 
 }  // namespace
 }  // namespace hhctl
