@@ -164,6 +164,22 @@ TEST(SweepTest, TableShowsOneRowPerCaseAndTheTotals) {
   EXPECT_NE(run.out.find("controls (no fault): converged"), std::string::npos) << run.out;
 }
 
+TEST(SweepTest, EveryUseFailsEachCallOfTheOperationOnce) {
+  const RunResult run = Sweep({"--scenario", "resync", "--ops", "CeDeleteRecord", "--uses",
+                               "every,last", "--errors", "87", "--json"});
+  const json report = Report(run);
+  ASSERT_TRUE(report.contains("cases")) << run.err;
+  const uint32_t count = report["scenarios"][0]["op_counts"]["CeDeleteRecord"];
+  ASSERT_GT(count, 1u);
+  ASSERT_EQ(report["cases"].size(), count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const json& c = report["cases"][i];
+    EXPECT_EQ(c["nth"], i + 1);
+    EXPECT_EQ(c["use"], i + 1 == count ? "every/last" : "every");
+    EXPECT_TRUE(c["fired"].get<bool>());
+  }
+}
+
 TEST(SweepTest, BadArgumentsEndWithStatusTwo) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--errors", "x"},
                                                                 {"--uses", "sometimes"},

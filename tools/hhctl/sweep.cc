@@ -60,6 +60,8 @@ constexpr uint32_t kCountingNth = 0xFFFFFFFFu;
 // Files of the program directory that are not part of the compared state:
 // the stores (compared by content), the log and the configuration.
 const char* const kUncomparedFiles[] = {"handheld.db", "registry.db", "sync.txt", "S.DAT"};
+// The file the reference server appends each keep body to.
+constexpr const char* kKeepReceived = "keep-received.txt";
 
 double MsSince(SteadyClock::time_point start) {
   return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
@@ -391,6 +393,12 @@ class Bench {
     return "http://127.0.0.1:" + std::to_string(server_->port()) + "/zavrik";
   }
 
+  // Puts the catalogue's files in place of everything the server has.
+  void Serve(const Catalogue& catalogue) {
+    serverLayout_.clear();
+    WriteCatalogue(catalogue, serverRoot());
+  }
+
   // A handheld as an installation leaves it, with the keep entries, and a
   // program directory with S.DAT and a desktop registry store.
   void MakeStart(const std::vector<KeepEntry>& keeps) {
@@ -446,14 +454,25 @@ class Bench {
     fs::create_directories(saved);
     fs::copy(home(), saved / "home", fs::copy_options::recursive);
     fs::copy(serverRoot(), saved / "server", fs::copy_options::recursive);
+    serverLayout_ = name;
   }
 
   void Restore(const std::string& name) {
     const fs::path saved = dir_ / ("start-" + name);
     ClearDirectory(home());
-    ClearDirectory(serverRoot());
     fs::copy(saved / "home", home(), fs::copy_options::recursive);
-    fs::copy(saved / "server", serverRoot(), fs::copy_options::recursive);
+    // A run changes nothing on the server but the received keep entries, so
+    // the catalogue is copied only when another start state laid it out.
+    if (serverLayout_ == name) {
+      fs::remove(serverRoot() / kKeepReceived);
+      if (fs::exists(saved / "server" / kKeepReceived)) {
+        fs::copy_file(saved / "server" / kKeepReceived, serverRoot() / kKeepReceived);
+      }
+    } else {
+      ClearDirectory(serverRoot());
+      fs::copy(saved / "server", serverRoot(), fs::copy_options::recursive);
+      serverLayout_ = name;
+    }
   }
 
   // Runs hhsync once in the program directory; with killAfterMs >= 0 it is
@@ -547,6 +566,13 @@ class Bench {
   // from goes to *dumpOut when given.
   SyncState Capture(HandheldDump* dumpOut = nullptr) {
     HandheldDump dump = Dump();
+    SyncState state = StateOf(dump);
+    if (dumpOut) *dumpOut = std::move(dump);
+    return state;
+  }
+
+  // The state with the handheld part taken from a dump already made.
+  SyncState StateOf(const HandheldDump& dump) {
     SyncState state = StateFromDump(dump);
     {
       hhsync::SqliteRegistry desktop(store().string());
@@ -565,11 +591,10 @@ class Bench {
       }
       if (compared) AddFile(&state, name, ReadBytes(entry.path()));
     }
-    if (dumpOut) *dumpOut = std::move(dump);
     return state;
   }
 
-  std::string KeepReceived() const { return ReadBytes(serverRoot() / "keep-received.txt"); }
+  std::string KeepReceived() const { return ReadBytes(serverRoot() / kKeepReceived); }
 
  private:
   static void Check(bool ok, const std::string& err) {
@@ -583,6 +608,7 @@ class Bench {
   hhsync::SystemClock clock_;
   std::unique_ptr<ReferenceServer> server_;
   std::thread serverThread_;
+  std::string serverLayout_;  // the start state the server's root holds, if any
 };
 
 // The message boxes a run showed, in order.
@@ -672,7 +698,7 @@ struct CaseResult {
 
 // Makes the scenario's start state and saves it.
 std::vector<std::string> PrepareScenario(Bench& bench, const std::string& name) {
-  WriteCatalogue(CatalogueV1(), bench.serverRoot());
+  bench.Serve(CatalogueV1());
   bench.MakeStart(KeepsV1());
   if (name == "first") {
     bench.Snapshot(name);
@@ -692,7 +718,7 @@ std::vector<std::string> PrepareScenario(Bench& bench, const std::string& name) 
   }
   if (!haveCats)
     throw Failure("the first sync for the resync scenario did not write every category");
-  WriteCatalogue(CatalogueV2(), bench.serverRoot());
+  bench.Serve(CatalogueV2());
   bench.AddKeeps(KeepsV2());
   bench.Snapshot(name);
   return KeepTexts(KeepsV2());
@@ -859,10 +885,15 @@ struct KillPoint {
   std::string storeIntegrity;
   bool dumpOk = false;
   std::string dumpError;
+  // How far from the reference the kill left the handheld: the number of
+  // differences before the clean sync (0 when the run was nearly done).
+  std::size_t differencesAfterKill = 0;
   bool converged = false;
   std::vector<Difference> differences;
   std::vector<std::string> leftovers;
   KeepTally keep;
+  Bench::Run clean;
+  double ms = 0;                   // the whole point: restore, runs, checks
   std::set<std::string> inWindow;  // posted before the kill and still on the handheld after it
   int twiceInWindow = 0;
   int twiceOutside = 0;
@@ -1030,7 +1061,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   const auto started = SteadyClock::now();
   Bench bench(options, log);
   const Catalogue catalogue = KillCatalogue(options.items);
-  WriteCatalogue(catalogue, bench.serverRoot());
+  bench.Serve(catalogue);
   const std::vector<std::string> expected = KeepTexts(KillKeeps());
   bench.MakeStart(KillKeeps());
   bench.Snapshot("kill");
@@ -1053,6 +1084,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     p.index = i + 1;
     // 53 random bits as a fraction of the run.
     p.delayMs = static_cast<double>(random() >> 11) / 9007199254740992.0 * measured.ms;
+    const auto pointStart = SteadyClock::now();
     bench.Restore("kill");
     p.killed = bench.RunHhsync(p.delayMs);
     p.imageIntegrity = IntegrityCheck(bench.image());
@@ -1063,6 +1095,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     // between the server's acceptance and the deletion.
     const KeepTally posted = TallyKeep(bench.KeepReceived(), expected);
     if (p.dumpOk) {
+      p.differencesAfterKill = Compare(reference, bench.StateOf(afterKill)).size();
       for (const auto& v : afterKill.volumes) {
         for (const auto& db : v.databases) {
           if (db.name != "keep") continue;
@@ -1074,7 +1107,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
         }
       }
     }
-    bench.RunHhsync();
+    p.clean = bench.RunHhsync();
     try {
       SyncState state = bench.Capture();
       p.differences = Compare(reference, state);
@@ -1092,6 +1125,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
         ++p.twiceOutside;
       }
     }
+    p.ms = MsSince(pointStart);
     if (options.verbose) {
       log << "hhctl sweep: kill " << p.index << "/" << options.killPoints << " at "
           << Fixed(p.delayMs, 1) << " ms: " << (p.Ok() ? "ok" : "FAILED") << "\n";
@@ -1132,6 +1166,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
                              {"store_integrity", p.storeIntegrity},
                              {"dump_ok", p.dumpOk},
                              {"dump_error", p.dumpError},
+                             {"differences_after_kill", p.differencesAfterKill},
                              {"converged", p.converged},
                              {"leftovers", p.leftovers.size()},
                              {"leftover_databases", p.leftovers},
@@ -1140,7 +1175,10 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
                              {"keep_twice_outside_window", p.twiceOutside},
                              {"keep_unexpected", p.keep.unexpected},
                              {"ok", p.Ok()},
-                             {"differences", DifferencesJson(p.differences)}});
+                             {"differences", DifferencesJson(p.differences)},
+                             {"killed_run_ms", p.killed.ms},
+                             {"clean_run_ms", p.clean.ms},
+                             {"point_ms", p.ms}});
     }
     j["totals"] = {{"points", points.size()},
                    {"killed_before_end", killedBeforeEnd},
@@ -1161,20 +1199,21 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   out << "kill test: " << options.items << " items, seed " << options.seed << ", fault-free run "
       << Fixed(measured.ms, 0) << " ms\n\n";
   std::vector<std::vector<std::string>> rows = {
-      {"point", "kill at ms", "killed", "integrity", "converged", "leftovers", "keep lost",
-       "twice in window", "twice outside", "differences"}};
+      {"point", "kill at ms", "killed", "integrity", "diffs after kill", "converged", "leftovers",
+       "keep lost", "twice in window", "twice outside", "differences"}};
   for (const KillPoint& p : points) {
     std::string integrity = p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk
                                 ? "ok"
                                 : "image: " + p.imageIntegrity + ", store: " + p.storeIntegrity +
                                       (p.dumpOk ? "" : ", dump: " + p.dumpError);
-    rows.push_back(
-        {std::to_string(p.index), Fixed(p.delayMs, 1), p.killed.killed ? "yes" : "no (ended first)",
-         integrity, p.converged ? "yes" : "no", std::to_string(p.leftovers.size()),
-         std::to_string(p.keep.lost()), std::to_string(p.twiceInWindow),
-         std::to_string(p.twiceOutside), p.converged ? "" : Summarize(p.differences, 400)});
+    rows.push_back({std::to_string(p.index), Fixed(p.delayMs, 1),
+                    p.killed.killed ? "yes" : "no (ended first)", integrity,
+                    std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
+                    std::to_string(p.leftovers.size()), std::to_string(p.keep.lost()),
+                    std::to_string(p.twiceInWindow), std::to_string(p.twiceOutside),
+                    p.converged ? "" : Summarize(p.differences, 400)});
   }
-  PrintTable(out, rows, {true, true, false, false, false, true, true, true, true});
+  PrintTable(out, rows, {true, true, false, false, true, false, true, true, true, true});
   out << "\npoints: " << points.size() << "  killed before the end: " << killedBeforeEnd
       << "  intact: " << intact << "  converged: " << converged
       << "  leftover points: " << leftoverPoints << "  keep lost: " << lost
