@@ -671,7 +671,8 @@ struct Reference {
   SyncState state;
 };
 
-struct CaseSpec {
+// One case: which call of which operation fails, and with which error.
+struct FaultCase {
   std::string scenario;
   std::string op;   // empty: the fault-free control
   std::string use;  // the uses that name this call, joined by "/"
@@ -680,7 +681,7 @@ struct CaseSpec {
 };
 
 struct CaseResult {
-  CaseSpec spec;
+  FaultCase fault;
   bool fired = false;
   bool converged = false;
   std::vector<Difference> differences;
@@ -748,16 +749,16 @@ Reference MakeReference(Bench& bench, const std::string& scenario,
   return ref;
 }
 
-CaseResult RunCase(Bench& bench, const Reference& ref, const CaseSpec& spec) {
+CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
   CaseResult result;
-  result.spec = spec;
-  bench.Restore(spec.scenario);
-  if (!spec.op.empty()) bench.AddFaults({{spec.op, spec.nth, false, spec.error, 0}});
+  result.fault = fault;
+  bench.Restore(fault.scenario);
+  if (!fault.op.empty()) bench.AddFaults({{fault.op, fault.nth, false, fault.error, 0}});
   result.faulted = bench.RunHhsync();
   result.messages = MessageBoxes(result.faulted.err);
-  if (!spec.op.empty()) {
+  if (!fault.op.empty()) {
     for (const auto& f : bench.Dump().faults) {
-      if (f.operation == spec.op && f.calls >= spec.nth) result.fired = true;
+      if (f.operation == fault.op && f.calls >= fault.nth) result.fired = true;
     }
     bench.ClearFaults();
   }
@@ -800,7 +801,7 @@ std::vector<std::pair<std::string, uint32_t>> UseCalls(const std::vector<std::st
 
 // Keeps at most limit cases, taking one case of every operation in turn so
 // that each operation is covered before any gets a second case.
-std::vector<CaseSpec> Limit(const std::vector<CaseSpec>& all, std::size_t limit) {
+std::vector<FaultCase> Limit(const std::vector<FaultCase>& all, std::size_t limit) {
   if (limit == 0 || all.size() <= limit) return all;
   std::vector<std::string> order;
   std::map<std::string, std::vector<std::size_t>> byOp;
@@ -820,18 +821,18 @@ std::vector<CaseSpec> Limit(const std::vector<CaseSpec>& all, std::size_t limit)
     if (!any) break;
   }
   std::sort(chosen.begin(), chosen.end());
-  std::vector<CaseSpec> out;
+  std::vector<FaultCase> out;
   for (std::size_t i : chosen) out.push_back(all[i]);
   return out;
 }
 
 Json CaseJson(const CaseResult& r) {
   Json j;
-  j["scenario"] = r.spec.scenario;
-  j["op"] = r.spec.op;
-  j["use"] = r.spec.use;
-  j["nth"] = r.spec.nth;
-  j["error"] = r.spec.error;
+  j["scenario"] = r.fault.scenario;
+  j["op"] = r.fault.op;
+  j["use"] = r.fault.use;
+  j["nth"] = r.fault.nth;
+  j["error"] = r.fault.error;
   j["fired"] = r.fired;
   j["converged"] = r.converged;
   j["leftovers"] = r.leftovers.size();
@@ -856,18 +857,18 @@ Json CaseJson(const CaseResult& r) {
 
 std::vector<std::string> CaseRow(const CaseResult& r) {
   std::string notes = r.converged ? "" : Summarize(r.differences, 400);
-  if (!r.spec.op.empty() && !r.fired) notes = "fault did not fire; " + notes;
+  if (!r.fault.op.empty() && !r.fired) notes = "fault did not fire; " + notes;
   if (!r.keep.unexpected.empty() || r.keep.malformed != 0) {
     notes += (notes.empty() ? "" : "; ") + std::to_string(r.keep.unexpected.size()) +
              " unexpected keep entries, " + std::to_string(r.keep.malformed) + " malformed bodies";
   }
   if (r.faulted.timedOut || r.clean.timedOut)
     notes += (notes.empty() ? "" : "; ") + std::string("timed out");
-  return {r.spec.scenario,
-          r.spec.op.empty() ? "(none)" : r.spec.op,
-          r.spec.use,
-          std::to_string(r.spec.nth),
-          std::to_string(r.spec.error),
+  return {r.fault.scenario,
+          r.fault.op.empty() ? "(none)" : r.fault.op,
+          r.fault.use,
+          std::to_string(r.fault.nth),
+          std::to_string(r.fault.error),
           r.converged ? "yes" : "no",
           std::to_string(r.leftovers.size()),
           std::to_string(r.keep.lost()),
@@ -937,7 +938,7 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
     references.push_back(MakeReference(bench, scenario, std::move(keep)));
   }
 
-  std::vector<CaseSpec> all;
+  std::vector<FaultCase> all;
   for (const Reference& ref : references) {
     for (const std::string& op : options.operations) {
       auto it = ref.counts.find(op);
@@ -947,7 +948,7 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
       }
     }
   }
-  const std::vector<CaseSpec> specs = Limit(all, options.limit);
+  const std::vector<FaultCase> chosen = Limit(all, options.limit);
 
   // The fault-free control of each scenario: the same two runs without a
   // fault must reproduce the reference, or the measurement means nothing.
@@ -957,17 +958,17 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
   }
 
   std::vector<CaseResult> results;
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const CaseSpec& spec = specs[i];
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const FaultCase& fault = chosen[i];
     const Reference& ref =
         *std::find_if(references.begin(), references.end(),
-                      [&](const Reference& r) { return r.scenario == spec.scenario; });
-    results.push_back(RunCase(bench, ref, spec));
+                      [&](const Reference& r) { return r.scenario == fault.scenario; });
+    results.push_back(RunCase(bench, ref, fault));
     if (options.verbose) {
       const CaseResult& r = results.back();
-      log << "hhctl sweep: case " << (i + 1) << "/" << specs.size() << " " << spec.scenario << " "
-          << spec.op << " " << spec.use << " (call " << spec.nth << ") error " << spec.error << ": "
-          << (r.converged ? "converged" : "differs") << "\n";
+      log << "hhctl sweep: case " << (i + 1) << "/" << chosen.size() << " " << fault.scenario << " "
+          << fault.op << " " << fault.use << " (call " << fault.nth << ") error " << fault.error
+          << ": " << (r.converged ? "converged" : "differs") << "\n";
     }
   }
 
