@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "platform/linux/directory_lock.h"
 #include "platform/sqlite/sqlite_registry.h"
@@ -104,15 +105,29 @@ class HhsyncTest : public ::testing::Test {
     auto lst = desktop_.Query(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst");
     return lst ? lst->AsDword() : 0;
   }
-  std::vector<std::string> Started() {
+  // What the recorder was started with, one line a start. Pages open without
+  // waiting for the opener, so a start may land just after the run ended:
+  // this waits (up to 10 s) until at least count starts are there.
+  std::vector<std::string> Started(std::size_t count = 0) {
     std::vector<std::string> lines;
-    std::istringstream in(test::ReadFile(File("started.txt")));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (int i = 0; i < 400; ++i) {
+      lines.clear();
+      std::istringstream in(test::ReadFile(File("started.txt")));
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+      if (lines.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
     return lines;
   }
   bool WasStarted(const std::string& args) {
-    auto started = Started();
-    return std::find(started.begin(), started.end(), recorder_ + " " + args) != started.end();
+    for (int i = 0; i < 400; ++i) {
+      auto started = Started();
+      if (std::find(started.begin(), started.end(), recorder_ + " " + args) != started.end()) {
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return false;
   }
 
   test::TestPlatform p_;  // its handheld is the image the program uses
@@ -135,8 +150,8 @@ TEST_F(HhsyncTest, OrdinarySyncBringsCategoriesContentAndResources) {
   EXPECT_EQ(test::ReadFile(File("app.cab")), "cab-byt") << "a short last read loses two bytes";
   EXPECT_EQ(server_.ReadFile("keep-received.txt"),
             "p=acme&count=1&keep=7|t104|m:page|t105|t103|\n");
-  EXPECT_EQ(Started(), (std::vector<std::string>{recorder_ + " [" + File("setup.ini") + "]",
-                                                 recorder_ + " [http://login.test/page?m=no]"}));
+  EXPECT_EQ(Started(2), (std::vector<std::string>{recorder_ + " [" + File("setup.ini") + "]",
+                                                  recorder_ + " [http://login.test/page?m=no]"}));
   EXPECT_NE(LastSync(), 0u);
   EXPECT_EQ(Device("ni"), "NO");
 }
@@ -170,7 +185,8 @@ TEST_F(HhsyncTest, NotYetDueOnlyPostsPageRequestsAndOpensTheBrowser) {
   server_.WriteFile("keep-reply.txt", "OK\nhello\n");
   EXPECT_EQ(Hhsync().err, "");
   EXPECT_EQ(Paths(), (std::vector<std::string>{"/zavrik/update/keep"}));
-  EXPECT_EQ(Started(), (std::vector<std::string>{recorder_ + " [http://login.test/page?m=hello]"}));
+  EXPECT_EQ(Started(1),
+            (std::vector<std::string>{recorder_ + " [http://login.test/page?m=hello]"}));
   EXPECT_EQ(LastSync(), before);
   EXPECT_EQ(Count("keep"), -1);
 }
