@@ -12,7 +12,7 @@ namespace hhsync {
 namespace {
 constexpr uint32_t kMaxDeviceValueBytes = 1024;
 constexpr std::size_t kMaxDesktopValueBytes = 1024;
-// Tries of a handheld setting's read before it counts as unreadable.
+// Tries of a handheld setting's read or write before it counts as failed.
 constexpr int kDeviceReadAttempts = 2;
 constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
 constexpr const char* kEnableHttp11 = "EnableHttp1_1";
@@ -129,10 +129,12 @@ std::string SyncSettings::GetDeviceSetting(const std::string& name,
         rapi.CeRegQueryValueEx(key, std::u16string(), &type, &data, kMaxDeviceValueBytes);
     rapi.CeRegCloseKey(key);
     if (read == 0) return WideToAnsi(BytesToWide(data));
-    // A key without a value, or with one too long to read, gives the default
-    // and is not rewritten.
-    if (read == static_cast<int32_t>(ce_error::kFileNotFound) ||
-        read == static_cast<int32_t>(ce_error::kMoreData)) {
+    // A value too long to read gives the default and is not rewritten. A key
+    // without any value is one whose writing broke off half-way: it is
+    // completed with the default like a missing key.
+    if (read == static_cast<int32_t>(ce_error::kMoreData)) return defaultValue;
+    if (read == static_cast<int32_t>(ce_error::kFileNotFound)) {
+      if (!defaultValue.empty()) SetDeviceSetting(name, defaultValue);
       return defaultValue;
     }
   }
@@ -141,10 +143,17 @@ std::string SyncSettings::GetDeviceSetting(const std::string& name,
 
 void SyncSettings::SetDeviceSetting(const std::string& name, const std::string& value) {
   Rapi& rapi = *ports_.rapi;
-  CeHKey key = 0;
-  rapi.CeRegCreateKeyEx(kHKeyLocalMachine, AnsiToWide(registryPath_ + name), &key);
-  rapi.CeRegSetValueEx(key, std::u16string(), kRegSz, WideToBytes(AnsiToWide(value)));
-  rapi.CeRegCloseKey(key);
+  const std::u16string path = AnsiToWide(registryPath_ + name);
+  const std::vector<uint8_t> data = WideToBytes(AnsiToWide(value));
+  // A write that failed is tried once more: a setting left half-written
+  // (the key without its value) is repaired by the next read at the latest.
+  for (int attempt = 0; attempt < kDeviceReadAttempts; ++attempt) {
+    CeHKey key = 0;
+    const int32_t created = rapi.CeRegCreateKeyEx(kHKeyLocalMachine, path, &key);
+    const int32_t set = rapi.CeRegSetValueEx(key, std::u16string(), kRegSz, data);
+    rapi.CeRegCloseKey(key);
+    if (created == 0 && set == 0) return;
+  }
 }
 
 std::string SyncSettings::GetDesktopSetting(const std::string& name,

@@ -1,0 +1,1232 @@
+#include "sweep.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "app/config_file.h"
+#include "command.h"
+#include "convergence.h"
+#include "base/text.h"
+#include "edm_format.h"
+#include "emulator/emulated_handheld.h"
+#include "extras/keep_record.h"
+#include "platform/linux/system_clock.h"
+#include "platform/sqlite/sqlite_registry.h"
+#include "reference_server.h"
+#include "settings/sync_settings.h"
+
+extern char** environ;
+
+namespace hhctl {
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+using Json = nlohmann::ordered_json;
+using hhsync::CePropVal;
+using hhsync::EmulatedHandheld;
+using hhsync::HandheldDump;
+using hhsync::RegRoot;
+
+// The product the scenarios are made for.
+constexpr const char* kRegistryPath = "Software\\Sweep\\News\\";
+constexpr const char* kDesktopKey = "Software\\Sweep\\News";
+constexpr const char* kVolume = "news.vol";
+constexpr const char* kSyncProperties =
+    "name=Sweep News\nregistry=Software\\Sweep\\News\\\nexname=news.exe\npartner=sweep\n"
+    "product=news\n";
+// A fault at this call never fires; its counter counts the operation's calls.
+constexpr uint32_t kCountingNth = 0xFFFFFFFFu;
+// Files of the program directory that are not part of the compared state:
+// the stores (compared by content), the log and the configuration.
+const char* const kUncomparedFiles[] = {"handheld.db", "registry.db", "sync.txt", "S.DAT"};
+// The file the reference server appends each keep body to.
+constexpr const char* kKeepReceived = "keep-received.txt";
+
+double MsSince(SteadyClock::time_point start) {
+  return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  if (!out.flush()) throw Failure("cannot write " + path.string());
+}
+
+void ClearDirectory(const fs::path& dir) {
+  fs::create_directories(dir);
+  for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
+}
+
+std::string Fixed(double v, int decimals) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+// ------------------------------------------------------------ the content
+
+std::string BigEndian(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+// length bytes derived from seed.
+std::string Filler(uint32_t length, uint32_t seed) {
+  std::string out;
+  for (uint32_t i = 0; i < length; ++i) out += static_cast<char>('a' + (seed + i * 7) % 26);
+  return out;
+}
+
+// A record of the split form: a tag, the length of part 1, then filler.
+std::string SplitRecord(uint32_t firstPart, uint32_t length, uint32_t seed) {
+  std::string r = "TAG!" + BigEndian(firstPart);
+  return r + Filler(length - static_cast<uint32_t>(r.size()), seed);
+}
+
+struct Item {
+  uint32_t id = 0;
+  std::string category;
+  uint32_t version = 1;
+  uint32_t records = 1;  // 1: the data lives inside the index record
+};
+
+std::string ItemBody(const Item& item) {
+  const uint32_t seed = item.id * 7 + item.version * 131;
+  if (item.records == 1) return PackEdm(1, {Filler(20 + item.id % 17, seed)});
+  std::vector<std::string> records;
+  for (uint32_t i = 0; i < item.records; ++i) {
+    const uint32_t first = 12 + (item.id + 3 * i) % 20;
+    const uint32_t length = first + 8 + (item.id * 5 + i * 11) % 48;
+    records.push_back(SplitRecord(first, length, seed + i));
+  }
+  return PackEdm(item.records, records);
+}
+
+struct Resource {
+  std::string rid, type, revision, name, bytes;
+};
+
+struct Catalogue {
+  std::vector<std::pair<std::string, uint32_t>> categories;  // key, version
+  std::vector<Item> items;
+  std::vector<Resource> resources;
+};
+
+// Every third item keeps its one record inline; the others are split over
+// 2 to 4 records in "J"/"JJ" databases.
+Item MakeItem(uint32_t id, const std::string& category, uint32_t version = 1) {
+  return Item{id, category, version, id % 3 == 0 ? 1u : 2 + id % 3};
+}
+
+std::vector<Resource> MakeResources(int datRevision) {
+  const std::string rev = "r" + std::to_string(datRevision);
+  return {{"1", "CAB", "r1", "app.cab", "cab-bytes-of-the-application"},
+          {"2", "INI", "r1", "setup.ini", "[setup]\r\nname=news\r\n"},
+          {"3", "DAT", rev, "skin.dat", "data-resource-" + rev},
+          {"4", "PRC", "r1", "tool.prc", "prc-bytes"}};
+}
+
+// Catalogue 1: 4 categories of 5 items each.
+Catalogue CatalogueV1() {
+  Catalogue c;
+  const char* keys[] = {"news", "sport", "weather", "arts"};
+  for (int k = 0; k < 4; ++k) {
+    c.categories.push_back({keys[k], 1});
+    for (uint32_t i = 0; i < 5; ++i) c.items.push_back(MakeItem(1001 + k * 5 + i, keys[k]));
+  }
+  c.resources = MakeResources(1);
+  return c;
+}
+
+// Catalogue 2: "news" bumped with item 1002 changed, 1021 added and 1004
+// removed; "weather" removed; "travel" new; the DAT resource revised.
+Catalogue CatalogueV2() {
+  Catalogue v1 = CatalogueV1();
+  Catalogue c;
+  c.categories = {{"news", 2}, {"sport", 1}, {"arts", 1}, {"travel", 1}};
+  for (const Item& item : v1.items) {
+    if (item.category == "weather" || item.id == 1004) continue;
+    c.items.push_back(item.id == 1002 ? MakeItem(1002, "news", 2) : item);
+  }
+  c.items.push_back(MakeItem(1021, "news"));
+  for (uint32_t id : {1031u, 1032u, 1033u}) c.items.push_back(MakeItem(id, "travel"));
+  c.resources = MakeResources(2);
+  return c;
+}
+
+// The kill test's catalogue: items spread over up to 8 categories, four in
+// five split over 2 to 5 records.
+Catalogue KillCatalogue(unsigned itemCount) {
+  Catalogue c;
+  const unsigned categories = std::max(1u, std::min(8u, itemCount));
+  for (unsigned k = 0; k < categories; ++k) c.categories.push_back({"cat" + std::to_string(k), 1});
+  for (unsigned i = 0; i < itemCount; ++i) {
+    Item item;
+    item.id = 2001 + i;
+    item.category = "cat" + std::to_string(i % categories);
+    item.records = i % 5 == 0 ? 1 : 2 + i % 4;
+    c.items.push_back(item);
+  }
+  c.resources = MakeResources(1);
+  return c;
+}
+
+// Replaces everything under the server's root with the catalogue's files.
+void WriteCatalogue(const Catalogue& c, const fs::path& root) {
+  ClearDirectory(root);
+  std::string profile = "OK\n" + std::to_string(c.categories.size()) + "\n";
+  for (const auto& [key, version] : c.categories) {
+    profile += key + "|" + std::to_string(version) + "|0\n";
+  }
+  profile += std::to_string(c.items.size()) + "\n";
+  for (const Item& item : c.items) {
+    const std::string id = std::to_string(item.id);
+    const std::string version = std::to_string(item.version);
+    profile += "Item " + id + "|" + id + "|a" + id + "|b" + id + "|" + version + "|" +
+               item.category + "|c" + id + "\n";
+    WriteBytes(root / "data" / id / (version + ".edm"), ItemBody(item));
+  }
+  WriteBytes(root / "profile.txt", profile);
+  std::string list = "OK\nlist\n";
+  for (const Resource& r : c.resources) {
+    list += r.rid + "|" + r.type + "|" + r.revision + "|" + r.name + "\n";
+    WriteBytes(root / "resources" / r.rid, r.bytes);
+  }
+  WriteBytes(root / "resources.txt", list);
+}
+
+struct KeepEntry {
+  uint32_t value;
+  std::string text101, text103, text104, text105;
+};
+
+std::vector<CePropVal> KeepProps(const KeepEntry& e) {
+  return {CePropVal::Ui4(0x00640013, e.value),
+          CePropVal::Text(0x0065001F, hhsync::Utf8ToWide(e.text101)),
+          CePropVal::Text(0x0067001F, hhsync::Utf8ToWide(e.text103)),
+          CePropVal::Text(0x0068001F, hhsync::Utf8ToWide(e.text104)),
+          CePropVal::Text(0x0069001F, hhsync::Utf8ToWide(e.text105))};
+}
+
+// The entry as the program posts it.
+std::string KeepText(const KeepEntry& e) {
+  return hhsync::KeepRecord(e.value, e.text101, e.text103, e.text104, e.text105).ToText();
+}
+
+// The text form of a record of the handheld's "keep" database.
+std::string KeepTextOfRecord(const HandheldDump::Record& record) {
+  KeepEntry e{0, "", "", "", ""};
+  for (const CePropVal& p : record.props) {
+    switch (p.propid) {
+      case 0x00640013:
+        e.value = p.ulVal;
+        break;
+      case 0x0065001F:
+        e.text101 = hhsync::WideToUtf8(p.lpwsz);
+        break;
+      case 0x0067001F:
+        e.text103 = hhsync::WideToUtf8(p.lpwsz);
+        break;
+      case 0x0068001F:
+        e.text104 = hhsync::WideToUtf8(p.lpwsz);
+        break;
+      case 0x0069001F:
+        e.text105 = hhsync::WideToUtf8(p.lpwsz);
+        break;
+      default:
+        break;
+    }
+  }
+  return KeepText(e);
+}
+
+KeepEntry MakeKeep(uint32_t value, const std::string& name, bool page) {
+  return {value, (page ? "m:" : "note-") + name, "c-" + name, "d-" + name, "e-" + name};
+}
+
+std::vector<KeepEntry> KeepsV1() {
+  return {MakeKeep(11, "one", false), MakeKeep(12, "two", true), MakeKeep(13, "three", false)};
+}
+std::vector<KeepEntry> KeepsV2() {
+  return {MakeKeep(21, "four", false), MakeKeep(22, "five", true)};
+}
+std::vector<KeepEntry> KillKeeps() {
+  return {MakeKeep(31, "k1", false), MakeKeep(32, "k2", true), MakeKeep(33, "k3", false),
+          MakeKeep(34, "k4", true), MakeKeep(35, "k5", false)};
+}
+
+std::vector<std::string> KeepTexts(const std::vector<KeepEntry>& entries) {
+  std::vector<std::string> out;
+  for (const KeepEntry& e : entries) out.push_back(KeepText(e));
+  return out;
+}
+
+// ----------------------------------------------------------- SQLite files
+
+// Checkpoints a WAL-mode SQLite file into the file itself, so that it can be
+// copied alone. Every other connection to it must be closed.
+void Quiesce(const fs::path& path) {
+  if (!fs::exists(path)) return;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+  if (fs::exists(path.string() + "-wal")) {
+    throw Failure(path.string() + " still has a write-ahead log: is a connection open?");
+  }
+}
+
+// "ok", or the problems PRAGMA integrity_check reports (or why it could not
+// run), joined by "; ".
+std::string IntegrityCheck(const fs::path& path) {
+  if (!fs::exists(path)) return "missing";
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    result = std::string("cannot open: ") + (db ? sqlite3_errmsg(db) : "out of memory");
+  } else {
+    sqlite3_busy_timeout(db, 5000);
+    auto collect = [](void* out, int, char** values, char**) {
+      auto* text = static_cast<std::string*>(out);
+      if (!text->empty()) *text += "; ";
+      *text += values[0] ? values[0] : "";
+      return 0;
+    };
+    char* message = nullptr;
+    if (sqlite3_exec(db, "PRAGMA integrity_check", collect, &result, &message) != SQLITE_OK) {
+      result = std::string("integrity_check failed: ") + (message ? message : "");
+    }
+    sqlite3_free(message);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+// ------------------------------------------------------------- the bench
+
+// A temporary directory with a program directory ("home"), the server's root
+// and saved start states, the reference server running on loopback in this
+// process, and a way to run hhsync there.
+class Bench {
+ public:
+  struct Run {
+    int exitCode = -1;
+    bool killed = false;    // ended by our SIGKILL at the chosen moment
+    bool timedOut = false;  // ended by our SIGKILL at the time limit
+    double ms = 0;
+    std::string err;
+  };
+
+  Bench(const SweepOptions& options, std::ostream& log) : options_(options), log_(log) {
+    // Pages are "opened" and installations "run" by a program that does
+    // nothing, so that no run leaves a process behind in the directory.
+    for (const char* candidate : {"/bin/true", "/usr/bin/true"}) {
+      if (::access(candidate, X_OK) == 0) {
+        opener_ = candidate;
+        break;
+      }
+    }
+    if (opener_.empty()) throw Failure("no 'true' program to stand in for the browser");
+    std::string pattern = (fs::temp_directory_path() / "hhsync-sweep-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw Failure("cannot make a temporary directory");
+    dir_ = pattern;
+    fs::create_directories(home());
+    fs::create_directories(serverRoot());
+    fs::create_directories(dir_ / "runs");
+
+    ReferenceServer::Options serverOptions;
+    serverOptions.root = serverRoot().string();
+    server_ = std::make_unique<ReferenceServer>(serverOptions);
+    std::string error;
+    if (!server_->Bind(0, &error)) throw Failure("reference server: " + error);
+    serverThread_ = std::thread([this] { server_->Run(); });
+  }
+
+  ~Bench() {
+    server_->Stop();
+    serverThread_.join();
+    if (options_.keepDir) {
+      log_ << "hhctl sweep: kept " << dir_.string() << "\n";
+    } else {
+      std::error_code ec;
+      fs::remove_all(dir_, ec);
+    }
+  }
+
+  const fs::path& dir() const { return dir_; }
+  fs::path home() const { return dir_ / "home"; }
+  fs::path image() const { return home() / "handheld.db"; }
+  fs::path store() const { return home() / "registry.db"; }
+  fs::path serverRoot() const { return dir_ / "server"; }
+  std::string baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(server_->port()) + "/zavrik";
+  }
+
+  // Puts the catalogue's files in place of everything the server has.
+  void Serve(const Catalogue& catalogue) {
+    serverLayout_.clear();
+    WriteCatalogue(catalogue, serverRoot());
+  }
+
+  // A handheld as an installation leaves it, with the keep entries, and a
+  // program directory with S.DAT and a desktop registry store.
+  void MakeStart(const std::vector<KeepEntry>& keeps) {
+    ClearDirectory(home());
+    std::vector<uint8_t> sdat;
+    std::string err;
+    const std::string props = kSyncProperties;
+    if (!hhsync::BuildSdat({{"sync.properties", hhsync::kSdatPropertySet,
+                             std::vector<uint8_t>(props.begin(), props.end())}},
+                           &sdat, &err)) {
+      throw Failure("S.DAT: " + err);
+    }
+    WriteBytes(home() / "S.DAT", std::string(sdat.begin(), sdat.end()));
+    Check(EmulatedHandheld::Init(image().string(), &err), err);
+    {
+      EmulatedHandheld h(image().string(), clock_);
+      Check(h.CreateVolume(kVolume, &err), err);
+      Check(h.InstallLibrary("zvdll", &err), err);
+      const std::pair<const char*, std::string> settings[] = {
+          {"baseurl", baseUrl()},
+          {"dbp", kVolume},
+          {"loginurl", "http://login.invalid/page"},
+          {"ni", "NO"},
+          {"log", "YES"}};
+      for (const auto& [name, value] : settings) {
+        Check(h.RegSet(kRegistryPath + std::string(name), value, &err), err);
+      }
+    }
+    AddKeeps(keeps);
+    hhsync::SqliteRegistry desktop(store().string());
+    bool ok = desktop.CreateKey(RegRoot::kLocalMachine, kDesktopKey) &&
+              desktop.CreateKey(RegRoot::kLocalMachine, hhsync::kAppManagerKey) &&
+              desktop.SetValue(RegRoot::kLocalMachine, hhsync::kAppManagerKey, "",
+                               hhsync::RegValue::String(opener_));
+    if (!ok) throw Failure("cannot write the desktop registry store " + store().string());
+  }
+
+  void AddKeeps(const std::vector<KeepEntry>& keeps) {
+    EmulatedHandheld h(image().string(), clock_);
+    std::string err;
+    for (const KeepEntry& k : keeps) {
+      hhsync::CEOID id = 0;
+      Check(h.AddRecord(kVolume, "keep", KeepProps(k), &id, &err), err);
+    }
+  }
+
+  // Saves the program directory and the server's root as a start state.
+  void Snapshot(const std::string& name) {
+    Quiesce(image());
+    Quiesce(store());
+    const fs::path saved = dir_ / ("start-" + name);
+    fs::remove_all(saved);
+    fs::create_directories(saved);
+    fs::copy(home(), saved / "home", fs::copy_options::recursive);
+    fs::copy(serverRoot(), saved / "server", fs::copy_options::recursive);
+    serverLayout_ = name;
+  }
+
+  void Restore(const std::string& name) {
+    const fs::path saved = dir_ / ("start-" + name);
+    ClearDirectory(home());
+    fs::copy(saved / "home", home(), fs::copy_options::recursive);
+    // A run changes nothing on the server but the received keep entries, so
+    // the catalogue is copied only when another start state laid it out.
+    if (serverLayout_ == name) {
+      fs::remove(serverRoot() / kKeepReceived);
+      if (fs::exists(saved / "server" / kKeepReceived)) {
+        fs::copy_file(saved / "server" / kKeepReceived, serverRoot() / kKeepReceived);
+      }
+    } else {
+      ClearDirectory(serverRoot());
+      fs::copy(saved / "server", serverRoot(), fs::copy_options::recursive);
+      serverLayout_ = name;
+    }
+  }
+
+  // Runs hhsync once in the program directory; with killAfterMs >= 0 it is
+  // killed with SIGKILL that long after its start unless it ended before.
+  Run RunHhsync(double killAfterMs = -1) {
+    std::vector<std::string> env = {
+        "HHSYNC_HOME=" + home().string(), "HHSYNC_DEVICE=" + image().string(),
+        "HHSYNC_REGISTRY=" + store().string(), "HHSYNC_UI=none", "HHSYNC_OPEN=" + opener_};
+    for (const char* name : {"PATH", "HOME", "TMPDIR"}) {
+      if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = options_.hhsync;
+    char* argv[] = {program.data(), nullptr};
+
+    const std::string outPath = (dir_ / "runs" / "out").string();
+    const std::string errPath = (dir_ / "runs" / "err").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = -1;
+    const auto start = SteadyClock::now();
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw Failure("cannot start " + program + ": " + std::strerror(rc));
+
+    Run run;
+    int status = 0;
+    const double limitMs = options_.timeoutSeconds * 1000;
+    for (;;) {
+      pid_t done = ::waitpid(pid, &status, WNOHANG);
+      if (done == pid) break;
+      if (done < 0 && errno != EINTR) throw Failure("waitpid failed");
+      const double elapsed = MsSince(start);
+      const bool killNow = killAfterMs >= 0 && elapsed >= killAfterMs;
+      if (killNow || elapsed >= limitMs) {
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        const bool byUs = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        run.killed = byUs && killNow;
+        run.timedOut = byUs && !killNow;
+        break;
+      }
+      // Fine steps near the moment of a kill, coarser ones otherwise.
+      const double left = killAfterMs >= 0 ? killAfterMs - elapsed : 1.0;
+      std::this_thread::sleep_for(std::chrono::microseconds(left < 2.0 ? 100 : 500));
+    }
+    run.ms = MsSince(start);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.err = ReadBytes(errPath);
+    if (options_.verbose && !run.err.empty()) log_ << run.err;
+    if (run.timedOut) {
+      log_ << "hhctl sweep: hhsync ran longer than " << options_.timeoutSeconds
+           << " s and was killed\n";
+    }
+    return run;
+  }
+
+  bool TryDump(HandheldDump* dump, std::string* err) {
+    EmulatedHandheld h(image().string(), clock_);
+    return h.Dump(dump, err);
+  }
+
+  HandheldDump Dump() {
+    HandheldDump dump;
+    std::string err;
+    Check(TryDump(&dump, &err), err);
+    return dump;
+  }
+
+  void AddFaults(const std::vector<hhsync::InjectedFault>& faults) {
+    EmulatedHandheld h(image().string(), clock_);
+    std::string err;
+    for (const auto& f : faults) Check(h.AddFault(f, &err), err);
+  }
+
+  void ClearFaults() {
+    EmulatedHandheld h(image().string(), clock_);
+    std::string err;
+    Check(h.ClearFaults(&err), err);
+  }
+
+  // The state the last run left (see convergence.h); the dump it was made
+  // from goes to *dumpOut when given.
+  SyncState Capture(HandheldDump* dumpOut = nullptr) {
+    HandheldDump dump = Dump();
+    SyncState state = StateOf(dump);
+    if (dumpOut) *dumpOut = std::move(dump);
+    return state;
+  }
+
+  // The state with the handheld part taken from a dump already made.
+  SyncState StateOf(const HandheldDump& dump) {
+    SyncState state = StateFromDump(dump);
+    {
+      hhsync::SqliteRegistry desktop(store().string());
+      for (RegRoot root : {RegRoot::kLocalMachine, RegRoot::kCurrentUser, RegRoot::kClassesRoot}) {
+        AddDesktopRegistry(&state, root, desktop.List(root, ""));
+      }
+    }
+    for (const auto& entry : fs::directory_iterator(home())) {
+      if (!entry.is_regular_file()) continue;
+      const std::string name = entry.path().filename().string();
+      // Temporary files of unfinished downloads are the program's own.
+      if (name.rfind(".hhsync-", 0) == 0) continue;
+      bool compared = true;
+      for (const char* skip : kUncomparedFiles) {
+        if (name.rfind(skip, 0) == 0) compared = false;
+      }
+      if (compared) AddFile(&state, name, ReadBytes(entry.path()));
+    }
+    return state;
+  }
+
+  std::string KeepReceived() const { return ReadBytes(serverRoot() / kKeepReceived); }
+
+ private:
+  static void Check(bool ok, const std::string& err) {
+    if (!ok) throw Failure(err);
+  }
+
+  const SweepOptions& options_;
+  std::ostream& log_;
+  fs::path dir_;
+  std::string opener_;
+  hhsync::SystemClock clock_;
+  std::unique_ptr<ReferenceServer> server_;
+  std::thread serverThread_;
+  std::string serverLayout_;  // the start state the server's root holds, if any
+};
+
+// The message boxes a run showed, in order.
+std::vector<std::string> MessageBoxes(const std::string& err) {
+  std::vector<std::string> out;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);) {
+    const std::string prefix = "hhsync: message: ";
+    if (line.rfind(prefix, 0) == 0) out.push_back(line.substr(prefix.size()));
+  }
+  return out;
+}
+
+std::vector<std::string> Keys(const std::map<std::string, DatabaseState>& databases) {
+  std::vector<std::string> out;
+  for (const auto& [key, db] : databases) out.push_back(db.volume + "/" + db.name);
+  return out;
+}
+
+Json DifferencesJson(const std::vector<Difference>& differences) {
+  Json out = Json::array();
+  for (const Difference& d : differences) out.push_back({{"where", d.where}, {"what", d.what}});
+  return out;
+}
+
+// Rows of text with aligned columns; the last column is left unpadded.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
+                const std::vector<bool>& rightAligned) {
+  std::vector<std::size_t> width;
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
+      if (width.size() <= i) width.resize(i + 1, 0);
+      width[i] = std::max(width[i], row[i].size());
+    }
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i + 1 == row.size()) {
+        line += row[i];
+        break;
+      }
+      const std::string pad(width[i] - row[i].size(), ' ');
+      const bool right = i < rightAligned.size() && rightAligned[i];
+      line += right ? pad + row[i] : row[i] + pad;
+      line += "  ";
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out << line << "\n";
+  }
+}
+
+// ------------------------------------------------------------- the sweep
+
+struct Reference {
+  std::string scenario;
+  std::vector<std::string> expectedKeep;
+  std::map<std::string, uint32_t> counts;  // calls of every faultable operation
+  double runMs = 0;                        // the fault-free run
+  SyncState state;
+};
+
+// One case: which call of which operation fails, and with which error.
+struct FaultCase {
+  std::string scenario;
+  std::string op;   // empty: the fault-free control
+  std::string use;  // the uses that name this call, joined by "/"
+  uint32_t nth = 0;
+  uint32_t error = 0;
+};
+
+struct CaseResult {
+  FaultCase fault;
+  bool fired = false;
+  bool converged = false;
+  std::vector<Difference> differences;
+  std::vector<std::string> leftovers;
+  KeepTally keep;
+  std::vector<std::string> messages;
+  Bench::Run faulted;
+  Bench::Run clean;
+
+  bool Clean() const {
+    return converged && keep.lost() == 0 && keep.twice() == 0 && keep.unexpected.empty() &&
+           keep.malformed == 0 && !faulted.timedOut && !clean.timedOut;
+  }
+};
+
+// Makes the scenario's start state and saves it.
+std::vector<std::string> PrepareScenario(Bench& bench, const std::string& name) {
+  bench.Serve(CatalogueV1());
+  bench.MakeStart(KeepsV1());
+  if (name == "first") {
+    bench.Snapshot(name);
+    return KeepTexts(KeepsV1());
+  }
+  // A clean first sync of catalogue 1, then catalogue 2 on the server and
+  // two new keep entries on the handheld.
+  Bench::Run first = bench.RunHhsync();
+  if (first.exitCode != 0) throw Failure("the first sync for the resync scenario failed");
+  HandheldDump dump = bench.Dump();
+  bool haveCats = false;
+  for (const auto& v : dump.volumes) {
+    for (const auto& db : v.databases) {
+      if (db.name == "cats" && db.records.size() == CatalogueV1().categories.size())
+        haveCats = true;
+    }
+  }
+  if (!haveCats)
+    throw Failure("the first sync for the resync scenario did not write every category");
+  bench.Serve(CatalogueV2());
+  bench.AddKeeps(KeepsV2());
+  bench.Snapshot(name);
+  return KeepTexts(KeepsV2());
+}
+
+// The fault-free run with every call counted, then one more clean sync.
+Reference MakeReference(Bench& bench, const std::string& scenario,
+                        std::vector<std::string> expectedKeep) {
+  Reference ref;
+  ref.scenario = scenario;
+  ref.expectedKeep = std::move(expectedKeep);
+  bench.Restore(scenario);
+  std::vector<hhsync::InjectedFault> counters;
+  for (const std::string& op : EmulatedHandheld::FaultableOperations()) {
+    counters.push_back({op, kCountingNth, false, 0, 0});
+  }
+  bench.AddFaults(counters);
+  Bench::Run run = bench.RunHhsync();
+  if (run.exitCode != 0) {
+    throw Failure("the fault-free run of scenario " + scenario + " failed: " + run.err);
+  }
+  ref.runMs = run.ms;
+  for (const auto& f : bench.Dump().faults) ref.counts[f.operation] = f.calls;
+  bench.ClearFaults();
+  bench.RunHhsync();
+  ref.state = bench.Capture();
+  return ref;
+}
+
+CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
+  CaseResult result;
+  result.fault = fault;
+  bench.Restore(fault.scenario);
+  if (!fault.op.empty()) bench.AddFaults({{fault.op, fault.nth, false, fault.error, 0}});
+  result.faulted = bench.RunHhsync();
+  result.messages = MessageBoxes(result.faulted.err);
+  if (!fault.op.empty()) {
+    for (const auto& f : bench.Dump().faults) {
+      if (f.operation == fault.op && f.calls >= fault.nth) result.fired = true;
+    }
+    bench.ClearFaults();
+  }
+  result.clean = bench.RunHhsync();
+  SyncState state = bench.Capture();
+  result.differences = Compare(ref.state, state);
+  result.converged = result.differences.empty();
+  result.leftovers = Keys(state.leftovers);
+  result.keep = TallyKeep(bench.KeepReceived(), ref.expectedKeep);
+  return result;
+}
+
+// The calls each chosen use names for an operation called count times: one
+// entry per distinct call, its uses joined by "/".
+std::vector<std::pair<std::string, uint32_t>> UseCalls(const std::vector<std::string>& uses,
+                                                       uint32_t count) {
+  std::vector<std::pair<std::string, uint32_t>> out;
+  auto add = [&](const std::string& use, uint32_t nth) {
+    if (nth == 0 || nth > count) return;
+    auto same =
+        std::find_if(out.begin(), out.end(), [&](const auto& p) { return p.second == nth; });
+    if (same != out.end()) {
+      same->first += "/" + use;
+    } else {
+      out.push_back({use, nth});
+    }
+  };
+  for (const std::string& use : uses) {
+    if (use == "every") {
+      for (uint32_t nth = 1; nth <= count; ++nth) add(use, nth);
+    } else {
+      add(use, use == "first"    ? 1
+               : use == "second" ? 2
+               : use == "middle" ? (count + 1) / 2
+                                 : count);
+    }
+  }
+  return out;
+}
+
+// Keeps at most limit cases, taking one case of every operation in turn so
+// that each operation is covered before any gets a second case.
+std::vector<FaultCase> Limit(const std::vector<FaultCase>& all, std::size_t limit) {
+  if (limit == 0 || all.size() <= limit) return all;
+  std::vector<std::string> order;
+  std::map<std::string, std::vector<std::size_t>> byOp;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (byOp.count(all[i].op) == 0) order.push_back(all[i].op);
+    byOp[all[i].op].push_back(i);
+  }
+  std::vector<std::size_t> chosen;
+  for (std::size_t round = 0; chosen.size() < limit; ++round) {
+    bool any = false;
+    for (const std::string& op : order) {
+      if (round < byOp[op].size() && chosen.size() < limit) {
+        chosen.push_back(byOp[op][round]);
+        any = true;
+      }
+    }
+    if (!any) break;
+  }
+  std::sort(chosen.begin(), chosen.end());
+  std::vector<FaultCase> out;
+  for (std::size_t i : chosen) out.push_back(all[i]);
+  return out;
+}
+
+Json CaseJson(const CaseResult& r) {
+  Json j;
+  j["scenario"] = r.fault.scenario;
+  j["op"] = r.fault.op;
+  j["use"] = r.fault.use;
+  j["nth"] = r.fault.nth;
+  j["error"] = r.fault.error;
+  j["fired"] = r.fired;
+  j["converged"] = r.converged;
+  j["leftovers"] = r.leftovers.size();
+  j["leftover_databases"] = r.leftovers;
+  j["keep_lost"] = r.keep.lost();
+  j["keep_twice"] = r.keep.twice();
+  j["keep_unexpected"] = r.keep.unexpected;
+  j["keep_bodies"] = r.keep.bodies;
+  j["keep_malformed"] = r.keep.malformed;
+  Json delivered = Json::object();
+  for (const auto& [entry, times] : r.keep.delivered) delivered[entry] = times;
+  j["keep_delivered"] = delivered;
+  j["clean"] = r.Clean();
+  j["differences"] = DifferencesJson(r.differences);
+  j["messages"] = r.messages;
+  j["faulted_run_ms"] = static_cast<int64_t>(r.faulted.ms);
+  j["faulted_run_timed_out"] = r.faulted.timedOut;
+  j["clean_run_ms"] = static_cast<int64_t>(r.clean.ms);
+  j["clean_run_timed_out"] = r.clean.timedOut;
+  return j;
+}
+
+std::vector<std::string> CaseRow(const CaseResult& r) {
+  std::string notes = r.converged ? "" : Summarize(r.differences, 400);
+  if (!r.fault.op.empty() && !r.fired) notes = "fault did not fire; " + notes;
+  if (!r.keep.unexpected.empty() || r.keep.malformed != 0) {
+    notes += (notes.empty() ? "" : "; ") + std::to_string(r.keep.unexpected.size()) +
+             " unexpected keep entries, " + std::to_string(r.keep.malformed) + " malformed bodies";
+  }
+  if (r.faulted.timedOut || r.clean.timedOut)
+    notes += (notes.empty() ? "" : "; ") + std::string("timed out");
+  return {r.fault.scenario,
+          r.fault.op.empty() ? "(none)" : r.fault.op,
+          r.fault.use,
+          std::to_string(r.fault.nth),
+          std::to_string(r.fault.error),
+          r.converged ? "yes" : "no",
+          std::to_string(r.leftovers.size()),
+          std::to_string(r.keep.lost()),
+          std::to_string(r.keep.twice()),
+          notes};
+}
+
+// ------------------------------------------------------------ kill test
+
+struct KillPoint {
+  unsigned index = 0;
+  double delayMs = 0;
+  Bench::Run killed;
+  std::string imageIntegrity;
+  std::string storeIntegrity;
+  bool dumpOk = false;
+  std::string dumpError;
+  // How far from the reference the kill left the handheld: the number of
+  // differences before the clean sync (0 when the run was nearly done).
+  std::size_t differencesAfterKill = 0;
+  bool converged = false;
+  std::vector<Difference> differences;
+  std::vector<std::string> leftovers;
+  KeepTally keep;
+  Bench::Run clean;
+  double ms = 0;                   // the whole point: restore, runs, checks
+  std::set<std::string> inWindow;  // posted before the kill and still on the handheld after it
+  int twiceInWindow = 0;
+  int twiceOutside = 0;
+
+  bool Ok() const {
+    return imageIntegrity == "ok" && storeIntegrity == "ok" && dumpOk && converged &&
+           keep.lost() == 0 && keep.unexpected.empty() && keep.malformed == 0;
+  }
+};
+
+}  // namespace
+
+const std::vector<std::string>& SweepScenarios() {
+  static const std::vector<std::string> kScenarios = {"first", "resync"};
+  return kScenarios;
+}
+
+const std::vector<std::string>& SweepUses() {
+  static const std::vector<std::string> kUses = {"first", "second", "middle", "last"};
+  return kUses;
+}
+
+const std::vector<uint32_t>& DefaultSweepErrors() {
+  static const std::vector<uint32_t> kErrors = {87, 112, 0, 5};
+  return kErrors;
+}
+
+const std::vector<std::string>& ConnectionOperations() {
+  static const std::vector<std::string> kOps = {"CeRapiInitEx", "WaitForInit", "CeRapiUninit"};
+  return kOps;
+}
+
+int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& log) {
+  const auto started = SteadyClock::now();
+  Bench bench(options, log);
+
+  std::vector<Reference> references;
+  for (const std::string& scenario : options.scenarios) {
+    if (options.verbose) log << "hhctl sweep: preparing scenario " << scenario << "\n";
+    std::vector<std::string> keep = PrepareScenario(bench, scenario);
+    references.push_back(MakeReference(bench, scenario, std::move(keep)));
+  }
+
+  std::vector<FaultCase> all;
+  for (const Reference& ref : references) {
+    for (const std::string& op : options.operations) {
+      auto it = ref.counts.find(op);
+      const uint32_t count = it == ref.counts.end() ? 0 : it->second;
+      for (const auto& [use, nth] : UseCalls(options.uses, count)) {
+        for (uint32_t error : options.errors) {
+          // The registry calls answer with their error code: a "failure" with
+          // code 0 is a success that did nothing, which no handheld gives.
+          if (error == 0 && op.rfind("CeReg", 0) == 0) continue;
+          all.push_back({ref.scenario, op, use, nth, error});
+        }
+      }
+    }
+  }
+  const std::vector<FaultCase> chosen = Limit(all, options.limit);
+
+  // The fault-free control of each scenario: the same two runs without a
+  // fault must reproduce the reference, or the measurement means nothing.
+  std::vector<CaseResult> controls;
+  for (const Reference& ref : references) {
+    controls.push_back(RunCase(bench, ref, {ref.scenario, "", "-", 0, 0}));
+  }
+
+  std::vector<CaseResult> results;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const FaultCase& fault = chosen[i];
+    const Reference& ref =
+        *std::find_if(references.begin(), references.end(),
+                      [&](const Reference& r) { return r.scenario == fault.scenario; });
+    results.push_back(RunCase(bench, ref, fault));
+    if (options.verbose) {
+      const CaseResult& r = results.back();
+      log << "hhctl sweep: case " << (i + 1) << "/" << chosen.size() << " " << fault.scenario << " "
+          << fault.op << " " << fault.use << " (call " << fault.nth << ") error " << fault.error
+          << ": " << (r.converged ? "converged" : "differs") << "\n";
+    }
+  }
+
+  int converged = 0, leftoverCases = 0, lost = 0, twice = 0, unexpected = 0, notFired = 0,
+      timeouts = 0, clean = 0;
+  for (const CaseResult& r : results) {
+    converged += r.converged ? 1 : 0;
+    leftoverCases += r.leftovers.empty() ? 0 : 1;
+    lost += r.keep.lost();
+    twice += r.keep.twice();
+    unexpected += static_cast<int>(r.keep.unexpected.size()) + r.keep.malformed;
+    notFired += r.fired ? 0 : 1;
+    timeouts += (r.faulted.timedOut || r.clean.timedOut) ? 1 : 0;
+    clean += r.Clean() ? 1 : 0;
+  }
+  const bool controlsClean =
+      std::all_of(controls.begin(), controls.end(), [](const CaseResult& r) { return r.Clean(); });
+  const double percent = results.empty() ? 100.0 : 100.0 * converged / results.size();
+  const double seconds = MsSince(started) / 1000;
+  const bool ok = controlsClean && clean == static_cast<int>(results.size());
+
+  if (options.json) {
+    Json j;
+    j["mode"] = "sweep";
+    j["hhsync"] = options.hhsync;
+    if (options.keepDir) j["dir"] = bench.dir().string();
+    j["errors"] = options.errors;
+    j["uses"] = options.uses;
+    j["operations"] = options.operations;
+    j["limit"] = options.limit;
+    j["scenarios"] = Json::array();
+    for (std::size_t i = 0; i < references.size(); ++i) {
+      const Reference& ref = references[i];
+      Json counts = Json::object();
+      for (const auto& [op, n] : ref.counts) counts[op] = n;
+      j["scenarios"].push_back({{"name", ref.scenario},
+                                {"op_counts", counts},
+                                {"reference_run_ms", static_cast<int64_t>(ref.runMs)},
+                                {"control", CaseJson(controls[i])}});
+    }
+    j["cases"] = Json::array();
+    for (const CaseResult& r : results) j["cases"].push_back(CaseJson(r));
+    j["totals"] = {{"cases", results.size()},
+                   {"cases_without_limit", all.size()},
+                   {"converged", converged},
+                   {"converged_percent", percent},
+                   {"leftover_cases", leftoverCases},
+                   {"keep_lost", lost},
+                   {"keep_twice", twice},
+                   {"keep_unexpected", unexpected},
+                   {"faults_not_fired", notFired},
+                   {"timeouts", timeouts},
+                   {"clean", clean},
+                   {"controls_clean", controlsClean},
+                   {"seconds", seconds}};
+    j["ok"] = ok;
+    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    return ok ? 0 : 1;
+  }
+
+  for (const Reference& ref : references) {
+    out << "scenario " << ref.scenario << ": fault-free run " << Fixed(ref.runMs, 0)
+        << " ms; calls:";
+    for (const auto& [op, n] : ref.counts) {
+      if (n != 0) out << " " << op << "=" << n;
+    }
+    out << "\n";
+  }
+  out << "\n";
+  std::vector<std::vector<std::string>> rows = {{"scenario", "op", "use", "nth", "error",
+                                                 "converged", "leftovers", "keep lost",
+                                                 "keep twice", "differences"}};
+  for (const CaseResult& r : controls) rows.push_back(CaseRow(r));
+  for (const CaseResult& r : results) rows.push_back(CaseRow(r));
+  PrintTable(out, rows, {false, false, false, true, true, false, true, true, true});
+  out << "\ncases: " << results.size();
+  if (all.size() != results.size()) out << " (of " << all.size() << ", --limit)";
+  out << "  converged: " << converged << " (" << Fixed(percent, 1) << "%)"
+      << "  leftover cases: " << leftoverCases << "  keep lost: " << lost
+      << "  keep twice: " << twice << "\n";
+  if (unexpected != 0 || notFired != 0 || timeouts != 0) {
+    out << "unexpected keep entries: " << unexpected << "  faults not fired: " << notFired
+        << "  timeouts: " << timeouts << "\n";
+  }
+  out << "controls (no fault): " << (controlsClean ? "converged" : "DID NOT CONVERGE") << "\n";
+  out << "time: " << Fixed(seconds, 1) << " s\n";
+  return ok ? 0 : 1;
+}
+
+int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& log) {
+  const auto started = SteadyClock::now();
+  Bench bench(options, log);
+  const Catalogue catalogue = KillCatalogue(options.items);
+  bench.Serve(catalogue);
+  const std::vector<std::string> expected = KeepTexts(KillKeeps());
+  bench.MakeStart(KillKeeps());
+  bench.Snapshot("kill");
+
+  // The fault-free run gives the window the kills fall into.
+  bench.Restore("kill");
+  Bench::Run measured = bench.RunHhsync();
+  if (measured.exitCode != 0) throw Failure("the fault-free run failed: " + measured.err);
+  bench.RunHhsync();
+  const SyncState reference = bench.Capture();
+  if (options.verbose) {
+    log << "hhctl sweep: fault-free run of " << options.items << " items took "
+        << Fixed(measured.ms, 0) << " ms\n";
+  }
+
+  std::mt19937_64 random(options.seed);
+  std::vector<KillPoint> points;
+  for (unsigned i = 0; i < options.killPoints; ++i) {
+    KillPoint p;
+    p.index = i + 1;
+    // 53 random bits as a fraction of the run.
+    p.delayMs = static_cast<double>(random() >> 11) / 9007199254740992.0 * measured.ms;
+    const auto pointStart = SteadyClock::now();
+    bench.Restore("kill");
+    p.killed = bench.RunHhsync(p.delayMs);
+    p.imageIntegrity = IntegrityCheck(bench.image());
+    p.storeIntegrity = IntegrityCheck(bench.store());
+    HandheldDump afterKill;
+    p.dumpOk = bench.TryDump(&afterKill, &p.dumpError);
+    // Entries the server has and the handheld still holds: the kill fell
+    // between the server's acceptance and the deletion.
+    const KeepTally posted = TallyKeep(bench.KeepReceived(), expected);
+    if (p.dumpOk) {
+      p.differencesAfterKill = Compare(reference, bench.StateOf(afterKill)).size();
+      for (const auto& v : afterKill.volumes) {
+        for (const auto& db : v.databases) {
+          if (db.name != "keep") continue;
+          for (const auto& record : db.records) {
+            const std::string text = KeepTextOfRecord(record);
+            auto it = posted.delivered.find(text);
+            if (it != posted.delivered.end() && it->second > 0) p.inWindow.insert(text);
+          }
+        }
+      }
+    }
+    p.clean = bench.RunHhsync();
+    try {
+      SyncState state = bench.Capture();
+      p.differences = Compare(reference, state);
+      p.converged = p.differences.empty();
+      p.leftovers = Keys(state.leftovers);
+    } catch (const Failure& e) {
+      p.differences.push_back({"handheld", std::string("cannot be read: ") + e.what()});
+    }
+    p.keep = TallyKeep(bench.KeepReceived(), expected);
+    for (const auto& [entry, times] : p.keep.delivered) {
+      if (times < 2) continue;
+      if (p.inWindow.count(entry) != 0) {
+        ++p.twiceInWindow;
+      } else {
+        ++p.twiceOutside;
+      }
+    }
+    p.ms = MsSince(pointStart);
+    if (options.verbose) {
+      log << "hhctl sweep: kill " << p.index << "/" << options.killPoints << " at "
+          << Fixed(p.delayMs, 1) << " ms: " << (p.Ok() ? "ok" : "FAILED") << "\n";
+    }
+    points.push_back(std::move(p));
+  }
+
+  int ok = 0, converged = 0, intact = 0, leftoverPoints = 0, lost = 0, twiceIn = 0, twiceOut = 0,
+      unexpected = 0, killedBeforeEnd = 0;
+  for (const KillPoint& p : points) {
+    ok += p.Ok() ? 1 : 0;
+    converged += p.converged ? 1 : 0;
+    intact += (p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk) ? 1 : 0;
+    leftoverPoints += p.leftovers.empty() ? 0 : 1;
+    lost += p.keep.lost();
+    twiceIn += p.twiceInWindow;
+    twiceOut += p.twiceOutside;
+    unexpected += static_cast<int>(p.keep.unexpected.size()) + p.keep.malformed;
+    killedBeforeEnd += p.killed.killed ? 1 : 0;
+  }
+  const bool allOk = ok == static_cast<int>(points.size());
+  const double seconds = MsSince(started) / 1000;
+
+  if (options.json) {
+    Json j;
+    j["mode"] = "kill";
+    j["hhsync"] = options.hhsync;
+    if (options.keepDir) j["dir"] = bench.dir().string();
+    j["seed"] = options.seed;
+    j["items"] = options.items;
+    j["reference_run_ms"] = measured.ms;
+    j["points"] = Json::array();
+    for (const KillPoint& p : points) {
+      j["points"].push_back({{"point", p.index},
+                             {"delay_ms", p.delayMs},
+                             {"killed", p.killed.killed},
+                             {"image_integrity", p.imageIntegrity},
+                             {"store_integrity", p.storeIntegrity},
+                             {"dump_ok", p.dumpOk},
+                             {"dump_error", p.dumpError},
+                             {"differences_after_kill", p.differencesAfterKill},
+                             {"converged", p.converged},
+                             {"leftovers", p.leftovers.size()},
+                             {"leftover_databases", p.leftovers},
+                             {"keep_lost", p.keep.lost()},
+                             {"keep_twice_in_window", p.twiceInWindow},
+                             {"keep_twice_outside_window", p.twiceOutside},
+                             {"keep_unexpected", p.keep.unexpected},
+                             {"ok", p.Ok()},
+                             {"differences", DifferencesJson(p.differences)},
+                             {"killed_run_ms", p.killed.ms},
+                             {"clean_run_ms", p.clean.ms},
+                             {"point_ms", p.ms}});
+    }
+    j["totals"] = {{"points", points.size()},
+                   {"killed_before_end", killedBeforeEnd},
+                   {"intact", intact},
+                   {"converged", converged},
+                   {"leftover_points", leftoverPoints},
+                   {"keep_lost", lost},
+                   {"keep_twice_in_window", twiceIn},
+                   {"keep_twice_outside_window", twiceOut},
+                   {"keep_unexpected", unexpected},
+                   {"ok", ok},
+                   {"seconds", seconds}};
+    j["ok"] = allOk;
+    out << j.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    return allOk ? 0 : 1;
+  }
+
+  out << "kill test: " << options.items << " items, seed " << options.seed << ", fault-free run "
+      << Fixed(measured.ms, 0) << " ms\n\n";
+  std::vector<std::vector<std::string>> rows = {
+      {"point", "kill at ms", "killed", "integrity", "diffs after kill", "converged", "leftovers",
+       "keep lost", "twice in window", "twice outside", "differences"}};
+  for (const KillPoint& p : points) {
+    std::string integrity = p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk
+                                ? "ok"
+                                : "image: " + p.imageIntegrity + ", store: " + p.storeIntegrity +
+                                      (p.dumpOk ? "" : ", dump: " + p.dumpError);
+    rows.push_back({std::to_string(p.index), Fixed(p.delayMs, 1),
+                    p.killed.killed ? "yes" : "no (ended first)", integrity,
+                    std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
+                    std::to_string(p.leftovers.size()), std::to_string(p.keep.lost()),
+                    std::to_string(p.twiceInWindow), std::to_string(p.twiceOutside),
+                    p.converged ? "" : Summarize(p.differences, 400)});
+  }
+  PrintTable(out, rows, {true, true, false, false, true, false, true, true, true, true});
+  out << "\npoints: " << points.size() << "  killed before the end: " << killedBeforeEnd
+      << "  intact: " << intact << "  converged: " << converged
+      << "  leftover points: " << leftoverPoints << "  keep lost: " << lost
+      << "  keep twice in window: " << twiceIn << "  keep twice outside: " << twiceOut << "\n";
+  if (unexpected != 0) out << "unexpected keep entries: " << unexpected << "\n";
+  out << "time: " << Fixed(seconds, 1) << " s\n";
+  return allOk ? 0 : 1;
+}
+
+}  // namespace hhctl
