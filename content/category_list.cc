@@ -165,24 +165,30 @@ bool Category::Check(ProgressSink& progress) {
 }
 
 bool Category::DeleteContent(ProgressSink& progress) {
-  if (!inlineOnly && version_ != 0) {
-    CEOID tableOid = 0;
-    if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &tableHandle_,
-                                &tableOid)) {
-      tableHandle_ = 0;
-      return false;
-    }
-    progress.SetDetail(0, database_.RecordCount(tableOid));
-    progress.SetStatus("Deleting: " + key_, 1);
-    for (;;) {
-      ContentItem copy;
-      if (!copy.ReadIndexRecord(ports_, tableHandle_)) break;
-      DeleteRecordDatabases(copy.contentId);
-      progress.SetStatus("", 1);
-    }
-    CloseTable();
+  if (inlineOnly || version_ == 0) return true;
+  CEOID tableOid = 0;
+  if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &tableHandle_,
+                              &tableOid)) {
+    tableHandle_ = 0;
+    return false;
   }
-  return true;
+  progress.SetDetail(0, database_.RecordCount(tableOid));
+  progress.SetStatus("Deleting: " + key_, 1);
+  // Every record database must be gone before the table that names them
+  // goes; otherwise they would be left behind for good.
+  bool gone = true;
+  for (;;) {
+    ContentItem copy;
+    bool failed = false;
+    if (!copy.ReadIndexRecord(ports_, tableHandle_, &failed)) {
+      gone = gone && !failed;
+      break;
+    }
+    gone = DeleteRecordDatabases(copy.contentId) && gone;
+    progress.SetStatus("", 1);
+  }
+  CloseTable();
+  return gone;
 }
 
 bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
@@ -356,8 +362,9 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
       // The category is gone: the record databases of its items, its content
       // table, and last its record, so that a failure on the way leaves the
       // record for the next sync to finish the job.
-      copy.DeleteContent(progress);
-      if (database.RemoveDatabase(copy.tableName())) copy.DeleteRecord(handle);
+      if (copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName())) {
+        copy.DeleteRecord(handle);
+      }
     } else if (found->matched) {
       // A second record of the same key.
       found->isNew = false;
@@ -367,6 +374,9 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
       found->matched = true;
       found->isNew = false;
       found->needsUpdate = true;
+      // An incomplete earlier sync (version 0) may have left record
+      // databases of items this sync keeps: the category still has them.
+      if (copy.version() == 0 && !copy.inlineOnly) found->inlineOnly = false;
       if (!copy.DeleteRecord(handle)) found->deferred = true;
     } else {
       found->matched = true;

@@ -77,7 +77,8 @@ class Category {
   // cancelled.
   bool Check(ProgressSink& progress);
   // On the handheld's copy of a category that is gone: deletes the record
-  // databases of its items. False only when the table could not be opened.
+  // databases of its items. False when the table could not be opened or
+  // read, or a record database may still be there.
   bool DeleteContent(ProgressSink& progress);
   // Downloads and writes every item that is new or changed. False when the
   // category could not be written and the run should stop going through
