@@ -115,7 +115,14 @@ TEST_F(CurlHttpTest, ALargeBodyComesWholeAndInOrderWithoutBeingHeld) {
   EXPECT_EQ(shortReads, 1u);  // the last 17 bytes
   // Holding the body would take 4 MiB; a streaming client needs some tens
   // of KiB, however much the server has already sent.
+#if defined(HHSYNC_SANITIZE)
+  // AddressSanitizer keeps freed blocks resident in its quarantine, so the
+  // resident size says nothing about what the client holds there.
+  GTEST_SKIP() << "resident memory not measured under AddressSanitizer (peak grew by "
+               << (peak - before) << " bytes)";
+#else
   EXPECT_LT(peak - before, 1ll << 20);
+#endif
 }
 
 TEST_F(CurlHttpTest, ABodyThatTricklesInIsStillReadInFullSizeReads) {

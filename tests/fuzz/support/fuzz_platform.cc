@@ -1,0 +1,133 @@
+#include "fuzz/support/fuzz_platform.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "device/device_database.h"
+
+namespace hhsync::fuzz {
+
+namespace {
+
+class Session final : public HttpSession {
+ public:
+  explicit Session(std::shared_ptr<const test::MemoryReply> reply) : reply_(std::move(reply)) {}
+  std::unique_ptr<HttpRequest> OpenRequest(const std::string&, const std::string&, uint16_t,
+                                           const std::string&, const std::string&) override {
+    return std::make_unique<test::MemoryBody>(reply_);
+  }
+
+ private:
+  std::shared_ptr<const test::MemoryReply> reply_;
+};
+
+}  // namespace
+
+void OneReplyHttp::SetReply(std::string_view body, int status) {
+  reply_ =
+      std::make_shared<const test::MemoryReply>(test::MemoryReply{status, std::string(body), -1});
+}
+
+std::unique_ptr<HttpSession> OneReplyHttp::OpenSession(const HttpSessionOptions&) {
+  return std::make_unique<Session>(reply_);
+}
+
+MbAnswer QuietUi::MessageBox(std::string_view, const MessageBoxStyle& style) {
+  switch (style.buttons) {
+    case MbButtons::kOk:
+      return MbAnswer::kOk;
+    case MbButtons::kOkCancel:
+    case MbButtons::kRetryCancel:
+      return MbAnswer::kCancel;
+    case MbButtons::kYesNo:
+      return MbAnswer::kNo;
+  }
+  return MbAnswer::kOk;
+}
+
+int QuietUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
+
+void QuietUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog&) {}
+
+std::unique_ptr<DialogWindow> QuietUi::CreateProgressWindow(ProgressDialog&) { return nullptr; }
+
+std::unique_ptr<DialogWindow> QuietUi::CreateWaitWindow(InstallWaitDialog&) { return nullptr; }
+
+int NullShell::OpenUrl(const std::string&, int) {
+  ++opened_;
+  return 42;
+}
+
+int NullShell::RunCommandLine(const std::string&, int) { return 33; }
+
+bool NullShell::RunAndWait(const std::string&) { return true; }
+
+void NullShell::MessageBeep(unsigned) {}
+
+ScratchDir::ScratchDir() {
+  std::error_code ec;
+  std::filesystem::path base = "/dev/shm";
+  if (!std::filesystem::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0) {
+    base = std::filesystem::temp_directory_path();
+  }
+  std::string pattern = (base / "hhsync-fuzz-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make a scratch directory");
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+FuzzPlatform::FuzzPlatform() : paths_(dir_.path()) {
+  const std::string image = dir_.File("handheld.db");
+  std::string err;
+  if (!EmulatedHandheld::Init(image, &err)) Fail(err.c_str());
+  handheld_ = std::make_unique<EmulatedHandheld>(image, clock_);
+  ports_ = {handheld_.get(), &registry_, &http_, &shell_, &ui_, &clock_, &paths_};
+  RapiInit init;
+  handheld_->CeRapiInitEx(&init);
+  if (handheld_->WaitForInit(init, 5000) != kWaitObject0) Fail("the handheld does not connect");
+  if (!handheld_->CreateVolume(kVolume, &err)) Fail(err.c_str());
+  DeviceDatabase::ResetSharedStateForTesting();
+  volume_ = std::make_unique<DeviceDatabase>(ports_, kVolume);
+  if (!volume_->mounted()) Fail("the volume does not mount");
+  SetDevice("baseurl", "http://content.test:8080/zavrik");
+  SetDevice("loginurl", "http://content.test:8080/login");
+}
+
+FuzzPlatform::~FuzzPlatform() {
+  volume_.reset();
+  DeviceDatabase::ResetSharedStateForTesting();
+}
+
+void FuzzPlatform::SetDevice(const std::string& name, const std::string& value) {
+  std::string err;
+  if (!handheld_->RegSet(kRegistryPath + name, value, &err)) Fail(err.c_str());
+}
+
+void FuzzPlatform::AddRecord(const std::string& database, const std::vector<CePropVal>& props) {
+  std::string err;
+  if (!handheld_->AddRecord(kVolume, database, props, nullptr, &err)) Fail(err.c_str());
+}
+
+bool FuzzPlatform::HasDatabase(const std::string& database) {
+  CeDbHandle handle = kInvalidHandle;
+  CEOID oid = 0;
+  if (!volume_->OpenExisting(database, &handle, &oid)) return false;
+  volume_->CloseHandle(handle);
+  return true;
+}
+
+void Fail(const char* what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::fflush(stderr);
+  abort();
+}
+
+}  // namespace hhsync::fuzz

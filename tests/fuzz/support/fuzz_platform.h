@@ -1,0 +1,131 @@
+#pragma once
+// What the fuzz targets run on. A fuzz target feeds millions of inputs to
+// one process, so these fakes keep nothing from one input to the next (the
+// test fakes record every request, message and page, and would grow without
+// end): an internet client that answers every request with the one reply set
+// for the current input, a user interface that answers every box with its
+// default and remembers nothing, a shell that opens nothing, and an emulated
+// handheld in a temporary directory (under /dev/shm when there is one, so
+// that its SQLite transactions stay in memory).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/device_database.h"
+#include "emulator/emulated_handheld.h"
+#include "platform/fake/fake_clock.h"
+#include "platform/http.h"
+#include "platform/linux/env_paths.h"
+#include "platform/ports.h"
+#include "platform/shell.h"
+#include "platform/sqlite/sqlite_registry.h"
+#include "platform/ui.h"
+#include "support/memory_http.h"
+
+namespace hhsync::fuzz {
+
+// Answers every request, whatever its verb or object, with status and body.
+class OneReplyHttp final : public Http {
+ public:
+  void SetReply(std::string_view body, int status = 200);
+
+  bool Initialise() override { return true; }
+  std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions& options) override;
+
+ private:
+  std::shared_ptr<const test::MemoryReply> reply_ = std::make_shared<test::MemoryReply>();
+};
+
+// Every message box gets its default answer (OK, Cancel or No); a proxy
+// prompt is cancelled; no window is made.
+class QuietUi final : public Ui {
+ public:
+  MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
+  int AskProxyCredentials(std::string* user, std::string* password) override;
+  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+};
+
+// Opens nothing and reports success; counts the pages asked for.
+class NullShell final : public Shell {
+ public:
+  int OpenUrl(const std::string& url, int showCommand) override;
+  int RunCommandLine(const std::string& commandLine, int showCommand) override;
+  bool RunAndWait(const std::string& commandLine) override;
+  void MessageBeep(unsigned type) override;
+  std::string ShortPath(const std::string& path) override { return path; }
+
+  uint64_t opened() const { return opened_; }
+
+ private:
+  uint64_t opened_ = 0;
+};
+
+// A directory of its own, removed with its files at destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Ports over the fakes above and an emulated handheld that is connected and
+// has the volume kVolume mounted for the whole process, with the server
+// settings of a product whose registry path is kRegistryPath.
+class FuzzPlatform {
+ public:
+  static constexpr const char* kRegistryPath = "Software\\Acme\\News\\";
+  static constexpr const char* kVolume = "content.vol";
+
+  FuzzPlatform();
+  ~FuzzPlatform();
+  FuzzPlatform(const FuzzPlatform&) = delete;
+  FuzzPlatform& operator=(const FuzzPlatform&) = delete;
+
+  const Ports& ports() const { return ports_; }
+  EmulatedHandheld& handheld() { return *handheld_; }
+  OneReplyHttp& http() { return http_; }
+  NullShell& shell() { return shell_; }
+  const ScratchDir& dir() const { return dir_; }
+
+  // Sets the handheld's registry value kRegistryPath + name; aborts when it
+  // cannot (the fuzz target could not run as meant).
+  void SetDevice(const std::string& name, const std::string& value);
+  // Adds a record to database (made when missing) on kVolume; aborts on
+  // failure.
+  void AddRecord(const std::string& database, const std::vector<CePropVal>& props);
+  // Whether database exists on kVolume.
+  bool HasDatabase(const std::string& database);
+
+ private:
+  ScratchDir dir_;
+  FakeClock clock_;
+  QuietUi ui_;
+  SqliteRegistry registry_{":memory:"};
+  NullShell shell_;
+  EnvPaths paths_;
+  OneReplyHttp http_;
+  std::unique_ptr<EmulatedHandheld> handheld_;
+  Ports ports_;
+  std::unique_ptr<DeviceDatabase> volume_;  // holds the shared mount
+};
+
+// Stops the process with a message when a property a fuzz target checks
+// does not hold; libFuzzer then keeps the input as a crash.
+[[noreturn]] void Fail(const char* what);
+inline void Check(bool condition, const char* what) {
+  if (!condition) Fail(what);
+}
+
+}  // namespace hhsync::fuzz
