@@ -18,7 +18,6 @@ namespace hhsync {
 
 namespace {
 
-constexpr MessageBoxStyle kOkBox{};
 constexpr MessageBoxStyle kSystemModalOk{MbButtons::kOk, MbIcon::kNone, true};
 // The longest error text a transfer failure puts into the log.
 constexpr std::size_t kMaxErrorText = 1024;

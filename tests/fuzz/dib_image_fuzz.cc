@@ -16,7 +16,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "extras/dib_image.h"
+#include "app/dialogs/bitmaps.h"
+#include "formats/dib.h"
 #include "fuzz/support/fuzz_platform.h"
 #include "platform/fake/memory_canvas.h"
 
@@ -30,7 +31,7 @@ constexpr hhsync::Rgb kBackground{1, 2, 3};
 void DrawAndCheck(const hhsync::DibImage& image, const std::vector<hhsync::Rgb>& pixels, int x,
                   int y, bool paletteBased) {
   hhsync::MemoryCanvas canvas(16, 12, kBackground, paletteBased);
-  Check(image.Draw(canvas, x, y), "a loaded image was not drawn");
+  Check(hhsync::DrawBitmap(image, canvas, x, y), "a loaded image was not drawn");
   const int width = image.Width();
   const int height = std::abs(image.Height());
   for (int row = 0; row < canvas.Height(); ++row) {

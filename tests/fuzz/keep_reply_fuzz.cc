@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "app/config_file.h"
 #include "app/dialogs/progress_dialog.h"
+#include "base/text.h"
 #include "device/records.h"
 #include "extras/keep_list.h"
+#include "formats/sdat.h"
 #include "fuzz/support/fuzz_platform.h"
 #include "net/server_link.h"
-#include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 #include "support/memory_http.h"
 
@@ -39,6 +39,8 @@ struct Setup {
     props.Set("partner", "acme");
     AddEntry();
     settings = std::make_unique<hhsync::SyncSettings>(platform.ports(), &props);
+    link = std::make_unique<hhsync::ServerLink>(*platform.ports().http, *platform.ports().prompter,
+                                                settings->proxyConfig());
     progress = std::make_unique<hhsync::ProgressDialog>(
         platform.ports(), nullptr, "News", false, false, hhsync::fuzz::FuzzPlatform::kRegistryPath);
     progress->OnInitDialog();
@@ -54,6 +56,7 @@ struct Setup {
   hhsync::fuzz::FuzzPlatform platform;
   hhsync::PropertySet props;
   std::unique_ptr<hhsync::SyncSettings> settings;
+  std::unique_ptr<hhsync::ServerLink> link;
   std::unique_ptr<hhsync::ProgressDialog> progress;
 };
 
@@ -126,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckLineReader(body);
 
   setup.platform.http().SetReply(body);
-  hhsync::KeepList list(setup.platform.ports());
+  hhsync::KeepList list(setup.platform.ports(), setup.platform.mount());
   Check(list.records() != nullptr && list.records()->size() == 1, "the entry was not read");
-  list.Upload(*setup.progress, *setup.settings);
+  list.Upload(*setup.progress, *setup.settings, *setup.link);
 
   const Lines lines = ExpectedLines(body, hhsync::kKeepReplyLineChars, std::nullopt, 2);
   std::string first = lines.lines.empty() ? std::string() : lines.lines[0];

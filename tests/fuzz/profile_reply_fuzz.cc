@@ -16,11 +16,10 @@
 
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
+#include "base/text.h"
 #include "content/category_list.h"
-#include "device/wide_text.h"
 #include "fuzz/support/fuzz_platform.h"
 #include "net/server_link.h"
-#include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 
 using hhsync::fuzz::Check;
@@ -37,6 +36,8 @@ struct Setup {
                           hhsync::CePropVal::Ui4(hhsync::kPropCategoryVersion, version)});
     }
     settings = std::make_unique<hhsync::SyncSettings>(platform.ports(), &props);
+    link = std::make_unique<hhsync::ServerLink>(*platform.ports().http, *platform.ports().prompter,
+                                                settings->proxyConfig());
     progress = std::make_unique<hhsync::ProgressDialog>(
         platform.ports(), nullptr, "News", false, false, hhsync::fuzz::FuzzPlatform::kRegistryPath);
     progress->OnInitDialog();
@@ -45,6 +46,7 @@ struct Setup {
   hhsync::fuzz::FuzzPlatform platform;
   hhsync::PropertySet props;
   std::unique_ptr<hhsync::SyncSettings> settings;
+  std::unique_ptr<hhsync::ServerLink> link;
   std::unique_ptr<hhsync::ProgressDialog> progress;
   std::unique_ptr<hhsync::SyncRunner> runner;
 };
@@ -76,8 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setup.platform.http().SetReply(std::string_view(reinterpret_cast<const char*>(data), size));
   const uint64_t openedBefore = setup.platform.shell().opened();
 
-  hhsync::CategoryList categories(setup.platform.ports());
-  const bool ok = setup.runner->ExchangeProfile(*setup.settings, *setup.progress, categories);
+  hhsync::CategoryList categories(setup.platform.ports(), setup.platform.mount());
+  const bool ok =
+      setup.runner->ExchangeProfile(*setup.settings, *setup.link, *setup.progress, categories);
 
   const std::vector<std::string> lines = Lines(data, size);
   auto line = [&lines](size_t i) { return i < lines.size() ? lines[i] : std::string(); };

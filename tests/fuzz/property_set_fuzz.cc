@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/config_file.h"
+#include "formats/sdat.h"
 #include "fuzz/support/fuzz_platform.h"
 
 using hhsync::fuzz::Check;

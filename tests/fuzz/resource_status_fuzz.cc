@@ -16,9 +16,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/text.h"
 #include "extras/resource_updater.h"
 #include "fuzz/support/fuzz_platform.h"
-#include "settings/registry_key.h"
 
 using hhsync::fuzz::Check;
 
@@ -69,7 +69,8 @@ void CheckList(const hhsync::ResourceUpdater::RecordMap& records,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  hhsync::ResourceUpdater updater(hhsync::Ports{}, "u");
+  hhsync::VolumeMount mount;
+  hhsync::ResourceUpdater updater(hhsync::Ports{}, mount, "u");
   const bool ok = updater.ParseStatusList(reply);
 
   std::map<std::string, Fields> expected;

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/tokenizer.h"
+#include "base/tokenizer.h"
 #include "fuzz/support/fuzz_platform.h"
 
 using hhsync::fuzz::Check;

@@ -37,25 +37,18 @@ std::unique_ptr<HttpSession> OneReplyHttp::OpenSession(const HttpSessionOptions&
 }
 
 MbAnswer QuietUi::MessageBox(std::string_view, const MessageBoxStyle& style) {
-  switch (style.buttons) {
-    case MbButtons::kOk:
-      return MbAnswer::kOk;
-    case MbButtons::kOkCancel:
-    case MbButtons::kRetryCancel:
-      return MbAnswer::kCancel;
-    case MbButtons::kYesNo:
-      return MbAnswer::kNo;
-  }
-  return MbAnswer::kOk;
+  return DefaultAnswer(style.buttons);
 }
 
 int QuietUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
 
-void QuietUi::RunUpdateFrequencyDialog(UpdateFrequencyDialog&) {}
+void QuietUi::RunUpdateFrequencyDialog(FrequencyDialogModel&) {}
 
-std::unique_ptr<DialogWindow> QuietUi::CreateProgressWindow(ProgressDialog&) { return nullptr; }
+std::unique_ptr<DialogWindow> QuietUi::CreateProgressWindow(ProgressWindowModel&) {
+  return nullptr;
+}
 
-std::unique_ptr<DialogWindow> QuietUi::CreateWaitWindow(InstallWaitDialog&) { return nullptr; }
+std::unique_ptr<DialogWindow> QuietUi::CreateWaitWindow(WaitWindowModel&) { return nullptr; }
 
 int NullShell::OpenUrl(const std::string&, int) {
   ++opened_;
@@ -89,22 +82,18 @@ FuzzPlatform::FuzzPlatform() : paths_(dir_.path()) {
   std::string err;
   if (!EmulatedHandheld::Init(image, &err)) Fail(err.c_str());
   handheld_ = std::make_unique<EmulatedHandheld>(image, clock_);
-  ports_ = {handheld_.get(), &registry_, &http_, &shell_, &ui_, &clock_, &paths_};
+  ports_ = {handheld_.get(), &registry_, &http_, &shell_, &ui_, &ui_, &clock_, &paths_};
   RapiInit init;
   handheld_->CeRapiInitEx(&init);
   if (handheld_->WaitForInit(init, 5000) != kWaitObject0) Fail("the handheld does not connect");
   if (!handheld_->CreateVolume(kVolume, &err)) Fail(err.c_str());
-  DeviceDatabase::ResetSharedStateForTesting();
-  volume_ = std::make_unique<DeviceDatabase>(ports_, kVolume);
+  volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
   if (!volume_->mounted()) Fail("the volume does not mount");
   SetDevice("baseurl", "http://content.test:8080/zavrik");
   SetDevice("loginurl", "http://content.test:8080/login");
 }
 
-FuzzPlatform::~FuzzPlatform() {
-  volume_.reset();
-  DeviceDatabase::ResetSharedStateForTesting();
-}
+FuzzPlatform::~FuzzPlatform() { volume_.reset(); }
 
 void FuzzPlatform::SetDevice(const std::string& name, const std::string& value) {
   std::string err;

@@ -17,13 +17,14 @@
 
 #include "device/device_database.h"
 #include "emulator/emulated_handheld.h"
+#include "platform/dialog_host.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/http.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
+#include "platform/prompter.h"
 #include "platform/shell.h"
 #include "platform/sqlite/sqlite_registry.h"
-#include "platform/ui.h"
 #include "support/memory_http.h"
 
 namespace hhsync::fuzz {
@@ -42,13 +43,13 @@ class OneReplyHttp final : public Http {
 
 // Every message box gets its default answer (OK, Cancel or No); a proxy
 // prompt is cancelled; no window is made.
-class QuietUi final : public Ui {
+class QuietUi final : public Prompter, public DialogHost {
  public:
   MbAnswer MessageBox(std::string_view text, const MessageBoxStyle& style) override;
   int AskProxyCredentials(std::string* user, std::string* password) override;
-  void RunUpdateFrequencyDialog(UpdateFrequencyDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressDialog& dialog) override;
-  std::unique_ptr<DialogWindow> CreateWaitWindow(InstallWaitDialog& dialog) override;
+  void RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressWindowModel& dialog) override;
+  std::unique_ptr<DialogWindow> CreateWaitWindow(WaitWindowModel& dialog) override;
 };
 
 // Opens nothing and reports success; counts the pages asked for.
@@ -94,6 +95,7 @@ class FuzzPlatform {
   FuzzPlatform& operator=(const FuzzPlatform&) = delete;
 
   const Ports& ports() const { return ports_; }
+  VolumeMount& mount() { return mount_; }
   EmulatedHandheld& handheld() { return *handheld_; }
   OneReplyHttp& http() { return http_; }
   NullShell& shell() { return shell_; }
@@ -118,7 +120,8 @@ class FuzzPlatform {
   OneReplyHttp http_;
   std::unique_ptr<EmulatedHandheld> handheld_;
   Ports ports_;
-  std::unique_ptr<DeviceDatabase> volume_;  // holds the shared mount
+  VolumeMount mount_;
+  std::unique_ptr<DeviceDatabase> volume_;  // holds the mount for the whole process
 };
 
 // Stops the process with a message when a property a fuzz target checks
