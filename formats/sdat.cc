@@ -13,7 +13,6 @@ namespace {
 constexpr std::size_t kBmpHeadersSize = 14 + 40;  // file header + info header
 constexpr std::size_t kMaxLengthField = 0xFFFF;
 
-
 }  // namespace
 
 // --- PropertySet ---------------------------------------------------------
@@ -56,8 +55,7 @@ void PropertySet::Set(std::string key, std::string value) {
 
 std::size_t BitmapImageLength(std::span<const uint8_t> rest) {
   if (rest.size() < 6) return rest.size();
-  std::size_t declared = uint32_t{rest[2]} | (uint32_t{rest[3]} << 8) | (uint32_t{rest[4]} << 16) |
-                         (uint32_t{rest[5]} << 24);
+  std::size_t declared = ReadLe32(rest.data() + 2);
   if (declared < kBmpHeadersSize) return rest.size();
   return std::min(declared, rest.size());
 }

@@ -103,6 +103,18 @@ class FrequencyDialogModel {
   virtual std::vector<std::string> Choices() const = 0;
 };
 
+// A window that draws nothing: it initialises its dialog and then only
+// waits for the dialog to change. For front ends without windows, and tests.
+template <typename Model>
+class UndrawnWindow final : public DialogWindow {
+ public:
+  explicit UndrawnWindow(Model& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
+  void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
+
+ private:
+  Model& dialog_;
+};
+
 class DialogHost {
  public:
   DialogHost() = default;

@@ -2,22 +2,6 @@
 
 namespace hhsync {
 
-namespace {
-
-// A window that is never drawn: it initialises its dialog and then waits for
-// it to change.
-template <typename Model>
-class UndrawnWindow final : public DialogWindow {
- public:
-  explicit UndrawnWindow(Model& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
-  void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
-
- private:
-  Model& dialog_;
-};
-
-}  // namespace
-
 MbAnswer ScriptedUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   std::lock_guard<std::mutex> l(mu_);
   MbAnswer a = DefaultAnswer(style.buttons);

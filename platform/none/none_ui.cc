@@ -110,28 +110,12 @@ int NoneUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCance
 
 void NoneUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) { dialog.OnInit(); }
 
-namespace {
-
-// A window that is never drawn and never cancelled: it initialises its
-// dialog and then only waits for it to change.
-template <typename Model>
-class HiddenWindow final : public DialogWindow {
- public:
-  explicit HiddenWindow(Model& dialog) : dialog_(dialog) { dialog_.OnInitDialog(); }
-  void Pump(int waitMs) override { dialog_.WaitForChange(dialog_.Revision(), waitMs); }
-
- private:
-  Model& dialog_;
-};
-
-}  // namespace
-
 std::unique_ptr<DialogWindow> NoneUi::CreateProgressWindow(ProgressWindowModel& dialog) {
-  return std::make_unique<HiddenWindow<ProgressWindowModel>>(dialog);
+  return std::make_unique<UndrawnWindow<ProgressWindowModel>>(dialog);
 }
 
 std::unique_ptr<DialogWindow> NoneUi::CreateWaitWindow(WaitWindowModel& dialog) {
-  return std::make_unique<HiddenWindow<WaitWindowModel>>(dialog);
+  return std::make_unique<UndrawnWindow<WaitWindowModel>>(dialog);
 }
 
 }  // namespace hhsync

@@ -3,7 +3,7 @@
 // whose numbers agree with each other. Whether hhsync converges after every
 // failure is what the tool measures; the test that demands it is registered
 // disabled (DISABLED_ prefix) until the program does, and runs on request:
-//   build/hhsync_tests --gtest_filter='SweepTest.*' --gtest_also_run_disabled_tests
+//   build/hhsync_e2e_tests --gtest_filter='SweepTest.*' --gtest_also_run_disabled_tests
 
 #include <gtest/gtest.h>
 

@@ -14,13 +14,6 @@ using hhsync::CePropVal;
 // The content id property of a content table's index records.
 constexpr hhsync::CEPROPID kContentIdProp = 0x00640013;
 
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 std::string Hex32(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08X", v);
@@ -116,16 +109,17 @@ std::string RecordText(const std::vector<CePropVal>& props) {
 SyncState StateFromDump(const hhsync::HandheldDump& dump) {
   SyncState state;
   state.connected = dump.connected;
-  for (const std::string& library : dump.libraries) state.libraries.push_back(Lower(library));
+  for (const std::string& library : dump.libraries)
+    state.libraries.push_back(hhsync::AsciiLower(library));
   std::sort(state.libraries.begin(), state.libraries.end());
   for (const auto& entry : dump.registry) {
-    state.deviceRegistry[Lower(entry.path)] = entry.hasValue ? entry.value : kNoValue;
+    state.deviceRegistry[hhsync::AsciiLower(entry.path)] = entry.hasValue ? entry.value : kNoValue;
   }
   for (const auto& volume : dump.volumes) {
     // The content ids the volume's content tables name.
     std::set<std::string> named;
     for (const auto& db : volume.databases) {
-      if (Lower(db.name).rfind("c_", 0) != 0) continue;
+      if (hhsync::AsciiLower(db.name).rfind("c_", 0) != 0) continue;
       for (const auto& record : db.records) {
         for (const CePropVal& p : record.props) {
           if (p.propid == kContentIdProp) {
@@ -144,7 +138,7 @@ SyncState StateFromDump(const hhsync::HandheldDump& dump) {
       }
       for (const auto& record : db.records) d.records.push_back(RecordText(record.props));
       std::sort(d.records.begin(), d.records.end());
-      const std::string key = Lower(volume.name + "/" + db.name);
+      const std::string key = hhsync::AsciiLower(volume.name + "/" + db.name);
       const std::string id = RecordDatabaseId(db.name);
       if (!id.empty() && named.count(id) == 0) {
         state.leftovers[key] = std::move(d);
@@ -163,10 +157,12 @@ void AddDesktopRegistry(SyncState* state, hhsync::RegRoot root,
                          : root == hhsync::RegRoot::kCurrentUser ? "HKCU"
                                                                  : "HKCR";
   for (const auto& e : entries) {
-    std::string key = Lower(std::string(rootName) + "\\" + e.path) +
-                      (e.name.empty() ? " (default value)" : " value " + Lower(e.name));
-    bool isTime = std::any_of(timeNames.begin(), timeNames.end(),
-                              [&](const std::string& n) { return Lower(n) == Lower(e.name); });
+    std::string key =
+        hhsync::AsciiLower(std::string(rootName) + "\\" + e.path) +
+        (e.name.empty() ? " (default value)" : " value " + hhsync::AsciiLower(e.name));
+    bool isTime = std::any_of(timeNames.begin(), timeNames.end(), [&](const std::string& n) {
+      return hhsync::AsciiLower(n) == hhsync::AsciiLower(e.name);
+    });
     std::string value;
     if (isTime) {
       value = kPresent;

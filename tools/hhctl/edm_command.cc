@@ -7,10 +7,15 @@
 #include <iterator>
 
 #include "command.h"
-#include "edm_format.h"
+#include "formats/edm.h"
 
 namespace hhctl {
 namespace {
+
+using hhsync::EdmListing;
+using hhsync::EdmRecordInfo;
+using hhsync::ListEdm;
+using hhsync::PackEdm;
 
 std::string ReadFileOrFail(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

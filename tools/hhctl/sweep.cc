@@ -24,12 +24,13 @@
 #include <thread>
 
 #include "app/config_file.h"
+#include "base/byte_order.h"
+#include "base/text.h"
 #include "command.h"
 #include "convergence.h"
-#include "base/text.h"
-#include "edm_format.h"
 #include "emulator/emulated_handheld.h"
 #include "extras/keep_record.h"
+#include "formats/edm.h"
 #include "platform/linux/system_clock.h"
 #include "platform/sqlite/sqlite_registry.h"
 #include "reference_server.h"
@@ -46,6 +47,7 @@ using Json = nlohmann::ordered_json;
 using hhsync::CePropVal;
 using hhsync::EmulatedHandheld;
 using hhsync::HandheldDump;
+using hhsync::PackEdm;
 using hhsync::RegRoot;
 
 // The product the scenarios are made for.
@@ -94,11 +96,6 @@ std::string Fixed(double v, int decimals) {
 
 // ------------------------------------------------------------ the content
 
-std::string BigEndian(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-          static_cast<char>(v)};
-}
-
 // length bytes derived from seed.
 std::string Filler(uint32_t length, uint32_t seed) {
   std::string out;
@@ -108,7 +105,7 @@ std::string Filler(uint32_t length, uint32_t seed) {
 
 // A record of the split form: a tag, the length of part 1, then filler.
 std::string SplitRecord(uint32_t firstPart, uint32_t length, uint32_t seed) {
-  std::string r = "TAG!" + BigEndian(firstPart);
+  std::string r = "TAG!" + hhsync::Be32Bytes(firstPart);
   return r + Filler(length - static_cast<uint32_t>(r.size()), seed);
 }
 

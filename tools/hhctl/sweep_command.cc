@@ -56,8 +56,7 @@ int Run(const Args& args) {
   options.hhsync = DefaultHhsync();
   std::string scenario, errors, ops, uses, limit, timeout, kill, seed, items;
   bool reduced = false;
-  CommandLine cli("sweep", "measure how a sync converges after one failing handheld call",
-                  kUsage);
+  CommandLine cli("sweep", "measure how a sync converges after one failing handheld call", kUsage);
   CLI::App& app = cli.app();
   app.add_option("--scenario", scenario, "first, resync or all (default all)")->type_name("S");
   app.add_option("--errors", errors, "error codes to inject (default 87,112,0,5)")
@@ -67,8 +66,7 @@ int Run(const Args& args) {
   app.add_option("--uses", uses, "first, second, middle, last or every")->type_name("LIST");
   app.add_option("--limit", limit, "at most this many cases")->type_name("N");
   app.add_option("--timeout", timeout, "seconds one run may take")->type_name("S");
-  app.add_option("--kill", kill, "kill hhsync at this many random points instead")
-      ->type_name("N");
+  app.add_option("--kill", kill, "kill hhsync at this many random points instead")->type_name("N");
   app.add_option("--seed", seed, "seed of the kill points")->type_name("S");
   app.add_option("--items", items, "items of the kill scenario (default 500)")->type_name("K");
   app.add_option("--hhsync", options.hhsync, "the hhsync binary")->type_name("PATH");
