@@ -6,6 +6,38 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The program name at line[*i] (no escapes), with *i moved past it.
+std::string ProgramName(const std::string& line,
+                        const std::function<bool(const std::string&)>& isProgram,
+                        std::size_t* i) {
+  const std::size_t n = line.size();
+  std::string program;
+  if (line[*i] == '"') {
+    ++*i;
+    while (*i < n && line[*i] != '"') program += line[(*i)++];
+    if (*i < n) ++*i;
+    return program;
+  }
+  std::size_t end = *i;
+  while (end < n && !IsBlank(line[end])) ++end;
+  std::size_t chosen = end;
+  if (isProgram) {
+    // The successively longer blank-separated prefixes, shortest first.
+    for (std::size_t e = end;;) {
+      if (isProgram(line.substr(*i, e - *i))) {
+        chosen = e;
+        break;
+      }
+      if (e >= n) break;
+      while (e < n && IsBlank(line[e])) ++e;
+      while (e < n && !IsBlank(line[e])) ++e;
+    }
+  }
+  program = line.substr(*i, chosen - *i);
+  *i = chosen;
+  return program;
+}
+
 }  // namespace
 
 std::string QuoteArgument(const std::string& text) {
@@ -37,31 +69,7 @@ std::vector<std::string> SplitCommandLine(
   while (i < n && IsBlank(line[i])) ++i;
   if (i >= n) return args;
 
-  // The program name: no escapes.
-  std::string program;
-  if (line[i] == '"') {
-    ++i;
-    while (i < n && line[i] != '"') program += line[i++];
-    if (i < n) ++i;
-  } else {
-    std::size_t end = i;
-    while (end < n && !IsBlank(line[end])) ++end;
-    std::size_t chosen = end;
-    if (isProgram) {
-      for (std::size_t e = end;;) {
-        if (isProgram(line.substr(i, e - i))) {
-          chosen = e;
-          break;
-        }
-        if (e >= n) break;
-        while (e < n && IsBlank(line[e])) ++e;
-        while (e < n && !IsBlank(line[e])) ++e;
-      }
-    }
-    program = line.substr(i, chosen - i);
-    i = chosen;
-  }
-  args.push_back(program);
+  args.push_back(ProgramName(line, isProgram, &i));
 
   for (;;) {
     while (i < n && IsBlank(line[i])) ++i;

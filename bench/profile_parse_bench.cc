@@ -97,7 +97,7 @@ class BenchPlatform {
   }
 
   const Ports& ports() const { return ports_; }
-  test::MemoryHttp& http() { return http_; }
+  MemoryHttp& http() { return http_; }
   const PropertySet& props() const { return props_; }
 
  private:
@@ -106,7 +106,7 @@ class BenchPlatform {
   ScriptedUi ui_;
   SqliteRegistry registry_{":memory:"};
   RecordingShell shell_;
-  test::MemoryHttp http_;
+  MemoryHttp http_;
   std::unique_ptr<EnvPaths> paths_;
   std::unique_ptr<EmulatedHandheld> handheld_;
   VolumeMount mount_;  // the volume as the run shares it; outlives every holder

@@ -339,6 +339,36 @@ void CategoryList::MarkUnchanged(ProgressSink& progress) {
   database.CloseHandle(handle);
 }
 
+void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbHandle handle,
+                                 ProgressSink& progress) {
+  Category* found = Find(copy.key());
+  if (found == nullptr) {
+    // The category is gone: the record databases of its items, its content
+    // table, and last its record, so that a failure on the way leaves the
+    // record for the next sync to finish the job.
+    if (copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName())) {
+      copy.DeleteRecord(handle);
+    }
+  } else if (found->matched) {
+    // A second record of the same key.
+    found->isNew = false;
+    found->needsUpdate = false;
+    if (!copy.DeleteRecord(handle)) found->deferred = true;
+  } else if (found->fromServer && found->version() != copy.version()) {
+    found->matched = true;
+    found->isNew = false;
+    found->needsUpdate = true;
+    // An incomplete earlier sync (version 0) may have left record databases
+    // of items this sync keeps: the category still has them.
+    if (copy.version() == 0 && !copy.inlineOnly) found->inlineOnly = false;
+    if (!copy.DeleteRecord(handle)) found->deferred = true;
+  } else {
+    found->matched = true;
+    if (!found->fromServer) found->needsUpdate = true;
+    found->isNew = false;
+  }
+}
+
 bool CategoryList::Reconcile(ProgressSink& progress) {
   DeviceDatabase database(ports_, mount_);
   CeDbHandle handle = 0;
@@ -357,32 +387,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
       database.CloseHandle(handle);
       return false;
     }
-    Category* found = Find(copy.key());
-    if (found == nullptr) {
-      // The category is gone: the record databases of its items, its content
-      // table, and last its record, so that a failure on the way leaves the
-      // record for the next sync to finish the job.
-      if (copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName())) {
-        copy.DeleteRecord(handle);
-      }
-    } else if (found->matched) {
-      // A second record of the same key.
-      found->isNew = false;
-      found->needsUpdate = false;
-      if (!copy.DeleteRecord(handle)) found->deferred = true;
-    } else if (found->fromServer && found->version() != copy.version()) {
-      found->matched = true;
-      found->isNew = false;
-      found->needsUpdate = true;
-      // An incomplete earlier sync (version 0) may have left record
-      // databases of items this sync keeps: the category still has them.
-      if (copy.version() == 0 && !copy.inlineOnly) found->inlineOnly = false;
-      if (!copy.DeleteRecord(handle)) found->deferred = true;
-    } else {
-      found->matched = true;
-      if (!found->fromServer) found->needsUpdate = true;
-      found->isNew = false;
-    }
+    CompareRecord(copy, database, handle, progress);
   }
   database.CloseHandle(handle);
   if (!count) {

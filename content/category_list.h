@@ -166,6 +166,10 @@ class CategoryList {
 
  private:
   bool OpenCats(DeviceDatabase& database, CeDbHandle* handle);
+  // Compares one "cats" record (read into copy) with the list: deletes what
+  // is gone or duplicated and flags what changed.
+  void CompareRecord(Category& copy, DeviceDatabase& database, CeDbHandle handle,
+                     ProgressSink& progress);
 
   Ports ports_;
   VolumeMount& mount_;

@@ -1,7 +1,5 @@
 #include "device/records.h"
 
-#include <cerrno>
-#include <cstring>
 
 #include "platform/prompter.h"
 
@@ -44,13 +42,11 @@ CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
 WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values) {
   WriteResult result;
   if (handle == kInvalidHandle || handle == 0) return result;
-  errno = 0;
   result.oid = rapi.CeWriteRecordProps(handle, 0, values);
   if (result.oid != 0) {
     result.ok = true;
     return result;
   }
-  int desktopError = errno;
   result.error = rapi.CeGetLastError();
   switch (result.error) {
     case ce_error::kInvalidParameter:
@@ -62,7 +58,7 @@ WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePr
     case 0:
       // No handheld code: the connection itself failed; the desktop's own
       // error says why.
-      result.failureText = std::strerror(desktopError);
+      result.failureText = rapi.DesktopErrorText();
       break;
     default:
       result.failureText = "write refused with error " + std::to_string(result.error);

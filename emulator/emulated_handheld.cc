@@ -83,6 +83,7 @@ Outcome EmulatedHandheld::Impl::Run(const char* op, const std::function<Outcome(
     }
   }
   lastError = out.error;
+  desktopError = out.failed && out.error == 0 ? kConnectionLostText : "";
   return out;
 }
 

@@ -91,6 +91,9 @@ class EmulatedHandheld final : public Rapi {
   uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) override;
   int32_t CeRapiUninit() override;
   uint32_t CeGetLastError() override;
+  // A fault injected with error 0 stands for a failure of the connection
+  // itself, which the handheld cannot report: its text is given here.
+  std::string DesktopErrorText() override;
   bool CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint32_t flags) override;
   bool CeUnmountDBVol(CeGuid* guid) override;
   CeDbHandle CeOpenDatabaseEx(const CeGuid& guid, CEOID* oid, const std::u16string& name,

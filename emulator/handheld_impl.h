@@ -20,6 +20,10 @@ namespace hhsync {
 
 // Win32 error codes the handheld uses besides those in rapi.h.
 inline constexpr uint32_t kErrorGenFailure = 31;
+// What the desktop says when a call failed without any code from the
+// handheld.
+inline constexpr const char* kConnectionLostText =
+    "The connection to the device has been lost.";
 inline constexpr uint32_t kErrorFileExists = 80;
 
 // Base values of the per-instance handles; neither collides with
@@ -56,6 +60,7 @@ struct EmulatedHandheld::Impl {
   Clock& clock;
   std::mutex mu;
   uint32_t lastError = 0;
+  std::string desktopError;  // text of the last call's desktop-side failure
   // A connection was made (CeRapiInitEx and a signalled wait) and not yet
   // ended by CeRapiUninit; remote calls fail without one.
   bool session = false;

@@ -87,6 +87,11 @@ uint32_t EmulatedHandheld::CeGetLastError() {
   return impl_->lastError;
 }
 
+std::string EmulatedHandheld::DesktopErrorText() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->desktopError;
+}
+
 // --- Volumes -----------------------------------------------------------------
 
 bool EmulatedHandheld::CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint32_t flags) {

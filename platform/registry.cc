@@ -15,4 +15,26 @@ uint32_t RegValue::AsDword() const {
   return v;
 }
 
+std::string RegistryKeyPath(std::string_view path) {
+  std::size_t b = 0, e = path.size();
+  while (b < e && (path[b] == '\\' || path[b] == '/')) ++b;
+  while (e > b && (path[e - 1] == '\\' || path[e - 1] == '/')) --e;
+  std::string out(path.substr(b, e - b));
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+std::string FoldRegistryName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) {
+      c = static_cast<char>(u + 32);
+    }
+  }
+  return out;
+}
+
 }  // namespace hhsync

@@ -32,6 +32,16 @@ struct RegEntry {
   RegValue value;
 };
 
+// The rules every store follows for names: a key path without leading or
+// trailing separators, "/" read as "\\"; names compared without regard to
+// case (ASCII and Windows-1252 letters).
+std::string RegistryKeyPath(std::string_view path);
+std::string FoldRegistryName(std::string_view name);
+// Both: the form two paths are compared in.
+inline std::string FoldKeyPath(std::string_view path) {
+  return FoldRegistryName(RegistryKeyPath(path));
+}
+
 class Registry {
  public:
   Registry() = default;

@@ -9,26 +9,6 @@ namespace hhsync {
 
 namespace {
 
-std::string TrimSeparators(std::string_view path) {
-  std::size_t b = 0, e = path.size();
-  while (b < e && (path[b] == '\\' || path[b] == '/')) ++b;
-  while (e > b && (path[e - 1] == '\\' || path[e - 1] == '/')) --e;
-  std::string out(path.substr(b, e - b));
-  for (char& c : out)
-    if (c == '/') c = '\\';
-  return out;
-}
-
-std::string FoldName(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7))
-      c = static_cast<char>(u + 32);
-  }
-  return out;
-}
-
 // Runs one call against the store. The store's callers get values, never
 // exceptions: an SQLite failure makes the call answer `failed` instead.
 template <typename T, typename Work>
@@ -42,7 +22,6 @@ T OrOnSqlError(T failed, Work&& work) {
 
 }  // namespace
 
-std::string FoldKeyPath(std::string_view path) { return FoldName(TrimSeparators(path)); }
 
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
@@ -99,7 +78,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
   return OrOnSqlError(std::optional<RegValue>(), [&]() -> std::optional<RegValue> {
     SqlStatement s(db_->handle,
                    "SELECT type, data FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
-    s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldName(name));
+    s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldRegistryName(name));
     if (!s.Step()) return std::nullopt;
     return RegValue{static_cast<RegType>(s.Int(0)), s.Text(1)};
   });
@@ -108,7 +87,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
-  std::string full = TrimSeparators(path);
+  std::string full = RegistryKeyPath(path);
   return OrOnSqlError(false, [&] {
     SqlTransaction transaction(db_->handle);
     SqlStatement s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
@@ -117,7 +96,7 @@ bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
       std::size_t next = full.find('\\', pos);
       std::string part = full.substr(0, next);
       s.Reset();
-      s.Bind(1, static_cast<int>(root)).Bind(2, FoldName(part)).Bind(3, part).Run();
+      s.Bind(1, static_cast<int>(root)).Bind(2, FoldRegistryName(part)).Bind(3, part).Run();
       if (next == std::string::npos) break;
       pos = next + 1;
     }
@@ -146,7 +125,7 @@ bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_v
                    " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     s.Bind(1, static_cast<int>(root))
         .Bind(2, fold)
-        .Bind(3, FoldName(name))
+        .Bind(3, FoldRegistryName(name))
         .Bind(4, name)
         .Bind(5, static_cast<int>(value.type))
         .BindBlob(6, value.data)
@@ -164,7 +143,7 @@ bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
   return OrOnSqlError(false, [&] {
     if (name) {
       SqlStatement s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
-      s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldName(*name)).Run();
+      s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldRegistryName(*name)).Run();
       return s.Changes() > 0;
     }
     // The key, its values and every key below it.

@@ -38,9 +38,4 @@ class SqliteRegistry final : public Registry {
   std::mutex mu_;
 };
 
-// The canonical spelling of a key path for comparisons: lower case (ASCII
-// and the Latin-1 letters of the 8-bit code page), backslashes as separators,
-// no leading or trailing backslash.
-std::string FoldKeyPath(std::string_view path);
-
 }  // namespace hhsync

@@ -23,7 +23,7 @@
 #include "content/content_item.h"
 #include "fuzz/support/fuzz_platform.h"
 #include "platform/http.h"
-#include "support/memory_http.h"
+#include "platform/fake/memory_http.h"
 
 using hhsync::EdmResult;
 using hhsync::fuzz::Check;
@@ -81,10 +81,10 @@ EdmResult Expected(const uint8_t* data, size_t size, std::optional<size_t> break
 
 void Compare(const uint8_t* data, size_t size, std::optional<size_t> breakAt,
              hhsync::ProgressDialog& progress) {
-  auto reply = std::make_shared<hhsync::test::MemoryReply>();
+  auto reply = std::make_shared<hhsync::MemoryReply>();
   reply->body.assign(reinterpret_cast<const char*>(data), size);
   reply->failAfter = breakAt ? static_cast<long long>(*breakAt) : -1;
-  hhsync::test::MemoryBody body(reply);
+  hhsync::MemoryBody body(reply);
   hhsync::ContentRecords records;
   hhsync::HttpError error;
   const EdmResult result = hhsync::ReadEdmBody(body, &progress, &records, &error);

@@ -27,7 +27,7 @@
 #include "fuzz/support/fuzz_platform.h"
 #include "net/server_link.h"
 #include "settings/sync_settings.h"
-#include "support/memory_http.h"
+#include "platform/fake/memory_http.h"
 
 using hhsync::fuzz::Check;
 
@@ -104,10 +104,10 @@ void TrimTrailing(std::string* text, const char* characters) {
 void CheckLineReader(const std::string& body) {
   constexpr size_t kMaxChars = 7;
   const size_t breakAt = body.size() / 2;
-  auto reply = std::make_shared<hhsync::test::MemoryReply>();
+  auto reply = std::make_shared<hhsync::MemoryReply>();
   reply->body = body;
   reply->failAfter = static_cast<long long>(breakAt);
-  hhsync::test::MemoryBody request(reply);
+  hhsync::MemoryBody request(reply);
   Lines got;
   std::string line;
   hhsync::HttpError error;

@@ -15,8 +15,8 @@
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
-#include "platform/sqlite/sqlite_registry.h"
-#include "support/memory_http.h"
+#include "platform/fake/memory_registry.h"
+#include "platform/fake/memory_http.h"
 
 namespace hhsync::test {
 
@@ -59,7 +59,7 @@ class TestPlatform {
   HandheldDump Dump();
   FakeClock& clock() { return clock_; }
   ScriptedUi& ui() { return ui_; }
-  SqliteRegistry& registry() { return registry_; }
+  MemoryRegistry& registry() { return registry_; }
   RecordingShell& shell() { return shell_; }
   const TempDir& dir() const { return dir_; }
   std::string imagePath() const { return dir_.File("handheld.db"); }
@@ -84,7 +84,7 @@ class TestPlatform {
   TempDir dir_;
   FakeClock clock_;
   ScriptedUi ui_;
-  SqliteRegistry registry_{":memory:"};
+  MemoryRegistry registry_;
   RecordingShell shell_;
   EnvPaths paths_;
   MemoryHttp noHttp_;

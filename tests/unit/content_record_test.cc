@@ -22,7 +22,6 @@ namespace {
 using test::BigEndian;
 using test::Bytes;
 using test::EdmBody;
-using test::MemoryReply;
 using test::SplitRecord;
 using test::ToBytes;
 
@@ -98,7 +97,7 @@ TEST(EdmBodyTest, FormsAndLimits) {
   };
   for (const EdmCase& c : cases) {
     SCOPED_TRACE(c.name);
-    test::MemoryBody body(std::make_shared<const MemoryReply>(MemoryReply{200, c.body, -1}));
+    MemoryBody body(std::make_shared<const MemoryReply>(MemoryReply{200, c.body, -1}));
     ContentRecords records;
     HttpError error;
     EXPECT_EQ(ReadEdmBody(body, nullptr, &records, &error), c.result);

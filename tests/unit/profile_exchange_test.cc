@@ -29,7 +29,7 @@ class ProfileExchangeTest : public test::ContentStepTest {
   // the category set stay for inspection.
   bool Exchange(const char* reply) {
     http_.Serve("/zavrik/update/profile?",
-                test::MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
+                MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
     NewRun();
     categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);

@@ -93,7 +93,7 @@ TEST_F(SyncRunTest, ACancelWhileTheFirstRunPageOpensLeavesTheSyncUnrecorded) {
   Set("furl", "http://first/run");
   // A complete sync: no categories, and a resource list that always counts
   // as a change.
-  test::MemoryHttp http;
+  MemoryHttp http;
   http.Serve("/zavrik/update/profile", "OK\n0\n0\n");
   http.Serve("/zavrik/update/resource", "OK\nlist\n1|PRC|r1|p\n");
   p_.SetHttp(&http);

@@ -15,21 +15,21 @@ namespace {
 
 class Session final : public HttpSession {
  public:
-  explicit Session(std::shared_ptr<const test::MemoryReply> reply) : reply_(std::move(reply)) {}
+  explicit Session(std::shared_ptr<const MemoryReply> reply) : reply_(std::move(reply)) {}
   std::unique_ptr<HttpRequest> OpenRequest(const std::string&, const std::string&, uint16_t,
                                            const std::string&, const std::string&) override {
-    return std::make_unique<test::MemoryBody>(reply_);
+    return std::make_unique<MemoryBody>(reply_);
   }
 
  private:
-  std::shared_ptr<const test::MemoryReply> reply_;
+  std::shared_ptr<const MemoryReply> reply_;
 };
 
 }  // namespace
 
 void OneReplyHttp::SetReply(std::string_view body, int status) {
   reply_ =
-      std::make_shared<const test::MemoryReply>(test::MemoryReply{status, std::string(body), -1});
+      std::make_shared<const MemoryReply>(MemoryReply{status, std::string(body), -1});
 }
 
 std::unique_ptr<HttpSession> OneReplyHttp::OpenSession(const HttpSessionOptions&) {

@@ -25,7 +25,7 @@
 #include "platform/prompter.h"
 #include "platform/shell.h"
 #include "platform/sqlite/sqlite_registry.h"
-#include "support/memory_http.h"
+#include "platform/fake/memory_http.h"
 
 namespace hhsync::fuzz {
 
@@ -38,7 +38,7 @@ class OneReplyHttp final : public Http {
   std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions& options) override;
 
  private:
-  std::shared_ptr<const test::MemoryReply> reply_ = std::make_shared<test::MemoryReply>();
+  std::shared_ptr<const MemoryReply> reply_ = std::make_shared<MemoryReply>();
 };
 
 // Every message box gets its default answer (OK, Cancel or No); a proxy

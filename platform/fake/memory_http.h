@@ -1,5 +1,5 @@
 #pragma once
-// An in-memory internet client for tests and benchmarks: replies are served
+// An in-memory internet client for tests, benchmarks and fuzzing: replies are served
 // from a table keyed by a prefix of the request's object (the longest
 // matching prefix wins; anything else answers 404), and every request is
 // recorded. A reply may end in a transfer error after a number of body bytes,
@@ -14,7 +14,7 @@
 
 #include "platform/http.h"
 
-namespace hhsync::test {
+namespace hhsync {
 
 struct MemoryReply {
   int status = 200;  // 0: the connection cannot be made
@@ -119,4 +119,4 @@ class MemoryHttp final : public Http {
   std::deque<MemoryRequestRecord> requests_;  // stable addresses for the headers
 };
 
-}  // namespace hhsync::test
+}  // namespace hhsync
