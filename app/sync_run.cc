@@ -48,10 +48,9 @@ constexpr int kSecondsPerHour = 3600;
 // returns false ends the run early (the connection is closed on the way out).
 class SyncRun {
  public:
-  SyncRun(SyncRunner& runner, const Ports& ports, const RunOptions& options, bool firstRun)
+  SyncRun(SyncRunner& runner, const Ports& ports, bool firstRun)
       : runner_(runner),
         ports_(ports),
-        options_(options),
         firstRun_(firstRun),
         properties_(runner.Properties()),
         waitThread_(*ports.dialogs, waitDialog_) {}
@@ -81,12 +80,10 @@ class SyncRun {
     waitDialog_.Step();
   }
 
-  // CeRapiInitEx and the wait for its event.
+  // CeRapiInitEx and the wait for its event; a first run says when no
+  // handheld answers.
   bool Connect() {
-    RapiInit init;
-    ports_.rapi->CeRapiInitEx(&init);
-    const uint32_t waited = ports_.rapi->WaitForInit(init, options_.connectWaitMs);
-    if (waited == kWaitObject0 && init.result >= 0) return true;
+    if (runner_.Connect()) return true;
     if (firstRun_) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
     ports_.rapi->CeRapiUninit();
     return false;
@@ -249,7 +246,6 @@ class SyncRun {
 
   SyncRunner& runner_;
   const Ports& ports_;
-  const RunOptions& options_;
   const bool firstRun_;
   const PropertySet& properties_;
   InstallWaitDialog waitDialog_;
@@ -269,7 +265,7 @@ class SyncRun {
 
 bool SyncRunner::RunSync(bool firstRun) {
   if (config_.LoadFailed()) return false;
-  return SyncRun(*this, ports_, options_, firstRun).Run();
+  return SyncRun(*this, ports_, firstRun).Run();
 }
 
 }  // namespace hhsync

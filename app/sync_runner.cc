@@ -68,12 +68,14 @@ bool SyncRunner::Connect() {
   return wait == kWaitObject0 && init.result >= 0;
 }
 
-void SyncRunner::LaunchDeviceApp(bool after) {
-  uint32_t outSize = 10;
-  std::vector<uint8_t> output;
-  ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp", LaunchInput(),
-                            &outSize, &output);
-  ports_.rapi->CeGetLastError();
+LaunchOutcome SyncRunner::LaunchDeviceApp(bool after) {
+  LaunchOutcome outcome;
+  std::vector<uint8_t> output;  // released here; its content is not looked at
+  outcome.result = ports_.rapi->CeRapiInvoke(
+      kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp", LaunchInput(), &outcome.outSize,
+      &output);
+  outcome.error = ports_.rapi->CeGetLastError();
+  return outcome;
 }
 
 void SyncRunner::RunTest() {
@@ -82,14 +84,11 @@ void SyncRunner::RunTest() {
     ports_.rapi->CeRapiUninit();
     return;
   }
-  std::string input = LaunchInput();
   SyncSettings settings(ports_, &Properties());
-  uint32_t outSize = 10;
-  std::vector<uint8_t> output;
-  int32_t result = ports_.rapi->CeRapiInvoke(kLibrary, u"RAPIlaunchapp", input, &outSize, &output);
-  uint32_t error = ports_.rapi->CeGetLastError();
+  const LaunchOutcome launch = LaunchDeviceApp(false);
+  const int32_t result = launch.result;
   char text[128];
-  switch (error) {
+  switch (launch.error) {
     case ce_error::kFileNotFound:
       std::snprintf(text, sizeof text, "Dll File Not found on handheld");
       break;
@@ -100,11 +99,12 @@ void SyncRunner::RunTest() {
       std::snprintf(text, sizeof text, "Exception in service result= %d", result);
       break;
     case 0:
-      std::snprintf(text, sizeof text, "All OK: result= %d,%d", result, static_cast<int>(outSize));
+      std::snprintf(text, sizeof text, "All OK: result= %d,%d", result,
+                    static_cast<int>(launch.outSize));
       break;
     default:
-      std::snprintf(text, sizeof text, "unknown error: result= %d,%d", static_cast<int>(error),
-                    result);
+      std::snprintf(text, sizeof text, "unknown error: result= %d,%d",
+                    static_cast<int>(launch.error), result);
       break;
   }
   ports_.prompter->MessageBox(text, kOkBox);

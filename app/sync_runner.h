@@ -34,6 +34,13 @@ struct RunOptions {
 // far above any real catalogue. A longer profile fails like a cut reply.
 inline constexpr std::size_t kMaxProfileEntries = 8'000'000;
 
+// What a launch of the companion library answered.
+struct LaunchOutcome {
+  int32_t result = 0;     // the remote call's result code
+  uint32_t outSize = 10;  // the output length the call reported (preset 10)
+  uint32_t error = 0;     // the handheld's last error after the call
+};
+
 class SyncRunner {
  public:
   explicit SyncRunner(const Ports& ports, RunOptions options = {});
@@ -46,8 +53,9 @@ class SyncRunner {
   // Lets the user choose how often to check for updates.
   void RunConfiguration();
   // Starts the companion library on the connected handheld: RAPIlaunchapp,
-  // or RAPIlaunchafter when after is true. The outcome is not examined.
-  void LaunchDeviceApp(bool after);
+  // or RAPIlaunchafter when after is true. A sync does not look at the
+  // outcome; the test mode reports it.
+  LaunchOutcome LaunchDeviceApp(bool after);
   // Asks the server for the profile and fills the category set with its
   // categories and content items. True when an OK reply was read completely.
   bool ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
