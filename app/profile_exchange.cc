@@ -10,6 +10,7 @@
 //   REDIRECT: line 2 is appended to loginurl and opened in the browser when
 //       line 3 is "update". A redirect never leads to a sync.
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,9 +49,7 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
   std::string reply = link.FetchText(settings.ProfileUrl(), &progress);
   if (reply.empty()) return false;
 
-  Tokenizer lines(reply, "\n");
-  reply.clear();
-  reply.shrink_to_fit();  // the tokenizer holds its own copy
+  Tokenizer lines(std::move(reply), "\n");  // the reply itself, not a copy
   const std::string status = lines.Next();
 
   if (!EqualsNoCase(status, "OK")) {
@@ -97,20 +96,13 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
     progress.SetStatus("Reading Status", 1);
   }
 
+  // Status lines are split in place: a profile may hold millions of them.
+  std::array<std::string_view, 7> field;  // title, id, 3, 4, version, category, 7
   for (int count = 1; lines.HasMore(); ++count) {
     if (tooMany()) return false;
     if (count % kLinesPerStep == 0) progress.StepDetail();
-    fields.Reset(lines.Next(), "\n|");
-    std::string title = fields.Next();
-    std::string contentId = fields.Next();
-    std::string field3 = fields.Next();
-    std::string field4 = fields.Next();
-    std::string version = fields.Next();
-    std::string categoryKey = fields.Next();
-    std::string field7 = fields.Next();
-    categories.AddContent(std::make_unique<ContentItem>(
-        std::move(title), std::move(contentId), std::move(field3), std::move(field4),
-        std::move(version), std::move(categoryKey), std::move(field7)));
+    Tokenizer::Split(lines.NextView(), '|', field);
+    categories.AddContent(field[0], field[1], field[2], field[3], field[4], field[5], field[6]);
   }
   return true;
 }

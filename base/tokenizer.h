@@ -14,6 +14,7 @@
 // Thread safety: none; one Tokenizer is used by one thread at a time.
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -23,9 +24,17 @@ class Tokenizer {
  public:
   Tokenizer() = default;
   Tokenizer(std::string_view text, std::string_view delimiters);
+  // Takes the text over instead of copying it (a reply of hundreds of MB).
+  Tokenizer(std::string&& text, std::string_view delimiters);
+  Tokenizer(const char* text, std::string_view delimiters)
+      : Tokenizer(std::string_view(text), delimiters) {}
 
   // Starts over with a new text and delimiter set; the last token is emptied.
   void Reset(std::string_view text, std::string_view delimiters);
+  void Reset(std::string&& text, std::string_view delimiters);
+  void Reset(const char* text, std::string_view delimiters) {
+    Reset(std::string_view(text), delimiters);
+  }
 
   // Looks up the next delimiter in what is left of the text. False only when
   // nothing is left.
@@ -35,6 +44,15 @@ class Tokenizer {
   // dropped), or all that is left when there is no further delimiter. Returns
   // an empty string when nothing is left.
   std::string Next();
+
+  // Next without a copy: the token as a view into the tokenizer's text,
+  // valid until the next Reset or the tokenizer's end. Token() is not set.
+  std::string_view NextView();
+
+  // The first out.size() tokens of text split at the single delimiter, the
+  // way successive Next calls give them (tokens beyond the text are empty).
+  // text must hold no carriage return.
+  static void Split(std::string_view text, char delimiter, std::span<std::string_view> out);
 
   // The token most recently taken.
   const std::string& Token() const { return token_; }

@@ -1,5 +1,7 @@
 #include "content/category_list.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -86,19 +88,48 @@ bool Category::DeleteRecord(CeDbHandle handle) {
   return DeleteRecordById(*ports_.rapi, handle, oid_);
 }
 
-void Category::AddItem(std::unique_ptr<ContentItem> item) {
-  if (!acceptsContent) return;  // the item is dropped here
-  auto [it, added] = itemIndex_.try_emplace(item->contentId, items_.size());
-  if (added) {
-    items_.push_back(std::move(item));
-  } else {
-    items_[it->second] = std::move(item);  // the last line of an id wins
+Category::IndexSlot* Category::Slot(std::string_view contentId, uint32_t hash) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    IndexSlot& slot = slots_[at];
+    if (slot.position == 0) return &slot;
+    if (slot.hash == hash && items_[slot.position - 1].contentId() == contentId) return &slot;
   }
 }
 
-ContentItem* Category::FindItem(const std::string& contentId) {
-  auto it = itemIndex_.find(contentId);
-  return it == itemIndex_.end() ? nullptr : items_[it->second].get();
+void Category::GrowIndex() {
+  std::vector<IndexSlot> old = std::move(slots_);
+  slots_.assign(std::max<std::size_t>(16, old.size() * 2), IndexSlot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const IndexSlot& slot : old) {
+    if (slot.position == 0) continue;
+    std::size_t at = slot.hash & mask;
+    while (slots_[at].position != 0) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
+}
+
+uint32_t Category::Hash(std::string_view contentId) {
+  return static_cast<uint32_t>(std::hash<std::string_view>{}(contentId));
+}
+
+void Category::AddItem(ContentItem item) {
+  if (!acceptsContent) return;  // the item is dropped here
+  if ((items_.size() + 1) * 2 > slots_.size()) GrowIndex();
+  const uint32_t hash = Hash(item.contentId());
+  IndexSlot* slot = Slot(item.contentId(), hash);
+  if (slot->position != 0) {
+    items_[slot->position - 1] = std::move(item);  // the last line of an id wins
+    return;
+  }
+  items_.push_back(std::move(item));
+  *slot = IndexSlot{static_cast<uint32_t>(items_.size()), hash};
+}
+
+ContentItem* Category::FindItem(std::string_view contentId) {
+  if (slots_.empty()) return nullptr;
+  const IndexSlot* slot = Slot(contentId, Hash(contentId));
+  return slot->position == 0 ? nullptr : &items_[slot->position - 1];
 }
 
 bool Category::OpenTable(CeDbHandle* handle) {
@@ -113,9 +144,9 @@ void Category::CloseTable() {
   tableHandle_ = 0;
 }
 
-bool Category::DeleteRecordDatabases(const std::string& contentId) {
-  const bool part1 = database_.RemoveDatabase("J" + contentId);
-  const bool part2 = database_.RemoveDatabase("JJ" + contentId);
+bool Category::DeleteRecordDatabases(std::string_view contentId) {
+  const bool part1 = database_.RemoveDatabase("J" + std::string(contentId));
+  const bool part2 = database_.RemoveDatabase("JJ" + std::string(contentId));
   return part1 && part2;
 }
 
@@ -136,11 +167,11 @@ bool Category::Check(ProgressSink& progress) {
     ContentItem copy;
     bool failed = false;
     if (copy.ReadIndexRecord(ports_, handle, &failed)) {
-      ContentItem* item = FindItem(copy.contentId);
+      ContentItem* item = FindItem(copy.contentId());
       if (item == nullptr) {
         // The item is gone from the profile.
         known = copy.DeleteRecord(*ports_.rapi, handle);
-        DeleteRecordDatabases(copy.contentId);
+        DeleteRecordDatabases(copy.contentId());
       } else if (item->matched) {
         // A second record of the same id.
         item->isNew = false;
@@ -149,10 +180,10 @@ bool Category::Check(ProgressSink& progress) {
       } else {
         item->matched = true;
         item->isNew = false;
-        if (item->version != copy.version) {
+        if (item->version() != copy.version()) {
           known = copy.DeleteRecord(*ports_.rapi, handle);
           item->needsUpdate = true;
-          DeleteRecordDatabases(copy.contentId);
+          DeleteRecordDatabases(copy.contentId());
         }
       }
     } else if (failed) {
@@ -184,7 +215,7 @@ bool Category::DeleteContent(ProgressSink& progress) {
       gone = gone && !failed;
       break;
     }
-    gone = DeleteRecordDatabases(copy.contentId) && gone;
+    gone = DeleteRecordDatabases(copy.contentId()) && gone;
     progress.SetStatus("", 1);
   }
   CloseTable();
@@ -206,13 +237,12 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
   // Unchanged items are skipped; their steps of the upper bar are added to
   // the next item that is synced.
   int pendingSteps = 1;
-  for (std::unique_ptr<ContentItem>& owned : items_) {
-    ContentItem& item = *owned;
+  for (ContentItem& item : items_) {
     if (!isNew && !item.isNew && !item.needsUpdate) {
       ++pendingSteps;
       continue;
     }
-    progress.SetStatus(item.title, pendingSteps);
+    progress.SetStatus(std::string(item.title()), pendingSteps);
     pendingSteps = 1;
 
     bool downloaded = progress.IsRunning() && item.Download(progress, settings, link);
@@ -223,7 +253,7 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
       }
       if (!item.Download(progress, settings, link)) {
         progress.LogLine(FormatText("Internet problem:%d %d)%s", item.RecordCount(),
-                                    item.ContentIdNumber(), item.title.c_str()));
+                                    item.ContentIdNumber(), std::string(item.title()).c_str()));
         complete = false;
         break;
       }
@@ -258,14 +288,14 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
     }
     if (!written) {
       progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
-                                  item.ContentIdNumber(), item.title.c_str()));
+                                  item.ContentIdNumber(), std::string(item.title()).c_str()));
       ports_.prompter->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
       CloseTable();
       return false;
     }
   }
 
-  const bool cleared = DeleteRecordDatabases(item.contentId);
+  const bool cleared = DeleteRecordDatabases(item.contentId());
   if (item.RecordCount() <= 1) return true;
   CloseTable();
   inlineOnly = false;
@@ -275,7 +305,7 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
   }
   if (settings.logEnabled()) {
     progress.LogLine(FormatText("Problem:%d %d)%s", item.RecordCount(), item.ContentIdNumber(),
-                                item.title.c_str()));
+                                std::string(item.title()).c_str()));
   }
   // An index record must not claim data that is not all there: without it
   // the next sync finds the item new and writes it whole.
@@ -303,17 +333,28 @@ void CategoryList::AddCategory(const std::string& key, uint32_t version, int /*t
       key, std::make_unique<Category>(ports_, mount_, Category::Form::kList, key, version));
 }
 
-void CategoryList::AddContent(std::unique_ptr<ContentItem> item) {
+void CategoryList::AddContent(std::string_view title, std::string_view contentId,
+                              std::string_view field3, std::string_view field4,
+                              std::string_view version, std::string_view categoryKey,
+                              std::string_view field7) {
   ++contentCount_;
-  auto it = categories_.find(item->categoryKey);
-  if (it == categories_.end()) {
-    it = categories_
-             .emplace(item->categoryKey,
-                      std::make_unique<Category>(ports_, mount_, Category::Form::kContent,
-                                                 item->categoryKey, 0))
-             .first;
+  // Status lines come grouped by category as a rule: the last one is asked
+  // first.
+  if (last_ == nullptr || last_->key() != categoryKey) {
+    auto it = categories_.find(categoryKey);
+    if (it == categories_.end()) {
+      const std::string key(categoryKey);
+      it = categories_
+               .emplace(key, std::make_unique<Category>(ports_, mount_, Category::Form::kContent,
+                                                        key, 0))
+               .first;
+    }
+    last_ = it->second.get();
   }
-  it->second->AddItem(std::move(item));
+  // An item of a category the handheld already holds is dropped before it
+  // is ever built.
+  if (!last_->acceptsContent) return;
+  last_->AddItem(ContentItem(title, contentId, field3, field4, version, categoryKey, field7));
 }
 
 bool CategoryList::OpenCats(DeviceDatabase& database, CeDbHandle* handle) {

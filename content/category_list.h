@@ -13,10 +13,10 @@
 // Thread safety: none; used by the thread that runs the sync.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "content/content_item.h"
@@ -70,7 +70,7 @@ class Category {
 
   // Keeps the item when the category accepts content, replacing an item of
   // the same content id (the last status line wins).
-  void AddItem(std::unique_ptr<ContentItem> item);
+  void AddItem(ContentItem item);
   // Compares the content table with the items: records of items that are
   // gone or changed are deleted with their record databases. False when the
   // table could not be opened, counted, read or cleaned up, or the user
@@ -86,7 +86,7 @@ class Category {
   bool Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // The item stored under a content id, or null.
-  ContentItem* FindItem(const std::string& contentId);
+  ContentItem* FindItem(std::string_view contentId);
   std::size_t ItemCount() const { return items_.size(); }
 
   const std::string& key() const { return key_; }
@@ -110,7 +110,7 @@ class Category {
   bool OpenTable(CeDbHandle* handle);
   void CloseTable();
   // Removes the item's record databases; true when both are gone.
-  bool DeleteRecordDatabases(const std::string& contentId);
+  bool DeleteRecordDatabases(std::string_view contentId);
   // Writes a downloaded item: its index record (with retries on a fresh
   // mount) and, for more than one data record, its record databases. False
   // when it could not be written whole; no index record is then left for it.
@@ -122,8 +122,23 @@ class Category {
   uint32_t version_ = 0;
   CEOID oid_ = 0;
   // Items in the order their content ids first arrived, with an index by id.
-  std::vector<std::unique_ptr<ContentItem>> items_;
-  std::unordered_map<std::string, std::size_t> itemIndex_;
+  // One place of the index: an item's position + 1 (0: empty) and the hash
+  // of its content id, so that probing seldom looks at an item.
+  struct IndexSlot {
+    uint32_t position = 0;
+    uint32_t hash = 0;
+  };
+  static uint32_t Hash(std::string_view contentId);
+  // The slot of the index that holds contentId, or the empty one where it
+  // would go.
+  IndexSlot* Slot(std::string_view contentId, uint32_t hash);
+  void GrowIndex();
+
+  // Items in the order their content ids first arrived; a profile may list
+  // millions, so they live in blocks, and the index by content id is an
+  // open-addressed table.
+  std::deque<ContentItem> items_;
+  std::vector<IndexSlot> slots_;
   CeDbHandle tableHandle_ = 0;
   DeviceDatabase database_;
 };
@@ -140,7 +155,9 @@ class CategoryList {
   void AddCategory(const std::string& key, uint32_t version, int third);
   // Files the item under its category, making a category for a key the
   // profile did not list.
-  void AddContent(std::unique_ptr<ContentItem> item);
+  void AddContent(std::string_view title, std::string_view contentId, std::string_view field3,
+                  std::string_view field4, std::string_view version, std::string_view categoryKey,
+                  std::string_view field7);
   // Stops categories whose "cats" record holds the profile's version from
   // taking content.
   void MarkUnchanged(ProgressSink& progress);
@@ -162,7 +179,9 @@ class CategoryList {
   std::size_t size() const { return categories_.size(); }
   int contentCount() const { return contentCount_; }
   // The categories in iteration order.
-  const std::map<std::string, std::unique_ptr<Category>>& categories() const { return categories_; }
+  const std::map<std::string, std::unique_ptr<Category>, std::less<>>& categories() const {
+    return categories_;
+  }
 
  private:
   bool OpenCats(DeviceDatabase& database, CeDbHandle* handle);
@@ -174,7 +193,8 @@ class CategoryList {
   Ports ports_;
   VolumeMount& mount_;
   int contentCount_ = 0;
-  std::map<std::string, std::unique_ptr<Category>> categories_;
+  std::map<std::string, std::unique_ptr<Category>, std::less<>> categories_;
+  Category* last_ = nullptr;  // the category of the last status line
 };
 
 }  // namespace hhsync

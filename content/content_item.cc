@@ -74,21 +74,30 @@ EdmResult ReadEdmBody(HttpRequest& body, ProgressSink* progress, ContentRecords*
   return result;
 }
 
-ContentItem::ContentItem(std::string titleText, std::string id, std::string third,
-                         std::string fourth, std::string versionText, std::string category,
-                         std::string seventh)
-    : title(std::move(titleText)),
-      contentId(std::move(id)),
-      field3(std::move(third)),
-      field4(std::move(fourth)),
-      version(std::move(versionText)),
-      categoryKey(std::move(category)),
-      field7(std::move(seventh)) {}
+ContentItem::ContentItem(std::string_view titleText, std::string_view id, std::string_view third,
+                         std::string_view fourth, std::string_view versionText,
+                         std::string_view category, std::string_view seventh) {
+  SetFields({titleText, id, third, fourth, versionText, category, seventh});
+}
 
-int ContentItem::ContentIdNumber() const { return AtoI(contentId); }
+void ContentItem::SetFields(const std::array<std::string_view, kFields>& fields) {
+  std::size_t size = 0;
+  for (std::string_view field : fields) size += field.size();
+  std::string text;
+  text.reserve(size);
+  for (int i = 0; i < kFields; ++i) {
+    text.append(fields[i]);
+    ends_[i] = static_cast<uint32_t>(text.size());
+  }
+  text_ = std::move(text);
+}
+
+int ContentItem::ContentIdNumber() const { return AtoI(contentId()); }
 
 std::string ContentItem::DataUrl(const std::string& baseUrl) const {
-  return baseUrl + "/update/data/" + contentId + "/" + version + ".edm";
+  std::string url = baseUrl + "/update/data/";
+  url.append(contentId()).append("/").append(version()).append(".edm");
+  return url;
 }
 
 bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
@@ -122,8 +131,8 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
         downloadOk_ = false;
         return true;
       }
-      records_.emplace();
-      result = ReadEdmBody(*request, &progress, &*records_, &error);
+      records_ = std::make_unique<ContentRecords>();
+      result = ReadEdmBody(*request, &progress, records_.get(), &error);
     }
   }
 
@@ -145,7 +154,7 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
     case EdmResult::kTooLarge:  // ReadEdmBody turns it into a transfer error
     case EdmResult::kTransferError: {
       std::string text = error.message.substr(0, kMaxErrorText);
-      progress.LogLine(FormatText("j:%s-%s", contentId.c_str(), text.c_str()));
+      progress.LogLine(FormatText("j:%s-%s", std::string(contentId()).c_str(), text.c_str()));
       downloadOk_ = false;  // the records read so far stay until the next try
       return false;
     }
@@ -157,11 +166,11 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& 
   if (handle == kInvalidHandle || handle == 0) return false;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Ui4(kPropContentId, static_cast<uint32_t>(ContentIdNumber())));
-  values.push_back(CePropVal::Text(kPropVersion, AnsiToWide(version)));
-  values.push_back(CePropVal::Text(kPropTitle, AnsiToWide(title)));
-  values.push_back(CePropVal::Text(kPropField3, AnsiToWide(field3)));
-  values.push_back(CePropVal::Text(kPropField4, AnsiToWide(field4)));
-  values.push_back(CePropVal::Text(kPropField7, AnsiToWide(field7)));
+  values.push_back(CePropVal::Text(kPropVersion, AnsiToWide(version())));
+  values.push_back(CePropVal::Text(kPropTitle, AnsiToWide(title())));
+  values.push_back(CePropVal::Text(kPropField3, AnsiToWide(field3())));
+  values.push_back(CePropVal::Text(kPropField4, AnsiToWide(field4())));
+  values.push_back(CePropVal::Text(kPropField7, AnsiToWide(field7())));
   if (RecordCount() == 1)
     values.push_back(CePropVal::Blob(kPropInlineData, records_->front().part1()));
   WriteResult result = WriteNewRecord(rapi, handle, values);
@@ -174,25 +183,28 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& 
 }
 
 bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed) {
-  const CEOID id = ReadRecordValues(
+  std::string id(contentId()), versionText(version());
+  const CEOID record = ReadRecordValues(
       *ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
-      [this](const CePropVal& value) {
+      [&](const CePropVal& value) {
         if (value.propid == kPropContentId) {
-          contentId = std::to_string(static_cast<int32_t>(value.ulVal));
+          id = std::to_string(static_cast<int32_t>(value.ulVal));
         } else if (value.propid == kPropVersion) {
-          version = WideToAnsi(value.lpwsz);
+          versionText = WideToAnsi(value.lpwsz);
         }
       },
       failed);
-  if (id == 0) return false;
-  oid = id;
+  if (record == 0) return false;
+  oid = record;
+  SetFields({std::string_view(), id, std::string_view(), std::string_view(), versionText,
+             std::string_view(), std::string_view()});
   return true;
 }
 
 bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
                                    ProgressSink& progress) {
   if (!records_) {
-    progress.LogLine(FormatText("Data Problem No Records :%s", contentId.c_str()));
+    progress.LogLine(FormatText("Data Problem No Records :%s", std::string(contentId()).c_str()));
     return false;
   }
   const std::string name = part == 1 ? Part1DatabaseName() : Part2DatabaseName();

@@ -10,9 +10,12 @@
 //
 // Thread safety: none; used by the thread that runs the sync.
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/edm.h"
@@ -55,10 +58,13 @@ class ContentItem {
  public:
   ContentItem() = default;
   // The seven fields of a profile status line, in the order of the line.
-  ContentItem(std::string title, std::string contentId, std::string field3, std::string field4,
-              std::string version, std::string categoryKey, std::string field7);
+  ContentItem(std::string_view title, std::string_view contentId, std::string_view field3,
+              std::string_view field4, std::string_view version, std::string_view categoryKey,
+              std::string_view field7);
   ContentItem(const ContentItem&) = delete;
   ContentItem& operator=(const ContentItem&) = delete;
+  ContentItem(ContentItem&&) = default;
+  ContentItem& operator=(ContentItem&&) = default;
 
   // Fetches baseUrl + "/update/data/" + id + "/" + version + ".edm" and
   // splits it into records. False only on a transfer error; a data problem
@@ -85,26 +91,28 @@ class ContentItem {
   void FreeRecords() { records_.reset(); }
   // Number of downloaded records, 0 when there is no list.
   int RecordCount() const { return records_ ? static_cast<int>(records_->size()) : 0; }
-  bool HasRecordList() const { return records_.has_value(); }
-  const ContentRecords* records() const { return records_ ? &*records_ : nullptr; }
+  bool HasRecordList() const { return records_ != nullptr; }
+  const ContentRecords* records() const { return records_.get(); }
 
   // The content id as a number (its leading decimal digits, 0 without any).
   int ContentIdNumber() const;
   // The data URL of this item under baseUrl.
   std::string DataUrl(const std::string& baseUrl) const;
   // Names of the item's record databases.
-  std::string Part1DatabaseName() const { return "J" + contentId; }
-  std::string Part2DatabaseName() const { return "JJ" + contentId; }
+  std::string Part1DatabaseName() const { return "J" + std::string(contentId()); }
+  std::string Part2DatabaseName() const { return "JJ" + std::string(contentId()); }
 
   bool downloadOk() const { return downloadOk_; }
 
-  std::string title;
-  std::string contentId;
-  std::string field3;
-  std::string field4;
-  std::string version;
-  std::string categoryKey;
-  std::string field7;
+  // The seven fields of the status line (an item read back from a content
+  // table has only its content id and version).
+  std::string_view title() const { return Field(kTitle); }
+  std::string_view contentId() const { return Field(kContentId); }
+  std::string_view field3() const { return Field(kField3); }
+  std::string_view field4() const { return Field(kField4); }
+  std::string_view version() const { return Field(kVersion); }
+  std::string_view categoryKey() const { return Field(kCategoryKey); }
+  std::string_view field7() const { return Field(kField7); }
 
   bool matched = false;      // an index record was matched to it in this pass
   bool isNew = true;         // no index record of it on the handheld
@@ -112,8 +120,29 @@ class ContentItem {
   CEOID oid = 0;             // the index record it was read from or written as
 
  private:
+  enum FieldIndex {
+    kTitle,
+    kContentId,
+    kField3,
+    kField4,
+    kVersion,
+    kCategoryKey,
+    kField7,
+    kFields
+  };
+
+  std::string_view Field(int index) const {
+    const uint32_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(text_).substr(begin, ends_[index] - begin);
+  }
+  void SetFields(const std::array<std::string_view, kFields>& fields);
+
+  // A profile can list millions of items, so each keeps its fields in one
+  // block: the seven texts one after the other, and where each ends.
+  std::string text_;
+  std::array<uint32_t, kFields> ends_{};
   bool downloadOk_ = true;
-  std::optional<ContentRecords> records_;
+  std::unique_ptr<ContentRecords> records_;
 };
 
 }  // namespace hhsync

@@ -201,8 +201,8 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   ASSERT_TRUE(volume_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
   EXPECT_TRUE(copy.ReadIndexRecord(platform_.ports(), handle));
-  EXPECT_EQ(copy.contentId, "77");
-  EXPECT_EQ(copy.version, "");
+  EXPECT_EQ(copy.contentId(), "77");
+  EXPECT_EQ(copy.version(), "");
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
   EXPECT_FALSE(copy.ReadIndexRecord(platform_.ports(), handle));

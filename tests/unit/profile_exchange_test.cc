@@ -28,8 +28,7 @@ class ProfileExchangeTest : public test::ContentStepTest {
   // Runs the exchange over reply (a status of 404 when null); the dialog and
   // the category set stay for inspection.
   bool Exchange(const char* reply) {
-    http_.Serve("/zavrik/update/profile?",
-                MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
+    http_.Serve("/zavrik/update/profile?", MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
     NewRun();
     categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);
@@ -47,8 +46,11 @@ class ProfileExchangeTest : public test::ContentStepTest {
       for (const char* id : {"1", "2", "3", "4"}) {
         const ContentItem* i = category->FindItem(id);
         if (i) {
-          out += i->title + "|" + i->contentId + "|" + i->field3 + "|" + i->field4 + "|" +
-                 i->version + "|" + i->categoryKey + "|" + i->field7 + ";";
+          for (std::string_view f : {i->title(), i->contentId(), i->field3(), i->field4(),
+                                     i->version(), i->categoryKey()}) {
+            out.append(f).append("|");
+          }
+          out.append(i->field7()).append(";");
         }
       }
       out += "]";
