@@ -7,7 +7,9 @@
 //
 // The catalogue: ITEMS items in 20 categories, each item 10 split records of
 // RECORD_BYTES bytes (2,000 items of 2 KB records are 40 MB), served by the
-// reference server in this process on loopback.
+// reference server in this process on loopback. With HHSYNC_BENCH_KEEP_IMAGE
+// set to a path, the handheld image of the last run is copied there (to
+// compare dumps across changes).
 
 #include <curl/curl.h>
 #include <spawn.h>
@@ -239,6 +241,9 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     PrepareRun(work / "program", baseUrl);
     sync.push_back(RunHhsync(binary, work / "program"));
+    if (const char* keep = std::getenv("HHSYNC_BENCH_KEEP_IMAGE")) {
+      fs::copy_file(work / "program" / "handheld.db", keep, fs::copy_options::overwrite_existing);
+    }
     limit.push_back(RunLimit(work / "limit", baseUrl, catalogue));
     std::printf("round %d: hhsync %.3f s, limit %.3f s\n", r + 1, sync.back(), limit.back());
     std::fflush(stdout);

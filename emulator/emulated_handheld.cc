@@ -57,25 +57,39 @@ EmulatedHandheld::EmulatedHandheld(std::string imagePath, Clock& clock)
 
 EmulatedHandheld::~EmulatedHandheld() = default;
 
-Outcome EmulatedHandheld::Impl::Run(const char* op, const std::function<Outcome()>& work) {
+Outcome EmulatedHandheld::Impl::Run(const char* op, Access access,
+                                    const std::function<Outcome()>& work) {
   std::lock_guard<std::mutex> lock(mu);
   Outcome out;
   if (!image.Open()) {
     out = Fail(kNotConnectedError);
   } else {
     try {
-      SqlTransaction transaction = image.Begin();
-      if (std::optional<uint32_t> fault = image.CountCall(op)) {
+      // Whether a fault is armed on op is known only inside a transaction;
+      // counting a call writes, so a read starts over as a write then.
+      std::optional<HandheldImage::Transaction> t;
+      t.emplace(image, access);
+      if (access == Access::kRead && image.FaultArmed(op)) {
+        t.reset();
+        t.emplace(image, Access::kWrite);
+      }
+      const bool armed = image.FaultArmed(op);
+      bool keep = true;
+      if (std::optional<uint32_t> fault = armed ? image.CountCall(op) : std::nullopt) {
         out = Fail(*fault);
       } else if (!session || !image.Connected()) {
         out = Fail(kNotConnectedError);
-      } else {
-        image.Exec("SAVEPOINT work");
+      } else if (armed) {
+        // The count stays even when the work is undone.
+        image.Mark();
         out = work();
-        if (out.failed) image.Exec("ROLLBACK TO work");
-        image.Exec("RELEASE work");
+        if (out.failed) image.Undo();
+        image.Unmark();
+      } else {
+        out = work();
+        keep = !out.failed;  // a failed call changes nothing
       }
-      transaction.Commit();
+      if (keep) t->Commit();
     } catch (const SqlError& e) {
       out = Fail(e.diskFull() ? ce_error::kDiskFull : kErrorGenFailure);
     } catch (const std::exception&) {  // a damaged image
@@ -91,26 +105,36 @@ std::optional<uint32_t> EmulatedHandheld::Impl::CountAlone(const char* op, bool*
   if (connected) *connected = false;
   if (!image.Open()) return std::nullopt;
   try {
-    SqlTransaction transaction = image.Begin();
-    std::optional<uint32_t> fault = image.CountCall(op);
+    HandheldImage::Transaction read(image, Access::kRead);
+    if (!image.FaultArmed(op)) {
+      if (connected) *connected = image.Connected();
+      read.Commit();
+      return std::nullopt;
+    }
+    read.Commit();
+    HandheldImage::Transaction write(image, Access::kWrite);
+    std::optional<uint32_t> fault = image.FaultArmed(op) ? image.CountCall(op) : std::nullopt;
     bool marked = image.Connected();
-    transaction.Commit();
+    write.Commit();
     if (connected) *connected = marked;
     return fault;
   } catch (const SqlError&) {
+    return std::nullopt;
+  } catch (const std::exception&) {
     return std::nullopt;
   }
 }
 
 bool EmulatedHandheld::Impl::Admin(std::string* err,
-                                   const std::function<bool(std::string* why)>& work) {
+                                   const std::function<bool(std::string* why)>& work,
+                                   Access access) {
   std::lock_guard<std::mutex> lock(mu);
   if (!image.Open()) {
-    if (err) *err = "no handheld image at " + image.path();
+    if (err) *err = image.openError();
     return false;
   }
   try {
-    SqlTransaction transaction = image.Begin();
+    HandheldImage::Transaction transaction(image, access);
     std::string why;
     if (!work(&why)) {
       if (err) *err = why;

@@ -79,16 +79,19 @@ bool EmulatedHandheld::CreateVolume(const std::string& name, std::string* err) {
 bool EmulatedHandheld::RegGet(const std::string& path, std::optional<std::string>* value,
                               std::string* err) {
   Impl& m = *impl_;
-  return m.Admin(err, [&](std::string*) {
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    if (m.image.DefaultValue(NormalizeKeyPath(path), &type, &data)) {
-      *value = RegistryValueText(type, data);
-    } else {
-      value->reset();
-    }
-    return true;
-  });
+  return m.Admin(
+      err,
+      [&](std::string*) {
+        uint32_t type = 0;
+        std::vector<uint8_t> data;
+        if (m.image.DefaultValue(NormalizeKeyPath(path), &type, &data)) {
+          *value = RegistryValueText(type, data);
+        } else {
+          value->reset();
+        }
+        return true;
+      },
+      Impl::Access::kRead);
 }
 
 bool EmulatedHandheld::RegSet(const std::string& path, const std::string& value, std::string* err) {
@@ -184,18 +187,21 @@ bool EmulatedHandheld::ClearFaults(std::string* err) {
 
 bool EmulatedHandheld::Dump(HandheldDump* out, std::string* err) {
   Impl& m = *impl_;
-  return m.Admin(err, [&](std::string*) {
-    HandheldDump d;
-    d.connected = m.image.Connected();
-    d.sd6 = m.image.Meta("sd6");
-    d.registry = m.image.Registry();
-    d.libraries = m.image.Libraries();
-    d.volumes = m.image.Volumes();
-    d.calls = m.image.Calls();
-    d.faults = m.image.Faults();
-    *out = std::move(d);
-    return true;
-  });
+  return m.Admin(
+      err,
+      [&](std::string*) {
+        HandheldDump d;
+        d.connected = m.image.Connected();
+        d.sd6 = m.image.Meta("sd6");
+        d.registry = m.image.Registry();
+        d.libraries = m.image.Libraries();
+        d.volumes = m.image.Volumes();
+        d.calls = m.image.Calls();
+        d.faults = m.image.Faults();
+        *out = std::move(d);
+        return true;
+      },
+      Impl::Access::kRead);
 }
 
 }  // namespace hhsync

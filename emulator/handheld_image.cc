@@ -3,8 +3,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 #include <utility>
 
 #include "base/text.h"
@@ -13,7 +15,7 @@ namespace hhsync {
 namespace {
 
 // Marks a file as a handheld image of this layout.
-constexpr char kFormat[] = "hhsync-handheld-1";
+constexpr char kFormat[] = "hhsync-handheld-2";
 constexpr int kBusyTimeoutMs = 5000;
 
 constexpr char kSchema[] = R"sql(
@@ -24,36 +26,13 @@ CREATE TABLE volumes(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE COLLATE N
 CREATE TABLE databases(oid INTEGER PRIMARY KEY, volume INTEGER NOT NULL,
                        name TEXT NOT NULL COLLATE NOCASE, sorts TEXT NOT NULL DEFAULT '',
                        UNIQUE(volume, name));
-CREATE TABLE records(oid INTEGER PRIMARY KEY, db INTEGER NOT NULL);
-CREATE INDEX records_by_db ON records(db, oid);
-CREATE TABLE props(record INTEGER NOT NULL, propid INTEGER NOT NULL, value,
-                   PRIMARY KEY(record, propid)) WITHOUT ROWID;
+CREATE TABLE records(key INTEGER PRIMARY KEY, props BLOB NOT NULL);
 CREATE TABLE calls(id INTEGER PRIMARY KEY, library TEXT NOT NULL, function TEXT NOT NULL,
                    input TEXT NOT NULL);
 CREATE TABLE faults(id INTEGER PRIMARY KEY, op TEXT NOT NULL, nth INTEGER NOT NULL,
                     every INTEGER NOT NULL, error INTEGER NOT NULL,
                     calls INTEGER NOT NULL DEFAULT 0);
 )sql";
-
-// Text properties are kept as their UTF-16LE bytes.
-std::vector<uint8_t> WideToRawBytes(const std::u16string& s) {
-  std::vector<uint8_t> out;
-  out.reserve(s.size() * 2);
-  for (char16_t u : s) {
-    out.push_back(static_cast<uint8_t>(u & 0xFF));
-    out.push_back(static_cast<uint8_t>(u >> 8));
-  }
-  return out;
-}
-
-std::u16string RawBytesToWide(const std::vector<uint8_t>& b) {
-  std::u16string out;
-  out.reserve(b.size() / 2);
-  for (std::size_t i = 0; i + 1 < b.size(); i += 2) {
-    out += static_cast<char16_t>(b[i] | (b[i + 1] << 8));
-  }
-  return out;
-}
 
 // Sort orders are kept as "propid:flags" pairs separated by ';'.
 std::string EncodeSorts(const std::vector<CeSortOrder>& sorts) {
@@ -84,35 +63,104 @@ std::vector<CeSortOrder> DecodeSorts(const std::string& text) {
   return out;
 }
 
-CePropVal PropFromColumn(SqlStatement& s, int col, CEPROPID id) {
+// A record's row key: its database's id in the upper 32 bits, its own in
+// the lower, so that a database's records are one range of keys.
+int64_t RecordKey(CEOID db, CEOID record) {
+  return static_cast<int64_t>(static_cast<uint64_t>(db) << 32 | record);
+}
+int64_t FirstKey(CEOID db) { return RecordKey(db, 0); }
+int64_t LastKey(CEOID db) { return RecordKey(db, 0xFFFFFFFFu); }
+CEOID RecordOfKey(int64_t key) { return static_cast<CEOID>(static_cast<uint64_t>(key)); }
+
+// A record's properties are kept in one value, in id order, each as its id
+// and byte length (32 bits, little-endian) and its bytes: a number as 4
+// bytes little-endian, text as UTF-16LE, a blob as it is.
+void PutLe32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+uint32_t GetLe32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Writing a property id twice keeps the last value.
+std::string PackProps(const std::vector<CePropVal>& values) {
+  std::vector<const CePropVal*> order;
+  order.reserve(values.size());
+  for (const CePropVal& v : values) order.push_back(&v);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const CePropVal* a, const CePropVal* b) { return a->propid < b->propid; });
+  std::string out;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 < order.size() && order[i + 1]->propid == order[i]->propid) continue;
+    const CePropVal& v = *order[i];
+    PutLe32(out, v.propid);
+    switch (PropType(v.propid)) {
+      case CEVT_UI4:
+        PutLe32(out, 4);
+        PutLe32(out, v.ulVal);
+        break;
+      case CEVT_LPWSTR:
+        PutLe32(out, static_cast<uint32_t>(v.lpwsz.size() * 2));
+        for (char16_t u : v.lpwsz) {
+          out += static_cast<char>(u & 0xFF);
+          out += static_cast<char>(u >> 8);
+        }
+        break;
+      default:
+        PutLe32(out, static_cast<uint32_t>(v.blob.size()));
+        out.append(v.blob.begin(), v.blob.end());
+        break;
+    }
+  }
+  return out;
+}
+
+// Calls f(propid, bytes, size) for each packed property in id order;
+// throws std::runtime_error when the value is damaged.
+template <typename F>
+void ForEachPacked(const void* data, std::size_t size, F f) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t at = 0;
+  while (at < size) {
+    if (size - at < 8) throw std::runtime_error("damaged record");
+    const CEPROPID id = GetLe32(p + at);
+    const uint32_t n = GetLe32(p + at + 4);
+    at += 8;
+    if (n > size - at) throw std::runtime_error("damaged record");
+    f(id, p + at, n);
+    at += n;
+  }
+}
+
+CePropVal UnpackProp(CEPROPID id, const unsigned char* p, uint32_t n) {
   CePropVal v;
   v.propid = id;
   switch (PropType(id)) {
     case CEVT_UI4:
-      v.ulVal = static_cast<uint32_t>(s.Int(col));
+      if (n != 4) throw std::runtime_error("damaged record");
+      v.ulVal = GetLe32(p);
       break;
     case CEVT_LPWSTR:
-      v.lpwsz = RawBytesToWide(s.Blob(col));
+      v.lpwsz.reserve(n / 2);
+      for (uint32_t i = 0; i + 1 < n; i += 2) {
+        v.lpwsz += static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+      }
       break;
     default:
-      v.blob = s.Blob(col);
+      v.blob.assign(p, p + n);
       break;
   }
   return v;
 }
 
-void BindProp(SqlStatement& s, int i, const CePropVal& v) {
-  switch (PropType(v.propid)) {
-    case CEVT_UI4:
-      s.Bind(i, static_cast<int64_t>(v.ulVal));
-      break;
-    case CEVT_LPWSTR:
-      s.BindBlob(i, WideToRawBytes(v.lpwsz));
-      break;
-    default:
-      s.BindBlob(i, v.blob);
-      break;
-  }
+std::vector<CePropVal> UnpackProps(const void* data, std::size_t size) {
+  std::vector<CePropVal> out;
+  ForEachPacked(data, size, [&](CEPROPID id, const unsigned char* p, uint32_t n) {
+    out.push_back(UnpackProp(id, p, n));
+  });
+  return out;
 }
 
 }  // namespace
@@ -177,9 +225,14 @@ bool HandheldImage::Create(const std::string& path, std::string* err) {
 
 bool HandheldImage::Open() {
   if (db_) return true;
-  if (!FileExists(path_)) return false;
+  openError_.clear();
+  if (!FileExists(path_)) {
+    openError_ = "no handheld image at " + path_;
+    return false;
+  }
   sqlite3* h = nullptr;
   if (sqlite3_open_v2(path_.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    openError_ = "cannot open handheld image " + path_ + ": " + sqlite3_errmsg(h);
     sqlite3_close_v2(h);
     return false;
   }
@@ -188,79 +241,181 @@ bool HandheldImage::Open() {
     hhsync::Exec(h, "PRAGMA synchronous=NORMAL");
     SqlStatement s(h, "SELECT value FROM meta WHERE key='format'");
     if (!s.Step() || s.Text(0) != kFormat) {
+      openError_ = path_ + " is not a handheld image of this version (" + kFormat + ")";
+      s.Reset();
       sqlite3_close_v2(h);
       return false;
     }
-  } catch (const SqlError&) {
+  } catch (const SqlError& e) {
+    openError_ = path_ + " is not a handheld image: " + e.what();
     sqlite3_close_v2(h);
     return false;
   }
   db_ = h;
+  Invalidate();
   return true;
 }
 
 void HandheldImage::Close() {
+  statements_.clear();  // statements go before their connection
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
 
-void HandheldImage::Exec(const char* sql) { hhsync::Exec(db_, sql); }
+HandheldImage::Use HandheldImage::Query(const char* sql) {
+  std::unique_ptr<SqlStatement>& s = statements_[sql];
+  if (!s) s = std::make_unique<SqlStatement>(db_, sql);
+  return Use(*s);
+}
+
+void HandheldImage::Run(const char* sql) { Query(sql)->Run(); }
+
+// --- Transactions and the cache ----------------------------------------------
+
+HandheldImage::Transaction::Transaction(HandheldImage& image, Access access)
+    : image_(image), access_(access) {
+  image_.Run(access == Access::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+  try {
+    image_.Refresh();
+  } catch (...) {
+    RollbackOpenTransaction(image_.db_);
+    throw;
+  }
+}
+
+HandheldImage::Transaction::~Transaction() {
+  if (done_) return;
+  RollbackOpenTransaction(image_.db_);
+  if (access_ == Access::kWrite) image_.Invalidate();
+}
+
+void HandheldImage::Transaction::Commit() {
+  // A read transaction that wrote would have taken the write lock late and
+  // could fail on a busy snapshot; it is a mistake in the caller.
+  if (access_ == Access::kRead && sqlite3_txn_state(image_.db_, nullptr) == SQLITE_TXN_WRITE) {
+    throw std::logic_error("a read transaction changed the handheld image");
+  }
+  image_.Run("COMMIT");
+  done_ = true;
+}
+
+void HandheldImage::Mark() { Run("SAVEPOINT work"); }
+
+void HandheldImage::Undo() {
+  Run("ROLLBACK TO work");
+  Invalidate();
+}
+
+void HandheldImage::Unmark() { Run("RELEASE work"); }
+
+void HandheldImage::Refresh() {
+  int64_t version = 0;
+  {
+    Use v = Query("PRAGMA data_version");
+    if (!v->Step()) throw std::runtime_error("no data version");
+    version = v->Int(0);
+  }
+  if (version == cache_.version) return;
+  Cache c;
+  c.connected = Meta("connected") == "1";
+  {
+    Use s = Query("SELECT DISTINCT op FROM faults");
+    while (s->Step()) c.faultOps.insert(s->Text(0));
+  }
+  c.version = version;
+  cache_ = std::move(c);
+}
+
+void HandheldImage::FindNextOid() {
+  const std::string stored = Meta("next_oid");
+  cache_.storedNextOid = stored.empty() ? 1 : std::stoull(stored);
+  cache_.nextOid = cache_.storedNextOid;
+  // The newest record of each database: one seek per database.
+  for (const char* sql : {"SELECT max(oid) FROM databases",
+                          "SELECT max((SELECT key FROM records WHERE key BETWEEN (d.oid << 32)"
+                          " AND (d.oid << 32) + 4294967295 ORDER BY key DESC LIMIT 1) & 4294967295)"
+                          " FROM databases d"}) {
+    Use s = Query(sql);
+    if (s->Step() && !s->IsNull(0)) {
+      cache_.nextOid = std::max(cache_.nextOid, static_cast<uint64_t>(s->Int(0)) + 1);
+    }
+  }
+  cache_.oidKnown = true;
+}
 
 // --- Settings and faults -----------------------------------------------------
 
 std::string HandheldImage::Meta(const char* key) {
-  SqlStatement s(db_, "SELECT value FROM meta WHERE key=?1");
-  s.Bind(1, key);
-  return s.Step() ? s.Text(0) : std::string();
+  Use s = Query("SELECT value FROM meta WHERE key=?1");
+  s->Bind(1, key);
+  return s->Step() ? s->Text(0) : std::string();
 }
 
 void HandheldImage::SetMeta(const char* key, const std::string& value) {
-  SqlStatement s(db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
-  s.Bind(1, key).Bind(2, value).Run();
+  {
+    Use s = Query("INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
+    s->Bind(1, key).Bind(2, value).Run();
+  }
+  Invalidate();
 }
 
 CEOID HandheldImage::NextOid() {
-  std::string v = Meta("next_oid");
-  CEOID oid = v.empty() ? 1 : static_cast<CEOID>(std::stoul(v));
+  if (!cache_.oidKnown) FindNextOid();
+  CEOID oid = static_cast<CEOID>(cache_.nextOid);
   if (oid == 0) oid = 1;
-  SetMeta("next_oid", std::to_string(static_cast<uint64_t>(oid) + 1));
+  cache_.nextOid = static_cast<uint64_t>(oid) + 1;
   return oid;
 }
 
+void HandheldImage::KeepNextOid() {
+  if (!cache_.oidKnown) FindNextOid();
+  if (cache_.storedNextOid >= cache_.nextOid) return;
+  Use s = Query("INSERT OR REPLACE INTO meta(key, value) VALUES('next_oid', ?1)");
+  s->Bind(1, std::to_string(cache_.nextOid)).Run();
+  cache_.storedNextOid = cache_.nextOid;
+}
+
 std::optional<uint32_t> HandheldImage::CountCall(const char* op) {
-  SqlStatement u(db_, "UPDATE faults SET calls = calls + 1 WHERE op = ?1");
-  u.Bind(1, op).Run();
-  if (u.Changes() == 0) return std::nullopt;
-  SqlStatement s(
-      db_,
+  {
+    Use u = Query("UPDATE faults SET calls = calls + 1 WHERE op = ?1");
+    u->Bind(1, op).Run();
+    if (u->Changes() == 0) return std::nullopt;
+  }
+  Use s = Query(
       "SELECT error FROM faults WHERE op = ?1 AND (calls = nth OR (every != 0 AND calls >= nth))"
       " ORDER BY id LIMIT 1");
-  s.Bind(1, op);
-  if (s.Step()) return static_cast<uint32_t>(s.Int(0));
+  s->Bind(1, op);
+  if (s->Step()) return static_cast<uint32_t>(s->Int(0));
   return std::nullopt;
 }
 
 void HandheldImage::AddFault(const InjectedFault& fault) {
-  SqlStatement s(db_, "INSERT INTO faults(op, nth, every, error, calls) VALUES(?1, ?2, ?3, ?4, 0)");
-  s.Bind(1, fault.operation)
-      .Bind(2, static_cast<int64_t>(fault.nth))
-      .Bind(3, fault.every ? 1 : 0)
-      .Bind(4, static_cast<int64_t>(fault.error))
-      .Run();
+  {
+    Use s = Query("INSERT INTO faults(op, nth, every, error, calls) VALUES(?1, ?2, ?3, ?4, 0)");
+    s->Bind(1, fault.operation)
+        .Bind(2, static_cast<int64_t>(fault.nth))
+        .Bind(3, fault.every ? 1 : 0)
+        .Bind(4, static_cast<int64_t>(fault.error))
+        .Run();
+  }
+  Invalidate();
 }
 
-void HandheldImage::ClearFaults() { Exec("DELETE FROM faults"); }
+void HandheldImage::ClearFaults() {
+  Run("DELETE FROM faults");
+  Invalidate();
+}
 
 std::vector<InjectedFault> HandheldImage::Faults() {
   std::vector<InjectedFault> out;
-  SqlStatement s(db_, "SELECT op, nth, every, error, calls FROM faults ORDER BY id");
-  while (s.Step()) {
+  Use s = Query("SELECT op, nth, every, error, calls FROM faults ORDER BY id");
+  while (s->Step()) {
     InjectedFault f;
-    f.operation = s.Text(0);
-    f.nth = static_cast<uint32_t>(s.Int(1));
-    f.every = s.Int(2) != 0;
-    f.error = static_cast<uint32_t>(s.Int(3));
-    f.calls = static_cast<uint32_t>(s.Int(4));
+    f.operation = s->Text(0);
+    f.nth = static_cast<uint32_t>(s->Int(1));
+    f.every = s->Int(2) != 0;
+    f.error = static_cast<uint32_t>(s->Int(3));
+    f.calls = static_cast<uint32_t>(s->Int(4));
     out.push_back(std::move(f));
   }
   return out;
@@ -269,135 +424,137 @@ std::vector<InjectedFault> HandheldImage::Faults() {
 // --- Libraries and calls -----------------------------------------------------
 
 bool HandheldImage::LibraryInstalled(const std::string& name) {
-  SqlStatement s(db_, "SELECT 1 FROM libraries WHERE name = ?1");
-  s.Bind(1, name);
-  return s.Step();
+  Use s = Query("SELECT 1 FROM libraries WHERE name = ?1");
+  s->Bind(1, name);
+  return s->Step();
 }
 
 void HandheldImage::InstallLibrary(const std::string& name) {
-  SqlStatement s(db_, "INSERT OR IGNORE INTO libraries(name) VALUES(?1)");
-  s.Bind(1, name).Run();
+  Use s = Query("INSERT OR IGNORE INTO libraries(name) VALUES(?1)");
+  s->Bind(1, name).Run();
 }
 
 bool HandheldImage::RemoveLibrary(const std::string& name) {
-  SqlStatement s(db_, "DELETE FROM libraries WHERE name = ?1");
-  s.Bind(1, name).Run();
-  return s.Changes() != 0;
+  Use s = Query("DELETE FROM libraries WHERE name = ?1");
+  s->Bind(1, name).Run();
+  return s->Changes() != 0;
 }
 
 std::vector<std::string> HandheldImage::Libraries() {
   std::vector<std::string> out;
-  SqlStatement s(db_, "SELECT name FROM libraries ORDER BY name");
-  while (s.Step()) out.push_back(s.Text(0));
+  Use s = Query("SELECT name FROM libraries ORDER BY name");
+  while (s->Step()) out.push_back(s->Text(0));
   return out;
 }
 
 void HandheldImage::LogCall(const std::string& library, const std::string& function,
                             const std::string& input) {
-  SqlStatement c(db_, "INSERT INTO calls(library, function, input) VALUES(?1, ?2, ?3)");
-  c.Bind(1, library).Bind(2, function).Bind(3, input).Run();
+  Use c = Query("INSERT INTO calls(library, function, input) VALUES(?1, ?2, ?3)");
+  c->Bind(1, library).Bind(2, function).Bind(3, input).Run();
 }
 
 std::vector<HandheldDump::Call> HandheldImage::Calls() {
   std::vector<HandheldDump::Call> out;
-  SqlStatement s(db_, "SELECT library, function, input FROM calls ORDER BY id");
-  while (s.Step()) out.push_back({s.Text(0), s.Text(1), s.Text(2)});
+  Use s = Query("SELECT library, function, input FROM calls ORDER BY id");
+  while (s->Step()) out.push_back({s->Text(0), s->Text(1), s->Text(2)});
   return out;
 }
 
 // --- Volumes and databases ---------------------------------------------------
 
 int64_t HandheldImage::VolumeByName(const std::string& name) {
-  SqlStatement s(db_, "SELECT id FROM volumes WHERE name = ?1");
-  s.Bind(1, name);
-  return s.Step() ? s.Int(0) : 0;
+  Use s = Query("SELECT id FROM volumes WHERE name = ?1");
+  s->Bind(1, name);
+  return s->Step() ? s->Int(0) : 0;
 }
 
 int64_t HandheldImage::AddVolume(const std::string& name) {
-  SqlStatement s(db_, "INSERT INTO volumes(name) VALUES(?1)");
-  s.Bind(1, name).Run();
-  return s.LastInsertId();
+  Use s = Query("INSERT INTO volumes(name) VALUES(?1)");
+  s->Bind(1, name).Run();
+  return s->LastInsertId();
 }
 
 CEOID HandheldImage::DatabaseByName(int64_t volume, const std::string& name) {
-  SqlStatement s(db_, "SELECT oid FROM databases WHERE volume = ?1 AND name = ?2");
-  s.Bind(1, volume).Bind(2, name);
-  return s.Step() ? static_cast<CEOID>(s.Int(0)) : 0;
+  Use s = Query("SELECT oid FROM databases WHERE volume = ?1 AND name = ?2");
+  s->Bind(1, volume).Bind(2, name);
+  return s->Step() ? static_cast<CEOID>(s->Int(0)) : 0;
 }
 
 bool HandheldImage::DatabaseInVolume(int64_t volume, CEOID oid) {
-  SqlStatement s(db_, "SELECT 1 FROM databases WHERE volume = ?1 AND oid = ?2");
-  s.Bind(1, volume).Bind(2, static_cast<int64_t>(oid));
-  return s.Step();
+  Use s = Query("SELECT 1 FROM databases WHERE volume = ?1 AND oid = ?2");
+  s->Bind(1, volume).Bind(2, static_cast<int64_t>(oid));
+  return s->Step();
 }
 
 bool HandheldImage::DatabaseExists(CEOID oid) {
-  SqlStatement s(db_, "SELECT 1 FROM databases WHERE oid = ?1");
-  s.Bind(1, static_cast<int64_t>(oid));
-  return s.Step();
+  Use s = Query("SELECT 1 FROM databases WHERE oid = ?1");
+  s->Bind(1, static_cast<int64_t>(oid));
+  return s->Step();
 }
 
 std::vector<CeSortOrder> HandheldImage::DatabaseSorts(CEOID oid) {
-  SqlStatement s(db_, "SELECT sorts FROM databases WHERE oid = ?1");
-  s.Bind(1, static_cast<int64_t>(oid));
-  return s.Step() ? DecodeSorts(s.Text(0)) : std::vector<CeSortOrder>();
+  Use s = Query("SELECT sorts FROM databases WHERE oid = ?1");
+  s->Bind(1, static_cast<int64_t>(oid));
+  return s->Step() ? DecodeSorts(s->Text(0)) : std::vector<CeSortOrder>();
 }
 
 bool HandheldImage::DatabaseInfo(int64_t volume, CEOID oid, std::string* name, int64_t* records) {
-  SqlStatement s(db_,
-                 "SELECT name, (SELECT count(*) FROM records WHERE db = d.oid)"
-                 " FROM databases d WHERE volume = ?1 AND oid = ?2");
-  s.Bind(1, volume).Bind(2, static_cast<int64_t>(oid));
-  if (!s.Step()) return false;
-  *name = s.Text(0);
-  *records = s.Int(1);
+  Use s = Query(
+      "SELECT name, (SELECT count(*) FROM records WHERE key BETWEEN ?3 AND ?4)"
+      " FROM databases d WHERE volume = ?1 AND oid = ?2");
+  s->Bind(1, volume)
+      .Bind(2, static_cast<int64_t>(oid))
+      .Bind(3, FirstKey(oid))
+      .Bind(4, LastKey(oid));
+  if (!s->Step()) return false;
+  *name = s->Text(0);
+  *records = s->Int(1);
   return true;
 }
 
 CEOID HandheldImage::CreateDatabase(int64_t volume, const std::string& name,
                                     const std::vector<CeSortOrder>& sorts) {
   CEOID oid = NextOid();
-  SqlStatement s(db_, "INSERT INTO databases(oid, volume, name, sorts) VALUES(?1, ?2, ?3, ?4)");
-  s.Bind(1, static_cast<int64_t>(oid)).Bind(2, volume).Bind(3, name).Bind(4, EncodeSorts(sorts));
-  s.Run();
+  Use s = Query("INSERT INTO databases(oid, volume, name, sorts) VALUES(?1, ?2, ?3, ?4)");
+  s->Bind(1, static_cast<int64_t>(oid)).Bind(2, volume).Bind(3, name).Bind(4, EncodeSorts(sorts));
+  s->Run();
   return oid;
 }
 
 void HandheldImage::DeleteDatabase(CEOID oid) {
-  SqlStatement p(db_, "DELETE FROM props WHERE record IN (SELECT oid FROM records WHERE db = ?1)");
-  p.Bind(1, static_cast<int64_t>(oid)).Run();
-  SqlStatement r(db_, "DELETE FROM records WHERE db = ?1");
-  r.Bind(1, static_cast<int64_t>(oid)).Run();
-  SqlStatement d(db_, "DELETE FROM databases WHERE oid = ?1");
-  d.Bind(1, static_cast<int64_t>(oid)).Run();
+  {
+    Use r = Query("DELETE FROM records WHERE key BETWEEN ?1 AND ?2");
+    r->Bind(1, FirstKey(oid)).Bind(2, LastKey(oid)).Run();
+  }
+  {
+    Use d = Query("DELETE FROM databases WHERE oid = ?1");
+    d->Bind(1, static_cast<int64_t>(oid)).Run();
+  }
+  KeepNextOid();
 }
 
 std::vector<HandheldDump::Volume> HandheldImage::Volumes() {
   std::vector<HandheldDump::Volume> out;
-  SqlStatement vols(db_, "SELECT id, name FROM volumes ORDER BY name");
-  SqlStatement dbs(db_, "SELECT oid, name, sorts FROM databases WHERE volume = ?1 ORDER BY oid");
-  SqlStatement recs(db_, "SELECT oid FROM records WHERE db = ?1 ORDER BY oid");
-  SqlStatement props(db_, "SELECT propid, value FROM props WHERE record = ?1 ORDER BY propid");
-  while (vols.Step()) {
+  Use vols = Query("SELECT id, name FROM volumes ORDER BY name");
+  Use dbs = Query("SELECT oid, name, sorts FROM databases WHERE volume = ?1 ORDER BY oid");
+  Use recs = Query("SELECT key, props FROM records WHERE key BETWEEN ?1 AND ?2 ORDER BY key");
+  while (vols->Step()) {
     HandheldDump::Volume v;
-    v.name = vols.Text(1);
-    dbs.Reset();
-    dbs.Bind(1, vols.Int(0));
-    while (dbs.Step()) {
+    v.name = vols->Text(1);
+    dbs->Reset();
+    dbs->Bind(1, vols->Int(0));
+    while (dbs->Step()) {
       HandheldDump::Database dbase;
-      dbase.oid = static_cast<CEOID>(dbs.Int(0));
-      dbase.name = dbs.Text(1);
-      dbase.sorts = DecodeSorts(dbs.Text(2));
-      recs.Reset();
-      recs.Bind(1, dbs.Int(0));
-      while (recs.Step()) {
+      dbase.oid = static_cast<CEOID>(dbs->Int(0));
+      dbase.name = dbs->Text(1);
+      dbase.sorts = DecodeSorts(dbs->Text(2));
+      recs->Reset();
+      recs->Bind(1, FirstKey(dbase.oid)).Bind(2, LastKey(dbase.oid));
+      while (recs->Step()) {
         HandheldDump::Record r;
-        r.id = static_cast<CEOID>(recs.Int(0));
-        props.Reset();
-        props.Bind(1, recs.Int(0));
-        while (props.Step()) {
-          r.props.push_back(PropFromColumn(props, 1, static_cast<CEPROPID>(props.Int(0))));
-        }
+        r.id = RecordOfKey(recs->Int(0));
+        std::string_view packed = recs->View(1);
+        r.props = UnpackProps(packed.data(), packed.size());
         dbase.records.push_back(std::move(r));
       }
       v.databases.push_back(std::move(dbase));
@@ -411,54 +568,48 @@ std::vector<HandheldDump::Volume> HandheldImage::Volumes() {
 
 CEOID HandheldImage::AddRecord(CEOID db, const std::vector<CePropVal>& values) {
   CEOID oid = NextOid();
-  SqlStatement r(db_, "INSERT INTO records(oid, db) VALUES(?1, ?2)");
-  r.Bind(1, static_cast<int64_t>(oid)).Bind(2, static_cast<int64_t>(db)).Run();
-  SqlStatement p(db_, "INSERT OR REPLACE INTO props(record, propid, value) VALUES(?1, ?2, ?3)");
-  for (const CePropVal& v : values) {
-    p.Reset();
-    p.Bind(1, static_cast<int64_t>(oid)).Bind(2, static_cast<int64_t>(v.propid));
-    BindProp(p, 3, v);
-    p.Run();
-  }
+  Use r = Query("INSERT INTO records(key, props) VALUES(?1, ?2)");
+  r->Bind(1, RecordKey(db, oid)).BindBlob(2, PackProps(values)).Run();
   return oid;
 }
 
 CEOID HandheldImage::NextRecord(CEOID db, CEOID after) {
-  SqlStatement s(db_, "SELECT oid FROM records WHERE db = ?1 AND oid > ?2 ORDER BY oid LIMIT 1");
-  s.Bind(1, static_cast<int64_t>(db)).Bind(2, static_cast<int64_t>(after));
-  return s.Step() ? static_cast<CEOID>(s.Int(0)) : 0;
+  if (after == 0xFFFFFFFFu) return 0;
+  Use s = Query("SELECT key FROM records WHERE key BETWEEN ?1 AND ?2 ORDER BY key LIMIT 1");
+  s->Bind(1, RecordKey(db, after + 1)).Bind(2, LastKey(db));
+  return s->Step() ? RecordOfKey(s->Int(0)) : 0;
 }
 
-std::vector<CePropVal> HandheldImage::RecordProps(CEOID record) {
-  std::vector<CePropVal> out;
-  SqlStatement all(db_, "SELECT propid, value FROM props WHERE record = ?1 ORDER BY propid");
-  all.Bind(1, static_cast<int64_t>(record));
-  while (all.Step()) out.push_back(PropFromColumn(all, 1, static_cast<CEPROPID>(all.Int(0))));
-  return out;
+std::vector<CePropVal> HandheldImage::RecordProps(CEOID db, CEOID record) {
+  Use s = Query("SELECT props FROM records WHERE key = ?1");
+  s->Bind(1, RecordKey(db, record));
+  if (!s->Step()) return {};
+  std::string_view packed = s->View(0);
+  return UnpackProps(packed.data(), packed.size());
 }
 
-std::vector<std::optional<CePropVal>> HandheldImage::RecordProps(CEOID record,
+std::vector<std::optional<CePropVal>> HandheldImage::RecordProps(CEOID db, CEOID record,
                                                                  const std::vector<CEPROPID>& ids) {
-  std::vector<std::optional<CePropVal>> out;
-  SqlStatement one(db_, "SELECT value FROM props WHERE record = ?1 AND propid = ?2");
-  for (CEPROPID id : ids) {
-    one.Reset();
-    one.Bind(1, static_cast<int64_t>(record)).Bind(2, static_cast<int64_t>(id));
-    if (one.Step()) {
-      out.push_back(PropFromColumn(one, 0, id));
-    } else {
-      out.push_back(std::nullopt);
+  std::vector<std::optional<CePropVal>> out(ids.size());
+  Use s = Query("SELECT props FROM records WHERE key = ?1");
+  s->Bind(1, RecordKey(db, record));
+  if (!s->Step()) return out;
+  std::string_view packed = s->View(0);
+  ForEachPacked(packed.data(), packed.size(), [&](CEPROPID id, const unsigned char* p, uint32_t n) {
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      if (ids[i] == id) out[i] = UnpackProp(id, p, n);
     }
-  }
+  });
   return out;
 }
 
 bool HandheldImage::DeleteRecord(CEOID db, CEOID record) {
-  SqlStatement r(db_, "DELETE FROM records WHERE oid = ?1 AND db = ?2");
-  r.Bind(1, static_cast<int64_t>(record)).Bind(2, static_cast<int64_t>(db)).Run();
-  if (r.Changes() == 0) return false;
-  SqlStatement p(db_, "DELETE FROM props WHERE record = ?1");
-  p.Bind(1, static_cast<int64_t>(record)).Run();
+  {
+    Use r = Query("DELETE FROM records WHERE key = ?1");
+    r->Bind(1, RecordKey(db, record)).Run();
+    if (r->Changes() == 0) return false;
+  }
+  KeepNextOid();
   return true;
 }
 
@@ -466,53 +617,52 @@ bool HandheldImage::DeleteRecord(CEOID db, CEOID record) {
 
 bool HandheldImage::KeyExists(const std::string& keyPath) {
   if (keyPath.empty()) return true;
-  SqlStatement s(db_,
-                 "SELECT 1 FROM registry WHERE path = ?1"
-                 " OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE LIMIT 1");
-  s.Bind(1, keyPath).Bind(2, keyPath + "\\");
-  return s.Step();
+  Use s = Query(
+      "SELECT 1 FROM registry WHERE path = ?1"
+      " OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE LIMIT 1");
+  s->Bind(1, keyPath).Bind(2, keyPath + "\\");
+  return s->Step();
 }
 
 void HandheldImage::CreateKey(const std::string& keyPath) {
-  SqlStatement s(db_, "INSERT OR IGNORE INTO registry(path, type, value) VALUES(?1, NULL, NULL)");
-  s.Bind(1, keyPath).Run();
+  Use s = Query("INSERT OR IGNORE INTO registry(path, type, value) VALUES(?1, NULL, NULL)");
+  s->Bind(1, keyPath).Run();
 }
 
 bool HandheldImage::DeleteKeyTree(const std::string& keyPath) {
-  SqlStatement s(
-      db_,
+  Use s = Query(
       "DELETE FROM registry WHERE path = ?1 OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE");
-  s.Bind(1, keyPath).Bind(2, keyPath + "\\").Run();
-  return s.Changes() != 0;
+  s->Bind(1, keyPath).Bind(2, keyPath + "\\").Run();
+  return s->Changes() != 0;
 }
 
 void HandheldImage::SetDefaultValue(const std::string& keyPath, uint32_t type,
                                     const std::vector<uint8_t>& data) {
-  SqlStatement s(db_,
-                 "INSERT INTO registry(path, type, value) VALUES(?1, ?2, ?3)"
-                 " ON CONFLICT(path) DO UPDATE SET type = excluded.type, value = excluded.value");
-  s.Bind(1, keyPath).Bind(2, static_cast<int64_t>(type)).BindBlob(3, data);
-  s.Run();
+  Use s = Query(
+      "INSERT INTO registry(path, type, value) VALUES(?1, ?2, ?3)"
+      " ON CONFLICT(path) DO UPDATE SET type = excluded.type, value = excluded.value");
+  s->Bind(1, keyPath).Bind(2, static_cast<int64_t>(type)).BindBlob(3, data);
+  s->Run();
 }
 
 bool HandheldImage::DefaultValue(const std::string& keyPath, uint32_t* type,
                                  std::vector<uint8_t>* data) {
-  SqlStatement s(db_, "SELECT type, value FROM registry WHERE path = ?1 AND value IS NOT NULL");
-  s.Bind(1, keyPath);
-  if (!s.Step()) return false;
-  *type = static_cast<uint32_t>(s.Int(0));
-  *data = s.Blob(1);
+  Use s = Query("SELECT type, value FROM registry WHERE path = ?1 AND value IS NOT NULL");
+  s->Bind(1, keyPath);
+  if (!s->Step()) return false;
+  *type = static_cast<uint32_t>(s->Int(0));
+  *data = s->Blob(1);
   return true;
 }
 
 std::vector<HandheldDump::RegistryEntry> HandheldImage::Registry() {
   std::vector<HandheldDump::RegistryEntry> out;
-  SqlStatement s(db_, "SELECT path, type, value FROM registry ORDER BY path");
-  while (s.Step()) {
+  Use s = Query("SELECT path, type, value FROM registry ORDER BY path");
+  while (s->Step()) {
     HandheldDump::RegistryEntry e;
-    e.path = s.Text(0);
-    e.hasValue = !s.IsNull(2);
-    if (e.hasValue) e.value = RegistryValueText(static_cast<uint32_t>(s.Int(1)), s.Blob(2));
+    e.path = s->Text(0);
+    e.hasValue = !s->IsNull(2);
+    if (e.hasValue) e.value = RegistryValueText(static_cast<uint32_t>(s->Int(1)), s->Blob(2));
     out.push_back(std::move(e));
   }
   return out;

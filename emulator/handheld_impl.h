@@ -22,8 +22,7 @@ namespace hhsync {
 inline constexpr uint32_t kErrorGenFailure = 31;
 // What the desktop says when a call failed without any code from the
 // handheld.
-inline constexpr const char* kConnectionLostText =
-    "The connection to the device has been lost.";
+inline constexpr const char* kConnectionLostText = "The connection to the device has been lost.";
 inline constexpr uint32_t kErrorFileExists = 80;
 
 // Base values of the per-instance handles; neither collides with
@@ -81,19 +80,22 @@ struct EmulatedHandheld::Impl {
   std::map<CeHKey, std::string> keys;  // open key -> its path
   CeHKey nextKey = kFirstKeyHandle;
 
-  // Runs one remote operation in one transaction: counts the call, applies
-  // faults, requires a connected handheld, then does the work. The work's
-  // changes are undone when it fails. Leaves the outcome's error as the last
-  // error. Takes the lock.
-  Outcome Run(const char* op, const std::function<Outcome()>& work);
+  using Access = HandheldImage::Access;
+  // Runs one remote operation in one transaction: counts the call when a
+  // fault is armed on it, applies faults, requires a connected handheld,
+  // then does the work. The work's changes are undone when it fails; a
+  // fault's count stays. A kRead operation must not change the image (it
+  // runs without the write lock unless a fault needs counting). Leaves the
+  // outcome's error as the last error. Takes the lock.
+  Outcome Run(const char* op, Access access, const std::function<Outcome()>& work);
   // Counts a call of op that needs no connection (connecting and ending
-  // one) in a transaction of its own. The error of a fault that fires, if
-  // any; *connected tells whether the image is marked connected. The caller
-  // holds the lock.
+  // one). The error of a fault that fires, if any; *connected tells whether
+  // the image is marked connected. The caller holds the lock.
   std::optional<uint32_t> CountAlone(const char* op, bool* connected = nullptr);
   // Runs an administration step in one transaction; the work returns false
   // with a reason to undo its changes. Takes the lock.
-  bool Admin(std::string* err, const std::function<bool(std::string* why)>& work);
+  bool Admin(std::string* err, const std::function<bool(std::string* why)>& work,
+             Access access = Access::kWrite);
 
   // The volume a guid of this instance names, or 0.
   int64_t MountedVolume(const CeGuid& guid) const;

@@ -96,7 +96,7 @@ std::string EmulatedHandheld::DesktopErrorText() {
 
 bool EmulatedHandheld::CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint32_t flags) {
   Impl& m = *impl_;
-  return !m.Run("CeMountDBVol", [&]() -> Outcome {
+  return !m.Run("CeMountDBVol", Impl::Access::kWrite, [&]() -> Outcome {
              if (volume.empty()) return Fail(ce_error::kInvalidParameter);
              std::string name = WideToUtf8(volume);
              int64_t id = m.image.VolumeByName(name);
@@ -126,7 +126,7 @@ bool EmulatedHandheld::CeMountDBVol(CeGuid* guid, const std::u16string& volume, 
 
 bool EmulatedHandheld::CeUnmountDBVol(CeGuid* guid) {
   Impl& m = *impl_;
-  return !m.Run("CeUnmountDBVol", [&]() -> Outcome {
+  return !m.Run("CeUnmountDBVol", Impl::Access::kRead, [&]() -> Outcome {
              auto it = std::find_if(
                  m.mounts.begin(), m.mounts.end(),
                  [&](const Impl::Mount& mount) { return SameGuid(mount.guid, *guid); });
@@ -143,7 +143,7 @@ CeDbHandle EmulatedHandheld::CeOpenDatabaseEx(const CeGuid& guid, CEOID* oid,
                                               uint32_t /*flags*/) {
   Impl& m = *impl_;
   CeDbHandle result = kInvalidHandle;
-  m.Run("CeOpenDatabaseEx", [&]() -> Outcome {
+  m.Run("CeOpenDatabaseEx", Impl::Access::kRead, [&]() -> Outcome {
     int64_t volume = m.MountedVolume(guid);
     if (volume == 0) return Fail(ce_error::kInvalidParameter);
     CEOID found = 0;
@@ -174,7 +174,7 @@ CeDbHandle EmulatedHandheld::CeOpenDatabaseEx(const CeGuid& guid, CEOID* oid,
 CEOID EmulatedHandheld::CeCreateDatabaseEx(const CeGuid& guid, const CeDbaseInfo& info) {
   Impl& m = *impl_;
   CEOID result = 0;
-  m.Run("CeCreateDatabaseEx", [&]() -> Outcome {
+  m.Run("CeCreateDatabaseEx", Impl::Access::kWrite, [&]() -> Outcome {
     int64_t volume = m.MountedVolume(guid);
     if (volume == 0) return Fail(ce_error::kInvalidParameter);
     if ((info.flags & CEDB_VALIDNAME) == 0 || info.name.empty() ||
@@ -194,7 +194,7 @@ CEOID EmulatedHandheld::CeCreateDatabaseEx(const CeGuid& guid, const CeDbaseInfo
 
 bool EmulatedHandheld::CeOidGetInfoEx(const CeGuid& guid, CEOID oid, CeOidInfo* info) {
   Impl& m = *impl_;
-  return !m.Run("CeOidGetInfoEx", [&]() -> Outcome {
+  return !m.Run("CeOidGetInfoEx", Impl::Access::kRead, [&]() -> Outcome {
              int64_t volume = m.MountedVolume(guid);
              if (volume == 0) return Fail(ce_error::kInvalidParameter);
              std::string name;
@@ -211,7 +211,7 @@ bool EmulatedHandheld::CeOidGetInfoEx(const CeGuid& guid, CEOID oid, CeOidInfo* 
 
 bool EmulatedHandheld::CeDeleteDatabaseEx(const CeGuid& guid, CEOID oid) {
   Impl& m = *impl_;
-  return !m.Run("CeDeleteDatabaseEx", [&]() -> Outcome {
+  return !m.Run("CeDeleteDatabaseEx", Impl::Access::kWrite, [&]() -> Outcome {
              int64_t volume = m.MountedVolume(guid);
              if (volume == 0) return Fail(ce_error::kInvalidParameter);
              if (!m.image.DatabaseInVolume(volume, oid)) return Fail(ce_error::kFileNotFound);
@@ -228,7 +228,7 @@ CEOID EmulatedHandheld::CeReadRecordProps(CeDbHandle db, uint32_t /*flags*/,
   Impl& m = *impl_;
   values->clear();
   CEOID result = 0;
-  m.Run("CeReadRecordProps", [&]() -> Outcome {
+  m.Run("CeReadRecordProps", Impl::Access::kRead, [&]() -> Outcome {
     Impl::OpenDb* open = m.Handle(db);
     if (!open) return Fail(kInvalidHandleError);
     CEOID rec = m.image.NextRecord(open->oid, open->lastRead);
@@ -236,9 +236,9 @@ CEOID EmulatedHandheld::CeReadRecordProps(CeDbHandle db, uint32_t /*flags*/,
     std::vector<CePropVal> out;
     if (wanted.empty()) {
       // No list: every property of the record.
-      out = m.image.RecordProps(rec);
+      out = m.image.RecordProps(open->oid, rec);
     } else {
-      std::vector<std::optional<CePropVal>> found = m.image.RecordProps(rec, wanted);
+      std::vector<std::optional<CePropVal>> found = m.image.RecordProps(open->oid, rec, wanted);
       for (std::size_t i = 0; i < wanted.size(); ++i) {
         if (found[i]) {
           out.push_back(std::move(*found[i]));
@@ -262,7 +262,7 @@ CEOID EmulatedHandheld::CeWriteRecordProps(CeDbHandle db, CEOID oid,
                                            const std::vector<CePropVal>& values) {
   Impl& m = *impl_;
   CEOID result = 0;
-  m.Run("CeWriteRecordProps", [&]() -> Outcome {
+  m.Run("CeWriteRecordProps", Impl::Access::kWrite, [&]() -> Outcome {
     Impl::OpenDb* open = m.Handle(db);
     if (!open) return Fail(kInvalidHandleError);
     // Records are only ever added whole; changing one in place is not offered.
@@ -278,7 +278,7 @@ CEOID EmulatedHandheld::CeWriteRecordProps(CeDbHandle db, CEOID oid,
 
 bool EmulatedHandheld::CeDeleteRecord(CeDbHandle db, CEOID oid) {
   Impl& m = *impl_;
-  return !m.Run("CeDeleteRecord", [&]() -> Outcome {
+  return !m.Run("CeDeleteRecord", Impl::Access::kWrite, [&]() -> Outcome {
              Impl::OpenDb* open = m.Handle(db);
              if (!open) return Fail(kInvalidHandleError);
              if (oid == 0) return Fail(ce_error::kInvalidParameter);
@@ -289,7 +289,7 @@ bool EmulatedHandheld::CeDeleteRecord(CeDbHandle db, CEOID oid) {
 
 bool EmulatedHandheld::CeCloseHandle(CeDbHandle db) {
   Impl& m = *impl_;
-  return !m.Run("CeCloseHandle", [&]() -> Outcome {
+  return !m.Run("CeCloseHandle", Impl::Access::kRead, [&]() -> Outcome {
              if (m.handles.erase(db) == 0) return Fail(kInvalidHandleError);
              return Ok();
            }).failed;
@@ -299,7 +299,7 @@ bool EmulatedHandheld::CeCloseHandle(CeDbHandle db) {
 
 int32_t EmulatedHandheld::CeRegOpenKeyEx(CeHKey root, const std::u16string& subKey, CeHKey* key) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRegOpenKeyEx", [&]() -> Outcome {
+  Outcome out = m.Run("CeRegOpenKeyEx", Impl::Access::kRead, [&]() -> Outcome {
     std::string keyPath;
     if (!m.ResolveKey(root, subKey, &keyPath)) return Fail(ce_error::kFileNotFound);
     if (!m.image.KeyExists(keyPath)) return Fail(ce_error::kFileNotFound);
@@ -314,7 +314,7 @@ int32_t EmulatedHandheld::CeRegQueryValueEx(CeHKey key, const std::u16string& va
                                             uint32_t* type, std::vector<uint8_t>* data,
                                             uint32_t maxBytes) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRegQueryValueEx", [&]() -> Outcome {
+  Outcome out = m.Run("CeRegQueryValueEx", Impl::Access::kRead, [&]() -> Outcome {
     auto it = m.keys.find(key);
     if (it == m.keys.end()) return Fail(kInvalidHandleError);
     // Only default values are kept.
@@ -332,7 +332,7 @@ int32_t EmulatedHandheld::CeRegQueryValueEx(CeHKey key, const std::u16string& va
 
 int32_t EmulatedHandheld::CeRegCreateKeyEx(CeHKey root, const std::u16string& subKey, CeHKey* key) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRegCreateKeyEx", [&]() -> Outcome {
+  Outcome out = m.Run("CeRegCreateKeyEx", Impl::Access::kWrite, [&]() -> Outcome {
     std::string keyPath;
     if (!m.ResolveKey(root, subKey, &keyPath)) return Fail(ce_error::kFileNotFound);
     if (keyPath.empty()) return Fail(ce_error::kInvalidParameter);
@@ -347,7 +347,7 @@ int32_t EmulatedHandheld::CeRegCreateKeyEx(CeHKey root, const std::u16string& su
 int32_t EmulatedHandheld::CeRegSetValueEx(CeHKey key, const std::u16string& valueName,
                                           uint32_t type, const std::vector<uint8_t>& data) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRegSetValueEx", [&]() -> Outcome {
+  Outcome out = m.Run("CeRegSetValueEx", Impl::Access::kWrite, [&]() -> Outcome {
     auto it = m.keys.find(key);
     if (it == m.keys.end()) return Fail(kInvalidHandleError);
     if (!valueName.empty() || it->second.empty()) return Fail(ce_error::kInvalidParameter);
@@ -359,7 +359,7 @@ int32_t EmulatedHandheld::CeRegSetValueEx(CeHKey key, const std::u16string& valu
 
 int32_t EmulatedHandheld::CeRegCloseKey(CeHKey key) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRegCloseKey", [&]() -> Outcome {
+  Outcome out = m.Run("CeRegCloseKey", Impl::Access::kRead, [&]() -> Outcome {
     if (m.keys.erase(key) == 0) return Fail(kInvalidHandleError);
     return Ok();
   });
@@ -372,7 +372,7 @@ int32_t EmulatedHandheld::CeRapiInvoke(const std::u16string& library,
                                        const std::u16string& function, const std::string& input,
                                        uint32_t* outSize, std::vector<uint8_t>* output) {
   Impl& m = *impl_;
-  Outcome out = m.Run("CeRapiInvoke", [&]() -> Outcome {
+  Outcome out = m.Run("CeRapiInvoke", Impl::Access::kWrite, [&]() -> Outcome {
     std::string lib = LibraryBaseName(WideToUtf8(library));
     if (!m.image.LibraryInstalled(lib)) return Fail(ce_error::kFileNotFound);
     // Only the companion library exports anything; exported names are

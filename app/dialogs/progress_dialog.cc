@@ -140,19 +140,26 @@ void ProgressDialog::OnRightDoubleClick(int y) {
 }
 
 void ChangeSignal::Notify() {
+  // A waiter counts itself before it looks at the counter, so either it sees
+  // this bump or this sees it waiting.
+  revision_.fetch_add(1);
+  if (waiters_.load() == 0) return;
   std::lock_guard<std::mutex> l(mu_);
-  ++revision_;
   changed_.notify_all();
 }
 
-uint64_t ChangeSignal::Revision() const {
-  std::lock_guard<std::mutex> l(mu_);
-  return revision_;
-}
-
 void ChangeSignal::WaitPast(uint64_t seen, int timeoutMs) const {
+  const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> l(mu_);
-  changed_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] { return revision_ != seen; });
+  const Steady::time_point frameEnd = lastChange_ + std::chrono::milliseconds(kFrameMs);
+  // Uncounted, so no bump wakes it: the rest of the frame passes first.
+  while (Steady::now() < std::min(frameEnd, deadline)) {
+    changed_.wait_until(l, std::min(frameEnd, deadline));
+  }
+  waiters_.fetch_add(1);
+  const bool changed = changed_.wait_until(l, deadline, [&] { return revision_.load() != seen; });
+  waiters_.fetch_sub(1);
+  if (changed) lastChange_ = Steady::now();
 }
 
 ProgressDialog::View ProgressDialog::Snapshot() const {

@@ -13,6 +13,7 @@
 // state is guarded by a mutex and the running flag is atomic.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -32,18 +33,26 @@ namespace hhsync {
 class SyncLog;
 
 // A change counter a front end waits on: every change of what a dialog
-// shows bumps it and wakes the waiters.
+// shows bumps it. Waiters are woken at most once per frame interval however
+// often it changes: a waiter that returned on a change less than a frame ago
+// first lets the frame pass, and a bump costs only an atomic increment while
+// no one waits.
 class ChangeSignal {
  public:
+  static constexpr int kFrameMs = 16;
+
   void Notify();
-  uint64_t Revision() const;
+  uint64_t Revision() const { return revision_.load(); }
   // Waits at most timeoutMs for the counter to move past seen.
   void WaitPast(uint64_t seen, int timeoutMs) const;
 
  private:
+  using Steady = std::chrono::steady_clock;
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
-  uint64_t revision_ = 0;
+  std::atomic<uint64_t> revision_{0};
+  mutable std::atomic<int> waiters_{0};
+  mutable Steady::time_point lastChange_{};  // when a waiter last returned on a change
 };
 
 class ProgressDialog final : public ProgressSink, public ProgressWindowModel {

@@ -83,6 +83,13 @@ std::vector<uint8_t> SqlStatement::Blob(int col) {
   return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>();
 }
 
+std::string_view SqlStatement::View(int col) {
+  const void* p = sqlite3_column_blob(stmt_, col);
+  int n = sqlite3_column_bytes(stmt_, col);
+  return p ? std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(n))
+           : std::string_view();
+}
+
 int SqlStatement::Changes() const { return sqlite3_changes(db_); }
 
 int64_t SqlStatement::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }

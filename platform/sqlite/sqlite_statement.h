@@ -72,6 +72,8 @@ class SqlStatement {
   bool IsNull(int col);
   std::string Text(int col);  // the bytes as stored, text or blob
   std::vector<uint8_t> Blob(int col);
+  // The bytes without a copy; valid until the statement steps or resets.
+  std::string_view View(int col);
 
   // Rows changed by the statement the connection ran last (call after Run).
   int Changes() const;

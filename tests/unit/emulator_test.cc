@@ -2,6 +2,7 @@
 // program relies on.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <string>
 
@@ -219,6 +220,88 @@ TEST_F(EmulatorTest, FaultsFailTheNthCallOrEveryCallFromIt) {
   EXPECT_EQ(handheld_->CeRapiInitEx(&init), 0);
   EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitTimeout);
   EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitObject0);
+}
+
+TEST_F(EmulatorTest, IdsAreNeverHandedOutTwiceAndValuesComeBackAsWritten) {
+  InitWithVolume();
+  CeDbHandle h = CreateAndOpen(u"cats");
+  ASSERT_NE(h, kInvalidHandle);
+  // Written twice, an id keeps its last value; empty text and blobs stay.
+  const CEOID a = handheld_->CeWriteRecordProps(
+      h, 0,
+      {CePropVal::Ui4(kNum67, 0xFFFFFFFFu), CePropVal::Text(kText64, u"first"),
+       CePropVal::Blob(kBlob66, {}), CePropVal::Text(kText64, u""), CePropVal::Ui4(kNum65, 0)});
+  const CEOID b = handheld_->CeWriteRecordProps(h, 0, {CePropVal::Ui4(kNum65, 2)});
+  ASSERT_NE(a, 0u);
+  ASSERT_EQ(b, a + 1);
+  std::vector<CePropVal> v;
+  CEOID oid = 0;
+  CeDbHandle r = handheld_->CeOpenDatabaseEx(guid_, &oid, u"cats", 0, CEDB_AUTOINCREMENT);
+  ASSERT_EQ(handheld_->CeReadRecordProps(r, CEDB_ALLOWREALLOC, {}, &v), a);
+  ASSERT_EQ(v.size(), 4u) << "every property, in id order";
+  EXPECT_EQ(v[0].propid, kText64);
+  EXPECT_EQ(v[0].lpwsz, u"");
+  EXPECT_EQ(v[1].propid, kNum65);
+  EXPECT_EQ(v[2].propid, kBlob66);
+  EXPECT_TRUE(v[2].blob.empty());
+  EXPECT_EQ(v[3].ulVal, 0xFFFFFFFFu);
+
+  // Deleting the newest record, then its database, frees neither id: not
+  // for this instance, and not for a fresh one that knows only the file.
+  EXPECT_TRUE(handheld_->CeDeleteRecord(h, b));
+  EXPECT_EQ(handheld_->CeWriteRecordProps(h, 0, {CePropVal::Ui4(kNum65, 3)}), b + 1);
+  EXPECT_TRUE(handheld_->CeDeleteDatabaseEx(guid_, oid));
+  EmulatedHandheld fresh(image_, clock_);
+  Connect(fresh);
+  CeGuid g;
+  ASSERT_TRUE(fresh.CeMountDBVol(&g, u"content.vol", kOpenExisting));
+  CeDbaseInfo info;
+  info.flags = CEDB_VALIDNAME;
+  info.name = u"dogs";
+  EXPECT_EQ(fresh.CeCreateDatabaseEx(g, info), b + 2);
+  info.name = u"birds";
+  EXPECT_EQ(handheld_->CeCreateDatabaseEx(guid_, info), b + 3) << "seen by the first instance";
+}
+
+TEST_F(EmulatorTest, ReadsGoOnWhileAnotherProcessWritesAndDamageIsAFailure) {
+  InitWithVolume();
+  CeDbHandle h = CreateAndOpen(u"cats");
+  const CEOID a = handheld_->CeWriteRecordProps(h, 0, {CePropVal::Ui4(kNum65, 1)});
+  ASSERT_NE(a, 0u);
+
+  // Another connection holds the write lock: reading needs none.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(image_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  CEOID oid = 0;
+  CeDbHandle r = handheld_->CeOpenDatabaseEx(guid_, &oid, u"cats", 0, CEDB_AUTOINCREMENT);
+  ASSERT_NE(r, kInvalidHandle);
+  std::vector<CePropVal> v;
+  EXPECT_EQ(handheld_->CeReadRecordProps(r, CEDB_ALLOWREALLOC, {kNum65}, &v), a);
+  EXPECT_TRUE(handheld_->CeCloseHandle(r));
+
+  // A record whose stored value is cut short reads as a general failure.
+  ASSERT_EQ(sqlite3_exec(other, "UPDATE records SET props = x'650001'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  oid = 0;
+  r = handheld_->CeOpenDatabaseEx(guid_, &oid, u"cats", 0, CEDB_AUTOINCREMENT);
+  EXPECT_EQ(handheld_->CeReadRecordProps(r, CEDB_ALLOWREALLOC, {kNum65}, &v), 0u);
+  EXPECT_EQ(handheld_->CeGetLastError(), 31u);
+  HandheldDump d;
+  std::string err;
+  EXPECT_FALSE(handheld_->Dump(&d, &err));
+  EXPECT_NE(err.find("damaged"), std::string::npos) << err;
+  ASSERT_TRUE(handheld_->CeDeleteDatabaseEx(guid_, oid));
+
+  // A fault on a reading call is counted like any other.
+  ASSERT_TRUE(handheld_->AddFault({"CeCloseHandle", 2, true, ce_error::kInvalidParameter, 0}, &err))
+      << err;
+  EXPECT_TRUE(handheld_->CeCloseHandle(r));
+  EXPECT_FALSE(handheld_->CeCloseHandle(h));
+  EXPECT_EQ(handheld_->CeGetLastError(), ce_error::kInvalidParameter);
+  EXPECT_EQ(Dump().faults.at(0).calls, 2u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -121,6 +122,46 @@ TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_TRUE(thread.done());
+}
+
+TEST(ChangeSignalTest, WakesAWaiterAtMostOncePerFrameAndNeverMissesAChange) {
+  using namespace std::chrono;
+  ChangeSignal signal;
+  // A change made while the waiter waits wakes it long before its timeout.
+  const uint64_t seen = signal.Revision();
+  std::thread bump([&] {
+    std::this_thread::sleep_for(milliseconds(20));
+    signal.Notify();
+  });
+  const auto start = steady_clock::now();
+  signal.WaitPast(seen, 60000);
+  bump.join();
+  EXPECT_NE(signal.Revision(), seen);
+  EXPECT_LT(steady_clock::now() - start, seconds(30)) << "the change was lost";
+
+  // Changes without pause: the waiter returns on them no more often than
+  // the frame rate allows.
+  std::atomic<bool> done{false};
+  int wakes = 0;
+  std::thread waiter([&] {
+    while (!done.load()) {
+      const uint64_t r = signal.Revision();
+      signal.WaitPast(r, 1000);
+      if (signal.Revision() != r) ++wakes;
+    }
+  });
+  const auto burst = steady_clock::now();
+  while (steady_clock::now() - burst < milliseconds(200)) {
+    signal.Notify();
+    std::this_thread::yield();
+  }
+  done = true;
+  signal.Notify();
+  waiter.join();
+  const auto frames =
+      duration_cast<milliseconds>(steady_clock::now() - burst).count() / ChangeSignal::kFrameMs;
+  EXPECT_GE(wakes, 1);
+  EXPECT_LE(wakes, frames + 2);
 }
 
 }  // namespace
