@@ -113,10 +113,18 @@ uint32_t Category::Hash(std::string_view contentId) {
   return static_cast<uint32_t>(std::hash<std::string_view>{}(contentId));
 }
 
+void Category::PrefetchSlot(uint32_t hash) const {
+  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)], 1);
+}
+
 void Category::AddItem(ContentItem item) {
+  const uint32_t hash = Hash(item.contentId());
+  AddItem(std::move(item), hash);
+}
+
+void Category::AddItem(ContentItem item, uint32_t hash) {
   if (!acceptsContent) return;  // the item is dropped here
   if ((items_.size() + 1) * 2 > slots_.size()) GrowIndex();
-  const uint32_t hash = Hash(item.contentId());
   IndexSlot* slot = Slot(item.contentId(), hash);
   if (slot->position != 0) {
     items_[slot->position - 1] = std::move(item);  // the last line of an id wins
@@ -354,7 +362,11 @@ void CategoryList::AddContent(std::string_view title, std::string_view contentId
   // An item of a category the handheld already holds is dropped before it
   // is ever built.
   if (!last_->acceptsContent) return;
-  last_->AddItem(ContentItem(title, contentId, field3, field4, version, categoryKey, field7));
+  // A large index lives in main memory: its slot is fetched while the item
+  // is built.
+  const uint32_t hash = Category::Hash(contentId);
+  last_->PrefetchSlot(hash);
+  last_->AddItem(ContentItem(title, contentId, field3, field4, version, categoryKey, field7), hash);
 }
 
 bool CategoryList::OpenCats(DeviceDatabase& database, CeDbHandle* handle) {

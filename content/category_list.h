@@ -71,6 +71,11 @@ class Category {
   // Keeps the item when the category accepts content, replacing an item of
   // the same content id (the last status line wins).
   void AddItem(ContentItem item);
+  // The same with the hash of its content id (Hash) already known.
+  void AddItem(ContentItem item, uint32_t hash);
+  // Asks the processor to fetch the index slot of a content id's hash.
+  void PrefetchSlot(uint32_t hash) const;
+  static uint32_t Hash(std::string_view contentId);
   // Compares the content table with the items: records of items that are
   // gone or changed are deleted with their record databases. False when the
   // table could not be opened, counted, read or cleaned up, or the user
@@ -128,7 +133,6 @@ class Category {
     uint32_t position = 0;
     uint32_t hash = 0;
   };
-  static uint32_t Hash(std::string_view contentId);
   // The slot of the index that holds contentId, or the empty one where it
   // would go.
   IndexSlot* Slot(std::string_view contentId, uint32_t hash);
