@@ -12,9 +12,7 @@
 // compare dumps across changes).
 
 #include <curl/curl.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,29 +26,18 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "emulator/emulated_handheld.h"
 #include "formats/edm.h"
-#include "formats/sdat.h"
-#include "platform/linux/system_clock.h"
 #include "reference_server.h"
-
-extern char** environ;
+#include "sync_bench_support.h"
 
 namespace {
 
+using namespace hhsync::bench;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kCategories = 20;
 constexpr int kRecordsPerItem = 10;
-constexpr const char* kRegistry = "Software\\Bench\\News\\";
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
 
 // A split record of length bytes whose first part is a quarter of it.
 std::string Record(uint32_t length, uint32_t seed) {
@@ -82,50 +69,6 @@ Catalogue MakeCatalogue(const fs::path& root, int items, uint32_t recordBytes) {
   WriteFile(root / "profile.txt", profile);
   WriteFile(root / "resources.txt", "OK\nlist\n");
   return c;
-}
-
-// A fresh program directory with S.DAT, and a fresh handheld image.
-void PrepareRun(const fs::path& home, const std::string& baseUrl) {
-  fs::remove_all(home);
-  fs::create_directories(home);
-  std::vector<uint8_t> sdat;
-  std::string err;
-  const std::string props = std::string("name=Bench\nregistry=") + kRegistry + "\n";
-  if (!hhsync::BuildSdat({{"sync.properties", hhsync::kSdatPropertySet,
-                           std::vector<uint8_t>(props.begin(), props.end())}},
-                         &sdat, &err)) {
-    throw std::runtime_error(err);
-  }
-  WriteFile(home / "S.DAT", std::string(sdat.begin(), sdat.end()));
-  const std::string image = (home / "handheld.db").string();
-  if (!hhsync::EmulatedHandheld::Init(image, &err)) throw std::runtime_error(err);
-  hhsync::SystemClock clock;
-  hhsync::EmulatedHandheld handheld(image, clock);
-  const std::string reg = kRegistry;
-  if (!handheld.CreateVolume("bench.vol", &err) ||
-      !handheld.RegSet(reg + "dbp", "bench.vol", &err) ||
-      !handheld.RegSet(reg + "baseurl", baseUrl, &err)) {
-    throw std::runtime_error(err);
-  }
-}
-
-double RunHhsync(const std::string& binary, const fs::path& home) {
-  std::vector<std::string> env = {"HHSYNC_HOME=" + home.string(), "HHSYNC_UI=none"};
-  for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("HHSYNC_", 0) != 0) env.push_back(*e);
-  }
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> argv = {const_cast<char*>(binary.c_str()), nullptr};
-  const auto start = Clock::now();
-  pid_t pid;
-  if (posix_spawn(&pid, binary.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
-    throw std::runtime_error("cannot start " + binary);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 size_t Collect(char* data, size_t size, size_t n, void* out) {
@@ -207,11 +150,6 @@ double RunLimit(const fs::path& dir, const std::string& baseUrl, const Catalogue
   sqlite3_finalize(insert);
   sqlite3_close(db);
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 }  // namespace
