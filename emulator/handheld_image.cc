@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "emulator/packed_props.h"
 
 namespace hhsync {
 namespace {
@@ -71,97 +72,6 @@ int64_t RecordKey(CEOID db, CEOID record) {
 int64_t FirstKey(CEOID db) { return RecordKey(db, 0); }
 int64_t LastKey(CEOID db) { return RecordKey(db, 0xFFFFFFFFu); }
 CEOID RecordOfKey(int64_t key) { return static_cast<CEOID>(static_cast<uint64_t>(key)); }
-
-// A record's properties are kept in one value, in id order, each as its id
-// and byte length (32 bits, little-endian) and its bytes: a number as 4
-// bytes little-endian, text as UTF-16LE, a blob as it is.
-void PutLe32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-uint32_t GetLe32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Writing a property id twice keeps the last value.
-std::string PackProps(const std::vector<CePropVal>& values) {
-  std::vector<const CePropVal*> order;
-  order.reserve(values.size());
-  for (const CePropVal& v : values) order.push_back(&v);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const CePropVal* a, const CePropVal* b) { return a->propid < b->propid; });
-  std::string out;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + 1 < order.size() && order[i + 1]->propid == order[i]->propid) continue;
-    const CePropVal& v = *order[i];
-    PutLe32(out, v.propid);
-    switch (PropType(v.propid)) {
-      case CEVT_UI4:
-        PutLe32(out, 4);
-        PutLe32(out, v.ulVal);
-        break;
-      case CEVT_LPWSTR:
-        PutLe32(out, static_cast<uint32_t>(v.lpwsz.size() * 2));
-        for (char16_t u : v.lpwsz) {
-          out += static_cast<char>(u & 0xFF);
-          out += static_cast<char>(u >> 8);
-        }
-        break;
-      default:
-        PutLe32(out, static_cast<uint32_t>(v.blob.size()));
-        out.append(v.blob.begin(), v.blob.end());
-        break;
-    }
-  }
-  return out;
-}
-
-// Calls f(propid, bytes, size) for each packed property in id order;
-// throws std::runtime_error when the value is damaged.
-template <typename F>
-void ForEachPacked(const void* data, std::size_t size, F f) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  std::size_t at = 0;
-  while (at < size) {
-    if (size - at < 8) throw std::runtime_error("damaged record");
-    const CEPROPID id = GetLe32(p + at);
-    const uint32_t n = GetLe32(p + at + 4);
-    at += 8;
-    if (n > size - at) throw std::runtime_error("damaged record");
-    f(id, p + at, n);
-    at += n;
-  }
-}
-
-CePropVal UnpackProp(CEPROPID id, const unsigned char* p, uint32_t n) {
-  CePropVal v;
-  v.propid = id;
-  switch (PropType(id)) {
-    case CEVT_UI4:
-      if (n != 4) throw std::runtime_error("damaged record");
-      v.ulVal = GetLe32(p);
-      break;
-    case CEVT_LPWSTR:
-      v.lpwsz.reserve(n / 2);
-      for (uint32_t i = 0; i + 1 < n; i += 2) {
-        v.lpwsz += static_cast<char16_t>(p[i] | (p[i + 1] << 8));
-      }
-      break;
-    default:
-      v.blob.assign(p, p + n);
-      break;
-  }
-  return v;
-}
-
-std::vector<CePropVal> UnpackProps(const void* data, std::size_t size) {
-  std::vector<CePropVal> out;
-  ForEachPacked(data, size, [&](CEPROPID id, const unsigned char* p, uint32_t n) {
-    out.push_back(UnpackProp(id, p, n));
-  });
-  return out;
-}
 
 }  // namespace
 
@@ -595,7 +505,7 @@ std::vector<std::optional<CePropVal>> HandheldImage::RecordProps(CEOID db, CEOID
   s->Bind(1, RecordKey(db, record));
   if (!s->Step()) return out;
   std::string_view packed = s->View(0);
-  ForEachPacked(packed.data(), packed.size(), [&](CEPROPID id, const unsigned char* p, uint32_t n) {
+  ForEachPacked(packed.data(), packed.size(), [&](CEPROPID id, const uint8_t* p, uint32_t n) {
     for (std::size_t i = 0; i < ids.size(); ++i) {
       if (ids[i] == id) out[i] = UnpackProp(id, p, n);
     }

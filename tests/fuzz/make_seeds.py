@@ -161,3 +161,18 @@ write("dib_image", "file-size-zero", bmp(2, 2, 24, b"\x22" * 16, file_size=0))
 write("dib_image", "wide", bmp(40, 1, 8, b"\x03" * 40, table=(0, 0x808080, 0xFFFFFF, 0x123456)))
 write("dib_image", "huge-header", bmp(0x7FFFFFFF, 0x7FFFFFFF, 32, b"\0" * 8))
 write("dib_image", "bad-header-size", bmp(1, 1, 24, b"\0" * 4, header_size=12))
+
+# --- packed record properties of the handheld image ------------------------------------
+def prop(pid, data):
+    return struct.pack("<II", pid, len(data)) + data
+
+
+num = lambda pid, v: prop(pid, struct.pack("<I", v))
+text = lambda pid, s: prop(pid, s.encode("utf-16-le"))
+write("packed_props", "empty", b"")
+write("packed_props", "record", num(0x00640013, 5) + text(0x0065001F, "hello") + prop(0x00660041, b"\x01\x02"))
+write("packed_props", "out-of-order-repeated", num(0x00650013, 1) + num(0x00640013, 2) + num(0x00650013, 3))
+write("packed_props", "odd-text", prop(0x0065001F, b"abc"))
+write("packed_props", "short-number", prop(0x00640013, b"\x01\x02"))
+write("packed_props", "length-past-end", struct.pack("<II", 0x00660041, 0xFFFFFFF0) + b"xy")
+write("packed_props", "trailing-bytes", num(0x00640013, 7) + b"\x01\x02\x03")
