@@ -1,6 +1,9 @@
 #pragma once
-// The set of ports a run works through. main wires the real adapters in;
-// tests wire fakes. The core never owns them.
+// The set of ports a run works through, and the recorder the run reports
+// its facts into. main wires the real adapters in; tests wire fakes. The
+// core never owns them.
+
+#include "base/run_report.h"
 
 namespace hhsync {
 
@@ -22,6 +25,9 @@ struct Ports {
   DialogHost* dialogs = nullptr;  // the dialogs' windows
   Clock* clock = nullptr;
   Paths* paths = nullptr;
+  // Where the run's parts report what they did; does nothing unless the
+  // platform keeps a report.
+  RunRecorder* recorder = &NoRunRecorder();
 };
 
 }  // namespace hhsync

@@ -35,6 +35,38 @@ constexpr MbAnswer DefaultAnswer(MbButtons buttons) {
   return MbAnswer::kOk;
 }
 
+// The buttons and answers by name: "ok", "ok,cancel", "yes,no",
+// "retry,cancel"; "ok", "cancel", "retry", "yes", "no".
+constexpr const char* ButtonsText(MbButtons buttons) {
+  switch (buttons) {
+    case MbButtons::kOk:
+      return "ok";
+    case MbButtons::kOkCancel:
+      return "ok,cancel";
+    case MbButtons::kYesNo:
+      return "yes,no";
+    case MbButtons::kRetryCancel:
+      return "retry,cancel";
+  }
+  return "ok";
+}
+
+constexpr const char* AnswerText(MbAnswer answer) {
+  switch (answer) {
+    case MbAnswer::kOk:
+      return "ok";
+    case MbAnswer::kCancel:
+      return "cancel";
+    case MbAnswer::kRetry:
+      return "retry";
+    case MbAnswer::kYes:
+      return "yes";
+    case MbAnswer::kNo:
+      return "no";
+  }
+  return "ok";
+}
+
 // Answers of the proxy credentials prompt (the internet client's codes).
 inline constexpr int kErrorInternetForceRetry = 12032;
 inline constexpr int kErrorCancelled = 1223;

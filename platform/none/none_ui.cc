@@ -37,36 +37,6 @@ bool Allowed(MbButtons buttons, MbAnswer a) {
 
 }  // namespace
 
-const char* ButtonsText(MbButtons buttons) {
-  switch (buttons) {
-    case MbButtons::kOk:
-      return "ok";
-    case MbButtons::kOkCancel:
-      return "ok,cancel";
-    case MbButtons::kYesNo:
-      return "yes,no";
-    case MbButtons::kRetryCancel:
-      return "retry,cancel";
-  }
-  return "ok";
-}
-
-const char* AnswerText(MbAnswer answer) {
-  switch (answer) {
-    case MbAnswer::kOk:
-      return "ok";
-    case MbAnswer::kCancel:
-      return "cancel";
-    case MbAnswer::kRetry:
-      return "retry";
-    case MbAnswer::kYes:
-      return "yes";
-    case MbAnswer::kNo:
-      return "no";
-  }
-  return "ok";
-}
-
 NoneUi::NoneUi(const std::string& answers, std::FILE* out, std::string caption)
     : out_(out), caption_(std::move(caption)) {
   std::size_t pos = 0;

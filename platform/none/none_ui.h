@@ -34,7 +34,4 @@ class NoneUi final : public Prompter, public DialogHost {
   const std::string caption_;
 };
 
-const char* ButtonsText(MbButtons buttons);
-const char* AnswerText(MbAnswer answer);
-
 }  // namespace hhsync
