@@ -17,6 +17,7 @@
 
 #include "app/sync_runner.h"
 #include "base/progress_sink.h"
+#include "base/run_report.h"
 #include "base/text.h"
 #include "base/tokenizer.h"
 #include "content/category_list.h"
@@ -45,9 +46,13 @@ bool GreaterThanParen(std::string_view line) {
 
 bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
                                  CategoryList& categories) {
+  RunRecorder& recorder = *ports_.recorder;
   progress.SetStatus("Contacting Server for Profile", 1);
   std::string reply = link.FetchText(settings.ProfileUrl(), &progress);
-  if (reply.empty()) return false;
+  if (reply.empty()) {
+    recorder.Outcome(RunOutcome::kFailed, "no profile came back from the server");
+    return false;
+  }
 
   Tokenizer lines(std::move(reply), "\n");  // the reply itself, not a copy
   const std::string status = lines.Next();
@@ -55,13 +60,24 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
   if (!EqualsNoCase(status, "OK")) {
     const std::string target = lines.Next();
     const std::string action = lines.Next();
-    if (!EqualsNoCase(status, "REDIRECT")) return false;
+    if (!EqualsNoCase(status, "REDIRECT")) {
+      constexpr std::size_t kShownChars = 80;
+      recorder.Outcome(RunOutcome::kFailed,
+                       "the profile reply began with \"" + status.substr(0, kShownChars) + "\"");
+      return false;
+    }
+    std::string reason = "the server redirected to " + target;
     if (EqualsNoCase(action, "update")) {
       // The shell's opener alone: no fallback to the registered browser.
-      if (ports_.shell->OpenUrl(settings.loginUrl() + target, kSwShowNormal) <= 32) {
+      const std::string page = settings.loginUrl() + target;
+      if (ports_.shell->OpenUrl(page, kSwShowNormal) <= 32) {
         ports_.shell->MessageBeep(0);
+        reason += "; the page " + UrlWithoutCredentials(page) + " could not be opened";
+      } else {
+        reason += "; opened " + UrlWithoutCredentials(page);
       }
     }
+    recorder.Outcome(RunOutcome::kRedirect, reason);
     return false;
   }
 
@@ -72,6 +88,8 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
     progress.LogLine("Error:  " + std::to_string(http_error::kConnectionAborted) +
                      " the profile lists more than " + std::to_string(kMaxProfileEntries) +
                      " entries");
+    recorder.Outcome(RunOutcome::kFailed, "the profile lists more than " +
+                                              std::to_string(kMaxProfileEntries) + " entries");
     return true;
   };
   const int categoryCount = AtoI(lines.Next());

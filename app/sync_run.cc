@@ -1,13 +1,15 @@
 // One complete sync as a short sequence of named steps: connect, the
 // first-run handshake, the volume probe, the decision whether a full sync is
 // due, the progress dialog, the server and handheld work, the bookkeeping,
-// and closing everything again.
+// and closing everything again. Each way out reports the run's outcome to
+// the run's recorder (see docs/report.schema.json for what each means).
 
 #include <memory>
 
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
+#include "base/run_report.h"
 #include "content/category_list.h"
 #include "device/device_database.h"
 #include "extras/keep_list.h"
@@ -58,7 +60,9 @@ class SyncRun {
   bool Run() {
     if (firstRun_) ShowWaitDialog();
     if (!Connect()) return false;
-    const bool ready = ProbeVolume() && DecideWhatIsDue();
+    bool ready = ProbeVolume();
+    ReportVolume(ready);
+    if (ready) ready = DecideWhatIsDue();
     if (ready) {
       OpenProgressDialog();
       if (browserOnly_) {
@@ -83,10 +87,31 @@ class SyncRun {
   // CeRapiInitEx and the wait for its event; a first run says when no
   // handheld answers.
   bool Connect() {
-    if (runner_.Connect()) return true;
+    const bool connected = runner_.Connect();
+    ports_.recorder->HandheldConnected(connected);
+    if (connected) return true;
+    Outcome(RunOutcome::kNoHandheld, "no handheld answered");
     if (firstRun_) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
     ports_.rapi->CeRapiUninit();
     return false;
+  }
+
+  void Outcome(RunOutcome outcome, const std::string& reason) {
+    ports_.recorder->Outcome(outcome, reason);
+  }
+
+  // The volume as the probe left it; a run that cannot use it ends here.
+  void ReportVolume(bool mounted) {
+    if (settings_) ports_.recorder->HandheldSd6(settings_->GetSd6(false));
+    ports_.recorder->HandheldVolume(probe_ ? probe_->VolumeName() : std::string(), mounted);
+    if (mounted) return;
+    if (userCancelled_) {
+      Outcome(RunOutcome::kCancelled, "the user cancelled while the volume was not there");
+    } else {
+      Outcome(RunOutcome::kFailed, "the database volume \"" +
+                                       (probe_ ? probe_->VolumeName() : std::string()) +
+                                       "\" could not be mounted");
+    }
   }
 
   // The settings, after a first run's handshake with the freshly installed
@@ -132,6 +157,7 @@ class SyncRun {
   // A first run's further tries of a volume that was not there yet, ending
   // with the user's Retry or Cancel.
   bool MountLater() {
+    userCancelled_ = true;  // until the volume is there
     if (waitDialog_.IsDone()) return false;
     Pause(kMountRetryPauseMs);
     if (waitDialog_.IsDone()) return false;
@@ -143,6 +169,7 @@ class SyncRun {
       if (answer == MbAnswer::kCancel) return false;
       ports_.clock->SleepMs(kStillCopyingPauseMs);
     }
+    userCancelled_ = false;
     return true;
   }
 
@@ -158,7 +185,11 @@ class SyncRun {
   bool DecideWhatIsDue() {
     if (!settings_->ni() && settings_->sra()) {
       KeepList keep(ports_, mount_);
-      if (!keep.ShouldOpenBrowser()) return false;
+      if (!keep.ShouldOpenBrowser()) {
+        Outcome(RunOutcome::kNotDue,
+                "the handheld asked for its pages only and holds no keep entry");
+        return false;
+      }
       if (keep.AllPageRequests()) {
         browserOnly_ = true;
       } else {
@@ -167,7 +198,13 @@ class SyncRun {
     }
     if (settings_->ni() || browserOnly_ || !NotDueYet()) return true;
     KeepList keep(ports_, mount_);
-    if (!keep.ShouldOpenBrowser()) return false;
+    if (!keep.ShouldOpenBrowser()) {
+      Outcome(RunOutcome::kNotDue, "the last sync was " + std::to_string(hoursSinceLast_) +
+                                       " hours ago, syncs are due every " +
+                                       std::to_string(hoursBetween_) +
+                                       " hours, and no keep entry waits");
+      return false;
+    }
     browserOnly_ = keep.AllPageRequests();
     return true;
   }
@@ -177,7 +214,9 @@ class SyncRun {
     if (hoursBetween <= 0) return false;
     const uint32_t last = settings_->GetLastSync();
     if (last == 0) return false;
-    return (ports_.clock->Now() - static_cast<int64_t>(last)) / kSecondsPerHour < hoursBetween;
+    hoursBetween_ = hoursBetween;
+    hoursSinceLast_ = (ports_.clock->Now() - static_cast<int64_t>(last)) / kSecondsPerHour;
+    return hoursSinceLast_ < hoursBetween;
   }
 
   void OpenProgressDialog() {
@@ -192,15 +231,28 @@ class SyncRun {
     }
     // Every request of the run goes through one link; a proxy it switches
     // off stays off for the rest of the run.
-    link_ = std::make_unique<ServerLink>(*ports_.http, *ports_.prompter, settings_->proxyConfig());
+    link_ = std::make_unique<ServerLink>(*ports_.http, *ports_.prompter, settings_->proxyConfig(),
+                                         *ports_.recorder);
     progress_->SetStatus("Contacting Server", 1);
     progress_->ResetPhase(0);
   }
 
+  // The keep list and its page without a full sync: the run ends page-only
+  // once the server accepted the entries.
   void PostKeepListOnly() {
     KeepList keep(ports_, mount_);
     keep.Upload(*progress_, *settings_, *link_);
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
+    const KeepFacts& facts = keep.facts();
+    if (!progress_->IsRunning()) {
+      Outcome(RunOutcome::kCancelled, "the user cancelled the sync");
+    } else if (facts.accepted) {
+      Outcome(RunOutcome::kPageOnly, "");
+    } else if (facts.readFailed) {
+      Outcome(RunOutcome::kFailed, "keep entries could not all be read; none was posted");
+    } else {
+      Outcome(RunOutcome::kFailed, "the server did not accept the keep list");
+    }
   }
 
   void FullSync() {
@@ -213,6 +265,23 @@ class SyncRun {
     const bool contentResult = UpdateContent(categories);
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
     RecordCompleteSync(contentResult && resourceResult);
+    ReportFullSync(contentResult, resources.facts());
+  }
+
+  // A sync whose content completed and whose resources are up to date is
+  // complete, also when the resource list brought no change (the program
+  // then does not stamp lst; the report says so apart).
+  void ReportFullSync(bool contentResult, const ResourcesFacts& resources) {
+    if (!progress_->IsRunning()) {
+      Outcome(RunOutcome::kCancelled, "the user cancelled the sync");
+      return;
+    }
+    std::string reason;
+    if (!contentResult) reason = contentProblem_;
+    if (resources.result == "failed") {
+      reason += (reason.empty() ? "" : "; ") + std::string("resources: ") + resources.reason;
+    }
+    Outcome(reason.empty() ? RunOutcome::kComplete : RunOutcome::kPartial, reason);
   }
 
   bool UpdateContent(CategoryList& categories) {
@@ -225,12 +294,21 @@ class SyncRun {
     const bool reconciled = categories.Reconcile(*progress_);
     const bool loaded = reconciled && categories.LoadContent(*progress_, *settings_, *link_);
     progress_->ResetPhase(kFinalPhaseSteps);
+    categories.ReportTo(*ports_.recorder, reconciled);
+    if (!reconciled) {
+      contentProblem_ = "the category database could not be read; the content stays as it was";
+    } else if (!loaded) {
+      contentProblem_ = "content: not every category could be synced; the next sync goes on";
+    }
     return loaded;
   }
 
   void OpenKeepPage(const KeepList& keep) {
     progress_->SetStatus("Launching Web browser", 1);
-    OpenInBrowser(ports_, settings_->loginUrl() + "?m=" + keep.Message(), kSwShow);
+    const std::string url = settings_->loginUrl() + "?m=" + keep.Message();
+    bool opened = false;
+    OpenInBrowser(ports_, url, kSwShow, &opened);
+    ports_.recorder->KeepPage(url, opened);
   }
 
   // A complete, uncancelled sync clears ni (opening the first-run page) and
@@ -256,6 +334,13 @@ class SyncRun {
   std::unique_ptr<SyncSettings> settings_;
   std::unique_ptr<DeviceDatabase> probe_;
   bool browserOnly_ = false;
+  // What NotDueYet found, for the report.
+  int hoursBetween_ = 0;
+  int64_t hoursSinceLast_ = 0;
+  // The user gave up waiting for the volume (the wait dialog, or Cancel).
+  bool userCancelled_ = false;
+  // Why the content step did not complete, for the report.
+  std::string contentProblem_;
   std::unique_ptr<ProgressDialog> progress_;
   std::unique_ptr<ProgressDialogThread> progressThread_;
   std::unique_ptr<ServerLink> link_;
@@ -264,7 +349,10 @@ class SyncRun {
 }  // namespace
 
 bool SyncRunner::RunSync(bool firstRun) {
-  if (config_.LoadFailed()) return false;
+  if (config_.LoadFailed()) {
+    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, "S.DAT could not be loaded");
+    return false;
+  }
   return SyncRun(*this, ports_, firstRun).Run();
 }
 

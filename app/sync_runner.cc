@@ -27,7 +27,9 @@ RunMode SelectRunMode(const std::string& commandLine) {
 
 bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options) {
   if (!ports.http->Initialise()) {
-    ports.prompter->MessageBox("Windows sockets initialization failed.", kOkBox);
+    RecordingPrompter(*ports.prompter, *ports.recorder)
+        .MessageBox("Windows sockets initialization failed.", kOkBox);
+    ports.recorder->Outcome(RunOutcome::kFailed, "socket support could not be started");
     return false;
   }
   SyncRunner runner(ports, options);
@@ -48,8 +50,20 @@ bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions
   return false;
 }
 
+namespace {
+
+Ports WithPrompter(Ports ports, Prompter* prompter) {
+  ports.prompter = prompter;
+  return ports;
+}
+
+}  // namespace
+
 SyncRunner::SyncRunner(const Ports& ports, RunOptions options)
-    : ports_(ports), options_(options), config_(*ports.paths, *ports.prompter) {}
+    : prompter_(*ports.prompter, *ports.recorder),
+      ports_(WithPrompter(ports, &prompter_)),
+      options_(options),
+      config_(*ports_.paths, *ports_.prompter) {}
 
 const PropertySet& SyncRunner::Properties() const {
   static const PropertySet kEmpty;
@@ -71,20 +85,25 @@ bool SyncRunner::Connect() {
 LaunchOutcome SyncRunner::LaunchDeviceApp(bool after) {
   LaunchOutcome outcome;
   std::vector<uint8_t> output;  // released here; its content is not looked at
-  outcome.result = ports_.rapi->CeRapiInvoke(
-      kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp", LaunchInput(), &outcome.outSize,
-      &output);
+  outcome.result =
+      ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp",
+                                LaunchInput(), &outcome.outSize, &output);
   outcome.error = ports_.rapi->CeGetLastError();
   return outcome;
 }
 
 void SyncRunner::RunTest() {
-  if (!Connect()) {
+  RunRecorder& recorder = *ports_.recorder;
+  const bool connected = Connect();
+  recorder.HandheldConnected(connected);
+  if (!connected) {
+    recorder.Outcome(RunOutcome::kNoHandheld, "no handheld answered");
     ports_.prompter->MessageBox(kNoConnectionMessage, kOkBox);
     ports_.rapi->CeRapiUninit();
     return;
   }
   SyncSettings settings(ports_, &Properties());
+  recorder.HandheldSd6(settings.GetSd6(false));
   const LaunchOutcome launch = LaunchDeviceApp(false);
   const int32_t result = launch.result;
   char text[128];
@@ -107,17 +126,35 @@ void SyncRunner::RunTest() {
                     static_cast<int>(launch.error), result);
       break;
   }
+  // The companion library answered without an error: the test passed.
+  if (launch.error == 0) {
+    recorder.Outcome(RunOutcome::kComplete, "");
+  } else {
+    recorder.Outcome(RunOutcome::kFailed, text);
+  }
   ports_.prompter->MessageBox(text, kOkBox);
   ports_.rapi->CeRapiUninit();
 }
 
 void SyncRunner::RunConfiguration() {
-  if (config_.LoadFailed()) return;
+  if (config_.LoadFailed()) {
+    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, "S.DAT could not be loaded");
+    return;
+  }
   std::string name = Properties().Get("name");
   SyncSettings settings(ports_, &Properties());
   UpdateFrequencyDialog dialog(name, settings.GetUpdateFrequency());
   ports_.dialogs->RunUpdateFrequencyDialog(dialog);
+  // The frequency is stored (and lst stamped) however the dialog closed;
+  // closed without OK it is the one it was.
   settings.SetUpdateFrequency(dialog.Hours());
+  if (dialog.accepted()) {
+    ports_.recorder->Outcome(RunOutcome::kComplete, "");
+  } else {
+    ports_.recorder->Outcome(RunOutcome::kCancelled,
+                             "the dialog was closed without OK; the frequency stays " +
+                                 std::to_string(dialog.Hours()) + " hours");
+  }
 }
 
 }  // namespace hhsync

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/config_file.h"
+#include "app/recording_prompter.h"
 #include "platform/ports.h"
 
 namespace hhsync {
@@ -41,6 +42,8 @@ struct LaunchOutcome {
   uint32_t error = 0;     // the handheld's last error after the call
 };
 
+// Each run mode reports how it ended, and every message box it shows, to
+// the recorder of its ports.
 class SyncRunner {
  public:
   explicit SyncRunner(const Ports& ports, RunOptions options = {});
@@ -57,7 +60,8 @@ class SyncRunner {
   // outcome; the test mode reports it.
   LaunchOutcome LaunchDeviceApp(bool after);
   // Asks the server for the profile and fills the category set with its
-  // categories and content items. True when an OK reply was read completely.
+  // categories and content items. True when an OK reply was read completely;
+  // otherwise the run's outcome (failed, or redirect) is reported.
   bool ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
                        CategoryList& categories);
 
@@ -71,6 +75,8 @@ class SyncRunner {
   bool Connect();
 
  private:
+  // The ports as given, with message boxes going through prompter_.
+  RecordingPrompter prompter_;
   Ports ports_;
   RunOptions options_;
   ConfigFile config_;

@@ -77,11 +77,44 @@ bool Category::ReadRecord(CeDbHandle handle, bool* failed) {
 }
 
 bool Category::WriteRecord(CeDbHandle handle) {
+  const uint32_t recorded = complete ? version_ : 0;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Text(kPropCategoryKey, AnsiToWide(key_)));
-  values.push_back(CePropVal::Ui4(kPropCategoryVersion, complete ? version_ : 0));
+  values.push_back(CePropVal::Ui4(kPropCategoryVersion, recorded));
   values.push_back(CePropVal::Ui4(kPropCategoryInlineOnly, inlineOnly ? 1 : 0));
-  return WriteNewRecord(*ports_.rapi, handle, values).ok;
+  if (!WriteNewRecord(*ports_.rapi, handle, values).ok) return false;
+  versionWritten = recorded;
+  return true;
+}
+
+CategoryFacts Category::Facts(bool reconciled) const {
+  CategoryFacts facts;
+  facts.key = key_;
+  if (fromServer) facts.profileVersion = version_;
+  facts.itemsFetched = itemsFetched;
+  facts.itemsDeleted = itemsDeleted;
+  facts.recordsWritten = recordsWritten;
+  if (!reconciled) {
+    facts.action = "left";
+    return facts;
+  }
+  facts.versionBefore = handheldVersion;
+  facts.versionAfter = versionWritten ? versionWritten : versionLeft;
+  if (deferred) {
+    facts.action = "left";
+  } else if (isNew) {
+    facts.action = "new";
+  } else if (fromServer && !needsUpdate) {
+    facts.action = "unchanged";
+    facts.completed = true;
+    return facts;
+  } else {
+    facts.action = "updated";
+  }
+  // Complete, and recorded in "cats" where the category needs a record.
+  const bool needsRecord = isNew || (needsUpdate && fromServer);
+  facts.completed = !deferred && complete && (!needsRecord || versionWritten.has_value());
+  return facts;
 }
 
 bool Category::DeleteRecord(CeDbHandle handle) {
@@ -179,17 +212,20 @@ bool Category::Check(ProgressSink& progress) {
       if (item == nullptr) {
         // The item is gone from the profile.
         known = copy.DeleteRecord(*ports_.rapi, handle);
+        itemsDeleted += known ? 1 : 0;
         DeleteRecordDatabases(copy.contentId());
       } else if (item->matched) {
         // A second record of the same id.
         item->isNew = false;
         item->needsUpdate = false;
         known = copy.DeleteRecord(*ports_.rapi, handle);
+        itemsDeleted += known ? 1 : 0;
       } else {
         item->matched = true;
         item->isNew = false;
         if (item->version() != copy.version()) {
           known = copy.DeleteRecord(*ports_.rapi, handle);
+          itemsDeleted += known ? 1 : 0;
           item->needsUpdate = true;
           DeleteRecordDatabases(copy.contentId());
         }
@@ -271,6 +307,7 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
       item.FreeRecords();
       continue;
     }
+    ++itemsFetched;
     if (!WriteItem(item, progress, settings)) {
       // The category stays incomplete, so the next sync takes it up again.
       complete = false;
@@ -283,13 +320,16 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
 
 bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings) {
   if (tableHandle_ == 0 && !OpenTable(&tableHandle_)) return false;
-  if (!item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+  if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+    ++recordsWritten;
+  } else {
     bool written = false;
     for (uint32_t pause : kIndexRetryPausesMs) {
       CloseTable();
       database_.Remount(pause);
       if (!OpenTable(&tableHandle_)) return false;
       if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+        ++recordsWritten;
         written = true;
         break;
       }
@@ -307,8 +347,8 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
   if (item.RecordCount() <= 1) return true;
   CloseTable();
   inlineOnly = false;
-  if (cleared && item.WriteRecordTable(ports_, 1, database_, progress) &&
-      item.WriteRecordTable(ports_, 2, database_, progress)) {
+  if (cleared && item.WriteRecordTable(ports_, 1, database_, progress, &recordsWritten) &&
+      item.WriteRecordTable(ports_, 2, database_, progress, &recordsWritten)) {
     return true;
   }
   if (settings.logEnabled()) {
@@ -399,14 +439,25 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbH
     // The category is gone: the record databases of its items, its content
     // table, and last its record, so that a failure on the way leaves the
     // record for the next sync to finish the job.
-    if (copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName())) {
-      copy.DeleteRecord(handle);
-    }
-  } else if (found->matched) {
+    CategoryFacts gone;
+    gone.key = copy.key();
+    gone.action = "gone";
+    gone.versionBefore = copy.version();
+    gone.tableDeleted = copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName());
+    gone.completed = gone.tableDeleted && copy.DeleteRecord(handle);
+    if (!gone.completed) gone.versionAfter = copy.version();
+    gone_.push_back(std::move(gone));
+    return;
+  }
+  if (!found->handheldVersion) found->handheldVersion = copy.version();
+  if (found->matched) {
     // A second record of the same key.
     found->isNew = false;
     found->needsUpdate = false;
-    if (!copy.DeleteRecord(handle)) found->deferred = true;
+    if (!copy.DeleteRecord(handle)) {
+      found->deferred = true;
+      if (!found->versionLeft) found->versionLeft = copy.version();
+    }
   } else if (found->fromServer && found->version() != copy.version()) {
     found->matched = true;
     found->isNew = false;
@@ -414,11 +465,15 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbH
     // An incomplete earlier sync (version 0) may have left record databases
     // of items this sync keeps: the category still has them.
     if (copy.version() == 0 && !copy.inlineOnly) found->inlineOnly = false;
-    if (!copy.DeleteRecord(handle)) found->deferred = true;
+    if (!copy.DeleteRecord(handle)) {
+      found->deferred = true;
+      found->versionLeft = copy.version();
+    }
   } else {
     found->matched = true;
     if (!found->fromServer) found->needsUpdate = true;
     found->isNew = false;
+    found->versionLeft = copy.version();
   }
 }
 
@@ -484,6 +539,11 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
   progress.SetStatus("Updating", 1);
   if (!WriteCategories(progress) && progress.IsRunning()) result = false;
   return result;
+}
+
+void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
+  for (const auto& entry : categories_) recorder.Category(entry.second->Facts(reconciled));
+  for (const CategoryFacts& gone : gone_) recorder.Category(gone);
 }
 
 bool CategoryList::WriteCategories(ProgressSink& progress) {

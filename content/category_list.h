@@ -16,9 +16,11 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/run_report.h"
 #include "content/content_item.h"
 #include "device/device_database.h"
 #include "platform/ports.h"
@@ -111,6 +113,19 @@ class Category {
   // and the next sync takes it up again.
   bool deferred = false;
 
+  // What this run found and did, for the run's report: the version of the
+  // first "cats" record of the key, the version of a "cats" record of it
+  // that was left in place, and the version this run wrote.
+  std::optional<uint32_t> handheldVersion;
+  std::optional<uint32_t> versionLeft;
+  std::optional<uint32_t> versionWritten;
+  int itemsFetched = 0;
+  int itemsDeleted = 0;
+  int recordsWritten = 0;
+  // The category's facts. Without reconciled ("cats" could not be read) the
+  // run left it as it was, knowing nothing of the handheld's copy.
+  CategoryFacts Facts(bool reconciled) const;
+
  private:
   bool OpenTable(CeDbHandle* handle);
   void CloseTable();
@@ -178,6 +193,9 @@ class CategoryList {
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.
   bool WriteCategories(ProgressSink& progress);
+  // Reports every category of the profile and every gone one to recorder.
+  // reconciled: whether Reconcile could read "cats".
+  void ReportTo(RunRecorder& recorder, bool reconciled) const;
 
   Category* Find(const std::string& key);
   std::size_t size() const { return categories_.size(); }
@@ -199,6 +217,8 @@ class CategoryList {
   int contentCount_ = 0;
   std::map<std::string, std::unique_ptr<Category>, std::less<>> categories_;
   Category* last_ = nullptr;  // the category of the last status line
+  // The categories found gone, as reported.
+  std::vector<CategoryFacts> gone_;
 };
 
 }  // namespace hhsync

@@ -202,7 +202,7 @@ bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* f
 }
 
 bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
-                                   ProgressSink& progress) {
+                                   ProgressSink& progress, int* written) {
   if (!records_) {
     progress.LogLine(FormatText("Data Problem No Records :%s", std::string(contentId()).c_str()));
     return false;
@@ -224,10 +224,10 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
   uint32_t sequence = 0;
   for (const EdmRecord& record : *records_) {
     progress.StepDetail();
-    bool written = false;
-    for (uint32_t attempt = 0; attempt < 3 && !written; ++attempt) {
-      written = WritePart(*ports.rapi, record, part, handle, sequence);
-      if (written) break;
+    bool done = false;
+    for (uint32_t attempt = 0; attempt < 3 && !done; ++attempt) {
+      done = WritePart(*ports.rapi, record, part, handle, sequence);
+      if (done) break;
       // Start over on a fresh mount and handle before the next try.
       database.CloseHandle(handle);
       database.Remount(10 + attempt);
@@ -240,11 +240,12 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
         }
       }
     }
-    if (!written) {
+    if (!done) {
       ports.prompter->MessageBox("Unable to write content, please sync again.", kSystemModalOk);
       database.CloseHandle(handle);
       return false;
     }
+    if (written) ++*written;
     ++sequence;
   }
   database.CloseHandle(handle);

@@ -82,8 +82,9 @@ class ContentItem {
   bool ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
+  // *written (when given) is increased by the records written.
   bool WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
-                        ProgressSink& progress);
+                        ProgressSink& progress, int* written = nullptr);
   // Deletes the index record this item was read from or last wrote (when it
   // has an id). True when the handheld reported it deleted.
   bool DeleteRecord(Rapi& rapi, CeDbHandle handle) const;

@@ -59,6 +59,13 @@ std::string KeepList::BuildBody(const std::string& partner) {
 }
 
 void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+  facts_.entriesRead = records_ ? static_cast<int>(records_->size()) : 0;
+  facts_.readFailed = readFailed_;
+  Post(progress, settings, link);
+  ports_.recorder->Keep(facts_);
+}
+
+void KeepList::Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   if (!records_) return;
   if (readFailed_) {
     progress.LogLine("keep entries could not all be read; they are sent at the next sync");
@@ -85,6 +92,7 @@ void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink
   steps.sent = [&progress] { progress.SetDetail(0, 100); };
   HttpError error;
   std::unique_ptr<HttpRequest> request = link.PostForm(*session, parsed, body, steps, &error);
+  facts_.posted = request != nullptr || error.code == 0;  // a status came back
   if (!request) {
     // Refused, another status, or a transfer error: the entries stay on the
     // handheld and go out again at the next sync.
@@ -98,6 +106,8 @@ void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink
   request.reset();
   session.reset();
   if (!accepted) return;
+  facts_.accepted = true;
+  facts_.reply = message;
   message_ = message;
   noBrowser_ = noBrowser;
   DeletePosted();
@@ -118,11 +128,15 @@ void KeepList::DeletePosted() {
     volume.CloseHandle(handle);
     return;
   }
-  for (const auto& record : *records_) DeleteRecordById(*ports_.rapi, handle, record->oid());
+  for (const auto& record : *records_) {
+    if (DeleteRecordById(*ports_.rapi, handle, record->oid())) ++facts_.entriesDeleted;
+  }
   volume.CloseHandle(handle);
   std::optional<uint16_t> left = volume.CountRecords(keepDbOid_);
   if (!left) left = volume.CountRecords(keepDbOid_);
-  if (left == 0 && !volume.DeleteDatabase(keepDbOid_)) volume.DeleteDatabase(keepDbOid_);
+  if (left == 0) {
+    facts_.databaseDeleted = volume.DeleteDatabase(keepDbOid_) || volume.DeleteDatabase(keepDbOid_);
+  }
 }
 
 bool KeepList::ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,

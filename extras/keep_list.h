@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_report.h"
 #include "extras/keep_record.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
@@ -42,7 +43,11 @@ class KeepList {
   // Posts the entries and reads the reply; does nothing when the list is
   // absent or an entry could not be read. Only after an "OK" reply are the
   // entries posted deleted, and the "keep" database with them once empty.
+  // What happened is reported to the run's recorder.
   void Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+
+  // What Upload did so far.
+  const KeepFacts& facts() const { return facts_; }
 
   // True when entries were read and the server did not answer "nob".
   bool ShouldOpenBrowser() const { return records_.has_value() && !noBrowser_; }
@@ -66,6 +71,8 @@ class KeepList {
   // was "nob". False on any other first line or on a transfer error.
   static bool ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
                         ProgressSink& progress);
+  // Upload without the report.
+  void Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
   // Deletes the records posted, then the database when nothing is left.
   void DeletePosted();
 
@@ -77,6 +84,7 @@ class KeepList {
   bool noBrowser_ = false;
   bool allPageRequests_ = false;
   bool readFailed_ = false;
+  KeepFacts facts_;
 };
 
 }  // namespace hhsync

@@ -97,19 +97,58 @@ void ResourceUpdater::CloseHandles() {
 
 bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings,
                                       ServerLink& link) {
+  facts_ = ResourcesFacts();
+  itemFacts_.clear();
   DeviceDatabase volume(ports_, mount_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
   volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
-  bool done = FetchStatusList(progress, link) && Reconcile(volume) == Comparison::kChanged &&
-              Apply(volume, progress, settings, link);
+  bool done = false;
+  if (FetchStatusList(progress, link)) {
+    facts_.listed = static_cast<int>(statusList_.size());
+    switch (Reconcile(volume)) {
+      case Comparison::kUnchanged:
+        facts_.result = "unchanged";
+        break;
+      case Comparison::kUnreadable:
+        Fail("a resource record on the handheld could not be read");
+        break;
+      case Comparison::kChanged:
+        done = Apply(volume, progress, settings, link);
+        if (done) facts_.result = "updated";
+        break;
+    }
+  }
   CloseHandles();
+  for (auto& [rid, item] : itemFacts_) facts_.items.push_back(std::move(item));
+  itemFacts_.clear();
+  ports_.recorder->Resources(facts_);
   return done;
 }
 
+bool ResourceUpdater::Fail(const std::string& reason) {
+  facts_.result = "failed";
+  if (facts_.reason.empty()) facts_.reason = reason;
+  return false;
+}
+
+ResourceFacts& ResourceUpdater::Facts(const ResourceRecord& record) {
+  auto [it, added] = itemFacts_.try_emplace(record.rid());
+  if (added) {
+    it->second.rid = record.rid();
+    it->second.type = record.type();
+    it->second.revision = record.revision();
+    it->second.name = record.name();
+  }
+  return it->second;
+}
+
 bool ResourceUpdater::FetchStatusList(ProgressSink& progress, ServerLink& link) {
-  return ParseStatusList(link.FetchText(statusUrl_, &progress));
+  const std::string reply = link.FetchText(statusUrl_, &progress);
+  if (reply.empty()) return Fail("the resource list could not be fetched");
+  if (!ParseStatusList(reply)) return Fail("the resource list was not usable");
+  return true;
 }
 
 bool ResourceUpdater::ParseStatusList(const std::string& reply) {
@@ -186,36 +225,52 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
     progress.StepDetail();
     std::string url = statusUrl_ + "&rid=" + rid;
     const std::string& type = record->type();
-    if (IsIgnoredType(type)) continue;
+    ResourceFacts& facts = Facts(*record);
+    if (IsIgnoredType(type)) {
+      facts.note = "PRC and PDB resources are not kept";
+      continue;
+    }
     if (type == "CAB" || type == "INI") {
       std::string shortPath;
-      if (!SaveToFile(*record, url, link, progress, &shortPath)) continue;
+      if (!SaveToFile(*record, url, link, progress, &shortPath, &facts)) continue;
       if (type == "INI") installArguments += shortPath;
       if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), 1,
                           true)) {
-        return false;
+        return Fail("resource " + rid + " could not be stored on the handheld");
       }
+      facts.stored = true;
       arrived.insert(rid);
       continue;
     }
     std::size_t received = link.FetchIntoBuffer(url, buffer.data(), buffer.size());
-    if (received == 0) return false;
+    if (received == 0) {
+      facts.note = "the download brought nothing";
+      return Fail("the download of resource " + rid + " failed");
+    }
+    facts.fetched = true;
+    facts.bytes = received;
     progress.StepDetail();
     if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), received,
                         true)) {
-      return false;
+      return Fail("resource " + rid + " could not be stored on the handheld");
     }
+    facts.stored = true;
     arrived.insert(rid);
   }
 
   for (const auto& [rid, record] : statusList_) {
     progress.StepDetail();
-    if (IsIgnoredType(record->type())) continue;
+    ResourceFacts& facts = Facts(*record);
+    if (IsIgnoredType(record->type())) {
+      facts.note = "PRC and PDB resources are not kept";
+      continue;
+    }
     progress.StepDetail();
     if (downloadList_.count(rid) != 0 && arrived.count(rid) == 0) continue;
     if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
-      return false;
+      return Fail("resource " + rid + " could not be recorded on the handheld");
     }
+    facts.installed = true;
   }
 
   if (installArguments.size() > 1) {
@@ -224,7 +279,8 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
       // Without the manager the command line would start the first INI file.
       progress.LogLine("CE application manager not registered; nothing installed");
     } else {
-      ports_.shell->RunAndWait(manager + installArguments);
+      facts_.appManagerCommand = manager + installArguments;
+      ports_.shell->RunAndWait(facts_.appManagerCommand);
     }
   }
   return true;
@@ -253,26 +309,28 @@ bool ResourceUpdater::IsProgramFile(const std::string& name) const {
 }
 
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
-                                 ServerLink& link, ProgressSink& progress, std::string* arguments) {
+                                 ServerLink& link, ProgressSink& progress, std::string* arguments,
+                                 ResourceFacts* facts) {
   const std::string& name = record.name();
-  if (!IsPlainFileName(name) || IsProgramFile(name)) {
-    progress.LogLine("resource " + record.rid() + " skipped: \"" + name +
-                     "\" is not a file the server may write");
+  auto skip = [&](const std::string& why) {
+    progress.LogLine("resource " + record.rid() + " skipped: " + why);
+    facts->note = why;
     return false;
+  };
+  if (!IsPlainFileName(name) || IsProgramFile(name)) {
+    return skip("\"" + name + "\" is not a file the server may write");
   }
   std::string path = ports_.paths->InProgramDir(name);
   std::unique_ptr<PendingFile> file = ports_.paths->CreateReplacement(path);
-  if (!file) {
-    progress.LogLine("resource " + record.rid() + " skipped: cannot create " + path);
-    return false;
-  }
+  if (!file) return skip("cannot create " + path);
   // Only a whole download takes the file's place; after a broken one the
   // file stays as it was and the resource is fetched again next time.
-  if (!link.FetchIntoFile(*file, url) || !file->Commit()) {
-    progress.LogLine("resource " + record.rid() + " skipped: the download of " + name +
-                     " did not complete");
-    return false;
+  uint64_t written = 0;
+  if (!link.FetchIntoFile(*file, url, &written) || !file->Commit()) {
+    return skip("the download of " + name + " did not complete");
   }
+  facts->fetched = true;
+  facts->bytes = written;
   file.reset();
   arguments->append(" ").append(ports_.shell->ShortPath(path));
   return true;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "base/run_report.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -99,8 +100,11 @@ class ResourceUpdater {
   // handheld, download and store what is new or changed, and run the CE
   // application manager for the INI files saved. True when the handheld's
   // resources were brought up to date; false when nothing had changed or a
-  // step failed.
+  // step failed. What happened is reported to the run's recorder.
   bool UpdateResources(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+
+  // What the last UpdateResources did: "updated", "unchanged" or "failed".
+  const ResourcesFacts& facts() const { return facts_; }
 
   // Parses a status reply into both lists. False when its first line is not
   // "OK" (ignoring case), or when it lists more than kMaxResourceEntries.
@@ -127,9 +131,13 @@ class ResourceUpdater {
                       bool withData);
   // Saves a CAB or INI resource into the program directory and appends a
   // blank and the file's short path to *arguments. False when the file could
-  // not be created.
+  // not be created or written whole; *facts tells what happened.
   bool SaveToFile(const ResourceRecord& record, const std::string& url, ServerLink& link,
-                  ProgressSink& progress, std::string* arguments);
+                  ProgressSink& progress, std::string* arguments, ResourceFacts* facts);
+  // The report entry of a resource, made on first use.
+  ResourceFacts& Facts(const ResourceRecord& record);
+  // Apply's failure, for the report.
+  bool Fail(const std::string& reason);
   void CloseHandles();
   // Whether name is one of the program's own files in the program directory.
   bool IsProgramFile(const std::string& name) const;
@@ -141,6 +149,8 @@ class ResourceUpdater {
   RecordMap statusList_;
   CeDbHandle resourceDb_ = 0;
   CeDbHandle statusDb_ = 0;
+  ResourcesFacts facts_;
+  std::map<std::string, ResourceFacts> itemFacts_;  // by rid
 };
 
 // Whether name can be a file in the program directory: not empty, not "."

@@ -25,6 +25,74 @@ std::string Format(const char* format, int value) {
   return text;
 }
 
+// A request that reports itself to the run's recorder when it is released.
+// It only passes every call on, counting the body bytes read and keeping
+// the status and the first transport error.
+class ReportedRequest final : public HttpRequest {
+ public:
+  ReportedRequest(std::unique_ptr<HttpRequest> request, RunRecorder& recorder, int id)
+      : request_(std::move(request)), recorder_(recorder), id_(id) {}
+  ~ReportedRequest() override {
+    request_.reset();  // the request's own time ends with it
+    recorder_.RequestEnded(id_, result_);
+  }
+
+  void AddHeaders(const std::string& headers) override { request_->AddHeaders(headers); }
+  void SetProxyCredentials(const std::string& user, const std::string& password) override {
+    request_->SetProxyCredentials(user, password);
+  }
+  bool Send(const std::string& body, HttpError* error) override {
+    const bool sent = request_->Send(body, error);
+    if (sent) {
+      result_.status = request_->StatusCode();
+    } else {
+      Failed(*error);
+    }
+    return sent;
+  }
+  int StatusCode() const override { return request_->StatusCode(); }
+  long long Read(void* buffer, std::size_t size, HttpError* error) override {
+    const long long n = request_->Read(buffer, size, error);
+    if (n > 0) result_.bytesReceived += static_cast<uint64_t>(n);
+    if (n < 0) Failed(*error);
+    return n;
+  }
+
+ private:
+  void Failed(const HttpError& error) {
+    if (result_.errorCode != 0 || !result_.errorText.empty()) return;
+    result_.errorCode = error.code;
+    result_.errorText = error.message.substr(0, kMaxErrorText);
+  }
+
+  std::unique_ptr<HttpRequest> request_;
+  RunRecorder& recorder_;
+  const int id_;
+  RequestResult result_;
+};
+
+// A session whose requests report themselves.
+class ReportedSession final : public HttpSession {
+ public:
+  ReportedSession(std::unique_ptr<HttpSession> session, RunRecorder& recorder)
+      : session_(std::move(session)), recorder_(recorder) {}
+
+  std::unique_ptr<HttpRequest> OpenRequest(const std::string& verb, const std::string& host,
+                                           uint16_t port, const std::string& object,
+                                           const std::string& version) override {
+    std::unique_ptr<HttpRequest> request = session_->OpenRequest(verb, host, port, object, version);
+    if (!request) return nullptr;
+    const std::string url =
+        "http://" + host + (port == 80 ? std::string() : ":" + std::to_string(port)) + object;
+    const int id = recorder_.RequestStarted(verb, url);
+    return std::make_unique<ReportedRequest>(std::move(request), recorder_, id);
+  }
+
+ private:
+  std::unique_ptr<HttpSession> session_;
+  RunRecorder& recorder_;
+};
+
 }  // namespace
 
 bool ParseHttpUrl(const std::string& url, ParsedUrl* out) {
@@ -79,7 +147,9 @@ std::unique_ptr<HttpSession> ServerLink::OpenSession(uint32_t connectTimeoutMs,
     options.proxy = proxy_.proxy;
     options.agent = kProxyAgent;
   }
-  return http_.OpenSession(options);
+  std::unique_ptr<HttpSession> session = http_.OpenSession(options);
+  if (!session) return nullptr;
+  return std::make_unique<ReportedSession>(std::move(session), recorder_);
 }
 
 void ServerLink::AddStandardHeaders(HttpRequest& request) {
@@ -175,7 +245,7 @@ std::size_t ServerLink::FetchIntoBuffer(const std::string& url, uint8_t* buffer,
   return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-bool ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
+bool ServerLink::FetchIntoFile(OutputFile& file, const std::string& url, uint64_t* bytesWritten) {
   auto session = OpenSession(kConnectTimeoutMs, kConnectRetries);
   bool invalid = false;
   HttpError error;
@@ -183,6 +253,9 @@ bool ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
   if (!request || request->StatusCode() != 200) return false;
   std::vector<char> buffer(kFileChunk);
   uint64_t written = 0;
+  uint64_t unused = 0;
+  if (bytesWritten == nullptr) bytesWritten = &unused;
+  *bytesWritten = 0;
   for (;;) {
     long long n = request->Read(buffer.data(), kFileChunk, &error);
     if (n < 0) return false;
@@ -192,6 +265,7 @@ bool ServerLink::FetchIntoFile(OutputFile& file, const std::string& url) {
     if (keep < kFileChunk) keep = keep >= 2 ? keep - 2 : 0;
     if ((written += keep) > kMaxDownloadFileBytes) return false;
     if (keep > 0 && !file.Write(buffer.data(), keep)) return false;
+    *bytesWritten = written;
   }
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "base/run_report.h"
 #include "platform/http.h"
 
 namespace hhsync {
@@ -56,9 +57,12 @@ inline constexpr uint64_t kMaxDownloadFileBytes = uint64_t{4} << 30;
 class ServerLink {
  public:
   // Requests go out through http; a proxy that refuses its credentials is
-  // answered through prompter.
-  ServerLink(Http& http, Prompter& prompter, ProxyConfig proxy)
-      : http_(http), prompter_(prompter), proxy_(std::move(proxy)) {}
+  // answered through prompter. Every request opened on a session of this
+  // link, whoever opens it, is reported to recorder when it is released:
+  // its method, URL, status, body bytes read and transport error.
+  ServerLink(Http& http, Prompter& prompter, ProxyConfig proxy,
+             RunRecorder& recorder = NoRunRecorder())
+      : http_(http), prompter_(prompter), proxy_(std::move(proxy)), recorder_(recorder) {}
 
   // Whether requests still go through the proxy. After a failed text fetch
   // or a failed post the proxy is off for the rest of this link's life;
@@ -69,7 +73,7 @@ class ServerLink {
   // A new session: through the proxy (agent "Zavrik Session") while the
   // settings use one, else direct. GET sessions pass kConnectTimeoutMs and
   // kConnectRetries; the form post only the time-out, so that an address
-  // that never answers cannot hold the run.
+  // that never answers cannot hold the run. Its requests are reported.
   std::unique_ptr<HttpSession> OpenSession(uint32_t connectTimeoutMs = 0,
                                            uint32_t connectRetries = 0);
   // The proxy header block while the proxy is used, else the standard block.
@@ -86,8 +90,9 @@ class ServerLink {
   // The body written into file in 32000-byte reads; a short read is written
   // without its last two bytes. Silent on failure; true only when the whole
   // body arrived and was written, so that a caller can keep the file it had
-  // rather than one cut short.
-  bool FetchIntoFile(OutputFile& file, const std::string& url);
+  // rather than one cut short. *written (when given) counts the bytes
+  // written.
+  bool FetchIntoFile(OutputFile& file, const std::string& url, uint64_t* written = nullptr);
 
   // Steps of a form post that a caller may want to show.
   struct PostSteps {
@@ -114,6 +119,7 @@ class ServerLink {
   Http& http_;
   Prompter& prompter_;
   ProxyConfig proxy_;
+  RunRecorder& recorder_;
 };
 
 // The error a reply reports when it outgrows what may be read into memory:

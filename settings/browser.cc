@@ -33,13 +33,18 @@ std::string BrowserCommandLine(const std::string& registered, const std::string&
   return command + " " + QuoteArgument(url);
 }
 
-int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand) {
+int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand, bool* opened) {
+  bool unused = false;
+  if (opened == nullptr) opened = &unused;
   int result = ports.shell->OpenUrl(url, showCommand);
-  if (result > 32) return result;
+  *opened = result > 32;
+  if (*opened) return result;
   std::string type, command;
   if (!ReadClassesRoot(*ports.registry, ".htm", &type)) return result;
   if (!ReadClassesRoot(*ports.registry, type + "\\shell\\open\\command", &command)) return result;
-  return ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
+  result = ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
+  *opened = result > 31;
+  return result;
 }
 
 void SyncSettings::OpenFirstRunPage() {

@@ -10,7 +10,9 @@ namespace hhsync {
 
 // Returns the shell's result (above 32: success) or, when the registered
 // browser was started instead, that start's result (above 31: success).
-int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand);
+// *opened (when given) tells whether either succeeded.
+int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand,
+                  bool* opened = nullptr);
 
 // The command line that starts the registered browser for url: the
 // registered command cut at its "%1" placeholder (at the opening quote when

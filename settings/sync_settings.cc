@@ -1,7 +1,7 @@
 #include "settings/sync_settings.h"
 
-#include "formats/sdat.h"
 #include "base/text.h"
+#include "formats/sdat.h"
 #include "platform/clock.h"
 #include "platform/rapi.h"
 #include "platform/registry.h"
@@ -57,8 +57,7 @@ std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::
   return headers;
 }
 
-SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
-    : ports_(ports) {
+SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : ports_(ports) {
   if (properties) {
     registryPath_ = properties->Get("registry");
     partner_ = properties->Get("partner");
@@ -161,25 +160,6 @@ std::string SyncSettings::GetDesktopSetting(const std::string& name,
   return RegistryKey(*ports_.registry, registryPath_).Get(name, defaultValue);
 }
 
-int SyncSettings::GetUpdateFrequency() { return AtoI(GetDesktopSetting("tu", "0")); }
-
-void SyncSettings::SetUpdateFrequency(int hours) {
-  RegistryKey(*ports_.registry, registryPath_).Set("tu", std::to_string(hours));
-  StampLastSync();
-}
-
-void SyncSettings::StampLastSync() {
-  WriteMachineDword(registryPath_, "lst", static_cast<uint32_t>(ports_.clock->Now()));
-}
-
-uint32_t SyncSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
-
-std::string SyncSettings::AppManagerPath() {
-  return ReadRegistryText(*ports_.registry, RegRoot::kLocalMachine, kAppManagerKey,
-                          kMaxDesktopValueBytes)
-      .value_or("");
-}
-
 namespace {
 
 uint32_t ReadDword(Registry& registry, RegRoot root, const std::string& path,
@@ -189,13 +169,36 @@ uint32_t ReadDword(Registry& registry, RegRoot root, const std::string& path,
   return value->AsDword();
 }
 
-void WriteDword(Registry& registry, RegRoot root, const std::string& path, const std::string& name,
+// True when the value was written.
+bool WriteDword(Registry& registry, RegRoot root, const std::string& path, const std::string& name,
                 uint32_t v) {
-  if (!registry.KeyExists(root, path)) return;
-  registry.SetValue(root, path, name, RegValue::Dword(v));
+  if (!registry.KeyExists(root, path)) return false;
+  return registry.SetValue(root, path, name, RegValue::Dword(v));
 }
 
 }  // namespace
+
+int SyncSettings::GetUpdateFrequency() { return AtoI(GetDesktopSetting("tu", "0")); }
+
+void SyncSettings::SetUpdateFrequency(int hours) {
+  RegistryKey(*ports_.registry, registryPath_).Set("tu", std::to_string(hours));
+  StampLastSync();
+}
+
+void SyncSettings::StampLastSync() {
+  const auto now = static_cast<uint32_t>(ports_.clock->Now());
+  if (WriteDword(*ports_.registry, RegRoot::kLocalMachine, registryPath_, "lst", now)) {
+    ports_.recorder->LastSyncWritten(now);
+  }
+}
+
+uint32_t SyncSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
+
+std::string SyncSettings::AppManagerPath() {
+  return ReadRegistryText(*ports_.registry, RegRoot::kLocalMachine, kAppManagerKey,
+                          kMaxDesktopValueBytes)
+      .value_or("");
+}
 
 uint32_t SyncSettings::ReadUserDword(const std::string& path, const std::string& name) {
   return ReadDword(*ports_.registry, RegRoot::kCurrentUser, path, name);

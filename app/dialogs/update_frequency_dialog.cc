@@ -15,6 +15,7 @@ void UpdateFrequencyDialog::OnInit() {
 }
 
 void UpdateFrequencyDialog::OnOk(int selection) {
+  accepted_ = true;
   if (selection >= 0 && selection < static_cast<int>(kChoiceHours.size())) {
     selection_ = selection;
     hours_ = kChoiceHours[static_cast<std::size_t>(selection)];

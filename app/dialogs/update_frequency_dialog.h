@@ -30,6 +30,8 @@ class UpdateFrequencyDialog final : public FrequencyDialogModel {
   int Selection() const override { return selection_; }
   std::vector<std::string> Choices() const override { return {kChoices.begin(), kChoices.end()}; }
   int Hours() const { return hours_; }
+  // Whether the dialog was confirmed with OK.
+  bool accepted() const { return accepted_; }
 
   static int SelectionForHours(int hours);
 
@@ -38,6 +40,7 @@ class UpdateFrequencyDialog final : public FrequencyDialogModel {
   int hours_;
   std::string title_ = "Dialog";
   int selection_ = -1;
+  bool accepted_ = false;
 };
 
 }  // namespace hhsync
