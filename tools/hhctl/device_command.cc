@@ -2,7 +2,7 @@
 //   hhctl device [--image P] init | connect | disconnect | reg get K | reg set K V | reg del K
 //     | reg list | volume create NAME | library install NAME | library remove NAME
 //     | record add VOLUME DB --prop ID=VALUE... | fault add OP --nth N [--every] --error E
-//     | fault clear | dump [--json]
+//     | fault clear | dump [--json] | verify [--registry PATH] [--json]
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +13,7 @@
 
 #include "base/text.h"
 #include "command.h"
+#include "consistency.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/linux/system_clock.h"
 
@@ -28,7 +29,7 @@ constexpr char kUsage[] =
     "device [--image P] init | connect | disconnect | reg get K | reg set K V | reg del K | "
     "reg list | volume create NAME | library install NAME | library remove NAME | "
     "record add VOLUME DB --prop ID=VALUE... | fault add OP --nth N [--every] --error E | "
-    "fault clear | dump [--json]";
+    "fault clear | dump [--json] | verify [--registry PATH] [--json]";
 
 std::string PropIdText(CEPROPID id) {
   char buf[16];
@@ -209,6 +210,7 @@ struct DeviceArgs {
   std::vector<std::string> props;
   hhsync::InjectedFault fault;
   bool json = false;
+  std::string registry;  // the handheld registry path whose dbp names the volume
 };
 
 // Throws Failure with the reason when an administration step failed.
@@ -342,6 +344,63 @@ int Dump(const DeviceArgs& a) {
   });
 }
 
+// The content databases checked against each other (consistency.h): on the
+// volume the dbp setting under --registry names, else on every volume.
+// Exit 0 when consistent, 1 with findings.
+int Verify(const DeviceArgs& a) {
+  return OnImage(a.image, [&](EmulatedHandheld& h) {
+    std::string err;
+    HandheldDump d;
+    Check(h.Dump(&d, &err), err);
+    std::vector<const HandheldDump::Volume*> volumes;
+    if (a.registry.empty()) {
+      for (const auto& v : d.volumes) volumes.push_back(&v);
+    } else {
+      std::string path = a.registry;
+      if (path.back() != '\\') path += '\\';
+      path += "dbp";
+      auto entry = std::find_if(d.registry.begin(), d.registry.end(), [&](const auto& e) {
+        return e.hasValue && hhsync::EqualsNoCase(e.path, path);
+      });
+      if (entry == d.registry.end()) throw Failure("the handheld has no setting " + path);
+      auto volume = std::find_if(d.volumes.begin(), d.volumes.end(), [&](const auto& v) {
+        return hhsync::EqualsNoCase(v.name, entry->value);
+      });
+      if (volume == d.volumes.end()) {
+        throw Failure("the handheld has no volume \"" + entry->value + "\" (named by " + path +
+                      ")");
+      }
+      volumes.push_back(&*volume);
+    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    std::size_t count = 0;
+    for (const HandheldDump::Volume* volume : volumes) {
+      for (const Finding& f : CheckContent(*volume)) {
+        ++count;
+        if (a.json) {
+          list.push_back({{"kind", f.kind},
+                          {"database", f.database},
+                          {"key", f.key},
+                          {"detail", f.detail},
+                          {"volume", volume->name}});
+        } else {
+          std::cout << volume->name << "  " << f.kind << "  " << f.database
+                    << (f.key.empty() ? "" : "  " + f.key) << ": " << f.detail << "\n";
+        }
+      }
+    }
+    if (a.json) {
+      std::cout << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << "\n";
+    } else if (count == 0) {
+      std::cout << "consistent: " << Plural(volumes.size(), "volume") << " checked\n";
+    } else {
+      std::cout << Plural(count, "finding") << " in " << Plural(volumes.size(), "volume") << "\n";
+    }
+    return count == 0 ? 0 : 1;
+  });
+}
+
 // Adds a command that runs fn with the arguments read.
 CLI::App* Add(CommandLine& cli, CLI::App& parent, const std::string& name,
               const std::string& description, int (*fn)(const DeviceArgs&), const DeviceArgs& a) {
@@ -355,6 +414,16 @@ void AddStateCommands(CommandLine& cli, DeviceArgs& a) {
   Add(cli, app, "disconnect", "Mark the handheld not connected", Disconnect, a);
   CLI::App* dump = Add(cli, app, "dump", "Show everything the image holds", Dump, a);
   dump->add_flag("--json", a.json, "One JSON object instead of tables");
+  CLI::App* verify = Add(cli, app, "verify",
+                         "Check that the content databases agree with each other; exit 1 with "
+                         "findings",
+                         Verify, a);
+  verify
+      ->add_option("--registry", a.registry,
+                   "The handheld registry path (Software\\Co\\App\\) whose dbp names the "
+                   "volume; default: every volume")
+      ->type_name("PATH");
+  verify->add_flag("--json", a.json, "A JSON list of {kind, database, key, detail, volume}");
 }
 
 void AddRegistryCommands(CommandLine& cli, DeviceArgs& a) {
