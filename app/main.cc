@@ -1,14 +1,36 @@
 // hhsync: one run per start. The command line picks the run mode; everything
 // else (the handheld, the registry store, the front end) comes from the
-// environment, see platform/linux/linux_platform.h.
+// environment, see platform/linux/linux_platform.h. Every run ends with its
+// report written where HHSYNC_REPORT names and a one-line summary.
 
 #include <cstdio>
 #include <string>
 
+#include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "base/run_report.h"
+#include "base/text.h"
+#include "formats/report_json.h"
 #include "platform/linux/directory_lock.h"
 #include "platform/linux/env_paths.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/system_clock.h"
+
+namespace {
+
+// Writes the report (when one is asked for) and shows the summary line.
+void EndRun(hhsync::ReportCollector& collector, std::FILE* summaryOut) {
+  const hhsync::RunReport report = collector.Finish();
+  const std::string path = hhsync::ReportPath();
+  if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report))) {
+    std::fprintf(stderr, "hhsync: the report could not be written to %s\n", path.c_str());
+  }
+  std::fprintf(summaryOut, "%s: %s\n", hhsync::ProgramCaption().c_str(),
+               hhsync::AnsiToUtf8(hhsync::ReportSummary(report)).c_str());
+  std::fflush(summaryOut);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // The command line is searched as one string of everything after the
@@ -18,6 +40,8 @@ int main(int argc, char** argv) {
     if (i > 1) commandLine += ' ';
     commandLine += argv[i];
   }
+  hhsync::SystemClock clock;
+  hhsync::ReportCollector report(clock, hhsync::SelectRunMode(commandLine));
   // A second run on the same program directory waits briefly for the first
   // and otherwise ends without touching anything.
   const std::string dir = hhsync::EnvPaths().ProgramDir();
@@ -25,9 +49,12 @@ int main(int argc, char** argv) {
   if (!lock.locked()) {
     std::fprintf(stderr, "hhsync: another run is working in %s; this run ends without syncing\n",
                  dir.c_str());
+    report.Outcome(hhsync::RunOutcome::kFailed, "another run is working in the program directory");
+    EndRun(report, stderr);
     return 0;
   }
-  hhsync::LinuxPlatform platform;
+  hhsync::LinuxPlatform platform(&report);
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
+  EndRun(report, platform.summaryOut());
   return 0;
 }

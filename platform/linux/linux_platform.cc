@@ -24,7 +24,22 @@ std::string Env(const char* name) {
 
 }  // namespace
 
-LinuxPlatform::LinuxPlatform() {
+std::string ProgramCaption() {
+  const std::string exe = ExecutablePath();
+  std::string caption = exe.substr(exe.rfind('/') + 1);
+  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
+  if (caption.empty()) caption = "hhsync";
+  return caption;
+}
+
+std::string ReportPath() { return Env("HHSYNC_REPORT"); }
+
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  std::unique_ptr<PendingFile> file = EnvPaths().CreateReplacement(path);
+  return file && file->Write(text.data(), text.size()) && file->Commit();
+}
+
+LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
   clock_ = std::make_unique<SystemClock>();
   auto paths = std::make_unique<EnvPaths>();
   std::string home = paths->ProgramDir();
@@ -35,7 +50,7 @@ LinuxPlatform::LinuxPlatform() {
   // Files of ours that may share the program directory with downloads.
   const std::string exe = ExecutablePath();
   for (const std::string& own :
-       {device, registry, exe, exe.substr(0, exe.rfind('/') + 1) + "hhctl"}) {
+       {device, registry, exe, exe.substr(0, exe.rfind('/') + 1) + "hhctl", ReportPath()}) {
     paths->Reserve(own);
   }
   paths_ = std::move(paths);
@@ -45,9 +60,7 @@ LinuxPlatform::LinuxPlatform() {
   shell_ = std::make_unique<PosixShell>(Env("HHSYNC_OPEN"));
 
   // Message boxes carry the program's file name without its extension.
-  std::string caption = exe.substr(exe.rfind('/') + 1);
-  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
-  if (caption.empty()) caption = "hhsync";
+  const std::string caption = ProgramCaption();
 
   std::string ui = Env("HHSYNC_UI");
   if (ui.empty() || ui == "wx") ui = isatty(STDIN_FILENO) ? "tty" : "none";
@@ -73,6 +86,7 @@ LinuxPlatform::LinuxPlatform() {
   ports_.http = http_.get();
   ports_.shell = shell_.get();
   ports_.prompter = prompter_.get();
+  if (recorder) ports_.recorder = recorder;
 }
 
 LinuxPlatform::~LinuxPlatform() {

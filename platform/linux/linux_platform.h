@@ -8,6 +8,7 @@
 //   HHSYNC_OPEN      the program that opens a page (default: xdg-open)
 //   HHSYNC_CONNECT_WAIT_MS  how long a run waits for the handheld (default
 //                   5000; for tests of the no-handheld path)
+//   HHSYNC_REPORT    the file that receives the run's report (default: none)
 // This is the only place that picks adapters; main calls it.
 
 #include <cstdio>
@@ -21,13 +22,17 @@ namespace hhsync {
 
 class LinuxPlatform {
  public:
-  LinuxPlatform();
+  // recorder (may be null) receives the run's facts.
+  explicit LinuxPlatform(RunRecorder* recorder = nullptr);
   ~LinuxPlatform();
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
   const Ports& ports() const { return ports_; }
   const RunOptions& runOptions() const { return options_; }
+  // Where the run's closing summary goes: the terminal of the tty front
+  // end, else standard error.
+  std::FILE* summaryOut() const { return tty_ ? tty_ : stderr; }
 
  private:
   std::unique_ptr<Clock> clock_;
@@ -41,5 +46,18 @@ class LinuxPlatform {
   Ports ports_;
   RunOptions options_;
 };
+
+// The program's name as message boxes and summaries carry it: the
+// executable's file name without its extension ("hhsync").
+std::string ProgramCaption();
+
+// The report file HHSYNC_REPORT names; empty when none.
+std::string ReportPath();
+
+// Writes text as the file at path: into a temporary file in the same
+// directory, made durable, then renamed over path, so that the file is
+// always either the old one or the new one whole. False when that failed
+// (the old file, if any, is left as it was).
+bool WriteFileAtomically(const std::string& path, const std::string& text);
 
 }  // namespace hhsync
