@@ -80,7 +80,8 @@ bool Accepts(uint16_t port) {
 
 }  // namespace
 
-RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                     double killAfterMs) {
   std::vector<std::string> envs;
   for (char** e = environ; *e; ++e) {
     if (std::string(*e).rfind("HHSYNC_", 0) != 0) envs.push_back(*e);
@@ -95,8 +96,28 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
   pid_t pid = Spawn(argv, cenv.data(), scratch.File("out"), scratch.File("err"), nullptr);
   if (pid < 0) return r;
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  if (killAfterMs >= 0) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::microseconds(static_cast<int64_t>(killAfterMs * 1000));
+    pid_t ended = 0;
+    for (;;) {
+      ended = ::waitpid(pid, &status, WNOHANG);
+      if (ended < 0 && errno == EINTR) continue;
+      if (ended != 0 || std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (ended == 0) {
+      ::kill(pid, SIGKILL);
+      r.killed = true;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  } else {
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
   }
+  // A program that ended on its own just before the kill counts as ended.
+  if (r.killed && WIFEXITED(status)) r.killed = false;
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.out = test::ReadFile(scratch.File("out"));
   r.err = test::ReadFile(scratch.File("err"));

@@ -17,16 +17,18 @@
 namespace hhsync::test {
 
 struct RunResult {
-  int exitCode = -1;  // -1 when the program could not be started or was killed
+  int exitCode = -1;    // -1 when the program could not be started or was killed
+  bool killed = false;  // ended by the SIGKILL RunProcess sent
   std::string out;
   std::string err;
 };
 
 // Runs a program with the arguments and waits for it. The environment is the
 // test's own without any HHSYNC_ variable, plus env ("NAME=value" items).
-// Standard input is empty.
-RunResult RunProcess(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& env = {});
+// Standard input is empty. With killAfterMs >= 0 the program is killed with
+// SIGKILL that many milliseconds after its start unless it ended before.
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                     double killAfterMs = -1);
 
 // A server for one test, killed at destruction.
 class ServerProcess {
