@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -19,8 +21,10 @@
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
 #include "support/edm_body.h"
+#include "support/json_schema.h"
 #include "support/processes.h"
 #include "support/raw_server.h"
+#include "support/report_check.h"
 
 namespace hhsync {
 namespace {
@@ -82,13 +86,51 @@ class HhsyncTest : public ::testing::Test {
                   CePropVal::Text(0x0067001F, u"t103"), CePropVal::Text(0x0068001F, u"t104"),
                   CePropVal::Text(0x0069001F, u"t105")});
   }
+  // Runs hhsync with a report asked for, and holds the report against what
+  // the run was seen to do (the server's log, the handheld before and after,
+  // the message boxes, lst). The run's summary line is expected as the last
+  // line of standard error and taken off it; report() is the run's report.
+  // After a complete sync the handheld's content must verify clean.
   RunResult Hhsync(const std::string& mode = "", std::vector<std::string> env = {}) {
     std::vector<std::string> argv = {HHSYNC_BIN};
     if (!mode.empty()) argv.push_back(mode);
-    env.insert(env.end(),
-               {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none", "HHSYNC_OPEN=" + recorder_});
-    return test::RunProcess(argv, env);
+    env.insert(env.end(), {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none",
+                           "HHSYNC_OPEN=" + recorder_, "HHSYNC_REPORT=" + reportPath_});
+    std::remove(reportPath_.c_str());
+    test::ObservedRun observed;
+    observed.before = p_.Dump();
+    const std::size_t logged = server_.RequestLog().size();
+
+    RunResult run = test::RunProcess(argv, env);
+
+    observed.after = p_.Dump();
+    const std::vector<nlohmann::json> log = server_.RequestLog();
+    observed.serverLog.assign(log.begin() + static_cast<std::ptrdiff_t>(logged), log.end());
+    observed.serverUrl = server_.Url("");
+    observed.err = run.err;
+    if (auto lst = desktop_.Query(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst")) {
+      observed.lst = lst->AsDword();
+    }
+    observed.programDir = p_.dir().path();
+
+    summary_ = test::TakeSummaryLine(&run.err);
+    EXPECT_FALSE(summary_.empty()) << "no summary line: " << run.err;
+    report_ = nlohmann::json::parse(test::ReadFile(reportPath_), nullptr, false);
+    EXPECT_TRUE(report_.is_object()) << "no report from the run: " << run.err;
+    if (!report_.is_object()) return run;
+    test::ExpectReportMatches(report_, observed);
+    EXPECT_EQ(summary_.rfind("hhsync: " + report_["outcome"].get<std::string>() + ": ", 0), 0u)
+        << summary_;
+    if (report_["outcome"] == "complete" &&
+        (report_["mode"] == "sync" || report_["mode"] == "first")) {
+      RunResult verify = test::RunProcess(
+          {HHCTL_BIN, "device", "--image", p_.imagePath(), "verify", "--registry", kReg});
+      EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+    }
+    return run;
   }
+  const nlohmann::json& report() const { return report_; }
+  const std::string& summary() const { return summary_; }
   // The records in the handheld's database of that name; -1 when it is missing.
   int Count(const std::string& name) {
     const HandheldDump dump = p_.Dump();
@@ -135,6 +177,10 @@ class HhsyncTest : public ::testing::Test {
   SqliteRegistry desktop_{File("registry.db")};
   test::ReferenceServerProcess server_;
   std::string recorder_ = File("recorder");
+  test::TempDir reports_;
+  std::string reportPath_ = reports_.File("report.json");
+  nlohmann::json report_;
+  std::string summary_;
 };
 
 TEST_F(HhsyncTest, OrdinarySyncBringsCategoriesContentAndResources) {
@@ -155,6 +201,28 @@ TEST_F(HhsyncTest, OrdinarySyncBringsCategoriesContentAndResources) {
                                                   recorder_ + " [http://login.test/page?m=no]"}));
   EXPECT_NE(LastSync(), 0u);
   EXPECT_EQ(Device("ni"), "NO");
+
+  // The report and the summary say the same in numbers.
+  const nlohmann::json& r = report();
+  EXPECT_EQ(r["outcome"], "complete");
+  EXPECT_EQ(r["lst"], LastSync());
+  EXPECT_EQ(r["requests"].size(), 9u) << "profile, keep, resource list, 3 resources, 3 items";
+  uint64_t bytes = 0;
+  for (const auto& request : r["requests"]) bytes += request["bytes"].get<uint64_t>();
+  ASSERT_EQ(r["categories"].size(), 2u);
+  EXPECT_EQ(r["categories"][0]["key"], "news");
+  EXPECT_EQ(r["categories"][0]["items_fetched"], 2);
+  EXPECT_EQ(r["categories"][0]["records_written"], 8) << "2 index records, 3 in J102, 3 in JJ102";
+  EXPECT_EQ(r["categories"][1]["key"], "sport");
+  EXPECT_EQ(r["categories"][1]["records_written"], 1);
+  EXPECT_EQ(r["keep"]["entries_read"], 1);
+  EXPECT_EQ(r["keep"]["page_url"], "http://login.test/page?m=no");
+  EXPECT_EQ(r["resources"]["items"].size(), 3u);
+  EXPECT_EQ(r["resources"]["app_manager_command"], recorder_ + " " + File("setup.ini"));
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", r["seconds"].get<double>());
+  EXPECT_EQ(summary(), "hhsync: complete: 2 categories updated, 3 items, " + std::to_string(bytes) +
+                           " B, " + seconds + " s");
 }
 
 TEST_F(HhsyncTest, FirstRunHandshakeClearsNiAndOpensTheFirstRunPage) {
@@ -348,6 +416,70 @@ TEST_F(HhsyncTest, KeepEntriesAreDeletedOnlyAsPostedAndNeverAfterAFailedRead) {
   EXPECT_NE(server_.ReadFile("keep-received.txt").find("count=1&keep=3|"), std::string::npos);
 }
 
+// The report and the summary line around the run itself.
+
+TEST_F(HhsyncTest, AReportThatCannotBeWrittenIsSaidAndChangesNothingElse) {
+  const std::string nowhere = File("missing-dir/report.json");
+  RunResult run =
+      test::RunProcess({HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none",
+                                      "HHSYNC_OPEN=" + recorder_, "HHSYNC_REPORT=" + nowhere});
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string summary = test::TakeSummaryLine(&run.err);
+  EXPECT_EQ(summary.rfind("hhsync: complete: 2 categories updated, 3 items, ", 0), 0u) << summary;
+  EXPECT_EQ(run.err, "hhsync: the report could not be written to " + nowhere + "\n");
+  EXPECT_FALSE(test::FileExists(nowhere));
+  EXPECT_EQ(Count("c_news"), 2);
+  EXPECT_EQ(Count("zavRes"), 3);
+  EXPECT_NE(LastSync(), 0u) << "the sync is recorded as it would be without a report";
+}
+
+TEST_F(HhsyncTest, AKilledRunLeavesThePreviousReportOrANewOneWholeNeverATornOne) {
+  ASSERT_EQ(Hhsync().err, "");
+  // How long a run takes here; the kills land from its start to past its end.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Hhsync().err, "");
+  const double runMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  nlohmann::json marked = nlohmann::json::parse(test::ReadFile(reportPath_));
+  constexpr int kKills = 30;
+  int killed = 0;
+  for (int i = 0; i < kKills; ++i) {
+    // The report before the run, told apart from any the run writes.
+    marked["reason"] = "before run " + std::to_string(i);
+    const std::string previous = marked.dump();
+    test::WriteFile(reportPath_, previous);
+    const double at = runMs * 1.2 * i / kKills;
+    RunResult run = test::RunProcess({HHSYNC_BIN},
+                                     {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none",
+                                      "HHSYNC_OPEN=" + recorder_, "HHSYNC_REPORT=" + reportPath_},
+                                     at);
+    killed += run.killed ? 1 : 0;
+    const std::string now = test::ReadFile(reportPath_);
+    if (now == previous) {
+      EXPECT_TRUE(run.killed) << "a run that ended on its own left the old report";
+      continue;
+    }
+    // A run killed after its report was in place leaves the new one: whole.
+    const nlohmann::json report = nlohmann::json::parse(now, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << "torn after a kill at " << at << " ms: " << now;
+    EXPECT_EQ(test::ValidateJson(test::ReportSchema(), report), std::vector<std::string>{});
+  }
+  EXPECT_GT(killed, 0) << "no run was killed; the test proves nothing";
+}
+
+// In the terminal front end the summary line goes to the terminal.
+TEST_F(HhsyncTest, TheTerminalFrontEndShowsTheSummaryOnTheTerminal) {
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script(1) is not installed";
+  RunResult run = test::RunProcess(
+      {"/usr/bin/script", "-q", "-e", "-c", HHSYNC_BIN, "/dev/null"},
+      {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=tty", "HHSYNC_OPEN=" + recorder_});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  static const std::regex kSummary(
+      "(^|\n|\r)hhsync: complete: 2 categories updated, 3 items, [0-9]+ B, [0-9]+\\.[0-9] s\r?\n");
+  EXPECT_TRUE(std::regex_search(run.out, kSummary)) << run.out;
+  EXPECT_EQ(Count("c_news"), 2);
+}
+
 // A server that answers the profile, then sends the rest of its answers
 // without end, as a broken or hostile server might.
 class EndlessServer {
@@ -425,7 +557,9 @@ TEST_F(HhsyncTest, MessageBoxesCarryTheProgramsFileName) {
   std::filesystem::copy_file(HHSYNC_BIN, renamed);
   RunResult run =
       test::RunProcess({renamed, "-test"}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none"});
+  const std::string summary = test::TakeSummaryLine(&run.err, "newssync");
   EXPECT_EQ(run.err, "newssync: message: All OK: result= 0,0 [ok] -> ok\n");
+  EXPECT_EQ(summary.rfind("newssync: complete: ", 0), 0u) << summary;
 }
 
 }  // namespace
