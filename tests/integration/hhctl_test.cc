@@ -157,6 +157,159 @@ TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
   EXPECT_EQ(j["volumes"]["news.vol"], nlohmann::json::object());
 }
 
+// `hhctl device verify` on handhelds made with hhctl: one as a complete sync
+// leaves it, and that one broken in each of the ways verify knows.
+class VerifyTest : public HhctlTest {
+ protected:
+  struct Rec {
+    std::string db;
+    std::vector<std::string> props;
+  };
+  static Rec Category(const std::string& key, int version) {
+    return {"cats", {"0x0064001F=" + key, "0x00650013=" + std::to_string(version), "0x00660013=0"}};
+  }
+  // An index record; inline items carry their one data record in 0x6C.
+  static Rec Item(const std::string& table, int id, bool inlineData) {
+    Rec r{table, {"0x00640013=" + std::to_string(id), "0x0065001F=1", "0x0067001F=title"}};
+    if (inlineData) r.props.push_back("0x006C0041=0a0b0000");
+    return r;
+  }
+  static Rec Part(int part, int id, int sequence) {
+    return {(part == 1 ? "J" : "JJ") + std::to_string(id),
+            {(part == 1 ? "0x007A0041=01" : "0x007B0041=02"),
+             "0x007C0013=" + std::to_string(sequence)}};
+  }
+  static Rec Resource(const std::string& db, int rid, const std::string& revision) {
+    Rec r{db, {"0x00640013=" + std::to_string(rid), "0x0065001F=" + revision}};
+    if (db == "zavRes") r.props.push_back("0x00680041=00");
+    return r;
+  }
+  // What a complete sync of two categories leaves: "news" with an inline item
+  // 101 and a split item 102 of two records, "sport" with an inline item, and
+  // one resource.
+  static std::vector<Rec> Synced() {
+    return {Category("news", 3),
+            Category("sport", 1),
+            Item("c_news", 101, true),
+            Item("c_news", 102, false),
+            Part(1, 102, 0),
+            Part(1, 102, 1),
+            Part(2, 102, 0),
+            Part(2, 102, 1),
+            Item("c_sport", 201, true),
+            Resource("zavRes", 1, "r1"),
+            Resource("zavResA", 1, "r1")};
+  }
+  // A new image holding records; verify --json on it. exitCode: verify's.
+  nlohmann::json Verify(const std::vector<Rec>& records, int* exitCode) {
+    image_ = dir_.File("case" + std::to_string(++cases_) + ".db");
+    EXPECT_EQ(Device({"init"}).exitCode, 0);
+    EXPECT_EQ(Device({"volume", "create", "news.vol"}).exitCode, 0);
+    EXPECT_EQ(Device({"reg", "set", "Software\\Acme\\News\\dbp", "news.vol"}).exitCode, 0);
+    for (const Rec& r : records) {
+      std::vector<std::string> args = {"record", "add", "news.vol", r.db};
+      for (const std::string& prop : r.props) args.insert(args.end(), {"--prop", prop});
+      EXPECT_EQ(Device(args).exitCode, 0) << r.db;
+    }
+    RunResult run = Device({"verify", "--registry", "Software\\Acme\\News", "--json"});
+    *exitCode = run.exitCode;
+    EXPECT_EQ(run.err, "");
+    nlohmann::json findings = nlohmann::json::parse(run.out, nullptr, false);
+    EXPECT_TRUE(findings.is_array()) << run.out;
+    return findings;
+  }
+  // verify's findings on records as (kind, database, key), and the exit code
+  // agreeing with them.
+  std::vector<std::string> Findings(const std::vector<Rec>& records) {
+    int exitCode = -1;
+    const nlohmann::json findings = Verify(records, &exitCode);
+    std::vector<std::string> out;
+    for (const auto& f : findings) {
+      EXPECT_FALSE(f["detail"].get<std::string>().empty()) << f;
+      EXPECT_EQ(f["volume"], "news.vol");
+      out.push_back(f["kind"].get<std::string>() + " " + f["database"].get<std::string>() + " " +
+                    f["key"].get<std::string>());
+    }
+    EXPECT_EQ(exitCode, out.empty() ? 0 : 1);
+    return out;
+  }
+  // Synced() without the records of database db.
+  static std::vector<Rec> Without(const std::string& db, std::vector<Rec> records = Synced()) {
+    records.erase(
+        std::remove_if(records.begin(), records.end(), [&](const Rec& r) { return r.db == db; }),
+        records.end());
+    return records;
+  }
+  static std::vector<Rec> With(std::vector<Rec> more, std::vector<Rec> records = Synced()) {
+    records.insert(records.end(), more.begin(), more.end());
+    return records;
+  }
+  int cases_ = 0;
+};
+
+TEST_F(VerifyTest, ASyncedHandheldIsConsistentAndSaysSo) {
+  EXPECT_EQ(Findings(Synced()), std::vector<std::string>{});
+  RunResult people = Device({"verify", "--registry", "Software\\Acme\\News\\"});
+  EXPECT_EQ(people.exitCode, 0);
+  EXPECT_EQ(people.out, "consistent: 1 volume checked\n");
+  // An empty handheld holds nothing that could disagree.
+  EXPECT_EQ(Findings({}), std::vector<std::string>{});
+}
+
+TEST_F(VerifyTest, EachKindOfBreakageIsFoundWhereItIs) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Findings(Without("c_sport")), V{"missing-table cats sport"});
+  EXPECT_EQ(Findings(With({Item("c_weather", 301, true)})), V{"orphan-table c_weather "});
+  EXPECT_EQ(Findings(With({Category("news", 3)})), V{"duplicate-category cats news"});
+  EXPECT_EQ(Findings(With({Item("c_news", 101, true)})), V{"duplicate-item c_news 101"});
+  EXPECT_EQ(Findings(Without("JJ102")), V{"missing-record-database JJ102 102"});
+  EXPECT_EQ(Findings(With({Part(1, 102, 2)})), V{"record-count-mismatch J102 102"});
+  // Numbers 0 and 2 in J102: one missing, as many records as JJ102.
+  std::vector<Rec> gap = Without("J102");
+  gap.insert(gap.end(), {Part(1, 102, 0), Part(1, 102, 2)});
+  EXPECT_EQ(Findings(gap), V{"sequence-gap J102 102"});
+  std::vector<Rec> twice = Without("JJ102");
+  twice.insert(twice.end(), {Part(2, 102, 1), Part(2, 102, 1)});
+  EXPECT_EQ(Findings(twice), V{"sequence-gap JJ102 102"});
+  // Record databases of a gone item, and of an item now kept inline.
+  EXPECT_EQ(Findings(With({Part(1, 300, 0), Part(2, 300, 0), Part(1, 101, 0)})),
+            (V{"leftover-record-database J101 101", "leftover-record-database J300 300",
+               "leftover-record-database JJ300 300"}));
+  // zavRes and zavResA: a side alone, differing revisions, a rid twice.
+  EXPECT_EQ(Findings(With({Resource("zavResA", 2, "r1")})), V{"resource-mismatch zavResA 2"});
+  EXPECT_EQ(Findings(With({Resource("zavRes", 2, "r1")})), V{"resource-mismatch zavRes 2"});
+  EXPECT_EQ(Findings(With({Resource("zavRes", 2, "r2"), Resource("zavResA", 2, "r1")})),
+            V{"resource-mismatch zavResA 2"});
+  EXPECT_EQ(Findings(With({Resource("zavRes", 1, "r1")})), V{"resource-mismatch zavRes 1"});
+  // Several at once come in the order of their kinds.
+  EXPECT_EQ(Findings(With({Resource("zavResA", 2, "r1")}, Without("c_sport"))),
+            (V{"missing-table cats sport", "resource-mismatch zavResA 2"}));
+}
+
+TEST_F(VerifyTest, FindingsForPeopleAndWhatKeepsTheCheckFromRunning) {
+  int exitCode = 0;
+  Verify(Without("c_sport"), &exitCode);
+  RunResult people = Device({"verify", "--registry", "Software\\Acme\\News"});
+  EXPECT_EQ(people.exitCode, 1);
+  EXPECT_NE(people.out.find("missing-table  cats  sport: "), std::string::npos) << people.out;
+  EXPECT_NE(people.out.find("1 finding in 1 volume"), std::string::npos) << people.out;
+  // Without --registry every volume is checked.
+  ASSERT_EQ(Device({"volume", "create", "other.vol"}).exitCode, 0);
+  EXPECT_EQ(Device({"verify"}).exitCode, 1);
+  // A path without dbp, a dbp naming no volume, no image: exit 2.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"verify", "--registry", "Software\\Other"}, {"verify", "--bogus"}}) {
+    RunResult r = Device(args);
+    EXPECT_EQ(r.exitCode, 2) << args.back();
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("hhctl: ", 0), 0u) << r.err;
+  }
+  ASSERT_EQ(Device({"reg", "set", "Software\\Acme\\News\\dbp", "gone.vol"}).exitCode, 0);
+  EXPECT_EQ(Device({"verify", "--registry", "Software\\Acme\\News"}).exitCode, 2);
+  image_ = dir_.File("missing.db");
+  EXPECT_EQ(Device({"verify"}).exitCode, 2);
+}
+
 TEST_F(HhctlTest, EdmPackWritesCountAndLengthPrefixedRecordsThatListShows) {
   // Records whose bytes 4 to 7 give the length of their first part.
   EXPECT_EQ(EdmPackAndList(
@@ -287,7 +440,7 @@ TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelpWithEachOfItsOptions) {
       {{}, {"--version", "device", "registry", "sdat", "edm", "serve"}},
       {{"device"},
        {"--image", "init", "connect", "disconnect", "reg", "volume", "library", "record", "fault",
-        "dump", "--prop", "--nth", "--every", "--error", "--json"}},
+        "dump", "verify", "--prop", "--nth", "--every", "--error", "--json", "--registry"}},
       {{"device", "init"}, {}},
       {{"device", "connect"}, {}},
       {{"device", "disconnect"}, {}},
@@ -304,6 +457,7 @@ TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelpWithEachOfItsOptions) {
       {{"device", "fault", "add"}, {"OP", "CeWriteRecordProps", "--nth", "--every", "--error"}},
       {{"device", "fault", "clear"}, {}},
       {{"device", "dump"}, {"--json"}},
+      {{"device", "verify"}, {"--registry", "PATH", "--json"}},
       {{"registry"}, {"--store", "get", "set", "del", "list", "--root", "--value", "--dword"}},
       {{"registry", "get"}, {"--root", "PATH", "--value"}},
       {{"registry", "set"}, {"--root", "PATH", "--value", "--dword", "TEXT"}},

@@ -348,6 +348,9 @@ int Dump(const DeviceArgs& a) {
 // volume the dbp setting under --registry names, else on every volume.
 // Exit 0 when consistent, 1 with findings.
 int Verify(const DeviceArgs& a) {
+  // Exit 1 means findings, so what keeps the check from running at all is
+  // the arguments' fault: exit 2.
+  if (!EmulatedHandheld::Exists(a.image)) throw UsageError("no handheld image at " + a.image);
   return OnImage(a.image, [&](EmulatedHandheld& h) {
     std::string err;
     HandheldDump d;
@@ -362,13 +365,13 @@ int Verify(const DeviceArgs& a) {
       auto entry = std::find_if(d.registry.begin(), d.registry.end(), [&](const auto& e) {
         return e.hasValue && hhsync::EqualsNoCase(e.path, path);
       });
-      if (entry == d.registry.end()) throw Failure("the handheld has no setting " + path);
+      if (entry == d.registry.end()) throw UsageError("the handheld has no setting " + path);
       auto volume = std::find_if(d.volumes.begin(), d.volumes.end(), [&](const auto& v) {
         return hhsync::EqualsNoCase(v.name, entry->value);
       });
       if (volume == d.volumes.end()) {
-        throw Failure("the handheld has no volume \"" + entry->value + "\" (named by " + path +
-                      ")");
+        throw UsageError("the handheld has no volume \"" + entry->value + "\" (named by " + path +
+                         ")");
       }
       volumes.push_back(&*volume);
     }
