@@ -9,8 +9,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/json_schema.h"
 #include "support/processes.h"
 #include "support/test_platform.h"
 
@@ -24,11 +26,16 @@ TEST(DemoTest, TheDemoScenarioDoesExactlyWhatItDidBefore) {
   test::TempDir dir;
   const std::string transcript = dir.File("transcript.txt");
   const std::string build = fs::path(HHSYNC_BIN).parent_path().string();
-  test::RunResult run =
-      test::RunProcess({"/bin/bash", (source / "scripts/demo").string(), "--no-build",
-                        "--transcript", transcript},
-                       {"HHSYNC_BUILD_DIR=" + build});
+  const std::string report = dir.File("report.json");
+  test::RunResult run = test::RunProcess(
+      {"/bin/bash", (source / "scripts/demo").string(), "--no-build", "--transcript", transcript},
+      {"HHSYNC_BUILD_DIR=" + build, "HHSYNC_REPORT=" + report});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  // The report of the demo's last run, the ordinary sync: nothing to fetch.
+  const nlohmann::json last = nlohmann::json::parse(test::ReadFile(report), nullptr, false);
+  EXPECT_EQ(test::ValidateJson(test::ReportSchema(), last), std::vector<std::string>{});
+  EXPECT_EQ(last.value("mode", ""), "sync");
+  EXPECT_EQ(last.value("outcome", ""), "complete");
   const std::string got = test::ReadFile(transcript);
   ASSERT_FALSE(got.empty());
   if (std::getenv("HHSYNC_UPDATE_EXPECTED") != nullptr) {
