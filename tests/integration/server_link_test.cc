@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "app/dialogs/progress_dialog.h"
+#include "app/report_collector.h"
+#include "formats/report_json.h"
 #include "formats/sdat.h"
 #include "platform/curl/curl_http.h"
 #include "settings/sync_settings.h"
@@ -60,7 +62,7 @@ class ServerLinkTest : public ::testing::Test {
   ServerLink& Link() {
     if (!link_ || linkSettings_ != settings_.get()) {
       link_ = std::make_unique<ServerLink>(*p_.ports().http, *p_.ports().prompter,
-                                           settings_->proxyConfig());
+                                           settings_->proxyConfig(), report_);
       linkSettings_ = settings_.get();
     }
     return *link_;
@@ -71,6 +73,8 @@ class ServerLinkTest : public ::testing::Test {
   CurlHttp http_;
   PropertySet props_;
   std::unique_ptr<SyncSettings> settings_;
+  // Every request is reported here, as in a run that keeps a report.
+  ReportCollector report_{*p_.ports().clock, RunMode::kSync};
   std::unique_ptr<ServerLink> link_;
   const SyncSettings* linkSettings_ = nullptr;
 };
@@ -199,6 +203,10 @@ TEST_F(ServerLinkProxyTest, CredentialsFromTheSettingsGoThroughAndAnEmptyBodyIsF
   EXPECT_TRUE(log[0]["headers"].contains("Via")) << log[0].dump();
   EXPECT_TRUE(log[1]["headers"].contains("Via"));
   EXPECT_FALSE(log[2]["headers"].contains("Via")) << "the second try goes direct";
+  // The report has every request, and the proxy's credentials nowhere.
+  const std::string report = ReportJson(report_.Finish());
+  EXPECT_EQ(report_.Finish().requests.size(), 3u) << report;
+  EXPECT_EQ(report.find("s3cret"), std::string::npos) << report;
 }
 
 TEST_F(ServerLinkProxyTest, ThePromptsCredentialsAnswerTheProxy) {
@@ -208,6 +216,9 @@ TEST_F(ServerLinkProxyTest, ThePromptsCredentialsAnswerTheProxy) {
   EXPECT_EQ(Link().FetchText(Url("/zavrik/update/profile?"), nullptr), "OK\n");
   EXPECT_TRUE(Link().useProxy());
   EXPECT_EQ(p_.ui().CredentialPrompts(), 1);
+  const std::string report = ReportJson(report_.Finish());
+  EXPECT_FALSE(report_.Finish().requests.empty());
+  EXPECT_EQ(report.find("s3cret"), std::string::npos) << report;
 }
 
 }  // namespace
