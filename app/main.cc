@@ -12,8 +12,8 @@
 #include "base/text.h"
 #include "formats/report_json.h"
 #include "platform/linux/directory_lock.h"
-#include "platform/linux/env_paths.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/locations.h"
 #include "platform/linux/system_clock.h"
 
 namespace {
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   hhsync::ReportCollector report(clock, hhsync::SelectRunMode(commandLine));
   // A second run on the same program directory waits briefly for the first
   // and otherwise ends without touching anything.
-  const std::string dir = hhsync::EnvPaths().ProgramDir();
+  const std::string dir = hhsync::ProgramLocations().programDir;
   hhsync::DirectoryLock lock(dir, hhsync::kDirectoryLockWaitMs);
   if (!lock.locked()) {
     std::fprintf(stderr, "hhsync: another run is working in %s; this run ends without syncing\n",

@@ -7,6 +7,7 @@
 #include "emulator/emulated_handheld.h"
 #include "platform/curl/curl_http.h"
 #include "platform/linux/env_paths.h"
+#include "platform/linux/locations.h"
 #include "platform/linux/posix_shell.h"
 #include "platform/linux/system_clock.h"
 #include "platform/none/none_ui.h"
@@ -41,14 +42,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
 
 LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
   clock_ = std::make_unique<SystemClock>();
-  auto paths = std::make_unique<EnvPaths>();
-  std::string home = paths->ProgramDir();
-  std::string device = Env("HHSYNC_DEVICE");
-  std::string registry = Env("HHSYNC_REGISTRY");
-  if (device.empty()) device = home + "/handheld.db";
-  if (registry.empty()) registry = home + "/registry.db";
-  // Files of ours that may share the program directory with downloads.
+  const Locations where = ProgramLocations();
   const std::string exe = ExecutablePath();
+  auto paths = std::make_unique<EnvPaths>(where.programDir);
+  const std::string& device = where.device;
+  const std::string& registry = where.registry;
+  // Files of ours that may share the program directory with downloads.
   for (const std::string& own :
        {device, registry, exe, exe.substr(0, exe.rfind('/') + 1) + "hhctl", ReportPath()}) {
     paths->Reserve(own);

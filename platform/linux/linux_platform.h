@@ -1,8 +1,10 @@
 #pragma once
 // The Linux adapters wired together, configured from the environment:
-//   HHSYNC_HOME      the program directory (default: the executable's)
-//   HHSYNC_DEVICE    the handheld image (default: $HHSYNC_HOME/handheld.db)
-//   HHSYNC_REGISTRY  the desktop registry store (default: $HHSYNC_HOME/registry.db)
+//   HHSYNC_HOME      the program directory (default: the executable's; in
+//                    an installed build $XDG_DATA_HOME/hhsync)
+//   HHSYNC_DEVICE    the handheld image (default: in the program directory)
+//   HHSYNC_REGISTRY  the desktop registry store (default: in the program
+//                    directory; installed: $XDG_CONFIG_HOME/hhsync)
 //   HHSYNC_UI        tty or none (default: tty on a terminal, else none)
 //   HHSYNC_ANSWERS   scripted message box answers for none
 //   HHSYNC_OPEN      the program that opens a page (default: xdg-open)

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "platform/linux/locations.h"
+
 namespace hhctl {
 namespace {
 
@@ -150,6 +152,18 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return v && *v ? std::string(v) : fallback;
 }
 
-std::string HomeDir() { return EnvOr("HHSYNC_HOME", "."); }
+const hhsync::Locations& DefaultLocations() {
+  static const hhsync::Locations where =
+      hhsync::ResolveLocations(hhsync::ProcessLocationRules("."));
+  return where;
+}
+
+void MakeDefaultDirectoryFor(const std::string& file) {
+  const std::string dir =
+      file.substr(0, file.rfind('/') == std::string::npos ? 0 : file.rfind('/'));
+  for (const std::string& ours : DefaultLocations().toCreate) {
+    if (dir == ours && !hhsync::MakeDirectories(dir)) throw Failure("cannot create " + dir);
+  }
+}
 
 }  // namespace hhctl

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/locations.h"
+
 namespace hhctl {
 
 using Args = std::vector<std::string>;
@@ -89,7 +91,11 @@ unsigned long ParseUnsigned(const std::string& text, const char* what);
 
 // The environment variable's value, or the fallback.
 std::string EnvOr(const char* name, const std::string& fallback);
-// $HHSYNC_HOME, else the current directory.
-std::string HomeDir();
+// Where hhsync keeps its files, as this build and the environment say; the
+// fallback is the current directory (an installed build: the XDG ones).
+const hhsync::Locations& DefaultLocations();
+// Makes the directory of a file about to be created when it is one of the
+// default directories that are ours to make. Throws Failure.
+void MakeDefaultDirectoryFor(const std::string& file);
 
 }  // namespace hhctl

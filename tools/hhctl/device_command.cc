@@ -241,6 +241,7 @@ int Change(const std::string& image,
 
 int Init(const DeviceArgs& a) {
   std::string err;
+  MakeDefaultDirectoryFor(a.image);
   Check(EmulatedHandheld::Init(a.image, &err), err);
   return 0;
 }
@@ -504,10 +505,11 @@ void AddFaultCommands(CommandLine& cli, DeviceArgs& a) {
 int Run(const Args& args) {
   CommandLine cli("device", "Make, change and inspect an emulated handheld image.", kUsage);
   DeviceArgs a;
-  a.image = EnvOr("HHSYNC_DEVICE", HomeDir() + "/handheld.db");
+  a.image = DefaultLocations().device;
   cli.app()
-      .add_option("--image", a.image,
-                  "The handheld image (default $HHSYNC_DEVICE, else $HHSYNC_HOME/handheld.db)")
+      .add_option(
+          "--image", a.image,
+          "The handheld image (default $HHSYNC_DEVICE, else handheld.db where hhsync keeps it)")
       ->type_name("P");
   AddStateCommands(cli, a);
   AddRegistryCommands(cli, a);

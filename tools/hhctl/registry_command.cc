@@ -78,6 +78,7 @@ int Set(const RegistryArgs& a) {
   RegValue value =
       a.dword ? RegValue::Dword(*a.dword) : RegValue::String(hhsync::Utf8ToAnsi(a.text));
   std::string path = hhsync::Utf8ToAnsi(a.path);
+  MakeDefaultDirectoryFor(a.store);
   hhsync::SqliteRegistry reg(a.store);
   if (!reg.ok()) throw Failure("cannot open registry store " + a.store + ": " + reg.error());
   if (!reg.CreateKey(root, path) || !reg.SetValue(root, path, AnsiName(a), value))
@@ -129,10 +130,10 @@ CLI::App* AddKeyCommand(CommandLine& cli, const std::string& name, const std::st
 int Run(const Args& args) {
   CommandLine cli("registry", "Read and write the desktop registry store.", kUsage);
   RegistryArgs a;
-  a.store = EnvOr("HHSYNC_REGISTRY", HomeDir() + "/registry.db");
+  a.store = DefaultLocations().registry;
   cli.app()
       .add_option("--store", a.store,
-                  "The store (default $HHSYNC_REGISTRY, else $HHSYNC_HOME/registry.db)")
+                  "The store (default $HHSYNC_REGISTRY, else registry.db where hhsync keeps it)")
       ->type_name("P");
   AddKeyCommand(cli, "get", "Print a value alone (a DWORD in decimal); exit 1 without one", Get, a,
                 KeyArgs::kOne);
