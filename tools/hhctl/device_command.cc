@@ -4,8 +4,11 @@
 //     | record add VOLUME DB --prop ID=VALUE... | fault add OP --nth N [--every] --error E
 //     | fault clear | dump [--json] | verify [--registry PATH] [--json]
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -331,11 +334,38 @@ int FaultClear(const DeviceArgs& a) {
   return Change(a.image, [](EmulatedHandheld& h, std::string* err) { return h.ClearFaults(err); });
 }
 
+// Reading a large image takes seconds: a person at a terminal is told what
+// is going on until the output starts.
+class ReadingNotice {
+ public:
+  explicit ReadingNotice(const std::string& image) {
+    std::error_code ec;
+    const auto bytes = std::filesystem::file_size(image, ec);
+    shown_ = !ec && bytes >= kLargeImageBytes && isatty(STDERR_FILENO);
+    if (shown_) {
+      std::fprintf(stderr, "hhctl: reading %s (%.0f MB)...", image.c_str(),
+                   static_cast<double>(bytes) / 1e6);
+      std::fflush(stderr);
+    }
+  }
+  ~ReadingNotice() { Done(); }
+  void Done() {
+    if (shown_) std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+
+ private:
+  static constexpr std::uintmax_t kLargeImageBytes = 16u << 20;
+  bool shown_ = false;
+};
+
 int Dump(const DeviceArgs& a) {
   return OnImage(a.image, [&](EmulatedHandheld& h) {
     std::string err;
     HandheldDump d;
+    ReadingNotice notice(a.image);
     Check(h.Dump(&d, &err), err);
+    notice.Done();
     if (a.json) {
       PrintJson(d);
     } else {
