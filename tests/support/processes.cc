@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -78,64 +79,120 @@ bool Accepts(uint16_t port) {
   return ok;
 }
 
+// The test's environment without any HHSYNC_ variable and without those
+// that env sets, followed by env.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& env) {
+  auto nameOf = [](const std::string& item) { return item.substr(0, item.find('=')); };
+  std::vector<std::string> envs;
+  for (char** e = environ; *e; ++e) {
+    const std::string item = *e;
+    if (item.rfind("HHSYNC_", 0) == 0) continue;
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& mine) {
+      return nameOf(mine) == nameOf(item);
+    });
+    if (!replaced) envs.push_back(item);
+  }
+  envs.insert(envs.end(), env.begin(), env.end());
+  return envs;
+}
+
 }  // namespace
 
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                      double killAfterMs) {
-  std::vector<std::string> envs;
-  for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("HHSYNC_", 0) != 0) envs.push_back(*e);
-  }
-  envs.insert(envs.end(), env.begin(), env.end());
-  std::vector<char*> cenv;
-  for (auto& e : envs) cenv.push_back(e.data());
-  cenv.push_back(nullptr);
-
-  TempDir scratch;
+  ChildProcess child;
   RunResult r;
-  pid_t pid = Spawn(argv, cenv.data(), scratch.File("out"), scratch.File("err"), nullptr);
-  if (pid < 0) return r;
-  int status = 0;
+  if (!child.Start(argv, env)) return r;
   if (killAfterMs >= 0) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::microseconds(static_cast<int64_t>(killAfterMs * 1000));
-    pid_t ended = 0;
-    for (;;) {
-      ended = ::waitpid(pid, &status, WNOHANG);
-      if (ended < 0 && errno == EINTR) continue;
-      if (ended != 0 || std::chrono::steady_clock::now() >= deadline) break;
+    while (child.Running() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    if (ended == 0) {
-      ::kill(pid, SIGKILL);
+    if (child.Running()) {
+      child.Kill();
       r.killed = true;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
-  } else {
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
+  child.Wait(-1, &r);
   // A program that ended on its own just before the kill counts as ended.
-  if (r.killed && WIFEXITED(status)) r.killed = false;
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = test::ReadFile(scratch.File("out"));
-  r.err = test::ReadFile(scratch.File("err"));
+  if (r.killed && r.exitCode >= 0) r.killed = false;
   return r;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !ended_) {
+    ::kill(pid_, SIGKILL);
+    Reap(true);
+  }
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         std::string* error) {
+  std::vector<std::string> envs = ChildEnvironment(env);
+  std::vector<char*> cenv;
+  for (auto& e : envs) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  pid_ = Spawn(argv, cenv.data(), scratch_.File("out"), scratch_.File("err"), error);
+  ended_ = false;
+  return pid_ > 0;
+}
+
+bool ChildProcess::Reap(bool block) {
+  if (ended_) return true;
+  for (;;) {
+    const pid_t got = ::waitpid(pid_, &status_, block ? 0 : WNOHANG);
+    if (got < 0 && errno == EINTR) continue;
+    if (got == pid_ || got < 0) ended_ = true;
+    return ended_;
+  }
+}
+
+bool ChildProcess::Running() { return pid_ > 0 && !Reap(false); }
+
+void ChildProcess::Kill() {
+  if (Running()) ::kill(pid_, SIGKILL);
+}
+
+bool ChildProcess::Wait(int timeoutMs, RunResult* result) {
+  if (pid_ <= 0) return false;
+  if (timeoutMs < 0) {
+    Reap(true);
+  } else {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!Reap(false) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (!ended_) return false;
+  result->exitCode = WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+  result->out = test::ReadFile(scratch_.File("out"));
+  result->err = test::ReadFile(scratch_.File("err"));
+  return true;
 }
 
 void ServerProcess::Stop() {
   if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
-  while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  ::kill(pid_, stopSignal_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    const pid_t got = ::waitpid(pid_, nullptr, WNOHANG);
+    if (got == pid_ || (got < 0 && errno != EINTR)) break;
+    if (got == 0 && std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid_, SIGKILL);
+      while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   pid_ = -1;
 }
 
 bool ServerProcess::Launch(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-                           std::string* error) {
+                           std::string* error, const std::string& stdoutPath) {
   const std::string output = dir_.File("output");
-  pid_ = Spawn(argv, environ, output, output, error);
+  pid_ = Spawn(argv, environ, stdoutPath.empty() ? output : stdoutPath, output, error);
   if (pid_ <= 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {

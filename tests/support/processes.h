@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -24,13 +25,44 @@ struct RunResult {
 };
 
 // Runs a program with the arguments and waits for it. The environment is the
-// test's own without any HHSYNC_ variable, plus env ("NAME=value" items).
-// Standard input is empty. With killAfterMs >= 0 the program is killed with
-// SIGKILL that many milliseconds after its start unless it ended before.
+// test's own without any HHSYNC_ variable, plus env ("NAME=value" items, which
+// replace the test's own of the same name). Standard input is empty. With
+// killAfterMs >= 0 the program is killed with SIGKILL that many milliseconds
+// after its start unless it ended before.
 RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
                      double killAfterMs = -1);
 
-// A server for one test, killed at destruction.
+// A program started in the background, with the environment and input of
+// RunProcess; killed at destruction if it still runs.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // False with *error filled when it cannot be started.
+  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+             std::string* error = nullptr);
+  // Whether it has not ended yet.
+  bool Running();
+  // Kills it with SIGKILL if it still runs.
+  void Kill();
+  // Waits at most timeoutMs (a negative one: as long as it takes) for it to
+  // end; then fills *result (exit code and output) and returns true. False
+  // while it still runs.
+  bool Wait(int timeoutMs, RunResult* result);
+
+ private:
+  bool Reap(bool block);
+
+  TempDir scratch_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+};
+
+// A server for one test, ended at destruction.
 class ServerProcess {
  public:
   ServerProcess() = default;
@@ -43,14 +75,18 @@ class ServerProcess {
   uint16_t port() const { return port_; }
 
  protected:
-  // Starts argv, its output going to dir_/output, and waits up to 10 s for
-  // ready(). False with *error filled when it ended or did not come up.
+  // Starts argv, its output going to dir_/output (its standard output to
+  // stdoutPath instead when given), and waits up to 10 s for ready(). False
+  // with *error filled when it ended or did not come up.
   bool Launch(const std::vector<std::string>& argv, const std::function<bool()>& ready,
-              std::string* error);
+              std::string* error, const std::string& stdoutPath = "");
 
   TempDir dir_;
   pid_t pid_ = -1;
   uint16_t port_ = 0;
+  // How Stop asks the server to end; one that is still there after 5 s is
+  // killed.
+  int stopSignal_ = SIGKILL;
 };
 
 // The reference content server on a free port, answering from root(), with

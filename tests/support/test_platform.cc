@@ -8,8 +8,8 @@
 #include <regex>
 #include <sstream>
 
-#include "formats/sdat.h"
 #include "device/device_database.h"
+#include "formats/sdat.h"
 
 namespace hhsync::test {
 
@@ -37,13 +37,29 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-void WriteSdat(const std::string& path, const std::string& syncProperties) {
+namespace {
+
+void WriteSdatItems(const std::string& path, const std::vector<SdatItem>& items) {
   std::vector<uint8_t> image;
   std::string err;
-  SdatItem item{"sync.properties", kSdatPropertySet,
-                std::vector<uint8_t>(syncProperties.begin(), syncProperties.end())};
-  if (!BuildSdat({item}, &image, &err)) ADD_FAILURE() << err;
+  if (!BuildSdat(items, &image, &err)) ADD_FAILURE() << err;
   WriteFile(path, std::string(image.begin(), image.end()));
+}
+
+SdatItem PropertiesItem(const std::string& syncProperties) {
+  return {"sync.properties", kSdatPropertySet,
+          std::vector<uint8_t>(syncProperties.begin(), syncProperties.end())};
+}
+
+}  // namespace
+
+void WriteSdat(const std::string& path, const std::string& syncProperties) {
+  WriteSdatItems(path, {PropertiesItem(syncProperties)});
+}
+
+void WriteSdat(const std::string& path, const std::string& syncProperties,
+               const std::vector<uint8_t>& mainBitmap) {
+  WriteSdatItems(path, {PropertiesItem(syncProperties), {"main.bmp", kSdatBitmap, mainBitmap}});
 }
 
 std::vector<std::string> LogMessages(const std::string& bytes) {

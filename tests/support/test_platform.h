@@ -11,12 +11,12 @@
 
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
+#include "platform/fake/memory_http.h"
+#include "platform/fake/memory_registry.h"
 #include "platform/fake/recording_shell.h"
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
-#include "platform/fake/memory_registry.h"
-#include "platform/fake/memory_http.h"
 
 namespace hhsync::test {
 
@@ -41,6 +41,9 @@ bool FileExists(const std::string& path);
 // Writes an S.DAT holding the property set "sync.properties" made of the
 // given text (lines of key=value).
 void WriteSdat(const std::string& path, const std::string& syncProperties);
+// The same with the BMP file image mainBitmap as the bitmap "main.bmp".
+void WriteSdat(const std::string& path, const std::string& syncProperties,
+               const std::vector<uint8_t>& mainBitmap);
 // The messages of every entry in a sync log's bytes, in order, without their
 // time headers.
 std::vector<std::string> LogMessages(const std::string& logBytes);
