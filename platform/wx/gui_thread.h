@@ -1,0 +1,46 @@
+#pragma once
+// The one thread that owns every window of the wx front end. GTK lets one
+// thread own the windows, so the toolkit is started on a thread of its own
+// the first time a window is needed, runs one event loop there, and is shut
+// down when this object is destroyed. Other threads hand it work: Post
+// queues a task, Call queues one and waits for it to finish.
+//
+// Thread safety: every member may be called from any thread.
+
+#include <functional>
+#include <memory>
+
+namespace hhsync {
+
+class GuiThread {
+ public:
+  GuiThread();
+  // Ends the event loop (windows left open are destroyed) and joins the
+  // thread, if it was started.
+  ~GuiThread();
+  GuiThread(const GuiThread&) = delete;
+  GuiThread& operator=(const GuiThread&) = delete;
+
+  // Starts the thread and the toolkit unless that was done already. False
+  // when the toolkit cannot start (no display), now or at an earlier try.
+  bool Start();
+
+  // Runs task on the GUI thread and returns once it has run; called on the
+  // GUI thread itself it runs task at once (a task may open a modal window
+  // that asks something, and that window may ask again). Starts the thread
+  // when needed; false, and task not run, when it cannot run.
+  bool Call(const std::function<void()>& task);
+
+  // Queues task for the GUI thread and returns at once. False, and task
+  // dropped, when the thread does not run.
+  bool Post(std::function<void()> task);
+
+  // Whether the calling thread is the GUI thread.
+  bool IsCurrent() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace hhsync

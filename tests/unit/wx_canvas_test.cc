@@ -1,0 +1,152 @@
+// The wx front end's canvas: bitmaps of every depth drawn with DrawBitmap
+// land in its image pixel for pixel, clipped at its edges, on a background
+// left as it was. No display is needed: the image is memory.
+
+#include "platform/wx/wx_canvas.h"
+
+#include <gtest/gtest.h>
+#include <wx/image.h>
+
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "app/dialogs/bitmaps.h"
+#include "formats/dib.h"
+#include "support/bmp.h"
+
+namespace hhsync {
+
+void PrintTo(const Rgb& c, std::ostream* os) {
+  *os << "(" << int{c.red} << ", " << int{c.green} << ", " << int{c.blue} << ")";
+}
+
+namespace {
+
+using test::Bmp;
+using Pixels = std::vector<Rgb>;
+
+constexpr Rgb kGrey{200, 201, 202};  // the background
+constexpr Rgb kBlack{0, 0, 0}, kWhite{255, 255, 255};
+constexpr Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
+
+Bmp Image(int32_t width, int32_t height, uint16_t bitCount, std::vector<uint8_t> pixels,
+          std::vector<uint32_t> table = {}, uint32_t compression = 0) {
+  Bmp bmp;
+  bmp.width = width;
+  bmp.height = height;
+  bmp.bitCount = bitCount;
+  bmp.pixels = std::move(pixels);
+  bmp.table = std::move(table);
+  bmp.compression = compression;
+  return bmp;
+}
+
+// The w x h block of the canvas's image at (x, y), row by row.
+Pixels Region(const WxCanvas& canvas, int x, int y, int w, int h) {
+  const wxImage& image = canvas.image();
+  Pixels out;
+  for (int row = y; row < y + h; ++row) {
+    for (int col = x; col < x + w; ++col) {
+      out.push_back(Rgb{image.GetRed(col, row), image.GetGreen(col, row), image.GetBlue(col, row)});
+    }
+  }
+  return out;
+}
+
+// Draws bmp at (1, 1) of a 6 x 5 canvas and returns the whole canvas.
+Pixels Drawn(const Bmp& bmp) {
+  DibImage image;
+  EXPECT_TRUE(image.LoadFromMemory(bmp.Bytes()));
+  WxCanvas canvas(6, 5, kGrey);
+  EXPECT_TRUE(DrawBitmap(image, canvas, 1, 1));
+  return Region(canvas, 0, 0, 6, 5);
+}
+
+// A 6 x 5 canvas of background with the 2 x 2 block a, b / c, d at (1, 1).
+Pixels Expected(Rgb a, Rgb b, Rgb c, Rgb d) {
+  Pixels p(30, kGrey);
+  p[7] = a;
+  p[8] = b;
+  p[13] = c;
+  p[14] = d;
+  return p;
+}
+
+TEST(WxCanvasTest, BitmapsOfEveryDepthLandPixelForPixel) {
+  // Each image is 2 x 2, stored bottom-up: its top row red, green; its
+  // bottom row blue, white.
+  const Pixels want = Expected(kRed, kGreen, kBlue, kWhite);
+  const std::vector<uint32_t> table4 = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+
+  // 1 bit: two colours only, so black and white of its own table.
+  EXPECT_EQ(Drawn(Image(2, 2, 1, {0x40, 0, 0, 0, 0x80, 0, 0, 0}, {0x000000, 0xFFFFFF})),
+            Expected(kWhite, kBlack, kBlack, kWhite));
+  // 4 bits: high nibble first, through the table.
+  Bmp four = Image(2, 2, 4, {0x34, 0, 0, 0, 0x12, 0, 0, 0}, table4);
+  four.clrUsed = 5;
+  EXPECT_EQ(Drawn(four), want);
+  // 8 bits: one byte a pixel.
+  Bmp eight = Image(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0}, table4);
+  eight.clrUsed = 5;
+  EXPECT_EQ(Drawn(eight), want);
+  // 16 bits, 5-6-5 masks.
+  EXPECT_EQ(Drawn(Image(2, 2, 16, {0x1F, 0x00, 0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07},
+                        {0xF800, 0x07E0, 0x001F}, 3)),
+            want);
+  // 16 bits without masks: 5-5-5.
+  EXPECT_EQ(Drawn(Image(2, 2, 16, {0x1F, 0x00, 0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03})), want);
+  // 24 bits: blue, green, red; rows padded to 4 bytes.
+  EXPECT_EQ(Drawn(Image(2, 2, 24,
+                        {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0})),
+            want);
+  // 32 bits: blue, green, red, unused.
+  EXPECT_EQ(Drawn(Image(2, 2, 32,
+                        {255, 0, 0, 0, 255, 255, 255, 0, /* top */ 0, 0, 255, 0, 0, 255, 0, 0})),
+            want);
+  // Stored top-down (negative height).
+  EXPECT_EQ(Drawn(Image(2, -2, 32,
+                        {0, 0, 255, 0, 0, 255, 0, 0, /* bottom */ 255, 0, 0, 0, 255, 255, 255, 0})),
+            want);
+}
+
+TEST(WxCanvasTest, ClipsAtTheEdgesAndNeverSelectsAPalette) {
+  DibImage image;
+  Bmp eight =
+      Image(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0}, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+  eight.clrUsed = 5;
+  ASSERT_TRUE(image.LoadFromMemory(eight.Bytes()));
+  WxCanvas canvas(3, 3, kGrey);
+  EXPECT_FALSE(canvas.IsPaletteBased());
+  ASSERT_TRUE(DrawBitmap(image, canvas, 2, -1));  // only its bottom-left pixel shows
+  EXPECT_EQ(Region(canvas, 0, 0, 3, 3),
+            (Pixels{kGrey, kGrey, kBlue, kGrey, kGrey, kGrey, kGrey, kGrey, kGrey}));
+  ASSERT_TRUE(DrawBitmap(image, canvas, -100000, 2000000000));
+  EXPECT_EQ(Region(canvas, 2, 0, 1, 1), (Pixels{kBlue}));
+
+  // Malformed blocks draw nothing.
+  EXPECT_FALSE(canvas.Blit(0, 0, 2, 2, Pixels(3, kRed)));
+  EXPECT_FALSE(canvas.Blit(0, 0, -1, 2, Pixels(3, kRed)));
+  EXPECT_EQ(Region(canvas, 0, 0, 1, 1), (Pixels{kGrey}));
+
+  // A palette is only kept and handed back.
+  EXPECT_TRUE(canvas.SelectPalette({kRed}).empty());
+  EXPECT_EQ(canvas.SelectPalette({}), Pixels{kRed});
+
+  // The program's logo, 89 x 79 at 8 bits, exactly as decoded.
+  DibImage logo;
+  ASSERT_TRUE(LoadResourceBitmap(&logo, kLogoResourceId));
+  WxCanvas big(100, 90, kGrey);
+  ASSERT_TRUE(DrawBitmap(logo, big, 5, 6));
+  EXPECT_EQ(Region(big, 5, 6, 89, 79), logo.DecodePixels());
+  EXPECT_EQ(Region(big, 4, 5, 1, 1), (Pixels{kGrey}));
+
+  // An empty canvas takes nothing and breaks nothing.
+  WxCanvas empty(0, -3, kGrey);
+  EXPECT_EQ(empty.Width(), 0);
+  EXPECT_EQ(empty.Height(), 0);
+  EXPECT_TRUE(DrawBitmap(logo, empty, 0, 0));
+}
+
+}  // namespace
+}  // namespace hhsync
