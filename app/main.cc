@@ -54,6 +54,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   hhsync::LinuxPlatform platform(&report);
+  if (!platform.error().empty()) {
+    // The front end asked for cannot be had: this one line says why, and
+    // the run ends before it touches the handheld or the registry store.
+    std::fprintf(stderr, "%s\n", platform.error().c_str());
+    return 2;
+  }
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
   EndRun(report, platform.summaryOut());
   return 0;

@@ -13,6 +13,9 @@
 #include "platform/none/none_ui.h"
 #include "platform/sqlite/sqlite_registry.h"
 #include "platform/tty/tty_ui.h"
+#ifdef HHSYNC_WITH_WX
+#include "platform/wx/wx_ui.h"
+#endif
 
 namespace hhsync {
 
@@ -21,6 +24,42 @@ namespace {
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
+}
+
+#ifdef HHSYNC_WITH_WX
+constexpr bool kGuiBuilt = true;
+bool DisplayUsable(std::string* why) { return WxUi::DisplayUsable(why); }
+#else
+constexpr bool kGuiBuilt = false;
+bool DisplayUsable(std::string* why) {
+  *why = "this build has no GUI (wxWidgets was not found when it was built)";
+  return false;
+}
+#endif
+
+// The front end HHSYNC_UI asks for: wx, tty or none. Unset, it is wx when
+// there is a display and the GUI was built, else tty on a terminal, else
+// none. Empty, with *error filled, when wx was asked for and cannot be.
+std::string ChooseFrontEnd(std::string* error) {
+  std::string ui = Env("HHSYNC_UI");
+  std::string why;
+  if (ui.empty()) {
+    const bool display = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty();
+    if (kGuiBuilt && display && DisplayUsable(&why)) return "wx";
+    return isatty(STDIN_FILENO) ? "tty" : "none";
+  }
+  if (ui == "wx" && !DisplayUsable(&why)) {
+    *error = "hhsync: HHSYNC_UI=wx, but " + why;
+    return "";
+  }
+  return ui;
+}
+
+// A front end is both the prompter and the dialog host.
+template <typename FrontEnd>
+std::unique_ptr<Prompter> Install(std::unique_ptr<FrontEnd> frontEnd, DialogHost** dialogs) {
+  *dialogs = frontEnd.get();
+  return frontEnd;
 }
 
 }  // namespace
@@ -41,6 +80,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
 }
 
 LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
+  // The front end first: a run that cannot show what was asked for ends
+  // before it touches anything.
+  const std::string ui = ChooseFrontEnd(&error_);
+  if (ui.empty()) return;
   clock_ = std::make_unique<SystemClock>();
   const Locations where = ProgramLocations();
   const std::string exe = ExecutablePath();
@@ -61,17 +104,15 @@ LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
   // Message boxes carry the program's file name without its extension.
   const std::string caption = ProgramCaption();
 
-  std::string ui = Env("HHSYNC_UI");
-  if (ui.empty() || ui == "wx") ui = isatty(STDIN_FILENO) ? "tty" : "none";
-  if (ui == "tty") tty_ = std::fopen("/dev/tty", "r+");
-  if (tty_) {
-    auto front = std::make_unique<TtyUi>(tty_, tty_, caption);
-    ports_.dialogs = front.get();
-    prompter_ = std::move(front);
-  } else {
-    auto front = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
-    ports_.dialogs = front.get();
-    prompter_ = std::move(front);
+#ifdef HHSYNC_WITH_WX
+  if (ui == "wx") prompter_ = Install(std::make_unique<WxUi>(caption), &ports_.dialogs);
+#endif
+  if (!prompter_ && ui == "tty" && (tty_ = std::fopen("/dev/tty", "r+")) != nullptr) {
+    prompter_ = Install(std::make_unique<TtyUi>(tty_, tty_, caption), &ports_.dialogs);
+  }
+  if (!prompter_) {
+    prompter_ =
+        Install(std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption), &ports_.dialogs);
   }
 
   if (std::string wait = Env("HHSYNC_CONNECT_WAIT_MS"); !wait.empty()) {

@@ -5,7 +5,9 @@
 //   HHSYNC_DEVICE    the handheld image (default: in the program directory)
 //   HHSYNC_REGISTRY  the desktop registry store (default: in the program
 //                    directory; installed: $XDG_CONFIG_HOME/hhsync)
-//   HHSYNC_UI        tty or none (default: tty on a terminal, else none)
+//   HHSYNC_UI        wx, tty or none (default: wx when DISPLAY or
+//                    WAYLAND_DISPLAY names a display and the GUI is built,
+//                    else tty on a terminal, else none)
 //   HHSYNC_ANSWERS   scripted message box answers for none
 //   HHSYNC_OPEN      the program that opens a page (default: xdg-open)
 //   HHSYNC_CONNECT_WAIT_MS  how long a run waits for the handheld (default
@@ -30,6 +32,9 @@ class LinuxPlatform {
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
+  // Not empty when the platform cannot run (HHSYNC_UI=wx without a display
+  // or without the GUI built): one line to show, and nothing was touched.
+  const std::string& error() const { return error_; }
   const Ports& ports() const { return ports_; }
   const RunOptions& runOptions() const { return options_; }
   // Where the run's closing summary goes: the terminal of the tty front
@@ -47,6 +52,7 @@ class LinuxPlatform {
   std::FILE* tty_ = nullptr;
   Ports ports_;
   RunOptions options_;
+  std::string error_;
 };
 
 // The program's name as message boxes and summaries carry it: the

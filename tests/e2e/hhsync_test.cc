@@ -562,5 +562,28 @@ TEST_F(HhsyncTest, MessageBoxesCarryTheProgramsFileName) {
   EXPECT_EQ(summary.rfind("newssync: complete: ", 0), 0u) << summary;
 }
 
+TEST_F(HhsyncTest, WindowsAskedForWithoutADisplayEndBeforeTheHandheldIsTouched) {
+  // Display ":9999" has no server; whether the GUI was built or not, the run
+  // says in one line that HHSYNC_UI=wx cannot be had, and ends.
+  for (const std::string display : {"DISPLAY=:9999", "DISPLAY="}) {
+    RunResult run = test::RunProcess({HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(),
+                                                    "HHSYNC_UI=wx", display, "WAYLAND_DISPLAY="});
+    EXPECT_EQ(run.exitCode, 2) << display;
+    EXPECT_NE(run.err.find("HHSYNC_UI=wx"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  EXPECT_TRUE(p_.Dump().calls.empty());
+  EXPECT_EQ(Device("pv"), std::nullopt) << "the handheld was not read";
+  EXPECT_TRUE(Paths().empty());
+  EXPECT_FALSE(test::FileExists(File("sync.txt")));
+}
+
+TEST_F(HhsyncTest, WithoutDisplayOrTerminalMessageBoxesAreLines) {
+  // No HHSYNC_UI, no display, standard input not a terminal: none.
+  RunResult run = test::RunProcess(
+      {HHSYNC_BIN, "-test"}, {"HHSYNC_HOME=" + p_.dir().path(), "DISPLAY=", "WAYLAND_DISPLAY="});
+  EXPECT_EQ(run.err, "hhsync: message: All OK: result= 0,0 [ok] -> ok\n");
+}
+
 }  // namespace
 }  // namespace hhsync
