@@ -1,0 +1,212 @@
+// The real hhsync binary with its windows (HHSYNC_UI=wx) on an X server of
+// the test's own (Xvfb): the progress window with both bitmaps and Escape
+// as Cancel, the update frequency dialog, and a message box that waits for
+// its answer. The reference server, an emulated handheld and a registry
+// store live in a temporary program directory.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/dialogs/bitmaps.h"
+#include "formats/dib.h"
+#include "platform/sqlite/sqlite_registry.h"
+#include "settings/registry_key.h"
+#include "support/bmp.h"
+#include "support/edm_body.h"
+#include "support/processes.h"
+#include "support/xvfb.h"
+
+namespace hhsync {
+namespace {
+
+using test::RunResult;
+
+constexpr const char* kReg = "Software\\Acme\\News\\";
+constexpr const char* kProps =
+    "name=Acme News\nregistry=Software\\Acme\\News\\\nexname=news.exe\npartner=acme\n"
+    "product=news\n";
+constexpr const char* kTitle = "^Acme News Server Link$";
+
+// A main bitmap no theme would draw by chance: every pixel differs from its
+// neighbours.
+test::Bmp MainBitmap() {
+  test::Bmp bmp = test::Solid24(120, 48, 0, 0, 0);
+  const int stride = (120 * 3 + 3) / 4 * 4;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 120; ++x) {
+      uint8_t* p = &bmp.pixels[static_cast<size_t>(y * stride + x * 3)];
+      p[0] = static_cast<uint8_t>(x * 2);        // blue
+      p[1] = static_cast<uint8_t>(y * 5);        // green
+      p[2] = static_cast<uint8_t>(255 - x - y);  // red
+    }
+  }
+  return bmp;
+}
+
+class WxHhsyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    if (!x_.Start(&error)) GTEST_SKIP() << "no X server for the windows: " << error;
+    ASSERT_TRUE(server_.Start());
+    std::string err;
+    ASSERT_TRUE(p_.handheld().CreateVolume("news.vol", &err));
+    SetDevice("baseurl", server_.BaseUrl());
+    SetDevice("dbp", "news.vol");
+    SetDevice("loginurl", "http://login.test/page");
+    SetDevice("ni", "NO");
+    const std::vector<uint8_t> main = MainBitmap().Bytes();
+    test::WriteSdat(File("S.DAT"), kProps, main);
+    RegistryKey(desktop_, kReg).Set("log", "NO");
+    server_.WriteFile("profile.txt", "OK\n1\nnews|3|0\n1\nHeadline A|101|a3|a4|1|news|a7\n");
+    server_.WriteFile("data/101/1.edm", test::EdmBody(1, {test::Bytes(10, 'a')}));
+    // A sync is recorded only when it brought some resource up to date.
+    server_.WriteFile("resources.txt", "OK\nlist\n1|DAT|r1|notes\n");
+    server_.WriteFile("resources/1", "notes");
+  }
+
+  std::string File(const std::string& name) const { return p_.dir().File(name); }
+  void SetDevice(const std::string& name, const std::string& value) {
+    p_.SetDevice(kReg + name, value);
+  }
+  // The environment of a run with its windows on the test's X server.
+  std::vector<std::string> Env(bool setUi = true) const {
+    std::vector<std::string> env = x_.Environment();
+    env.push_back("HHSYNC_HOME=" + p_.dir().path());
+    env.push_back("HHSYNC_OPEN=/bin/true");
+    if (setUi) env.push_back("HHSYNC_UI=wx");
+    return env;
+  }
+  void Start(test::ChildProcess& run, const std::string& binary, const std::string& mode,
+             bool setUi = true) {
+    std::vector<std::string> argv = {binary};
+    if (!mode.empty()) argv.push_back(mode);
+    std::string error;
+    ASSERT_TRUE(run.Start(argv, Env(setUi), &error)) << error;
+  }
+  uint32_t LastSync() {
+    auto lst = desktop_.Query(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst");
+    return lst ? lst->AsDword() : 0;
+  }
+  bool Requested(const std::string& path) {
+    for (const auto& r : server_.RequestLog()) {
+      if (r["path"] == path) return true;
+    }
+    return false;
+  }
+
+  test::XvfbProcess x_;
+  test::TestPlatform p_;  // its handheld is the image the program uses
+  SqliteRegistry desktop_{File("registry.db")};
+  test::ReferenceServerProcess server_;
+};
+
+TEST_F(WxHhsyncTest, ProgressWindowShowsBothBitmapsAndEscapeCancelsTheRun) {
+  // The server holds the profile back, so the window stays while the test
+  // looks at it.
+  server_.WriteFile("profile.txt.delay", "10000");
+  test::ChildProcess run;
+  Start(run, HHSYNC_BIN, "");
+  const std::string window = x_.WaitForWindow(kTitle);
+  ASSERT_FALSE(window.empty()) << "no progress window";
+
+  // The main bitmap 7 pixels from the top, centred; the logo 10 pixels from
+  // the right edge and 10 below the main bitmap's height. Without a window
+  // manager the window is its client area.
+  DibImage main;
+  ASSERT_TRUE(main.LoadFromMemory(MainBitmap().Bytes()));
+  DibImage logo;
+  ASSERT_TRUE(LoadResourceBitmap(&logo, kLogoResourceId));
+  test::Screenshot shot;
+  std::string where;
+  // The first paint may come a moment after the window is shown.
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(x_.Capture(window, &shot));
+    if (shot.Holds(shot.width / 2 - 60, 7, 120, 48, main.DecodePixels(), &where)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(shot.Holds(shot.width / 2 - 60, 7, 120, 48, main.DecodePixels(), &where)) << where;
+  EXPECT_TRUE(shot.Holds(shot.width - 10 - 89, 48 + 10, 89, 79, logo.DecodePixels(), &where))
+      << where;
+
+  ASSERT_TRUE(x_.PressKeys(window, {"Escape"}));
+  EXPECT_TRUE(x_.WaitUntilNoWindow(kTitle, 5000)) << "Escape hides the window at once";
+  EXPECT_TRUE(run.Running()) << "the run was still waiting for the server";
+
+  RunResult result;
+  ASSERT_TRUE(run.Wait(60000, &result));
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(Requested("/zavrik/update/profile"));
+  EXPECT_EQ(LastSync(), 0u) << "a cancelled sync is not recorded";
+}
+
+TEST_F(WxHhsyncTest, ASyncWithItsWindowRunsToItsEnd) {
+  // The same run left alone: it ends by itself and records the sync.
+  RegistryKey(desktop_, kReg).Set("log", "YES");
+  server_.WriteFile("profile.txt.delay", "1500");
+  test::ChildProcess run;
+  Start(run, HHSYNC_BIN, "");
+  EXPECT_FALSE(x_.WaitForWindow(kTitle).empty()) << "no progress window";
+  RunResult result;
+  ASSERT_TRUE(run.Wait(60000, &result));
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(LastSync(), 0u) << test::ReadFile(File("sync.txt"));
+  EXPECT_TRUE(x_.Windows(kTitle).empty()) << "the window went with the run";
+}
+
+TEST_F(WxHhsyncTest, UpdateFrequencyDialogShowsTheStoredChoiceAndReturnKeepsIt) {
+  // 100 hours falls into "Once a day": OK without a change stores 24.
+  RegistryKey(desktop_, kReg).Set("tu", "100");
+  {
+    test::ChildProcess run;
+    Start(run, HHSYNC_BIN, "-config");
+    const std::string window = x_.WaitForWindow(kTitle);
+    ASSERT_FALSE(window.empty()) << "no update frequency dialog";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(run.Running()) << "the dialog waits for the user";
+    ASSERT_TRUE(x_.PressKeys(window, {"Return"}));
+    RunResult result;
+    ASSERT_TRUE(run.Wait(20000, &result));
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "24");
+  }
+  // Escape closes it without OK: the hours stay as they were.
+  RegistryKey(desktop_, kReg).Set("tu", "200");
+  test::ChildProcess run;
+  Start(run, HHSYNC_BIN, "-config");
+  const std::string window = x_.WaitForWindow(kTitle);
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(x_.PressKeys(window, {"Escape"}));
+  RunResult result;
+  ASSERT_TRUE(run.Wait(20000, &result));
+  EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "200");
+}
+
+TEST_F(WxHhsyncTest, MessageBoxCarriesTheProgramNameAndWaitsForItsAnswer) {
+  // Without the companion library the test mode says "Dll File Not found
+  // on handheld". The copy's name is the caption; with a display and no
+  // HHSYNC_UI the windows are the default.
+  const std::string renamed = File("newssync.bin");
+  std::filesystem::copy_file(HHSYNC_BIN, renamed);
+  test::ChildProcess run;
+  Start(run, renamed, "-test", /*setUi=*/false);
+  const std::string window = x_.WaitForWindow("^newssync$");
+  ASSERT_FALSE(window.empty()) << "no message box";
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(run.Running()) << "the box waits for its answer";
+  ASSERT_TRUE(x_.PressKeys(window, {"Return"}));
+  RunResult result;
+  ASSERT_TRUE(run.Wait(20000, &result));
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "") << "the box was a window, not a line";
+  EXPECT_TRUE(x_.Windows("^newssync$").empty());
+}
+
+}  // namespace
+}  // namespace hhsync
