@@ -45,27 +45,46 @@ bool WaylandAccepts(const std::string& display) {
   return ok;
 }
 
-// The window a dialog thread holds: it waits for the model to change; the
-// real window lives on the GUI thread and is closed when this one goes.
+// The window a dialog thread holds. Its pump waits on the model's change
+// signal (which wakes a waiter at most once a frame) and, when the model
+// moved, queues one redraw for the real window on the GUI thread; while a
+// redraw is queued, later changes ride on it. The real window is closed
+// when this one goes.
 template <typename Model>
 class HandedOverWindow final : public DialogWindow {
  public:
   HandedOverWindow(GuiThread& gui, Model& model, ModelessWindow* window)
       : gui_(gui), model_(model), window_(window) {}
   ~HandedOverWindow() override {
-    // Once this returns the window never touches the model again. When the
-    // GUI thread is gone its windows went with it.
+    // The GUI thread runs its tasks in order, so every redraw queued before
+    // this has run when it returns; from then on the window never touches
+    // the model again. When the GUI thread is gone its windows went with it.
     gui_.Call([window = window_] {
       window->Detach();
       window->Destroy();
     });
   }
-  void Pump(int waitMs) override { model_.WaitForChange(model_.Revision(), waitMs); }
+  void Pump(int waitMs) override {
+    model_.WaitForChange(seen_, waitMs);
+    const uint64_t now = model_.Revision();
+    if (now == seen_) return;
+    seen_ = now;
+    // A queued redraw that has not started yet reads the model after this.
+    if (redrawQueued_.exchange(true)) return;
+    gui_.Post([this] {
+      redrawQueued_ = false;
+      window_->BringUpToDate(false);
+    });
+  }
 
  private:
   GuiThread& gui_;
   Model& model_;
   ModelessWindow* window_;
+  // 0, so that the first pump looks whether the model moved while the
+  // window was being made.
+  uint64_t seen_ = 0;
+  std::atomic<bool> redrawQueued_{false};
 };
 
 // Shows the window that make builds and waits until it is closed; done

@@ -4,10 +4,11 @@
 // started when the first window is needed and ended with this object.
 //
 // The dialog threads still create their windows (CreateProgressWindow,
-// CreateWaitWindow) and pump them: the window they get back only waits for
-// the model to change, while the real window is made and drawn on the GUI
-// thread, which looks at the model's revision on a timer. So a model's
-// operations never wait for drawing, and a burst of changes is drawn once.
+// CreateWaitWindow) and pump them: the window they get back waits on the
+// model's change signal and, when the model moved, queues one redraw of the
+// real window, which is made and drawn on the GUI thread. So a model's
+// operations never wait for drawing, and a burst of changes is drawn at
+// most once a frame.
 // Message boxes, the credentials prompt and the update frequency dialog
 // block their caller until answered.
 //

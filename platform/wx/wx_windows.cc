@@ -81,17 +81,7 @@ std::vector<ButtonChoice> ButtonsOf(MbButtons buttons) {
 
 ModelessWindow::ModelessWindow(const wxString& title, long style, std::atomic<int64_t>& updates)
     : wxDialog(nullptr, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, style),
-      timer_(this),
-      updates_(updates) {
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { BringUpToDate(false); });
-}
-
-void ModelessWindow::StartRefreshing() { timer_.Start(kWindowRefreshMs); }
-
-void ModelessWindow::Detach() {
-  attached_ = false;
-  timer_.Stop();
-}
+      updates_(updates) {}
 
 ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>& updates)
     : ModelessWindow(wxString(), wxCAPTION, updates), model_(model) {
@@ -127,7 +117,6 @@ ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>&
   model_.OnInitDialog();
   BringUpToDate(true);
   CentreOnScreen();
-  StartRefreshing();
 }
 
 void ProgressWindow::BringUpToDate(bool force) {
@@ -205,7 +194,6 @@ WaitWindow::WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates)
   model_.OnInitDialog();
   CentreOnScreen();
   BringUpToDate(true);
-  StartRefreshing();
 }
 
 void WaitWindow::BringUpToDate(bool force) {

@@ -8,7 +8,6 @@
 // thread creates, touches and destroys them.
 
 #include <wx/dialog.h>
-#include <wx/timer.h>
 
 #include <atomic>
 #include <cstdint>
@@ -25,13 +24,11 @@ class wxTextCtrl;
 
 namespace hhsync {
 
-// How often a modeless window looks whether its model changed: every change
-// in between is drawn at most once.
-inline constexpr int kWindowRefreshMs = 33;
-
-// A modeless window over a model that changes from other threads. A timer
-// on the GUI thread brings the controls up to date when the model's
-// revision moved, so a burst of changes costs one redraw per tick.
+// A modeless window over a model that changes from other threads. The
+// dialog thread that holds it waits on the model's change signal and asks
+// for BringUpToDate on the GUI thread when the model moved, at most once a
+// frame; the window draws the model's latest state, so a burst of changes
+// costs one redraw.
 class ModelessWindow : public wxDialog {
  public:
   // updates counts every bring-up-to-date of any window (for tests and the
@@ -39,23 +36,20 @@ class ModelessWindow : public wxDialog {
   ModelessWindow(const wxString& title, long style, std::atomic<int64_t>& updates);
   // Stops drawing and forgets the model; the window may then be destroyed
   // at the toolkit's leisure without touching the model again.
-  void Detach();
+  void Detach() { attached_ = false; }
+  // Brings the controls up to date when the model's revision differs from
+  // the one last drawn, or always when force is set. Nothing once detached.
+  virtual void BringUpToDate(bool force) = 0;
 
  protected:
   // Converts dialog units of this window's font to pixels.
   wxPoint Dlu(int x, int y) const { return ConvertDialogToPixels(wxPoint(x, y)); }
   wxSize DluSize(int w, int h) const { return ConvertDialogToPixels(wxSize(w, h)); }
-  // Draws the model now and then whenever it changes.
-  void StartRefreshing();
   bool attached() const { return attached_; }
   // Counts one bring-up-to-date.
   void CountUpdate() { ++updates_; }
-  // Brings the controls up to date when the model's revision differs from
-  // the one last drawn, or always when force is set.
-  virtual void BringUpToDate(bool force) = 0;
 
  private:
-  wxTimer timer_;
   bool attached_ = true;
   std::atomic<int64_t>& updates_;
 };
@@ -67,8 +61,9 @@ class ProgressWindow final : public ModelessWindow {
  public:
   ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>& updates);
 
- private:
   void BringUpToDate(bool force) override;
+
+ private:
   void OnPaint(wxPaintEvent& event);
   void OnRightDoubleClick(wxMouseEvent& event);
   void Cancel();
@@ -86,10 +81,9 @@ class ProgressWindow final : public ModelessWindow {
 class WaitWindow final : public ModelessWindow {
  public:
   WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates);
-
- private:
   void BringUpToDate(bool force) override;
 
+ private:
   WaitWindowModel& model_;
   uint64_t drawn_ = 0;
   wxGauge* bar_;
