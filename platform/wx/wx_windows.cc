@@ -85,8 +85,9 @@ ModelessWindow::ModelessWindow(const wxString& title, long style, std::atomic<in
 
 ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>& updates)
     : ModelessWindow(wxString(), wxCAPTION, updates), model_(model) {
-  version_ = new wxStaticText(this, 1011, wxString(), Dlu(7, 130), DluSize(121, 14),
-                              wxST_NO_AUTORESIZE | wxBORDER_SIMPLE);
+  // A bordered, read-only field: the text can be selected and copied.
+  version_ = new wxTextCtrl(this, 1011, wxString(), Dlu(7, 130), DluSize(121, 14),
+                            wxTE_READONLY | wxBORDER_SIMPLE);
   version_->Hide();
   status_ = new wxStaticText(this, 1001, wxString(), Dlu(7, 162), DluSize(186, 12),
                              wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
@@ -131,7 +132,7 @@ void ProgressWindow::BringUpToDate(bool force) {
   const wxString status = Text(view.status);
   if (status_->GetLabelText() != status) status_->SetLabelText(status);
   const wxString version = Text(view.versionLine);
-  if (version_->GetLabelText() != version) version_->SetLabelText(version);
+  if (version_->GetValue() != version) version_->ChangeValue(version);
   if (version_->IsShown() != view.versionShown) version_->Show(view.versionShown);
   ShowBar(upper_, view.upper);
   ShowBar(lower_, view.lower);

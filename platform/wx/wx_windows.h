@@ -70,7 +70,7 @@ class ProgressWindow final : public ModelessWindow {
 
   ProgressWindowModel& model_;
   uint64_t drawn_ = 0;
-  wxStaticText* version_;
+  wxTextCtrl* version_;
   wxStaticText* status_;
   wxGauge* upper_;
   wxGauge* lower_;
