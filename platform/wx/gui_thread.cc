@@ -57,10 +57,14 @@ void GuiThread::Impl::Body() {
   wxSetAssertHandler(ReportAssert);
   wxApp::SetInstance(new GuiApp);
   if (!wxEntryStart(argc, argv)) {  // no display; the app object is gone again
-    std::lock_guard<std::mutex> l(mu);
-    state = State::kFailed;
-    started.notify_all();
-    return;
+    std::deque<std::function<void()>> dropped;
+    {
+      std::lock_guard<std::mutex> l(mu);
+      state = State::kFailed;
+      dropped.swap(tasks);
+      started.notify_all();
+    }
+    return;  // the dropped tasks go here, outside the lock
   }
   wxTheApp->CallOnInit();
   wxTheApp->SetExitOnFrameDelete(false);
@@ -114,13 +118,19 @@ GuiThread::~GuiThread() {
   if (impl_->thread.joinable()) impl_->thread.join();
 }
 
-bool GuiThread::Start() {
-  std::unique_lock<std::mutex> l(impl_->mu);
+bool GuiThread::StartInBackground() {
+  std::lock_guard<std::mutex> l(impl_->mu);
   if (impl_->state == Impl::State::kIdle) {
     impl_->state = Impl::State::kStarting;
     impl_->thread = std::thread([this] { impl_->Body(); });
     impl_->id = impl_->thread.get_id();
   }
+  return impl_->state == Impl::State::kStarting || impl_->state == Impl::State::kRunning;
+}
+
+bool GuiThread::Start() {
+  StartInBackground();
+  std::unique_lock<std::mutex> l(impl_->mu);
   impl_->started.wait(l, [&] { return impl_->state != Impl::State::kStarting; });
   return impl_->state == Impl::State::kRunning;
 }

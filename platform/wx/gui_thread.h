@@ -21,9 +21,14 @@ class GuiThread {
   GuiThread(const GuiThread&) = delete;
   GuiThread& operator=(const GuiThread&) = delete;
 
-  // Starts the thread and the toolkit unless that was done already. False
-  // when the toolkit cannot start (no display), now or at an earlier try.
+  // Starts the thread and the toolkit unless that was done already, and
+  // waits until the toolkit runs. False when the toolkit cannot start (no
+  // display), now or at an earlier try.
   bool Start();
+  // The same without waiting: tasks posted meanwhile run once the toolkit
+  // is up, and are dropped if it cannot start. False only when it is known
+  // already that the toolkit cannot start, or the thread has ended.
+  bool StartInBackground();
 
   // Runs task on the GUI thread and returns once it has run; called on the
   // GUI thread itself it runs task at once (a task may open a modal window
@@ -31,8 +36,9 @@ class GuiThread {
   // when needed; false, and task not run, when it cannot run.
   bool Call(const std::function<void()>& task);
 
-  // Queues task for the GUI thread and returns at once. False, and task
-  // dropped, when the thread does not run.
+  // Queues task for the GUI thread and returns at once; tasks run in the
+  // order they were queued. False, and task dropped, when the thread is
+  // neither starting nor running.
   bool Post(std::function<void()> task);
 
   // Whether the calling thread is the GUI thread.

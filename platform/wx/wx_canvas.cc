@@ -1,7 +1,5 @@
 #include "platform/wx/wx_canvas.h"
 
-#include <wx/bitmap.h>
-#include <wx/dc.h>
 #include <wx/image.h>
 
 #include <algorithm>
@@ -45,11 +43,6 @@ bool WxCanvas::Blit(int x, int y, int width, int height, std::span<const Rgb> pi
     }
   }
   return true;
-}
-
-void WxCanvas::Present(wxDC& dc) const {
-  if (width_ == 0 || height_ == 0) return;
-  dc.DrawBitmap(wxBitmap(*image_), 0, 0, false);
 }
 
 }  // namespace hhsync

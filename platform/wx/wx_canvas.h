@@ -1,7 +1,8 @@
 #pragma once
 // A Canvas over a wxImage: what a window paints is put together in the
-// image and then drawn onto the window in one go (see Present). The image
-// is true-colour, so no palette is ever selected into it.
+// image, which the window then turns into a bitmap and draws in one go. The
+// image is true-colour, so no palette is ever selected into it. No display
+// is needed: the image is memory.
 //
 // Thread safety: none; the GUI thread paints with it.
 
@@ -11,7 +12,6 @@
 
 #include "platform/canvas.h"
 
-class wxDC;
 class wxImage;
 
 namespace hhsync {
@@ -32,9 +32,6 @@ class WxCanvas final : public Canvas {
 
   // The pixels drawn so far.
   const wxImage& image() const { return *image_; }
-  // Draws the image onto dc with its top-left corner at (0, 0). Needs the
-  // toolkit running (a display); the image alone does not.
-  void Present(wxDC& dc) const;
 
  private:
   int width_;

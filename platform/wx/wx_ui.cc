@@ -5,13 +5,16 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include "base/text.h"
 #include "platform/none/none_ui.h"
@@ -45,45 +48,69 @@ bool WaylandAccepts(const std::string& display) {
   return ok;
 }
 
-// The window a dialog thread holds. Its pump waits on the model's change
-// signal (which wakes a waiter at most once a frame) and, when the model
-// moved, queues one redraw for the real window on the GUI thread; while a
-// redraw is queued, later changes ride on it. The real window is closed
+// The window a dialog thread holds. The real window is made on the GUI
+// thread by a task queued behind the toolkit's start, so neither the dialog
+// thread nor the run waits for the toolkit. The pump waits on the model's
+// change signal (which wakes a waiter at most once a frame) and, when the
+// model moved, queues one redraw of the real window, at most one every
+// kRedrawIntervalMs; while a redraw is queued, later changes ride on it. The real window is closed
 // when this one goes.
+using Steady = std::chrono::steady_clock;
+
+// How often at most a modeless window is brought up to date: about 30 times
+// a second is smooth for a bar, and leaves the processor to the sync.
+constexpr int kRedrawIntervalMs = 33;
+
 template <typename Model>
 class HandedOverWindow final : public DialogWindow {
  public:
-  HandedOverWindow(GuiThread& gui, Model& model, ModelessWindow* window)
-      : gui_(gui), model_(model), window_(window) {}
+  // make builds the real window on the GUI thread; tellNoGui says, once,
+  // that the toolkit could not start after all.
+  HandedOverWindow(GuiThread& gui, Model& model, std::function<ModelessWindow*()> make,
+                   std::function<void()> tellNoGui)
+      : gui_(gui), model_(model), tellNoGui_(std::move(tellNoGui)) {
+    gui_.Post([this, make = std::move(make)] { window_ = make(); });
+  }
   ~HandedOverWindow() override {
-    // The GUI thread runs its tasks in order, so every redraw queued before
-    // this has run when it returns; from then on the window never touches
-    // the model again. When the GUI thread is gone its windows went with it.
-    gui_.Call([window = window_] {
-      window->Detach();
-      window->Destroy();
+    // The GUI thread runs its tasks in order, so the window was made and
+    // every redraw queued before this has run when it returns; from then on
+    // the window never touches the model again. When the GUI thread is gone
+    // its windows went with it.
+    const bool ran = gui_.Call([this] {
+      if (window_ == nullptr) return;
+      window_->Detach();
+      window_->Destroy();
     });
+    if (!ran) tellNoGui_();
   }
   void Pump(int waitMs) override {
+    const auto start = Steady::now();
     model_.WaitForChange(seen_, waitMs);
-    const uint64_t now = model_.Revision();
-    if (now == seen_) return;
-    seen_ = now;
+    if (model_.Revision() == seen_) return;
+    // Changes that come faster than the windows are redrawn gather until
+    // the interval since the last redraw has passed (within waitMs).
+    const auto due = std::min(lastRedraw_ + std::chrono::milliseconds(kRedrawIntervalMs),
+                              start + std::chrono::milliseconds(waitMs));
+    if (Steady::now() < due) std::this_thread::sleep_until(due);
+    seen_ = model_.Revision();
     // A queued redraw that has not started yet reads the model after this.
     if (redrawQueued_.exchange(true)) return;
+    lastRedraw_ = Steady::now();
     gui_.Post([this] {
       redrawQueued_ = false;
-      window_->BringUpToDate(false);
+      if (window_ != nullptr) window_->BringUpToDate(false);
     });
   }
 
  private:
   GuiThread& gui_;
   Model& model_;
-  ModelessWindow* window_;
+  std::function<void()> tellNoGui_;
+  ModelessWindow* window_ = nullptr;  // touched on the GUI thread only
   // 0, so that the first pump looks whether the model moved while the
   // window was being made.
   uint64_t seen_ = 0;
+  Steady::time_point lastRedraw_{};
   std::atomic<bool> redrawQueued_{false};
 };
 
@@ -123,17 +150,26 @@ bool Ask(GuiThread& gui, const std::function<Window*()>& make,
 struct WxUi::Impl {
   explicit Impl(std::string name) : caption(std::move(name)), fallback("", stderr, caption) {}
 
-  // Starts the GUI thread when needed; false, having said so once, when it
-  // cannot start.
+  // Starts the GUI thread when needed and waits for the toolkit; false,
+  // having said so once, when it cannot start.
   bool Gui() {
     if (gui.Start()) return true;
+    TellNoGui();
+    return false;
+  }
+  // Starts the GUI thread when needed without waiting for the toolkit.
+  bool GuiInBackground() {
+    if (gui.StartInBackground()) return true;
+    TellNoGui();
+    return false;
+  }
+  void TellNoGui() {
     std::call_once(toldNoGui, [] {
       std::fputs(
           "hhsync: the windows cannot be shown (HHSYNC_UI=wx, no display); answering "
           "as HHSYNC_UI=none does\n",
           stderr);
     });
-    return false;
   }
 
   const std::string caption;
@@ -200,23 +236,30 @@ void WxUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
 }
 
 std::unique_ptr<DialogWindow> WxUi::CreateProgressWindow(ProgressWindowModel& dialog) {
-  ProgressWindow* window = nullptr;
-  if (!impl_->Gui() || !impl_->gui.Call([&] {
-        window = new ProgressWindow(dialog, impl_->updates);
+  if (!impl_->GuiInBackground()) return impl_->fallback.CreateProgressWindow(dialog);
+  // The initialisation belongs to the dialog thread's creation of the
+  // window; the run goes on from there while the window is being made.
+  dialog.OnInitDialog();
+  return std::make_unique<HandedOverWindow<ProgressWindowModel>>(
+      impl_->gui, dialog,
+      [&dialog, impl = impl_.get()]() -> ModelessWindow* {
+        auto* window = new ProgressWindow(dialog, impl->updates);
         window->Show();
         window->Raise();
-      })) {
-    return impl_->fallback.CreateProgressWindow(dialog);
-  }
-  return std::make_unique<HandedOverWindow<ProgressWindowModel>>(impl_->gui, dialog, window);
+        return window;
+      },
+      [impl = impl_.get()] { impl->TellNoGui(); });
 }
 
 std::unique_ptr<DialogWindow> WxUi::CreateWaitWindow(WaitWindowModel& dialog) {
-  WaitWindow* window = nullptr;
-  if (!impl_->Gui() || !impl_->gui.Call([&] { window = new WaitWindow(dialog, impl_->updates); })) {
-    return impl_->fallback.CreateWaitWindow(dialog);
-  }
-  return std::make_unique<HandedOverWindow<WaitWindowModel>>(impl_->gui, dialog, window);
+  if (!impl_->GuiInBackground()) return impl_->fallback.CreateWaitWindow(dialog);
+  dialog.OnInitDialog();
+  return std::make_unique<HandedOverWindow<WaitWindowModel>>(
+      impl_->gui, dialog,
+      [&dialog, impl = impl_.get()]() -> ModelessWindow* {
+        return new WaitWindow(dialog, impl->updates);
+      },
+      [impl = impl_.get()] { impl->TellNoGui(); });
 }
 
 int64_t WxUi::WindowUpdates() const { return impl_->updates.load(); }

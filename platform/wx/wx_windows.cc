@@ -6,6 +6,7 @@
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/gauge.h>
+#include <wx/region.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
@@ -115,7 +116,6 @@ ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>&
     Cancel();
   });
 
-  model_.OnInitDialog();
   BringUpToDate(true);
   CentreOnScreen();
 }
@@ -143,11 +143,25 @@ void ProgressWindow::BringUpToDate(bool force) {
 void ProgressWindow::OnPaint(wxPaintEvent&) {
   wxPaintDC dc(this);
   if (!attached()) return;
+  // What the model paints depends on the client width alone (its bitmaps
+  // stay as they are while the window is open), so it is painted once per
+  // size and kept: the bars' redraws, many a second, then cost a copy of
+  // the part they change.
   const wxSize client = GetClientSize();
-  const wxColour background = GetBackgroundColour();
-  WxCanvas canvas(client.x, client.y, Rgb{background.Red(), background.Green(), background.Blue()});
-  model_.Paint(canvas, client.x);
-  canvas.Present(dc);
+  if (!painted_.IsOk() || painted_.GetSize() != client) {
+    const wxColour background = GetBackgroundColour();
+    WxCanvas canvas(client.x, client.y,
+                    Rgb{background.Red(), background.Green(), background.Blue()});
+    model_.Paint(canvas, client.x);
+    painted_ = wxBitmap(canvas.image());
+  }
+  // Only what needs it: a bar's redraw asks for the bar's rectangle.
+  wxMemoryDC source;
+  source.SelectObjectAsSource(painted_);
+  for (wxRegionIterator part(GetUpdateRegion()); part; ++part) {
+    const wxRect r = part.GetRect();
+    dc.Blit(r.x, r.y, r.width, r.height, &source, r.x, r.y);
+  }
 }
 
 void ProgressWindow::OnRightDoubleClick(wxMouseEvent& event) {
@@ -192,7 +206,6 @@ WaitWindow::WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates)
     cancelled();
   });
 
-  model_.OnInitDialog();
   CentreOnScreen();
   BringUpToDate(true);
 }

@@ -7,6 +7,7 @@
 // Thread safety: every one of them lives on the GUI thread; only that
 // thread creates, touches and destroys them.
 
+#include <wx/bitmap.h>
 #include <wx/dialog.h>
 
 #include <atomic>
@@ -59,6 +60,8 @@ class ModelessWindow : public wxDialog {
 // double-click goes to the model with its client y.
 class ProgressWindow final : public ModelessWindow {
  public:
+  // The model was initialised (OnInitDialog) by whoever asked for the
+  // window.
   ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>& updates);
 
   void BringUpToDate(bool force) override;
@@ -70,6 +73,7 @@ class ProgressWindow final : public ModelessWindow {
 
   ProgressWindowModel& model_;
   uint64_t drawn_ = 0;
+  wxBitmap painted_;  // the model's painting at the client size it has
   wxTextCtrl* version_;
   wxStaticText* status_;
   wxGauge* upper_;
@@ -80,6 +84,8 @@ class ProgressWindow final : public ModelessWindow {
 // the model says so, on top of other windows and centred.
 class WaitWindow final : public ModelessWindow {
  public:
+  // The model was initialised (OnInitDialog) by whoever asked for the
+  // window.
   WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates);
   void BringUpToDate(bool force) override;
 
