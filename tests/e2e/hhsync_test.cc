@@ -582,7 +582,9 @@ TEST_F(HhsyncTest, WithoutDisplayOrTerminalMessageBoxesAreLines) {
   // No HHSYNC_UI, no display, standard input not a terminal: none.
   RunResult run = test::RunProcess(
       {HHSYNC_BIN, "-test"}, {"HHSYNC_HOME=" + p_.dir().path(), "DISPLAY=", "WAYLAND_DISPLAY="});
+  const std::string summary = test::TakeSummaryLine(&run.err, "hhsync");
   EXPECT_EQ(run.err, "hhsync: message: All OK: result= 0,0 [ok] -> ok\n");
+  EXPECT_EQ(summary.rfind("hhsync: complete: ", 0), 0u) << summary;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "support/bmp.h"
 #include "support/edm_body.h"
 #include "support/processes.h"
+#include "support/report_check.h"
 #include "support/xvfb.h"
 
 namespace hhsync {
@@ -139,7 +140,9 @@ TEST_F(WxHhsyncTest, ProgressWindowShowsBothBitmapsAndEscapeCancelsTheRun) {
   RunResult result;
   ASSERT_TRUE(run.Wait(60000, &result));
   EXPECT_EQ(result.exitCode, 0);
+  const std::string summary = test::TakeSummaryLine(&result.err, "hhsync");
   EXPECT_EQ(result.err, "");
+  EXPECT_EQ(summary.rfind("hhsync: cancelled: ", 0), 0u) << summary;
   EXPECT_TRUE(Requested("/zavrik/update/profile"));
   EXPECT_EQ(LastSync(), 0u) << "a cancelled sync is not recorded";
 }
@@ -154,7 +157,9 @@ TEST_F(WxHhsyncTest, ASyncWithItsWindowRunsToItsEnd) {
   RunResult result;
   ASSERT_TRUE(run.Wait(60000, &result));
   EXPECT_EQ(result.exitCode, 0);
+  const std::string summary = test::TakeSummaryLine(&result.err, "hhsync");
   EXPECT_EQ(result.err, "");
+  EXPECT_EQ(summary.rfind("hhsync: complete: 1 category updated, 1 item", 0), 0u) << summary;
   EXPECT_NE(LastSync(), 0u) << test::ReadFile(File("sync.txt"));
   EXPECT_TRUE(x_.Windows(kTitle).empty()) << "the window went with the run";
 }
@@ -173,6 +178,7 @@ TEST_F(WxHhsyncTest, UpdateFrequencyDialogShowsTheStoredChoiceAndReturnKeepsIt) 
     RunResult result;
     ASSERT_TRUE(run.Wait(20000, &result));
     EXPECT_EQ(result.exitCode, 0);
+    test::TakeSummaryLine(&result.err, "hhsync");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "24");
   }
@@ -204,7 +210,9 @@ TEST_F(WxHhsyncTest, MessageBoxCarriesTheProgramNameAndWaitsForItsAnswer) {
   RunResult result;
   ASSERT_TRUE(run.Wait(20000, &result));
   EXPECT_EQ(result.exitCode, 0);
+  const std::string summary = test::TakeSummaryLine(&result.err, "newssync");
   EXPECT_EQ(result.err, "") << "the box was a window, not a line";
+  EXPECT_EQ(summary.rfind("newssync: failed: ", 0), 0u) << summary;
   EXPECT_TRUE(x_.Windows("^newssync$").empty());
 }
 
