@@ -22,7 +22,8 @@ class JsonWriter {
   void BeginArray();
   void EndArray();
   // The name of the next member of the object being written.
-  void Key(std::string_view name);
+  // Returns the writer, so that a member reads json.Key("n").Int(1).
+  JsonWriter& Key(std::string_view name);
   void String(std::string_view utf8);
   void Int(int64_t value);
   void Uint(uint64_t value);

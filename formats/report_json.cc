@@ -66,8 +66,7 @@ void WriteHandheld(JsonWriter& json, const HandheldFacts& handheld) {
   }
   json.Key("volume");
   TextOrNull(json, handheld.volume);
-  json.Key("mounted");
-  json.Bool(handheld.mounted);
+  json.Key("mounted").Bool(handheld.mounted);
   json.Key("sd6");
   TextOrNull(json, handheld.sd6);
   json.EndObject();
@@ -75,27 +74,21 @@ void WriteHandheld(JsonWriter& json, const HandheldFacts& handheld) {
 
 void WriteRequest(JsonWriter& json, const RequestFacts& request) {
   json.BeginObject();
-  json.Key("method");
-  json.String(Utf8(request.method));
-  json.Key("url");
-  json.String(Utf8(UrlWithoutCredentials(request.url)));
+  json.Key("method").String(Utf8(request.method));
+  json.Key("url").String(Utf8(UrlWithoutCredentials(request.url)));
   json.Key("status");
   if (request.status) {
     json.Int(*request.status);
   } else {
     json.Null();
   }
-  json.Key("bytes");
-  json.Uint(request.bytesReceived);
-  json.Key("ms");
-  json.Int(request.ms);
+  json.Key("bytes").Uint(request.bytesReceived);
+  json.Key("ms").Int(request.ms);
   json.Key("error");
   if (request.errorCode != 0 || !request.errorText.empty()) {
     json.BeginObject();
-    json.Key("code");
-    json.Int(request.errorCode);
-    json.Key("text");
-    json.String(Utf8(request.errorText));
+    json.Key("code").Int(request.errorCode);
+    json.Key("text").String(Utf8(request.errorText));
     json.EndObject();
   } else {
     json.Null();
@@ -105,26 +98,19 @@ void WriteRequest(JsonWriter& json, const RequestFacts& request) {
 
 void WriteCategory(JsonWriter& json, const CategoryFacts& category) {
   json.BeginObject();
-  json.Key("key");
-  json.String(Utf8(category.key));
-  json.Key("action");
-  json.String(category.action);
+  json.Key("key").String(Utf8(category.key));
+  json.Key("action").String(category.action);
   json.Key("profile_version");
   NumberOrNull(json, category.profileVersion);
   json.Key("version_before");
   NumberOrNull(json, category.versionBefore);
   json.Key("version_after");
   NumberOrNull(json, category.versionAfter);
-  json.Key("items_fetched");
-  json.Int(category.itemsFetched);
-  json.Key("items_deleted");
-  json.Int(category.itemsDeleted);
-  json.Key("records_written");
-  json.Int(category.recordsWritten);
-  json.Key("table_deleted");
-  json.Bool(category.tableDeleted);
-  json.Key("completed");
-  json.Bool(category.completed);
+  json.Key("items_fetched").Int(category.itemsFetched);
+  json.Key("items_deleted").Int(category.itemsDeleted);
+  json.Key("records_written").Int(category.recordsWritten);
+  json.Key("table_deleted").Bool(category.tableDeleted);
+  json.Key("completed").Bool(category.completed);
   json.EndObject();
 }
 
@@ -134,26 +120,19 @@ void WriteKeep(JsonWriter& json, const std::optional<KeepFacts>& keep) {
     return;
   }
   json.BeginObject();
-  json.Key("entries_read");
-  json.Int(keep->entriesRead);
-  json.Key("read_failed");
-  json.Bool(keep->readFailed);
-  json.Key("posted");
-  json.Bool(keep->posted);
-  json.Key("accepted");
-  json.Bool(keep->accepted);
+  json.Key("entries_read").Int(keep->entriesRead);
+  json.Key("read_failed").Bool(keep->readFailed);
+  json.Key("posted").Bool(keep->posted);
+  json.Key("accepted").Bool(keep->accepted);
   json.Key("reply");
   if (keep->accepted) {
     json.String(Utf8(keep->reply));
   } else {
     json.Null();
   }
-  json.Key("entries_deleted");
-  json.Int(keep->entriesDeleted);
-  json.Key("database_deleted");
-  json.Bool(keep->databaseDeleted);
-  json.Key("page_opened");
-  json.Bool(keep->pageOpened);
+  json.Key("entries_deleted").Int(keep->entriesDeleted);
+  json.Key("database_deleted").Bool(keep->databaseDeleted);
+  json.Key("page_opened").Bool(keep->pageOpened);
   json.Key("page_url");
   if (keep->pageUrl.empty()) {
     json.Null();
@@ -169,32 +148,22 @@ void WriteResources(JsonWriter& json, const std::optional<ResourcesFacts>& resou
     return;
   }
   json.BeginObject();
-  json.Key("result");
-  json.String(resources->result);
+  json.Key("result").String(resources->result);
   json.Key("reason");
   TextOrNull(json, resources->reason);
-  json.Key("listed");
-  json.Int(resources->listed);
+  json.Key("listed").Int(resources->listed);
   json.Key("items");
   json.BeginArray();
   for (const ResourceFacts& item : resources->items) {
     json.BeginObject();
-    json.Key("rid");
-    json.String(Utf8(item.rid));
-    json.Key("type");
-    json.String(Utf8(item.type));
-    json.Key("revision");
-    json.String(Utf8(item.revision));
-    json.Key("name");
-    json.String(Utf8(item.name));
-    json.Key("fetched");
-    json.Bool(item.fetched);
-    json.Key("bytes");
-    json.Uint(item.bytes);
-    json.Key("stored");
-    json.Bool(item.stored);
-    json.Key("installed");
-    json.Bool(item.installed);
+    json.Key("rid").String(Utf8(item.rid));
+    json.Key("type").String(Utf8(item.type));
+    json.Key("revision").String(Utf8(item.revision));
+    json.Key("name").String(Utf8(item.name));
+    json.Key("fetched").Bool(item.fetched);
+    json.Key("bytes").Uint(item.bytes);
+    json.Key("stored").Bool(item.stored);
+    json.Key("installed").Bool(item.installed);
     json.Key("note");
     TextOrNull(json, item.note);
     json.EndObject();
@@ -239,26 +208,18 @@ int UtcOffsetMinutes(int64_t utcSeconds, const std::tm& local) {
 std::string ReportJson(const RunReport& report) {
   JsonWriter json;
   json.BeginObject();
-  json.Key("program");
-  json.String("hhsync");
-  json.Key("version");
-  json.String(ProgramVersion() + " build " + kBuild);
-  json.Key("mode");
-  json.String(report.mode);
-  json.Key("started");
-  json.String(IsoTime(report.startedAt, report.startedOffsetMinutes));
-  json.Key("ended");
-  json.String(IsoTime(report.endedAt, report.endedOffsetMinutes));
-  json.Key("seconds");
-  json.Scaled(report.elapsedMs, 3);
-  json.Key("outcome");
-  json.String(OutcomeName(report.outcome));
+  json.Key("program").String("hhsync");
+  json.Key("version").String(ProgramVersion() + " build " + kBuild);
+  json.Key("mode").String(report.mode);
+  json.Key("started").String(IsoTime(report.startedAt, report.startedOffsetMinutes));
+  json.Key("ended").String(IsoTime(report.endedAt, report.endedOffsetMinutes));
+  json.Key("seconds").Scaled(report.elapsedMs, 3);
+  json.Key("outcome").String(OutcomeName(report.outcome));
   json.Key("reason");
   TextOrNull(json, report.reason);
   json.Key("handheld");
   WriteHandheld(json, report.handheld);
-  json.Key("lst_written");
-  json.Bool(report.lstWritten.has_value());
+  json.Key("lst_written").Bool(report.lstWritten.has_value());
   json.Key("lst");
   NumberOrNull(json, report.lstWritten);
   json.Key("requests");
@@ -277,12 +238,9 @@ std::string ReportJson(const RunReport& report) {
   json.BeginArray();
   for (const MessageFacts& message : report.messages) {
     json.BeginObject();
-    json.Key("text");
-    json.String(Utf8(message.text));
-    json.Key("buttons");
-    json.String(message.buttons);
-    json.Key("answer");
-    json.String(message.answer);
+    json.Key("text").String(Utf8(message.text));
+    json.Key("buttons").String(message.buttons);
+    json.Key("answer").String(message.answer);
     json.EndObject();
   }
   json.EndArray();

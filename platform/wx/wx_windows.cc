@@ -78,6 +78,24 @@ std::vector<ButtonChoice> ButtonsOf(MbButtons buttons) {
   return {{wxID_OK, "OK", MbAnswer::kOk}};
 }
 
+// The Cancel button, Escape and a window manager's close all cancel; the
+// window itself never closes on its own account.
+void BindCancel(wxWindow& window, std::function<void()> cancel) {
+  window.Bind(
+      wxEVT_BUTTON, [cancel](wxCommandEvent&) { cancel(); }, wxID_CANCEL);
+  window.Bind(wxEVT_CHAR_HOOK, [cancel](wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_ESCAPE) {
+      cancel();
+    } else {
+      event.Skip();
+    }
+  });
+  window.Bind(wxEVT_CLOSE_WINDOW, [cancel](wxCloseEvent& event) {
+    if (event.CanVeto()) event.Veto();
+    cancel();
+  });
+}
+
 }  // namespace
 
 ModelessWindow::ModelessWindow(const wxString& title, long style, std::atomic<int64_t>& updates)
@@ -101,20 +119,7 @@ ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>&
 
   Bind(wxEVT_PAINT, &ProgressWindow::OnPaint, this);
   Bind(wxEVT_RIGHT_DCLICK, &ProgressWindow::OnRightDoubleClick, this);
-  Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { Cancel(); }, wxID_CANCEL);
-  Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE) {
-      Cancel();
-    } else {
-      event.Skip();
-    }
-  });
-  // The window has no close box; a window manager's close is Cancel too.
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
-    if (event.CanVeto()) event.Veto();
-    Cancel();
-  });
+  BindCancel(*this, [this] { Cancel(); });
 
   BringUpToDate(true);
   CentreOnScreen();
@@ -189,21 +194,8 @@ WaitWindow::WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates)
   cancel->SetFocus();
   SetClientSize(DluSize(223, 78));
 
-  auto cancelled = [this] {
+  BindCancel(*this, [this] {
     if (attached()) model_.OnCancel();
-  };
-  Bind(
-      wxEVT_BUTTON, [cancelled](wxCommandEvent&) { cancelled(); }, wxID_CANCEL);
-  Bind(wxEVT_CHAR_HOOK, [cancelled](wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE) {
-      cancelled();
-    } else {
-      event.Skip();
-    }
-  });
-  Bind(wxEVT_CLOSE_WINDOW, [cancelled](wxCloseEvent& event) {
-    if (event.CanVeto()) event.Veto();
-    cancelled();
   });
 
   CentreOnScreen();
