@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hhsync::test {
@@ -20,6 +21,7 @@ struct Bmp {
 
   std::vector<uint8_t> Bytes() const {
     std::vector<uint8_t> b = {'B', 'M'};
+
     auto u32 = [&b](uint32_t v) {
       for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
     };
@@ -39,6 +41,22 @@ struct Bmp {
     return std::string(b.begin(), b.end());
   }
 };
+
+// An image of the given size and depth with its stored rows (padded) and
+// colour table or masks.
+inline Bmp MakeBmp(int32_t width, int32_t height, uint16_t bitCount, std::vector<uint8_t> pixels,
+                   std::vector<uint32_t> table = {}, uint32_t clrUsed = 0,
+                   uint32_t compression = 0) {
+  Bmp bmp;
+  bmp.width = width;
+  bmp.height = height;
+  bmp.bitCount = bitCount;
+  bmp.compression = compression;
+  bmp.clrUsed = clrUsed;
+  bmp.table = std::move(table);
+  bmp.pixels = std::move(pixels);
+  return bmp;
+}
 
 // A width x height 24-bit image filled with one colour.
 inline Bmp Solid24(int width, int height, uint8_t red, uint8_t green, uint8_t blue) {

@@ -26,23 +26,12 @@ void PrintTo(const Rgb& c, std::ostream* os) {
 namespace {
 
 using test::Bmp;
+using test::MakeBmp;
 using Pixels = std::vector<Rgb>;
 
 constexpr Rgb kWhite{255, 255, 255};
 constexpr Rgb kBlack{0, 0, 0};
 constexpr Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
-
-Bmp Image(int32_t width, int32_t height, uint16_t bitCount, std::vector<uint8_t> pixels,
-          std::vector<uint32_t> table = {}, uint32_t clrUsed = 0) {
-  Bmp bmp;
-  bmp.width = width;
-  bmp.height = height;
-  bmp.bitCount = bitCount;
-  bmp.pixels = std::move(pixels);
-  bmp.table = std::move(table);
-  bmp.clrUsed = clrUsed;
-  return bmp;
-}
 
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
@@ -56,7 +45,7 @@ constexpr size_t kHeightAt = 22;
 // A 2 x 2 24-bit image, bottom-up: the top row red, green; the bottom row
 // blue, white. Rows are 6 bytes padded to 8.
 Bmp TwoByTwo24() {
-  return Image(2, 2, 24, {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0});
+  return MakeBmp(2, 2, 24, {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0});
 }
 
 // Every pixel of the w x h block at (x, y) on the canvas, row by row.
@@ -94,7 +83,7 @@ TEST(DibImageTest, OneBitImageGetsTwoEntryPaletteFromItsTable) {
   // 0111111110.
   DibImage image;
   ASSERT_TRUE(image.LoadFromMemory(
-      Image(10, 2, 1, {0x7F, 0x80, 0, 0, 0x80, 0x40, 0, 0}, {0x00102030, 0x00C86432}).Bytes()));
+      MakeBmp(10, 2, 1, {0x7F, 0x80, 0, 0, 0x80, 0x40, 0, 0}, {0x00102030, 0x00C86432}).Bytes()));
   const Rgb a{0x10, 0x20, 0x30}, b{0xC8, 0x64, 0x32};
   MemoryCanvas canvas(10, 2, kWhite, /*paletteBased=*/true);
   ASSERT_TRUE(DrawBitmap(image, canvas, 0, 0));
@@ -106,15 +95,15 @@ TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
   DibImage image;
   // 4 bits: two pixels in one byte, high nibble first, through the table.
   ASSERT_TRUE(image.LoadFromMemory(
-      Image(2, 1, 4, {0x21, 0, 0, 0}, {0x000000, 0x00FF0000, 0x0000FF00}, 3).Bytes()));
+      MakeBmp(2, 1, 4, {0x21, 0, 0, 0}, {0x000000, 0x00FF0000, 0x0000FF00}, 3).Bytes()));
   EXPECT_EQ(image.DecodePixels(), (Pixels{kGreen, kRed}));
   // 16 bits with 5-6-5 masks: pure red and pure blue.
-  Bmp sixteen = Image(2, 1, 16, {0x00, 0xF8, 0x1F, 0x00}, {0xF800, 0x07E0, 0x001F});
+  Bmp sixteen = MakeBmp(2, 1, 16, {0x00, 0xF8, 0x1F, 0x00}, {0xF800, 0x07E0, 0x001F});
   sixteen.compression = kBiBitfields;
   ASSERT_TRUE(image.LoadFromMemory(sixteen.Bytes()));
   EXPECT_EQ(image.DecodePixels(), (Pixels{kRed, kBlue}));
   // 32 bits without masks: blue, green, red, unused; two rows bottom-up.
-  ASSERT_TRUE(image.LoadFromMemory(Image(1, 2, 32, {10, 20, 30, 0, 40, 50, 60, 0}).Bytes()));
+  ASSERT_TRUE(image.LoadFromMemory(MakeBmp(1, 2, 32, {10, 20, 30, 0, 40, 50, 60, 0}).Bytes()));
   EXPECT_EQ(image.DecodePixels(), (Pixels{{60, 50, 40}, {30, 20, 10}}));
 }
 
@@ -124,7 +113,7 @@ TEST(DibImageTest, BitfieldsCutShortByTheColoursUsedReadOnlyWhatIsThere) {
     for (uint32_t used : {1u, 2u}) {
       // The table ends the image and the pixels start inside it, so a mask
       // read past the entries the count allows would run past the end.
-      Bmp bmp = Image(1, 1, bits, {}, std::vector<uint32_t>(used, 0xF800), used);
+      Bmp bmp = MakeBmp(1, 1, bits, {}, std::vector<uint32_t>(used, 0xF800), used);
       bmp.compression = kBiBitfields;
       std::vector<uint8_t> bytes = bmp.Bytes();
       PutU32(bytes, kOffsetAt, 54);
@@ -171,9 +160,9 @@ TEST(DibImageTest, RefusesWhatIsNotAnUncompressedBmpWithAFortyByteHeader) {
     refused.push_back(TwoByTwo24());
     refused.back().headerSize = size;
   }
-  refused.push_back(Image(2, 2, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)));
+  refused.push_back(MakeBmp(2, 2, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)));
   refused.back().compression = 1;  // RLE
-  refused.push_back(Image(2, 2, 2, TwoByTwo24().pixels));
+  refused.push_back(MakeBmp(2, 2, 2, TwoByTwo24().pixels));
   refused.push_back(TwoByTwo24());
   refused.back().compression = kBiBitfields;
   for (const Bmp& bmp : refused) EXPECT_FALSE(image.LoadFromMemory(bmp.Bytes()));
@@ -202,12 +191,12 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   }
   EXPECT_TRUE(image.LoadFromMemory(with(kHeightAt, static_cast<uint32_t>(-20000))));
   EXPECT_TRUE(image.LoadFromMemory(
-      Image(4000, 4000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()));
+      MakeBmp(4000, 4000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()));
   EXPECT_EQ(image.Width(), 4000);
   // Far too many bytes for the cap: refused, not allocated.
-  EXPECT_FALSE(image.LoadFromMemory(Image(16384, 16384, 32, TwoByTwo24().pixels).Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(MakeBmp(16384, 16384, 32, TwoByTwo24().pixels).Bytes()));
   EXPECT_FALSE(image.LoadFromMemory(
-      Image(6000, 6000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()))
+      MakeBmp(6000, 6000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()))
       << "its rows fit, its decoded pixels do not";
   // A height the data does not hold: drawn from what there is.
   ASSERT_TRUE(image.LoadFromMemory(with(kHeightAt, 1000)));
@@ -216,12 +205,12 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   // A colour table that would run past the end: 8 bits with an absurd count
   // of colours used still needs 256 entries.
   EXPECT_FALSE(image.LoadFromMemory(
-      Image(1, 1, 8, {0, 0, 0, 0}, std::vector<uint32_t>(200), 0xFFFFFFFF).Bytes()));
+      MakeBmp(1, 1, 8, {0, 0, 0, 0}, std::vector<uint32_t>(200), 0xFFFFFFFF).Bytes()));
 
   // Every prefix of a valid image, and images with bytes overwritten at
   // random: never a read past the end, whatever the outcome.
   const std::vector<uint8_t> base =
-      Image(5, -3, 4, std::vector<uint8_t>(12, 0x5A), std::vector<uint32_t>(16, 0x00808080))
+      MakeBmp(5, -3, 4, std::vector<uint8_t>(12, 0x5A), std::vector<uint32_t>(16, 0x00808080))
           .Bytes();
   for (size_t n = 0; n <= base.size(); ++n) {
     if (image.LoadFromMemory(base.data(), n)) DrawBitmap(image, canvas, 0, 0);
@@ -279,8 +268,8 @@ TEST(DibImageTest, LogoLoadsAsEightBitAndDraws) {
 TEST(DibImageTest, DrawPlacesRowsBottomUpOrTopDown) {
   // Colours used (4) sets the table's length. The first stored row is the
   // bottom one; nothing around the image moves.
-  Bmp bmp = Image(3, 2, 8, {1, 2, 3, 0, /* second stored row */ 3, 0, 1, 0},
-                  {0x00000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 4);
+  Bmp bmp = MakeBmp(3, 2, 8, {1, 2, 3, 0, /* second stored row */ 3, 0, 1, 0},
+                    {0x00000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 4);
   DibImage image;
   ASSERT_TRUE(image.LoadFromMemory(bmp.Bytes()));
   MemoryCanvas canvas(10, 10);

@@ -24,23 +24,12 @@ void PrintTo(const Rgb& c, std::ostream* os) {
 namespace {
 
 using test::Bmp;
+using test::MakeBmp;
 using Pixels = std::vector<Rgb>;
 
 constexpr Rgb kGrey{200, 201, 202};  // the background
 constexpr Rgb kBlack{0, 0, 0}, kWhite{255, 255, 255};
 constexpr Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
-
-Bmp Image(int32_t width, int32_t height, uint16_t bitCount, std::vector<uint8_t> pixels,
-          std::vector<uint32_t> table = {}, uint32_t compression = 0) {
-  Bmp bmp;
-  bmp.width = width;
-  bmp.height = height;
-  bmp.bitCount = bitCount;
-  bmp.pixels = std::move(pixels);
-  bmp.table = std::move(table);
-  bmp.compression = compression;
-  return bmp;
-}
 
 // The w x h block of the canvas's image at (x, y), row by row.
 Pixels Region(const WxCanvas& canvas, int x, int y, int w, int h) {
@@ -80,40 +69,41 @@ TEST(WxCanvasTest, BitmapsOfEveryDepthLandPixelForPixel) {
   const std::vector<uint32_t> table4 = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
 
   // 1 bit: two colours only, so black and white of its own table.
-  EXPECT_EQ(Drawn(Image(2, 2, 1, {0x40, 0, 0, 0, 0x80, 0, 0, 0}, {0x000000, 0xFFFFFF})),
+  EXPECT_EQ(Drawn(MakeBmp(2, 2, 1, {0x40, 0, 0, 0, 0x80, 0, 0, 0}, {0x000000, 0xFFFFFF})),
             Expected(kWhite, kBlack, kBlack, kWhite));
   // 4 bits: high nibble first, through the table.
-  Bmp four = Image(2, 2, 4, {0x34, 0, 0, 0, 0x12, 0, 0, 0}, table4);
+  Bmp four = MakeBmp(2, 2, 4, {0x34, 0, 0, 0, 0x12, 0, 0, 0}, table4);
   four.clrUsed = 5;
   EXPECT_EQ(Drawn(four), want);
   // 8 bits: one byte a pixel.
-  Bmp eight = Image(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0}, table4);
+  Bmp eight = MakeBmp(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0}, table4);
   eight.clrUsed = 5;
   EXPECT_EQ(Drawn(eight), want);
   // 16 bits, 5-6-5 masks.
-  EXPECT_EQ(Drawn(Image(2, 2, 16, {0x1F, 0x00, 0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07},
-                        {0xF800, 0x07E0, 0x001F}, 3)),
+  EXPECT_EQ(Drawn(MakeBmp(2, 2, 16, {0x1F, 0x00, 0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07},
+                          {0xF800, 0x07E0, 0x001F}, 0, 3)),
             want);
   // 16 bits without masks: 5-5-5.
-  EXPECT_EQ(Drawn(Image(2, 2, 16, {0x1F, 0x00, 0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03})), want);
+  EXPECT_EQ(Drawn(MakeBmp(2, 2, 16, {0x1F, 0x00, 0xFF, 0x7F, 0x00, 0x7C, 0xE0, 0x03})), want);
   // 24 bits: blue, green, red; rows padded to 4 bytes.
-  EXPECT_EQ(Drawn(Image(2, 2, 24,
-                        {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0})),
+  EXPECT_EQ(Drawn(MakeBmp(2, 2, 24,
+                          {255, 0, 0, 255, 255, 255, 0, 0, /* top */ 0, 0, 255, 0, 255, 0, 0, 0})),
             want);
   // 32 bits: blue, green, red, unused.
-  EXPECT_EQ(Drawn(Image(2, 2, 32,
-                        {255, 0, 0, 0, 255, 255, 255, 0, /* top */ 0, 0, 255, 0, 0, 255, 0, 0})),
+  EXPECT_EQ(Drawn(MakeBmp(2, 2, 32,
+                          {255, 0, 0, 0, 255, 255, 255, 0, /* top */ 0, 0, 255, 0, 0, 255, 0, 0})),
             want);
   // Stored top-down (negative height).
-  EXPECT_EQ(Drawn(Image(2, -2, 32,
-                        {0, 0, 255, 0, 0, 255, 0, 0, /* bottom */ 255, 0, 0, 0, 255, 255, 255, 0})),
-            want);
+  EXPECT_EQ(
+      Drawn(MakeBmp(2, -2, 32,
+                    {0, 0, 255, 0, 0, 255, 0, 0, /* bottom */ 255, 0, 0, 0, 255, 255, 255, 0})),
+      want);
 }
 
 TEST(WxCanvasTest, ClipsAtTheEdgesAndNeverSelectsAPalette) {
   DibImage image;
-  Bmp eight =
-      Image(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0}, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+  Bmp eight = MakeBmp(2, 2, 8, {3, 4, 0, 0, 1, 2, 0, 0},
+                      {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
   eight.clrUsed = 5;
   ASSERT_TRUE(image.LoadFromMemory(eight.Bytes()));
   WxCanvas canvas(3, 3, kGrey);
