@@ -59,6 +59,11 @@ class Registry {
   // does not exist.
   virtual bool SetValue(RegRoot root, std::string_view path, std::string_view name,
                         const RegValue& value) = 0;
+  // Creates the key when missing and sets its default value. Stores that can
+  // make this one step do, so that a killed process leaves both or neither.
+  virtual bool CreateKeyWithDefault(RegRoot root, std::string_view path, const RegValue& value) {
+    return CreateKey(root, path) && SetValue(root, path, "", value);
+  }
   // Deletes a key with its values; a named value when name is given.
   virtual bool Delete(RegRoot root, std::string_view path,
                       std::optional<std::string_view> name) = 0;

@@ -32,9 +32,7 @@ std::string RegistryKey::Get(const std::string& name, const std::string& default
 }
 
 void RegistryKey::Set(const std::string& name, const std::string& value) {
-  std::string key = path_ + name;
-  registry_.CreateKey(RegRoot::kLocalMachine, key);
-  registry_.SetValue(RegRoot::kLocalMachine, key, "", RegValue::String(value));
+  registry_.CreateKeyWithDefault(RegRoot::kLocalMachine, path_ + name, RegValue::String(value));
 }
 
 int RegistryKey::GetInt(const std::string& name, int defaultValue) {

@@ -22,7 +22,6 @@ T OrOnSqlError(T failed, Work&& work) {
 
 }  // namespace
 
-
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
   ~Db() { sqlite3_close(handle); }
@@ -87,19 +86,9 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
-  std::string full = RegistryKeyPath(path);
   return OrOnSqlError(false, [&] {
     SqlTransaction transaction(db_->handle);
-    SqlStatement s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
-    // The key and each of its parents, so that a listing shows the tree.
-    for (std::size_t pos = 0;;) {
-      std::size_t next = full.find('\\', pos);
-      std::string part = full.substr(0, next);
-      s.Reset();
-      s.Bind(1, static_cast<int>(root)).Bind(2, FoldRegistryName(part)).Bind(3, part).Run();
-      if (next == std::string::npos) break;
-      pos = next + 1;
-    }
+    InsertKeyPath(root, path);
     transaction.Commit();
     return true;
   });
@@ -109,29 +98,61 @@ bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_v
                               const RegValue& value) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
-  std::string fold = FoldKeyPath(path);
+  return OrOnSqlError(false, [&] { return WriteValue(root, path, name, value); });
+}
+
+bool SqliteRegistry::CreateKeyWithDefault(RegRoot root, std::string_view path,
+                                          const RegValue& value) {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!Open()) return false;
+  // One transaction: a process killed half-way leaves no key without its value,
+  // which a later read could not tell from a setting that is there.
   return OrOnSqlError(false, [&] {
-    if (fold.empty()) {
-      // Values of the root itself: the root exists without being created, but
-      // a listing joins values to their key's row.
-      SqlStatement key(db_->handle,
-                       "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, '', '')");
-      key.Bind(1, static_cast<int>(root)).Run();
-    }
-    SqlStatement exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
-    if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
-    SqlStatement s(db_->handle,
-                   "INSERT OR REPLACE INTO vals(root, fold, name_fold, name, type, data)"
-                   " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    s.Bind(1, static_cast<int>(root))
-        .Bind(2, fold)
-        .Bind(3, FoldRegistryName(name))
-        .Bind(4, name)
-        .Bind(5, static_cast<int>(value.type))
-        .BindBlob(6, value.data)
-        .Run();
+    SqlTransaction transaction(db_->handle);
+    InsertKeyPath(root, path);
+    if (!WriteValue(root, path, "", value)) return false;
+    transaction.Commit();
     return true;
   });
+}
+
+void SqliteRegistry::InsertKeyPath(RegRoot root, std::string_view path) {
+  std::string full = RegistryKeyPath(path);
+  SqlStatement s(db_->handle, "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, ?2, ?3)");
+  // The key and each of its parents, so that a listing shows the tree.
+  for (std::size_t pos = 0;;) {
+    std::size_t next = full.find('\\', pos);
+    std::string part = full.substr(0, next);
+    s.Reset();
+    s.Bind(1, static_cast<int>(root)).Bind(2, FoldRegistryName(part)).Bind(3, part).Run();
+    if (next == std::string::npos) break;
+    pos = next + 1;
+  }
+}
+
+bool SqliteRegistry::WriteValue(RegRoot root, std::string_view path, std::string_view name,
+                                const RegValue& value) {
+  std::string fold = FoldKeyPath(path);
+  if (fold.empty()) {
+    // Values of the root itself: the root exists without being created, but
+    // a listing joins values to their key's row.
+    SqlStatement key(db_->handle,
+                     "INSERT OR IGNORE INTO keys(root, fold, path) VALUES(?1, '', '')");
+    key.Bind(1, static_cast<int>(root)).Run();
+  }
+  SqlStatement exists(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
+  if (!exists.Bind(1, static_cast<int>(root)).Bind(2, fold).Step()) return false;
+  SqlStatement s(db_->handle,
+                 "INSERT OR REPLACE INTO vals(root, fold, name_fold, name, type, data)"
+                 " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+  s.Bind(1, static_cast<int>(root))
+      .Bind(2, fold)
+      .Bind(3, FoldRegistryName(name))
+      .Bind(4, name)
+      .Bind(5, static_cast<int>(value.type))
+      .BindBlob(6, value.data)
+      .Run();
+  return true;
 }
 
 bool SqliteRegistry::Delete(RegRoot root, std::string_view path,

@@ -25,12 +25,17 @@ class SqliteRegistry final : public Registry {
   bool CreateKey(RegRoot root, std::string_view path) override;
   bool SetValue(RegRoot root, std::string_view path, std::string_view name,
                 const RegValue& value) override;
+  bool CreateKeyWithDefault(RegRoot root, std::string_view path, const RegValue& value) override;
   bool Delete(RegRoot root, std::string_view path, std::optional<std::string_view> name) override;
   std::vector<RegEntry> List(RegRoot root, std::string_view prefix) override;
 
  private:
   struct Db;
   bool Open();  // opens (creating) the store; false with error_ set
+  // Parts of one call, run inside its transaction and lock.
+  void InsertKeyPath(RegRoot root, std::string_view path);
+  bool WriteValue(RegRoot root, std::string_view path, std::string_view name,
+                  const RegValue& value);
 
   std::string path_;
   std::unique_ptr<Db> db_;

@@ -50,6 +50,12 @@ TEST_P(RegistryStoreTest, KeysValuesCaseRootsAndDeletion) {
   EXPECT_TRUE(r.Delete(kMachine, "software", std::nullopt));
   EXPECT_FALSE(r.KeyExists(kMachine, "Software\\Acme\\News")) << "with everything below";
   EXPECT_EQ(r.Query(kMachine, "", "lst")->AsDword(), 9u);
+
+  ASSERT_TRUE(r.CreateKeyWithDefault(kMachine, "Software\\Acme\\tu", RegValue::String("0")));
+  EXPECT_TRUE(r.KeyExists(kMachine, "software")) << "parents made with the key";
+  EXPECT_EQ(r.Query(kMachine, "software\\acme\\TU", "")->data, "0");
+  ASSERT_TRUE(r.CreateKeyWithDefault(kMachine, "Software\\Acme\\tu", RegValue::String("24")));
+  EXPECT_EQ(r.Query(kMachine, "Software\\Acme\\tu", "")->data, "24") << "replaced in place";
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, RegistryStoreTest, ::testing::Values(true, false),
