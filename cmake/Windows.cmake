@@ -1,0 +1,52 @@
+# The Windows program: the same portable core over the Win32 adapters of
+# platform/win32, built with mingw-w64 (see cmake/mingw-w64-x86_64.cmake)
+# and tested under wine. Included by the top-level CMakeLists.txt in place of
+# the Linux adapters, which need libraries Debian does not build for Windows
+# (SQLite, libcurl).
+
+# The C and C++ runtimes and the thread library are linked into each
+# executable, so nothing but system DLLs has to be shipped beside it.
+add_link_options(-static)
+# The Windows headers' 8-bit ("A") calls, without the parts of windows.h
+# nobody here uses; no min/max macros to clash with the standard library's.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+# Standard headers whose mingw-w64 version misbehaves are replaced for this
+# build only (see each file); the core's sources stay as they are.
+target_include_directories(hhsync_core BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/platform/win32/toolchain)
+
+# Header-only libraries of the host (CLI11, nlohmann-json) for the companion
+# tool: each one's own folder only, never the host's system headers.
+set(HHSYNC_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${HHSYNC_HOST_HEADERS})
+foreach(dir CLI nlohmann)
+  if(NOT EXISTS /usr/include/${dir})
+    message(FATAL_ERROR "/usr/include/${dir} is missing: install libcli11-dev and nlohmann-json3-dev")
+  endif()
+  file(CREATE_LINK /usr/include/${dir} ${HHSYNC_HOST_HEADERS}/${dir} SYMBOLIC)
+endforeach()
+
+# The Windows adapters of the ports, and the window-less front end, which
+# is portable.
+file(GLOB WIN32_ADAPTER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cc)
+list(REMOVE_ITEM WIN32_ADAPTER_SOURCES
+  ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc
+  ${CMAKE_SOURCE_DIR}/platform/win32/win32_locations.cc)
+add_library(hhsync_win32 STATIC ${WIN32_ADAPTER_SOURCES} ${CMAKE_SOURCE_DIR}/platform/none/none_ui.cc)
+target_link_libraries(hhsync_win32 PUBLIC hhsync_core wininet ws2_32 shell32 user32 gdi32
+  comctl32 advapi32)
+
+add_executable(hhsync ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc)
+target_link_libraries(hhsync PRIVATE hhsync_win32)
+
+# The companion tool's groups that need no emulated handheld: S.DAT and .edm
+# files. The handheld image, the reference server and the registry store
+# stay with the Linux tool (on Windows the registry is the system's).
+add_executable(hhctl
+  ${CMAKE_SOURCE_DIR}/tools/hhctl/main.cc
+  ${CMAKE_SOURCE_DIR}/tools/hhctl/command.cc
+  ${CMAKE_SOURCE_DIR}/tools/hhctl/sdat_command.cc
+  ${CMAKE_SOURCE_DIR}/tools/hhctl/edm_command.cc
+  ${CMAKE_SOURCE_DIR}/platform/win32/win32_locations.cc)
+target_include_directories(hhctl PRIVATE ${CMAKE_SOURCE_DIR}/tools/hhctl ${HHSYNC_HOST_HEADERS})
+target_link_libraries(hhctl PRIVATE hhsync_core hhsync_win32)

@@ -1,0 +1,75 @@
+#include "platform/win32/win32_platform.h"
+
+#include <cstdlib>
+
+#include "platform/none/none_ui.h"
+#include "platform/win32/rapi_library.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_paths.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_shell.h"
+#include "platform/win32/wininet_http.h"
+
+namespace hhsync {
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+}  // namespace
+
+std::string ProgramCaption() {
+  const std::string exe = ModulePath();
+  std::string caption = exe.substr(exe.find_last_of("\\/") + 1);
+  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
+  if (caption.empty()) caption = "hhsync";
+  return caption;
+}
+
+std::string ReportPath() { return Env("HHSYNC_REPORT"); }
+
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  std::unique_ptr<PendingFile> file = Win32Paths().CreateReplacement(path);
+  return file && file->Write(text.data(), text.size()) && file->Commit();
+}
+
+Win32Platform::Win32Platform(RunRecorder* recorder) {
+  clock_ = std::make_unique<Win32Clock>();
+  auto paths = std::make_unique<Win32Paths>();
+  // Files of ours that may share the program directory with downloads.
+  const std::string exe = ModulePath();
+  const std::string dir = DirectoryOfPath(exe);
+  for (const std::string& own : {exe, dir + "\\hhctl.exe", dir + "\\rapi.dll", ReportPath()}) {
+    paths->Reserve(own);
+  }
+  paths_ = std::move(paths);
+  registry_ = std::make_unique<Win32Registry>();
+  rapi_ = std::make_unique<RapiLibrary>();
+  http_ = std::make_unique<WinInetHttp>();
+  shell_ = std::make_unique<Win32Shell>();
+
+  const std::string caption = ProgramCaption();
+  auto front = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
+  ports_.dialogs = front.get();
+  prompter_ = std::move(front);
+
+  if (std::string wait = Env("HHSYNC_CONNECT_WAIT_MS"); !wait.empty()) {
+    options_.connectWaitMs = static_cast<uint32_t>(std::strtoul(wait.c_str(), nullptr, 10));
+  }
+
+  ports_.clock = clock_.get();
+  ports_.paths = paths_.get();
+  ports_.registry = registry_.get();
+  ports_.rapi = rapi_.get();
+  ports_.http = http_.get();
+  ports_.shell = shell_.get();
+  ports_.prompter = prompter_.get();
+  if (recorder) ports_.recorder = recorder;
+}
+
+Win32Platform::~Win32Platform() { prompter_.reset(); }
+
+}  // namespace hhsync
