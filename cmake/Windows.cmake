@@ -50,3 +50,27 @@ add_executable(hhctl
   ${CMAKE_SOURCE_DIR}/platform/win32/win32_locations.cc)
 target_include_directories(hhctl PRIVATE ${CMAKE_SOURCE_DIR}/tools/hhctl ${HHSYNC_HOST_HEADERS})
 target_link_libraries(hhctl PRIVATE hhsync_core hhsync_win32)
+
+# Tests, run under wine by scripts/test-windows: the Win32 adapters against
+# the system they wrap (wine's registry, shell, WinINet on loopback), and the
+# portable unit tests that need no emulated handheld. GoogleTest is built
+# from Debian's googletest sources.
+include(CTest)
+if(BUILD_TESTING)
+  set(HHSYNC_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${HHSYNC_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+  add_executable(hhsync_probe ${CMAKE_SOURCE_DIR}/tests/win32/probe.cc)
+
+  file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cc)
+  list(REMOVE_ITEM WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/probe.cc)
+  add_executable(hhsync_win32_tests ${WIN32_TEST_SOURCES}
+    ${CMAKE_SOURCE_DIR}/tests/unit/tokenizer_test.cc
+    ${CMAKE_SOURCE_DIR}/tests/unit/command_line_test.cc)
+  target_include_directories(hhsync_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(hhsync_win32_tests PRIVATE hhsync_win32 GTest::gtest GTest::gtest_main)
+  add_dependencies(hhsync_win32_tests hhsync_probe)
+  add_test(NAME win32 COMMAND hhsync_win32_tests)
+endif()
