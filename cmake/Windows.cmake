@@ -4,6 +4,8 @@
 # the Linux adapters, which need libraries Debian does not build for Windows
 # (SQLite, libcurl).
 
+enable_language(RC)
+
 # The C and C++ runtimes and the thread library are linked into each
 # executable, so nothing but system DLLs has to be shipped beside it.
 add_link_options(-static)
@@ -36,7 +38,14 @@ add_library(hhsync_win32 STATIC ${WIN32_ADAPTER_SOURCES} ${CMAKE_SOURCE_DIR}/pla
 target_link_libraries(hhsync_win32 PUBLIC hhsync_core wininet ws2_32 shell32 user32 gdi32
   comctl32 advapi32)
 
-add_executable(hhsync ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc)
+# The program's resources (dialog templates, the logo bitmap) go into each
+# executable that shows the Windows front end.
+set(HHSYNC_RESOURCES ${CMAKE_SOURCE_DIR}/res/hhsync.rc)
+set_property(SOURCE ${HHSYNC_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
+  ${CMAKE_SOURCE_DIR}/res/hhsync_ids.h ${CMAKE_SOURCE_DIR}/res/logo_131.bmp)
+
+add_executable(hhsync ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc ${HHSYNC_RESOURCES})
+target_include_directories(hhsync PRIVATE ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(hhsync PRIVATE hhsync_win32)
 
 # The companion tool's groups that need no emulated handheld: S.DAT and .edm
@@ -69,7 +78,9 @@ if(BUILD_TESTING)
   add_executable(hhsync_win32_tests ${WIN32_TEST_SOURCES}
     ${CMAKE_SOURCE_DIR}/tests/unit/tokenizer_test.cc
     ${CMAKE_SOURCE_DIR}/tests/unit/command_line_test.cc)
-  target_include_directories(hhsync_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_sources(hhsync_win32_tests PRIVATE ${HHSYNC_RESOURCES})
+  target_include_directories(hhsync_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests
+    ${CMAKE_SOURCE_DIR}/res)
   target_link_libraries(hhsync_win32_tests PRIVATE hhsync_win32 GTest::gtest GTest::gtest_main)
   add_dependencies(hhsync_win32_tests hhsync_probe)
   add_test(NAME win32 COMMAND hhsync_win32_tests)

@@ -8,6 +8,7 @@
 #include "platform/win32/win32_paths.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_shell.h"
+#include "platform/win32/win32_ui.h"
 #include "platform/win32/wininet_http.h"
 
 namespace hhsync {
@@ -52,9 +53,15 @@ Win32Platform::Win32Platform(RunRecorder* recorder) {
   shell_ = std::make_unique<Win32Shell>();
 
   const std::string caption = ProgramCaption();
-  auto front = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
-  ports_.dialogs = front.get();
-  prompter_ = std::move(front);
+  if (Env("HHSYNC_UI") == "none") {
+    auto front = std::make_unique<NoneUi>(Env("HHSYNC_ANSWERS"), stderr, caption);
+    ports_.dialogs = front.get();
+    prompter_ = std::move(front);
+  } else {
+    auto front = std::make_unique<Win32Ui>(caption);
+    ports_.dialogs = front.get();
+    prompter_ = std::move(front);
+  }
 
   if (std::string wait = Env("HHSYNC_CONNECT_WAIT_MS"); !wait.empty()) {
     options_.connectWaitMs = static_cast<uint32_t>(std::strtoul(wait.c_str(), nullptr, 10));

@@ -4,8 +4,8 @@
 // beside the program or on the system's search path. Configured from the
 // environment:
 //   HHSYNC_HOME      the program directory (default: the executable's)
-//   HHSYNC_ANSWERS   scripted message box answers (message boxes are lines
-//                    on standard error)
+//   HHSYNC_UI        win32 or none (default: win32)
+//   HHSYNC_ANSWERS   scripted message box answers for none
 //   HHSYNC_CONNECT_WAIT_MS  how long a run waits for the handheld (default
 //                   5000; for tests of the no-handheld path)
 //   HHSYNC_REPORT    the file that receives the run's report (default: none)
