@@ -73,6 +73,16 @@ if(BUILD_TESTING)
 
   add_executable(hhsync_probe ${CMAKE_SOURCE_DIR}/tests/win32/probe.cc)
 
+  # The test stand-in for the device software's rapi.dll: each call goes to
+  # hhsync_rapi_bridge of the Linux build over loopback. Built into a folder
+  # of its own, so that it sits beside hhsync.exe only where a test puts it.
+  add_library(hhsync_test_rapi SHARED ${CMAKE_SOURCE_DIR}/tests/rapi_bridge/rapi_dll.cc
+    ${CMAKE_SOURCE_DIR}/tests/rapi_bridge/rapi_wire.cc)
+  set_target_properties(hhsync_test_rapi PROPERTIES OUTPUT_NAME rapi PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-device)
+  target_include_directories(hhsync_test_rapi PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(hhsync_test_rapi PRIVATE hhsync_core ws2_32)
+
   file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cc)
   list(REMOVE_ITEM WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/probe.cc)
   add_executable(hhsync_win32_tests ${WIN32_TEST_SOURCES}
@@ -82,6 +92,6 @@ if(BUILD_TESTING)
   target_include_directories(hhsync_win32_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests
     ${CMAKE_SOURCE_DIR}/res)
   target_link_libraries(hhsync_win32_tests PRIVATE hhsync_win32 GTest::gtest GTest::gtest_main)
-  add_dependencies(hhsync_win32_tests hhsync_probe)
+  add_dependencies(hhsync_win32_tests hhsync_probe hhsync_test_rapi)
   add_test(NAME win32 COMMAND hhsync_win32_tests)
 endif()

@@ -1,0 +1,362 @@
+// rapi.dll for tests: the desktop's remote device library as a Windows
+// program loads it, with every call forwarded over a loopback connection to
+// hhsync_rapi_bridge, which answers it from an emulated handheld image on
+// the Linux side. HHSYNC_RAPI_BRIDGE names the bridge's port on 127.0.0.1.
+// Without the variable, or when the bridge cannot be reached, the library
+// behaves as device software with no handheld attached: connecting never
+// completes. A test fixture only; it is never shipped.
+
+#include <winsock2.h>
+//
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "platform/win32/rapi_abi.h"
+#include "rapi_wire.h"
+
+using namespace hhsync;
+using hhsync::rapi_abi::CEDBASEINFO;
+using hhsync::rapi_abi::CEGUID;
+using hhsync::rapi_abi::CEOIDINFO;
+using hhsync::rapi_abi::CEPROPVAL;
+using hhsync::rapi_abi::kMaxDbaseNameLength;
+using hhsync::rapi_abi::kMaxSortOrders;
+using hhsync::rapi_abi::kObjTypeDatabase;
+using hhsync::rapi_abi::RAPIINIT;
+
+namespace {
+
+// One connection to the bridge per process, made on the first call.
+class BridgeConnection {
+ public:
+  bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (socket_ == INVALID_SOCKET && !Connect()) return false;
+    uint8_t length[4];
+    for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(request.size() >> (8 * i));
+    if (!SendAll(length, 4) || !SendAll(request.data(), request.size()) || !ReceiveAll(length, 4)) {
+      Drop();
+      return false;
+    }
+    const uint32_t n =
+        length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
+    reply->assign(n, 0);
+    if (!ReceiveAll(reply->data(), n)) {
+      Drop();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  bool Connect() {
+    const char* port = std::getenv("HHSYNC_RAPI_BRIDGE");
+    if (!port || !*port) return false;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      closesocket(s);
+      return false;
+    }
+    socket_ = s;
+    return true;
+  }
+  void Drop() {
+    closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+  }
+  bool SendAll(const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      const int n = send(socket_, p, static_cast<int>(size), 0);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  bool ReceiveAll(void* data, std::size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+      const int n = recv(socket_, p, static_cast<int>(size), 0);
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  std::mutex mu_;
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+BridgeConnection& Bridge() {
+  static BridgeConnection bridge;
+  return bridge;
+}
+
+Rapi& Device() {
+  static rapi_wire::RemoteRapi device(
+      [](const rapi_wire::Message& request, rapi_wire::Message* reply) {
+        return Bridge().Exchange(request, reply);
+      });
+  return device;
+}
+
+std::u16string Text(const WCHAR* text) {
+  std::u16string out;
+  for (; text && *text; ++text) out.push_back(static_cast<char16_t>(*text));
+  return out;
+}
+
+CeGuid FromAbi(const CEGUID* guid) {
+  CeGuid out;
+  if (guid) {
+    out.data[0] = guid->Data1;
+    out.data[1] = guid->Data2;
+    out.data[2] = guid->Data3;
+    out.data[3] = guid->Data4;
+  }
+  return out;
+}
+
+void ToAbi(const CeGuid& guid, CEGUID* out) {
+  *out = CEGUID{guid.data[0], guid.data[1], guid.data[2], guid.data[3]};
+}
+
+// The handheld's key numbers travel as HKEY values; its root is the
+// desktop's HKEY_LOCAL_MACHINE constant.
+CeHKey KeyOf(HKEY key) {
+  if (key == HKEY_LOCAL_MACHINE) return kHKeyLocalMachine;
+  return static_cast<CeHKey>(reinterpret_cast<uintptr_t>(key));
+}
+
+HKEY HandleOf(CeHKey key) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(key)); }
+
+HANDLE initEvent = nullptr;
+
+}  // namespace
+
+#define RAPI_EXPORT extern "C" __declspec(dllexport)
+
+RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
+  if (!init) return E_INVALIDARG;
+  if (!initEvent) initEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ResetEvent(initEvent);
+  init->heRapiInit = initEvent;
+  RapiInit remote;
+  const int32_t hr = Device().CeRapiInitEx(&remote);
+  init->hrRapiInit = remote.result;
+  // Connecting started; the event tells the caller when it completed. An
+  // unanswered bridge is a handheld that never answers.
+  if (hr >= 0 && Device().WaitForInit(remote, 0) == kWaitObject0) SetEvent(initEvent);
+  return hr < 0 ? hr : S_OK;
+}
+
+RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Device().CeRapiUninit(); }
+
+RAPI_EXPORT DWORD WINAPI CeGetLastError() { return Device().CeGetLastError(); }
+
+RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
+  CeGuid g = FromAbi(guid);
+  const bool ok = Device().CeMountDBVol(&g, Text(volume), flags);
+  if (guid) ToAbi(g, guid);
+  return ok;
+}
+
+RAPI_EXPORT BOOL WINAPI CeUnmountDBVol(CEGUID* guid) {
+  CeGuid g = FromAbi(guid);
+  return Device().CeUnmountDBVol(&g);
+}
+
+RAPI_EXPORT HANDLE WINAPI CeOpenDatabaseEx(CEGUID* guid, rapi_abi::CEOID* oid, LPWSTR name,
+                                           rapi_abi::CEPROPID sort, DWORD flags, void*) {
+  hhsync::CEOID id = oid ? *oid : 0;
+  const CeDbHandle db = Device().CeOpenDatabaseEx(FromAbi(guid), &id, Text(name), sort, flags);
+  if (oid) *oid = id;
+  return reinterpret_cast<HANDLE>(db);
+}
+
+RAPI_EXPORT rapi_abi::CEOID WINAPI CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO* info) {
+  if (!info) return 0;
+  CeDbaseInfo dbInfo;
+  dbInfo.flags = info->dwFlags;
+  WCHAR name[kMaxDbaseNameLength + 1] = {};
+  std::memcpy(name, info->szDbaseName, sizeof info->szDbaseName);
+  dbInfo.name = Text(name);
+  for (int i = 0; i < info->wNumSortOrder && i < kMaxSortOrders; ++i) {
+    dbInfo.sorts.push_back(CeSortOrder{info->rgSortSpecs[i].propid, info->rgSortSpecs[i].dwFlags});
+  }
+  return Device().CeCreateDatabaseEx(FromAbi(guid), dbInfo);
+}
+
+RAPI_EXPORT BOOL WINAPI CeOidGetInfoEx(CEGUID* guid, rapi_abi::CEOID oid, CEOIDINFO* info) {
+  if (!info) return FALSE;
+  CeOidInfo got;
+  if (!Device().CeOidGetInfoEx(FromAbi(guid), oid, &got)) return FALSE;
+  std::memset(info, 0, sizeof *info);
+  info->wObjType = kObjTypeDatabase;
+  info->infDatabase.wNumRecords = got.recordCount;
+  for (std::size_t i = 0; i < got.name.size() && i + 1 < kMaxDbaseNameLength; ++i) {
+    info->infDatabase.szDbaseName[i] = got.name[i];
+  }
+  return TRUE;
+}
+
+RAPI_EXPORT BOOL WINAPI CeDeleteDatabaseEx(CEGUID* guid, rapi_abi::CEOID oid) {
+  return Device().CeDeleteDatabaseEx(FromAbi(guid), oid);
+}
+
+// The record comes back in one LocalAlloc block: the value records first,
+// then the texts and byte blocks they point into.
+RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WORD* count,
+                                                     rapi_abi::CEPROPID* ids, BYTE** buffer,
+                                                     DWORD* size) {
+  if (!count || !buffer) return 0;
+  std::vector<CEPROPID> wanted(ids, ids ? ids + *count : ids);
+  std::vector<CePropVal> values;
+  const CEOID oid =
+      Device().CeReadRecordProps(reinterpret_cast<CeDbHandle>(db), flags, wanted, &values);
+  if (oid == 0) return 0;
+  std::size_t bytes = values.size() * sizeof(CEPROPVAL);
+  for (const CePropVal& v : values) {
+    bytes += (v.lpwsz.size() + 1) * sizeof(WCHAR) + v.blob.size() + sizeof(void*);
+  }
+  if (*buffer) LocalFree(*buffer);
+  BYTE* block = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, bytes));
+  if (!block) return 0;
+  auto* props = reinterpret_cast<CEPROPVAL*>(block);
+  BYTE* tail = block + values.size() * sizeof(CEPROPVAL);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const CePropVal& v = values[i];
+    CEPROPVAL& p = props[i];
+    p.propid = v.propid;
+    p.wFlags = v.flags;
+    if (v.flags & CEDB_PROPNOTFOUND) continue;
+    switch (PropType(v.propid)) {
+      case CEVT_UI4:
+        p.val.ulVal = v.ulVal;
+        break;
+      case CEVT_LPWSTR: {
+        auto* text = reinterpret_cast<WCHAR*>(tail);
+        for (std::size_t c = 0; c < v.lpwsz.size(); ++c) text[c] = v.lpwsz[c];
+        text[v.lpwsz.size()] = 0;
+        p.val.lpwstr = text;
+        tail += (v.lpwsz.size() + 1) * sizeof(WCHAR);
+        break;
+      }
+      case CEVT_BLOB:
+        p.val.blob.dwCount = static_cast<DWORD>(v.blob.size());
+        p.val.blob.lpb = tail;
+        if (!v.blob.empty()) std::memcpy(tail, v.blob.data(), v.blob.size());
+        tail += v.blob.size();
+        break;
+      default:
+        break;
+    }
+  }
+  *buffer = block;
+  *count = static_cast<WORD>(values.size());
+  if (size) *size = static_cast<DWORD>(bytes);
+  return oid;
+}
+
+RAPI_EXPORT rapi_abi::CEOID WINAPI CeWriteRecordProps(HANDLE db, rapi_abi::CEOID oid, WORD count,
+                                                      CEPROPVAL* props) {
+  std::vector<CePropVal> values;
+  for (WORD i = 0; i < count; ++i) {
+    const CEPROPVAL& p = props[i];
+    CePropVal v;
+    v.propid = p.propid;
+    v.flags = p.wFlags;
+    switch (PropType(p.propid)) {
+      case CEVT_UI4:
+        v.ulVal = p.val.ulVal;
+        break;
+      case CEVT_LPWSTR:
+        v.lpwsz = Text(p.val.lpwstr);
+        break;
+      case CEVT_BLOB:
+        if (p.val.blob.lpb) v.blob.assign(p.val.blob.lpb, p.val.blob.lpb + p.val.blob.dwCount);
+        break;
+      default:
+        break;
+    }
+    values.push_back(std::move(v));
+  }
+  return Device().CeWriteRecordProps(reinterpret_cast<CeDbHandle>(db), oid, values);
+}
+
+RAPI_EXPORT BOOL WINAPI CeDeleteRecord(HANDLE db, rapi_abi::CEOID oid) {
+  return Device().CeDeleteRecord(reinterpret_cast<CeDbHandle>(db), oid);
+}
+
+RAPI_EXPORT BOOL WINAPI CeCloseHandle(HANDLE db) {
+  return Device().CeCloseHandle(reinterpret_cast<CeDbHandle>(db));
+}
+
+RAPI_EXPORT LONG WINAPI CeRegOpenKeyEx(HKEY root, LPCWSTR sub, DWORD, REGSAM, HKEY* key) {
+  CeHKey opened = 0;
+  const int32_t rc = Device().CeRegOpenKeyEx(KeyOf(root), Text(sub), &opened);
+  if (rc == 0 && key) *key = HandleOf(opened);
+  return rc;
+}
+
+RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data,
+                                          DWORD* size) {
+  std::vector<uint8_t> bytes;
+  uint32_t t = 0;
+  const uint32_t capacity = size ? *size : 0;
+  const int32_t rc = Device().CeRegQueryValueEx(KeyOf(key), Text(name), &t, &bytes, capacity);
+  if (type) *type = t;
+  if (rc == 0) {
+    if (data && !bytes.empty())
+      std::memcpy(data, bytes.data(), std::min<std::size_t>(bytes.size(), capacity));
+    if (size) *size = static_cast<DWORD>(bytes.size());
+  }
+  return rc;
+}
+
+RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM,
+                                         SECURITY_ATTRIBUTES*, HKEY* key, DWORD* disposition) {
+  CeHKey created = 0;
+  const int32_t rc = Device().CeRegCreateKeyEx(KeyOf(root), Text(sub), &created);
+  if (rc == 0 && key) *key = HandleOf(created);
+  if (disposition) *disposition = 0;
+  return rc;
+}
+
+RAPI_EXPORT LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
+                                        DWORD size) {
+  std::vector<uint8_t> bytes(data, data ? data + size : data);
+  return Device().CeRegSetValueEx(KeyOf(key), Text(name), type, bytes);
+}
+
+RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) { return Device().CeRegCloseKey(KeyOf(key)); }
+
+RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize,
+                                        BYTE* input, DWORD* outputSize, BYTE** output, void**,
+                                        DWORD) {
+  uint32_t outSize = outputSize ? *outputSize : 0;
+  std::vector<uint8_t> out;
+  const std::string in(reinterpret_cast<const char*>(input), input ? inputSize : 0);
+  const int32_t hr = Device().CeRapiInvoke(Text(library), Text(function), in, &outSize, &out);
+  if (outputSize) *outputSize = outSize;
+  if (output) {
+    *output = nullptr;
+    if (!out.empty()) {
+      *output = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, out.size()));
+      if (*output) std::memcpy(*output, out.data(), out.size());
+    }
+  }
+  return hr;
+}
