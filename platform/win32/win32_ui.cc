@@ -3,9 +3,12 @@
 #include <windows.h>
 //
 #include <commctrl.h>
+#include <wininet.h>
 
+#include <cstring>
 #include <vector>
 
+#include "platform/win32/wininet_http.h"
 #include "res/hhsync_ids.h"
 
 // windows.h names the 8-bit call MessageBox too; the port's method keeps
@@ -333,6 +336,14 @@ INT_PTR CALLBACK CredentialsProc(HWND window, UINT message, WPARAM wParam, LPARA
   return FALSE;
 }
 
+// A text option of a WinINet handle; empty when it has none.
+std::string RequestOption(HINTERNET handle, DWORD option) {
+  char text[512] = {};
+  DWORD size = sizeof text;
+  if (!InternetQueryOptionA(handle, option, text, &size)) return "";
+  return std::string(text, strnlen(text, sizeof text));
+}
+
 UINT BoxFlags(const MessageBoxStyle& style) {
   UINT flags = MB_SETFOREGROUND;
   switch (style.buttons) {
@@ -378,6 +389,20 @@ MbAnswer Win32Ui::MessageBox(std::string_view text, const MessageBoxStyle& style
 }
 
 int Win32Ui::AskProxyCredentials(std::string* user, std::string* password) {
+  // The internet client's own dialog for the request the proxy refused; it
+  // stores what the user typed on that request, from where it is read back
+  // for the next one.
+  if (HINTERNET request = static_cast<HINTERNET>(ProxyRefusedRequest())) {
+    const DWORD answer =
+        InternetErrorDlg(GetDesktopWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                         FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                             FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+                         nullptr);
+    if (answer != ERROR_INTERNET_FORCE_RETRY) return static_cast<int>(answer);
+    *user = RequestOption(request, INTERNET_OPTION_PROXY_USERNAME);
+    *password = RequestOption(request, INTERNET_OPTION_PROXY_PASSWORD);
+    return kErrorInternetForceRetry;
+  }
   Credentials given;
   const INT_PTR answer = DialogBoxParamA(Module(), MAKEINTRESOURCEA(IDD_PROXY_CREDENTIALS), nullptr,
                                          &CredentialsProc, reinterpret_cast<LPARAM>(&given));

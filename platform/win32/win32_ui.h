@@ -10,8 +10,9 @@ namespace hhsync {
 // dialogs built from the program's resource script (res/hhsync.rc): the
 // progress dialog (102) and the first-run wait dialog (152) as modeless
 // windows of the thread that creates them, the update frequency dialog (153)
-// modal, and a proxy credentials dialog. The resources must be linked into
-// the executable.
+// modal. Proxy credentials are asked for with InternetErrorDlg on the
+// WinINet request the proxy refused (a dialog of the resource script when
+// there is none). The resources must be linked into the executable.
 class Win32Ui final : public Prompter, public DialogHost {
  public:
   // caption: the title of every message box, the program's name.

@@ -11,6 +11,9 @@
 namespace hhsync {
 namespace {
 
+// The request of this thread that a proxy refused last (see the header).
+thread_local HINTERNET proxyRefused = nullptr;
+
 // Request flags of every request.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT;
 
@@ -55,6 +58,9 @@ class WinInetRequest final : public HttpRequest {
   // Owns the connection the request was opened on and the request itself.
   WinInetRequest(HINTERNET connection, HINTERNET request)
       : connection_(connection), request_(request) {}
+  ~WinInetRequest() override {
+    if (proxyRefused == request_.get()) proxyRefused = nullptr;
+  }
 
   void AddHeaders(const std::string& headers) override {
     if (headers.empty()) return;
@@ -108,6 +114,11 @@ class WinInetRequest final : public HttpRequest {
       return false;
     }
     status_ = static_cast<int>(status);
+    if (status_ == HTTP_STATUS_PROXY_AUTH_REQ) {
+      proxyRefused = request_.get();
+    } else if (proxyRefused == request_.get()) {
+      proxyRefused = nullptr;
+    }
     return true;
   }
 
@@ -170,6 +181,8 @@ class WinInetSession final : public HttpSession {
 };
 
 }  // namespace
+
+void* ProxyRefusedRequest() { return proxyRefused; }
 
 WinInetHttp::~WinInetHttp() {
   if (socketsStarted_) WSACleanup();

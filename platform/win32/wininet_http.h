@@ -21,4 +21,9 @@ class WinInetHttp final : public Http {
   bool socketsStarted_ = false;
 };
 
+// The WinINet request (an HINTERNET) of this thread that a proxy last
+// answered with 407, while that request is open; null otherwise. The front
+// end hands it to InternetErrorDlg when it asks for proxy credentials.
+void* ProxyRefusedRequest();
+
 }  // namespace hhsync

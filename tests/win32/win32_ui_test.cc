@@ -8,6 +8,8 @@
 #include <atomic>
 #include <thread>
 
+#include "loopback_server.h"
+#include "platform/win32/wininet_http.h"
 #include "res/hhsync_ids.h"
 
 #undef MessageBox  // the port's method, not the windows.h macro
@@ -207,6 +209,94 @@ TEST(Win32UiTest, ProxyCredentialsAreAskedForInADialog) {
   });
   EXPECT_EQ(ui.AskProxyCredentials(&user_name, &password), kErrorCancelled);
   cancel.join();
+}
+
+}  // namespace
+}  // namespace hhsync
+
+namespace hhsync {
+namespace {
+
+// The first edit control of a window, and the one after it.
+struct Edits {
+  HWND first = nullptr;
+  HWND second = nullptr;
+};
+
+BOOL CALLBACK CollectEdit(HWND child, LPARAM out) {
+  char name[32] = {};
+  GetClassNameA(child, name, sizeof name);
+  auto* edits = reinterpret_cast<Edits*>(out);
+  if (lstrcmpiA(name, "Edit") == 0) {
+    if (!edits->first) {
+      edits->first = child;
+    } else if (!edits->second) {
+      edits->second = child;
+    }
+  }
+  return TRUE;
+}
+
+struct FoundDialog {
+  DWORD process;
+  HWND dialog = nullptr;
+};
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM out) {
+  auto* found = reinterpret_cast<FoundDialog*>(out);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char name[32] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (process == found->process && IsWindowVisible(window) && lstrcmpA(name, "#32770") == 0) {
+    found->dialog = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+TEST(Win32UiTest, AProxysRefusalIsAnsweredWithTheInternetClientsDialog) {
+  win32_test::LoopbackServer proxy(
+      "HTTP/1.0 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"acme\"\r\n"
+      "Content-Length: 0\r\n\r\n");
+  WinInetHttp http;
+  ASSERT_TRUE(http.Initialise());
+  HttpSessionOptions options;
+  options.viaProxy = true;
+  options.proxy = "127.0.0.1:" + std::to_string(proxy.port());
+  auto session = http.OpenSession(options);
+  ASSERT_TRUE(session);
+  auto request =
+      session->OpenRequest("GET", "content.invalid", 80, "/z/update/profile", "HTTP/1.0");
+  ASSERT_TRUE(request);
+  HttpError error;
+  ASSERT_TRUE(request->Send("", &error)) << error.message;
+  ASSERT_EQ(request->StatusCode(), 407);
+  EXPECT_NE(ProxyRefusedRequest(), nullptr);
+
+  std::thread user([] {
+    for (int i = 0; i < 100; ++i) {
+      FoundDialog found{GetCurrentProcessId()};
+      EnumWindows(&FindOwnDialog, reinterpret_cast<LPARAM>(&found));
+      if (found.dialog) {
+        Edits edits;
+        EnumChildWindows(found.dialog, &CollectEdit, reinterpret_cast<LPARAM>(&edits));
+        if (edits.first) SetWindowTextA(edits.first, "alice");
+        if (edits.second) SetWindowTextA(edits.second, "s3cret");
+        PostMessageA(found.dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  Win32Ui ui("hhsync");
+  std::string name, password;
+  EXPECT_EQ(ui.AskProxyCredentials(&name, &password), kErrorInternetForceRetry);
+  user.join();
+  EXPECT_EQ(name, "alice");
+  EXPECT_EQ(password, "s3cret");
+  request.reset();
+  EXPECT_EQ(ProxyRefusedRequest(), nullptr);
 }
 
 }  // namespace
