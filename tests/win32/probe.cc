@@ -13,7 +13,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  Sleep(300);
+  Sleep(1000);
   if (const char* log = std::getenv("HHSYNC_PROBE_LOG"); log && *log) {
     std::FILE* f = std::fopen(log, "ab");
     if (!f) return 1;
