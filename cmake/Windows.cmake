@@ -44,7 +44,10 @@ set(HHSYNC_RESOURCES ${CMAKE_SOURCE_DIR}/res/hhsync.rc)
 set_property(SOURCE ${HHSYNC_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
   ${CMAKE_SOURCE_DIR}/res/hhsync_ids.h ${CMAKE_SOURCE_DIR}/res/logo_131.bmp)
 
-add_executable(hhsync ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc ${HHSYNC_RESOURCES})
+# A windows-subsystem program, as the desktop starts it after a connection:
+# no console window opens. Standard error still reaches a caller that
+# redirects it (the summary line, the window-less front end's lines).
+add_executable(hhsync WIN32 ${CMAKE_SOURCE_DIR}/platform/win32/win32_main.cc ${HHSYNC_RESOURCES})
 target_include_directories(hhsync PRIVATE ${CMAKE_SOURCE_DIR}/res)
 target_link_libraries(hhsync PRIVATE hhsync_win32)
 
