@@ -51,8 +51,12 @@ class Paths {
 
   // The program directory, without a trailing separator.
   virtual std::string ProgramDir() = 0;
-  // The path of a file in the program directory.
-  std::string InProgramDir(const std::string& fileName) { return ProgramDir() + "/" + fileName; }
+  // The path of a file in the program directory, joined with the platform's
+  // own separator (it reaches command lines other programs read).
+  std::string InProgramDir(const std::string& fileName) {
+    return ProgramDir() + Separator() + fileName;
+  }
+  virtual char Separator() const { return '/'; }
 
   // Reads a whole file into *bytes; false when it cannot be opened or read.
   virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) = 0;

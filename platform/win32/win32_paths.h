@@ -18,6 +18,7 @@ class Win32Paths final : public Paths {
   std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) override;
   std::unique_ptr<PendingFile> CreateReplacement(const std::string& path) override;
   bool IsPlatformFile(const std::string& fileName) override;
+  char Separator() const override { return '\\'; }
 
   // Marks a file of the platform's own (an executable, the handheld image):
   // when it lies in the program directory, its name counts as a platform
