@@ -13,10 +13,6 @@ add_link_options(-static)
 # nobody here uses; no min/max macros to clash with the standard library's.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
-# Standard headers whose mingw-w64 version misbehaves are replaced for this
-# build only (see each file); the core's sources stay as they are.
-target_include_directories(hhsync_core BEFORE PUBLIC ${CMAKE_SOURCE_DIR}/platform/win32/toolchain)
-
 # Header-only libraries of the host (CLI11, nlohmann-json) for the companion
 # tool: each one's own folder only, never the host's system headers.
 set(HHSYNC_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)

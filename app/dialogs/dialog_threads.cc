@@ -7,12 +7,12 @@ namespace hhsync {
 
 void ProgressDialogThread::Start() {
   thread_ = std::thread(&ProgressDialogThread::Body, this);
-  progressDialogReady_.wait();
+  progressDialogReady_.Wait();
 }
 
 void ProgressDialogThread::Body() {
   auto window = host_.CreateProgressWindow(dialog_);
-  progressDialogReady_.count_down();
+  progressDialogReady_.Set();
   while (dialog_.IsRunning() && !progressThreadStop_.load()) window->Pump(kDialogPumpWaitMs);
   window.reset();
   progressThreadDone_ = true;
@@ -28,10 +28,10 @@ void ProgressDialogThread::Stop() {
 void WaitDialogThread::Start() {
   thread_ = std::thread([this] {
     auto window = host_.CreateWaitWindow(dialog_);
-    waitDialogReady_.count_down();
+    waitDialogReady_.Set();
     while (!dialog_.IsDone()) window->Pump(kDialogPumpWaitMs);
   });
-  waitDialogReady_.wait();
+  waitDialogReady_.Wait();
 }
 
 void WaitDialogThread::End() {

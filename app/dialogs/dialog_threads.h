@@ -4,13 +4,14 @@
 // the run drives the dialog's model from its own thread.
 //
 // Order of the hand-over: Start returns once the thread has created its
-// window (the ready latch); the progress thread takes stop requests only
+// window (the ready signal); the progress thread takes stop requests only
 // after that, so a stop made at any time after Start is never lost. It
 // leaves its loop when the dialog is cancelled or a stop is requested; Stop
 // waits for the thread to end.
 
 #include <atomic>
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace hhsync {
@@ -22,6 +23,28 @@ class ProgressDialog;
 // How long a dialog thread waits for something to happen before it looks
 // at its flags again.
 inline constexpr int kDialogPumpWaitMs = 50;
+
+// A one-time hand-over from one thread to another: Wait returns once Set has
+// been called, whichever of the two comes first. Built on a mutex and a
+// condition variable rather than std::latch, whose atomic wait some
+// standard libraries without a futex implement with a lost-wake-up race.
+class ReadySignal {
+ public:
+  void Set() {
+    std::lock_guard<std::mutex> lock(mu_);
+    set_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mu_);
+    cv_.wait(lock, [this] { return set_; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool set_ = false;
+};
 
 // The progress dialog's window on its own thread.
 class ProgressDialogThread {
@@ -44,7 +67,7 @@ class ProgressDialogThread {
 
   DialogHost& host_;
   ProgressDialog& dialog_;
-  std::latch progressDialogReady_{1};
+  ReadySignal progressDialogReady_;
   std::atomic<bool> progressThreadStop_{false};
   std::atomic<bool> progressThreadDone_{false};
   std::thread thread_;
@@ -68,7 +91,7 @@ class WaitDialogThread {
  private:
   DialogHost& host_;
   InstallWaitDialog& dialog_;
-  std::latch waitDialogReady_{1};
+  ReadySignal waitDialogReady_;
   std::thread thread_;
 };
 
