@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "formats/report_json.h"
 #include "platform/linux/directory_lock.h"
+#include "platform/linux/env_paths.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/locations.h"
 #include "platform/linux/system_clock.h"
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", platform.error().c_str());
     return 2;
   }
+  // What a killed run left half-written is of no use to anyone; this run
+  // holds the directory, so nothing of another run's is among it.
+  hhsync::EnvPaths(dir).RemoveLeftoverTemporaries();
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
   EndRun(report, platform.summaryOut());
   return 0;

@@ -1,5 +1,6 @@
 #include "platform/linux/env_paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -136,12 +137,32 @@ std::unique_ptr<OutputFile> EnvPaths::OpenExclusiveAppend(const std::string& pat
 }
 
 std::unique_ptr<PendingFile> EnvPaths::CreateReplacement(const std::string& path) {
-  std::string temp = DirectoryOf(path) + "/" + kTempPrefix + "download-XXXXXX";
+  std::string temp = DirectoryOf(path) + "/" + kReplacementPrefix + "XXXXXX";
   // mkstemp creates the file exclusively: it never opens through a link.
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
   ::fchmod(fd, 0644);
   return std::make_unique<PosixPendingFile>(fd, temp, path);
+}
+
+int EnvPaths::RemoveLeftoverTemporaries() {
+  const std::string dir = ProgramDir();
+  DIR* listing = ::opendir(dir.c_str());
+  if (!listing) return 0;
+  int removed = 0;
+  const std::string prefix = kReplacementPrefix;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    // A file, or a link in a file's place (the link goes, never its target);
+    // a directory of that name is not ours.
+    struct stat st;
+    if (::fstatat(::dirfd(listing), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) continue;
+    if (::unlinkat(::dirfd(listing), name.c_str(), 0) == 0) ++removed;
+  }
+  ::closedir(listing);
+  return removed;
 }
 
 void EnvPaths::Reserve(const std::string& path) {

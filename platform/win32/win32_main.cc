@@ -85,6 +85,9 @@ int main(int argc, char** argv) {
     EndRun(report);
     return 0;
   }
+  // What a killed run left half-written is of no use to anyone; this run
+  // holds the directory, so nothing of another run's is among it.
+  hhsync::Win32Paths(dir).RemoveLeftoverTemporaries();
   hhsync::Win32Platform platform(&report);
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
   EndRun(report);

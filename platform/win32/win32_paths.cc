@@ -147,7 +147,7 @@ std::unique_ptr<PendingFile> Win32Paths::CreateReplacement(const std::string& pa
   // CREATE_NEW never opens an existing file, nor one through a link; a name
   // taken by another writer is passed over.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = dir + sep + kTempPrefix + "download-" +
+    const std::string temp = dir + sep + kReplacementPrefix +
                              std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(counter.fetch_add(1));
     HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -156,6 +156,21 @@ std::unique_ptr<PendingFile> Win32Paths::CreateReplacement(const std::string& pa
     if (GetLastError() != ERROR_FILE_EXISTS) return nullptr;
   }
   return nullptr;
+}
+
+int Win32Paths::RemoveLeftoverTemporaries() {
+  const std::string dir = ProgramDir() + "\\";
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((dir + kReplacementPrefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    // Files only; a directory of that name is not ours.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (DeleteFileA((dir + found.cFileName).c_str())) ++removed;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return removed;
 }
 
 void Win32Paths::Reserve(const std::string& path) {

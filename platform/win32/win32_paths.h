@@ -25,8 +25,15 @@ class Win32Paths final : public Paths {
   // file.
   void Reserve(const std::string& path);
 
+  // Removes the temporary files a killed run left in the program directory
+  // (a download or report cut short). Only for a run that holds the
+  // directory's lock: no other writer's file can be among them. Returns how
+  // many went.
+  int RemoveLeftoverTemporaries();
+
   // The prefix of temporary files in the program directory.
   static constexpr const char* kTempPrefix = ".hhsync-";
+  static constexpr const char* kReplacementPrefix = ".hhsync-download-";
 
  private:
   std::string dir_;

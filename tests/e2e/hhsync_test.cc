@@ -465,6 +465,13 @@ TEST_F(HhsyncTest, AKilledRunLeavesThePreviousReportOrANewOneWholeNeverATornOne)
     EXPECT_EQ(test::ValidateJson(test::ReportSchema(), report), std::vector<std::string>{});
   }
   EXPECT_GT(killed, 0) << "no run was killed; the test proves nothing";
+  // The next run clears what a killed one left half-written, such as a cut
+  // download.
+  test::WriteFile(p_.dir().File(".hhsync-download-Ab12Cd"), "half a resource");
+  ASSERT_EQ(Hhsync().err, "");
+  for (const auto& e : std::filesystem::directory_iterator(p_.dir().path())) {
+    EXPECT_NE(e.path().filename().string().rfind(".hhsync-", 0), 0u) << e.path();
+  }
 }
 
 // In the terminal front end the summary line goes to the terminal.

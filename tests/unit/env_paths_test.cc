@@ -71,6 +71,22 @@ TEST(EnvPathsTest, ReservedFilesInTheProgramDirectoryAreThePlatformsOwn) {
   }
 }
 
+TEST(EnvPathsTest, LeftoverTemporariesOfAKilledRunAreRemovedAndNothingElse) {
+  test::TempDir dir;
+  test::TempDir other;
+  EnvPaths paths(dir.path());
+  test::WriteFile(dir.File(".hhsync-download-a1B2c3"), "half a download");
+  test::WriteFile(other.File("target"), "keep");
+  fs::create_symlink(other.File("target"), dir.File(".hhsync-download-link"));
+  fs::create_directory(dir.File(".hhsync-download-dir"));
+  test::WriteFile(dir.File("news.cab"), "cab");
+  test::WriteFile(dir.File(".hhsync-other"), "not a download");
+  EXPECT_EQ(paths.RemoveLeftoverTemporaries(), 2);
+  EXPECT_EQ(Names(dir.path()),
+            (std::vector<std::string>{".hhsync-download-dir", ".hhsync-other", "news.cab"}));
+  EXPECT_EQ(test::ReadFile(other.File("target")), "keep") << "a link goes, never its target";
+}
+
 TEST(DirectoryLockTest, OneRunAtATimePerDirectory) {
   test::TempDir dir;
   {

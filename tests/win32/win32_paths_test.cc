@@ -91,5 +91,18 @@ TEST(Win32PathsTest, PlatformFilesAreReservedNamesAndTemporaries) {
   EXPECT_FALSE(paths.IsPlatformFile("app.cab"));
 }
 
+TEST(Win32PathsTest, LeftoverTemporariesOfAKilledRunAreRemovedAndNothingElse) {
+  ScratchDir dir;
+  Win32Paths paths(dir.path());
+  const std::string kept = dir.File("news.cab");
+  win32_test::WriteWholeFile(dir.File(".hhsync-download-12-0"), "half a download");
+  win32_test::WriteWholeFile(kept, "cab");
+  ASSERT_TRUE(CreateDirectoryA(dir.File(".hhsync-download-dir").c_str(), nullptr));
+  EXPECT_EQ(paths.RemoveLeftoverTemporaries(), 1);
+  EXPECT_EQ(GetFileAttributesA(dir.File(".hhsync-download-12-0").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA(kept.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA(dir.File(".hhsync-download-dir").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace
 }  // namespace hhsync
