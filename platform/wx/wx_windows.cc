@@ -5,7 +5,6 @@
 #include <wx/choice.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
-#include <wx/gauge.h>
 #include <wx/region.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
@@ -30,15 +29,6 @@ wxString Text(std::string_view ansi) {
   std::string utf8 = AnsiToUtf8(ansi);
   utf8.erase(std::remove(utf8.begin(), utf8.end(), '\r'), utf8.end());
   return wxString::FromUTF8(utf8.data(), utf8.size());
-}
-
-// A progress control shows range 0 as empty: the toolkit's bar wants a
-// range of at least 1.
-void ShowBar(wxGauge* gauge, const ProgressBar& bar) {
-  const int range = std::max<int>(bar.range, 1);
-  const int position = bar.range == 0 ? 0 : std::clamp(bar.position, 0, range);
-  if (gauge->GetRange() != range) gauge->SetRange(range);
-  if (gauge->GetValue() != position) gauge->SetValue(position);
 }
 
 // A red stop sign, for a theme without an error icon.
@@ -110,9 +100,8 @@ ProgressWindow::ProgressWindow(ProgressWindowModel& model, std::atomic<int64_t>&
   version_->Hide();
   status_ = new wxStaticText(this, 1001, wxString(), Dlu(7, 162), DluSize(186, 12),
                              wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
-  upper_ = new wxGauge(this, 1003, 7, Dlu(7, 175), DluSize(186, 10), wxGA_HORIZONTAL | wxGA_SMOOTH);
-  lower_ =
-      new wxGauge(this, 1002, 100, Dlu(7, 186), DluSize(186, 10), wxGA_HORIZONTAL | wxGA_SMOOTH);
+  upper_ = new ProgressBarControl(this, 1003, Dlu(7, 175), DluSize(186, 10), true);
+  lower_ = new ProgressBarControl(this, 1002, Dlu(7, 186), DluSize(186, 10), true);
   auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel", Dlu(73, 202), DluSize(50, 14));
   cancel->SetFocus();
   SetClientSize(DluSize(200, 223));
@@ -139,8 +128,8 @@ void ProgressWindow::BringUpToDate(bool force) {
   const wxString version = Text(view.versionLine);
   if (version_->GetValue() != version) version_->ChangeValue(version);
   if (version_->IsShown() != view.versionShown) version_->Show(view.versionShown);
-  ShowBar(upper_, view.upper);
-  ShowBar(lower_, view.lower);
+  upper_->Show(view.upper);
+  lower_->Show(view.lower);
   // A cancelled dialog ends the toolkit's way: its window is hidden.
   if (!view.running && IsShown()) Hide();
 }
@@ -189,7 +178,7 @@ WaitWindow::WaitWindow(WaitWindowModel& model, std::atomic<int64_t>& updates)
   // dialog units the layout gives it.
   new wxStaticText(this, wxID_ANY, "Please wait while the software is installed to your device.",
                    Dlu(22, 14));
-  bar_ = new wxGauge(this, 1002, 30, Dlu(21, 27), DluSize(180, 14), wxGA_HORIZONTAL);
+  bar_ = new ProgressBarControl(this, 1002, Dlu(21, 27), DluSize(180, 14), false);
   auto* cancel = new wxButton(this, wxID_CANCEL, "Cancel", Dlu(86, 48), DluSize(50, 14));
   cancel->SetFocus();
   SetClientSize(DluSize(223, 78));
@@ -218,7 +207,7 @@ void WaitWindow::BringUpToDate(bool force) {
   if (!force && revision == drawn_) return;
   drawn_ = revision;
   CountUpdate();
-  ShowBar(bar_, model_.Bar());
+  bar_->Show(model_.Bar());
 }
 
 void AskingWindow::EndModal(int code) {

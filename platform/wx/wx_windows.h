@@ -17,9 +17,9 @@
 
 #include "platform/dialog_host.h"
 #include "platform/prompter.h"
+#include "platform/wx/wx_progress_bar.h"
 
 class wxChoice;
-class wxGauge;
 class wxStaticText;
 class wxTextCtrl;
 
@@ -76,8 +76,8 @@ class ProgressWindow final : public ModelessWindow {
   wxBitmap painted_;  // the model's painting at the client size it has
   wxTextCtrl* version_;
   wxStaticText* status_;
-  wxGauge* upper_;
-  wxGauge* lower_;
+  ProgressBarControl* upper_;
+  ProgressBarControl* lower_;
 };
 
 // Dialog 152: "Please Wait", its text, a bar and Cancel; shown only while
@@ -92,7 +92,7 @@ class WaitWindow final : public ModelessWindow {
  private:
   WaitWindowModel& model_;
   uint64_t drawn_ = 0;
-  wxGauge* bar_;
+  ProgressBarControl* bar_;
 };
 
 // A window that asks something and is closed with an answer (EndModal's
