@@ -76,7 +76,7 @@ struct CategoryFacts {
 // The keep list of a run that used one.
 struct KeepFacts {
   int entriesRead = 0;
-  bool readFailed = false;  // an entry could not be read: nothing was posted
+  bool readFailed = false;  // the database or an entry could not be read: nothing was posted
   bool posted = false;      // the post went out
   bool accepted = false;    // the server answered "OK"
   std::string reply;        // the reply's second line when accepted ("no" without one)

@@ -538,6 +538,11 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
   }
   progress.SetStatus("Updating", 1);
   if (!WriteCategories(progress) && progress.IsRunning()) result = false;
+  // A gone category that Reconcile could not delete whole is still on the
+  // handheld, its "cats" record left for the next sync to finish the job.
+  for (const CategoryFacts& gone : gone_) {
+    if (!gone.completed) result = false;
+  }
   return result;
 }
 

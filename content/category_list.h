@@ -188,7 +188,8 @@ class CategoryList {
   bool Reconcile(ProgressSink& progress);
   // Syncs every category that needs it, then writes the categories. True
   // when every sync and the final write succeeded. A deferred category is
-  // left alone and makes the result false.
+  // left alone and makes the result false, as does a gone one that
+  // Reconcile could not delete whole.
   bool LoadContent(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.

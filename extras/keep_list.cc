@@ -1,5 +1,6 @@
 #include "extras/keep_list.h"
 
+#include <optional>
 #include <utility>
 
 #include "base/progress_sink.h"
@@ -28,9 +29,18 @@ KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), moun
   DeviceDatabase volume(ports_, mount_);
   CeDbHandle handle = kInvalidHandle;
   CEOID oid = 0;
-  if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) return;
+  if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) {
+    // A database that is there but cannot be opened holds entries that
+    // could not be read: they stay for the next sync, and the run's report
+    // says so instead of telling of no list at all.
+    readFailed_ = ports_.rapi->CeGetLastError() != ce_error::kFileNotFound;
+    return;
+  }
   keepDbOid_ = oid;
-  uint16_t count = volume.RecordCount(oid);
+  // The same for a record count that could not be had.
+  const std::optional<uint16_t> counted = volume.CountRecords(oid);
+  if (!counted) readFailed_ = true;
+  const uint16_t count = counted.value_or(0);
   if (count != 0) {
     records_.emplace();
     bool sawOther = false;

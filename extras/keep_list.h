@@ -34,7 +34,8 @@ class KeepList {
  public:
   // Reads every record of the handheld's "keep" database through the shared
   // mount of the database volume. A missing or empty database leaves the
-  // list absent.
+  // list absent; so does one that is there but cannot be opened or whose
+  // records cannot be counted, and then the facts say the read failed.
   KeepList(const Ports& ports, VolumeMount& mount);
   virtual ~KeepList();
   KeepList(const KeepList&) = delete;

@@ -1,11 +1,13 @@
 // `hhctl sweep`, run as the real binary against the real hhsync: the reduced
 // fault sweep and a short kill test must complete with a well-formed report
-// whose numbers agree with each other. Whether hhsync converges after every
+// whose numbers agree with each other, and every run's own report must be
+// whole and true to the state the run left. Whether hhsync converges after every
 // failure is what the tool measures; the test that demands it is registered
 // disabled (DISABLED_ prefix) until the program does, and runs on request:
 //   build/hhsync_e2e_tests --gtest_filter='SweepTest.*' --gtest_also_run_disabled_tests
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +18,9 @@
 #include <vector>
 
 #include "emulator/emulated_handheld.h"
+#include "support/json_schema.h"
 #include "support/processes.h"
+#include "support/test_platform.h"
 
 namespace hhsync {
 namespace {
@@ -26,9 +30,26 @@ using test::RunResult;
 
 const std::vector<std::string> kConnectionOps = {"CeRapiInitEx", "WaitForInit", "CeRapiUninit"};
 
-RunResult Sweep(std::vector<std::string> args) {
-  args.insert(args.begin(), {HHCTL_BIN, "sweep", "--hhsync", HHSYNC_BIN});
+RunResult SweepWith(const std::string& hhsync, std::vector<std::string> args) {
+  args.insert(args.begin(), {HHCTL_BIN, "sweep", "--hhsync", hhsync});
   return test::RunProcess(args);
+}
+
+RunResult Sweep(std::vector<std::string> args) { return SweepWith(HHSYNC_BIN, std::move(args)); }
+
+bool Contains(const json& array, const json& value) {
+  return std::find(array.begin(), array.end(), value) != array.end();
+}
+
+// The report checks of one case or kill point agree with each other.
+void ExpectReportFieldsAgree(const json& c, const json& referenceOutcomes) {
+  EXPECT_EQ(c["report_ok"].get<bool>(), c["report_findings"].empty()) << c.dump();
+  if (c["report_lie"].get<bool>()) {
+    EXPECT_FALSE(c["report_ok"].get<bool>()) << c.dump();
+  }
+  if (c["report_ok"].get<bool>()) {
+    EXPECT_TRUE(Contains(referenceOutcomes, c["clean_report_outcome"])) << c.dump();
+  }
 }
 
 // The report of a run that completed: exit 0 or 1 agreeing with "ok".
@@ -48,8 +69,13 @@ std::set<uint32_t> FirstAndLast(uint32_t count) {
   return {1u, count};
 }
 
-void ExpectCleanControl(const json& control) {
+void ExpectCleanControl(const json& control, const json& referenceOutcomes) {
   EXPECT_EQ(control["op"], "");
+  // Without a fault both runs end as the reference's did, with its state.
+  EXPECT_TRUE(control["report_ok"].get<bool>()) << control["report_findings"].dump();
+  EXPECT_TRUE(Contains(referenceOutcomes, control["report_outcome"])) << control.dump();
+  EXPECT_TRUE(Contains(referenceOutcomes, control["clean_report_outcome"])) << control.dump();
+  EXPECT_EQ(control["differences_after_fault"], 0) << control.dump();
   EXPECT_TRUE(control["converged"].get<bool>()) << control["differences"].dump();
   EXPECT_EQ(control["keep_lost"], 0);
   EXPECT_EQ(control["keep_twice"], 0);
@@ -84,7 +110,10 @@ TEST(SweepTest, ReducedSweepReportsEveryCaseWithConsistentTotals) {
     for (const std::string& op : kConnectionOps) EXPECT_EQ(counts[op], 1) << op;
     EXPECT_GT(counts["CeWriteRecordProps"].get<uint32_t>(), 20u);
     EXPECT_GT(scenario["reference_run_ms"].get<int>(), 0);
-    ExpectCleanControl(scenario["control"]);
+    // A sync of this scenario is due every time, so the fault-free runs
+    // complete, and so must every clean sync after a fault.
+    EXPECT_EQ(scenario["reference_outcomes"], json::array({"complete"}));
+    ExpectCleanControl(scenario["control"], scenario["reference_outcomes"]);
     for (const auto& [op, count] : counts.items()) {
       if (std::count(kConnectionOps.begin(), kConnectionOps.end(), op) != 0) continue;
       std::set<uint32_t> calls = FirstAndLast(count.get<uint32_t>());
@@ -99,7 +128,9 @@ TEST(SweepTest, ReducedSweepReportsEveryCaseWithConsistentTotals) {
   EXPECT_EQ(cases.size(), expectedCases);
   std::map<std::string, std::set<uint32_t>> seenCalls;
   std::set<std::string> seenOps;
-  int converged = 0, leftoverCases = 0, lost = 0, twice = 0;
+  const json outcomes = test::ReportSchema()["properties"]["outcome"]["enum"];
+  int converged = 0, leftoverCases = 0, lost = 0, twice = 0, reportsBad = 0, reportLies = 0;
+  std::set<std::string> faultedOutcomes;
   for (const json& c : cases) {
     const std::string op = c["op"];
     seenOps.insert(op);
@@ -116,6 +147,14 @@ TEST(SweepTest, ReducedSweepReportsEveryCaseWithConsistentTotals) {
     }
     EXPECT_EQ(c["keep_lost"], caseLost);
     EXPECT_EQ(c["keep_twice"], caseTwice);
+    ExpectReportFieldsAgree(c, json::array({"complete"}));
+    EXPECT_TRUE(Contains(outcomes, c["report_outcome"])) << "a whole report: " << c.dump();
+    faultedOutcomes.insert(c["report_outcome"].get<std::string>());
+    if (c["differences_after_fault"] == 0) {
+      EXPECT_FALSE(c["report_lie"].get<bool>()) << c.dump();
+    }
+    reportsBad += c["report_ok"].get<bool>() ? 0 : 1;
+    reportLies += c["report_lie"].get<bool>() ? 1 : 0;
     converged += c["converged"].get<bool>() ? 1 : 0;
     leftoverCases += c["leftovers"].get<int>() > 0 ? 1 : 0;
     lost += caseLost;
@@ -134,16 +173,24 @@ TEST(SweepTest, ReducedSweepReportsEveryCaseWithConsistentTotals) {
   EXPECT_EQ(totals["keep_lost"], lost);
   EXPECT_EQ(totals["keep_twice"], twice);
   EXPECT_EQ(totals["faults_not_fired"], 0);
+  EXPECT_EQ(totals["reports_bad"], reportsBad);
+  EXPECT_EQ(totals["report_lies"], reportLies);
   EXPECT_TRUE(totals["controls_clean"].get<bool>());
+  // A failed mount ends the run as failed: not every faulted run completes.
+  EXPECT_TRUE(faultedOutcomes.count("failed")) << run.out.substr(0, 2000);
 
   // One failure never costs data: every case converges after one clean
-  // sync, with every keep entry delivered exactly once.
+  // sync, with every keep entry delivered exactly once; and no report hides
+  // what the failure left undone.
   EXPECT_EQ(run.exitCode, 0);
   for (const json& c : cases) {
     EXPECT_TRUE(c["clean"].get<bool>())
         << c["scenario"] << " " << c["op"] << " call " << c["nth"] << " error " << c["error"]
         << ": " << c["differences"].dump() << " keep lost " << c["keep_lost"] << " twice "
         << c["keep_twice"];
+    EXPECT_TRUE(c["report_ok"].get<bool>())
+        << c["scenario"] << " " << c["op"] << " call " << c["nth"] << " error " << c["error"]
+        << ": " << c["report_findings"].dump();
   }
 }
 
@@ -163,14 +210,18 @@ TEST(SweepTest, TableShowsOneRowPerCaseAndTheTotals) {
   ASSERT_NE(header, lines.end()) << run.out;
   EXPECT_NE(header->find("keep lost"), std::string::npos);
   EXPECT_NE(header->find("keep twice"), std::string::npos);
+  EXPECT_NE(header->find("reports"), std::string::npos);
   // The control, then the first and the last write (the repeated use once).
   ASSERT_GE(lines.end() - header, 4) << run.out;
   EXPECT_EQ(header[1].rfind("first", 0), 0u);
   EXPECT_NE(header[1].find("(none)"), std::string::npos);
+  // The faulted (here: fault-free) run's outcome, then the clean run's.
+  EXPECT_NE(header[1].find("  complete/complete"), std::string::npos) << header[1];
   EXPECT_NE(header[2].find("CeWriteRecordProps  first "), std::string::npos) << header[2];
   EXPECT_NE(header[3].find("CeWriteRecordProps  last "), std::string::npos) << header[3];
   EXPECT_EQ(header[4], "");
   EXPECT_NE(run.out.find("\ncases: 2  converged: "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  bad reports: 0  report lies: 0\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("controls (no fault): converged"), std::string::npos) << run.out;
 }
 
@@ -212,9 +263,22 @@ TEST(SweepTest, AKillAtAnyMomentLeavesAnIntactImageThatTheNextSyncRepairs) {
   ASSERT_TRUE(report.contains("points")) << run.err;
   EXPECT_EQ(report["mode"], "kill");
   EXPECT_EQ(report["items"], 500);
+  EXPECT_EQ(report["reference_outcomes"], json::array({"complete"}));
   const double window = report["reference_run_ms"].get<double>();
   ASSERT_EQ(report["points"].size(), 20u);
+  std::map<std::string, int> afterKill;
   for (const json& p : report["points"]) {
+    // The report file is the previous run's or the killed run's own, whole:
+    // never torn, never gone; a run that ended first wrote its own.
+    const std::string left = p["report_after_kill"];
+    ++afterKill[left];
+    EXPECT_TRUE(left == "previous" || left == "new") << p.dump();
+    if (!p["killed"].get<bool>()) {
+      EXPECT_EQ(left, "new") << p.dump();
+    }
+    EXPECT_EQ(p["report_outcome"] != "", left == "new") << p.dump();
+    ExpectReportFieldsAgree(p, report["reference_outcomes"]);
+    EXPECT_TRUE(p["report_ok"].get<bool>()) << p["report_findings"].dump();
     EXPECT_EQ(p["image_integrity"], "ok") << p.dump();
     EXPECT_EQ(p["store_integrity"], "ok") << p.dump();
     EXPECT_TRUE(p["dump_ok"].get<bool>()) << p.dump();
@@ -227,7 +291,69 @@ TEST(SweepTest, AKillAtAnyMomentLeavesAnIntactImageThatTheNextSyncRepairs) {
   EXPECT_EQ(report["totals"]["points"], 20);
   EXPECT_EQ(report["totals"]["intact"], 20);
   EXPECT_EQ(report["totals"]["converged"], 20);
+  const json& reports = report["totals"]["reports_after_kill"];
+  EXPECT_EQ(reports["previous"], afterKill["previous"]);
+  EXPECT_EQ(reports["new"], afterKill["new"]);
+  EXPECT_EQ(reports["none"], 0);
+  EXPECT_EQ(reports["broken"], 0);
+  EXPECT_EQ(report["totals"]["reports_bad"], 0);
+  EXPECT_EQ(report["totals"]["report_lies"], 0);
   EXPECT_EQ(run.exitCode, 0) << run.out;
+}
+
+// hhsync behind a script that changes what it leaves in its report.
+std::string Wrapper(const test::TempDir& dir, const std::string& name, const std::string& body) {
+  const std::string path = dir.File(name);
+  test::WriteFile(path, "#!/bin/sh\n" + body);
+  ::chmod(path.c_str(), 0755);
+  return path;
+}
+
+TEST(SweepTest, AReportClaimingCompleteAfterAFailedRunIsALieAndATornOneIsFound) {
+  test::TempDir dir;
+  // Every report made to say complete: the run whose mount failed did
+  // nothing, so its claim is a lie; the fault-free runs' claims are true.
+  const std::string claim = Wrapper(
+      dir, "claim.sh",
+      std::string(HHSYNC_BIN) +
+          " \"$@\"\nrc=$?\nsed -i -e 's/^  \"outcome\": \".*\",$/  \"outcome\": \"complete\",/'"
+          " -e 's/^  \"reason\": \".*\",$/  \"reason\": null,/' \"$HHSYNC_REPORT\"\nexit $rc\n");
+  const RunResult lie = SweepWith(claim, {"--scenario", "first", "--ops", "CeMountDBVol", "--uses",
+                                          "first", "--errors", "87", "--json"});
+  const json lies = Report(lie);
+  ASSERT_EQ(lies["cases"].size(), 1u) << lie.err;
+  const json& c = lies["cases"][0];
+  EXPECT_TRUE(c["converged"].get<bool>()) << c.dump();
+  EXPECT_EQ(c["report_outcome"], "complete");
+  EXPECT_GT(c["differences_after_fault"].get<int>(), 0);
+  EXPECT_TRUE(c["report_lie"].get<bool>()) << c.dump();
+  EXPECT_FALSE(c["report_ok"].get<bool>());
+  EXPECT_TRUE(lies["scenarios"][0]["control"]["report_ok"].get<bool>());
+  EXPECT_EQ(lies["totals"]["report_lies"], 1);
+  EXPECT_EQ(lies["totals"]["reports_bad"], 1);
+  EXPECT_EQ(lie.exitCode, 1);
+
+  // A report file cut short before hhsync starts: a run killed before it
+  // writes its own leaves it torn, which the kill test must find.
+  const std::string torn =
+      Wrapper(dir, "torn.sh",
+              "printf '{\"program\": \"hhsync\", \"outc' > \"$HHSYNC_REPORT\"\n"
+              "exec " +
+                  std::string(HHSYNC_BIN) + " \"$@\"\n");
+  const RunResult kill = SweepWith(torn, {"--kill", "2", "--seed", "3", "--items", "20", "--json"});
+  const json kills = Report(kill);
+  ASSERT_EQ(kills["points"].size(), 2u) << kill.err;
+  int broken = 0;
+  for (const json& p : kills["points"]) {
+    if (!p["killed"].get<bool>()) continue;
+    ++broken;
+    EXPECT_EQ(p["report_after_kill"], "broken") << p.dump();
+    EXPECT_FALSE(p["report_ok"].get<bool>());
+    EXPECT_FALSE(p["ok"].get<bool>());
+  }
+  EXPECT_EQ(kills["totals"]["reports_after_kill"]["broken"], broken);
+  EXPECT_GT(broken, 0) << "the kills fall within the run";
+  EXPECT_EQ(kill.exitCode, 1);
 }
 
 }  // namespace

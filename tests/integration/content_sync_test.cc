@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -254,6 +255,31 @@ TEST_F(ContentSyncTest, LaterSyncRewritesOnlyWhatChanged) {
   EXPECT_EQ(after["c_news"][0], before["c_news"][1]);
   EXPECT_EQ(after["c_weather"], before["c_weather"]);
   EXPECT_EQ(after["cats"][0], before["cats"][2]);
+}
+
+TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
+  ASSERT_TRUE(Sync());
+  // sport is dropped; nothing else changes.
+  server_.WriteFile("profile.txt", ProfileWith({{"2\nnews|3|0\nsport|5|0", "1\nnews|3|0"},
+                                                {"Score|201|e|f|2|sport|z\n", ""},
+                                                {"Table|202|g|h|1|sport|w\n", ""}}));
+  // No database can be deleted: sport's record databases stay, and with
+  // them its table and its "cats" record.
+  platform_.AddFault("CeDeleteDatabaseEx", 1, true, 5);
+  EXPECT_FALSE(Sync()) << "a category still on the handheld is not done";
+  Records databases = Databases();
+  EXPECT_EQ(databases.count("c_sport"), 1u);
+  EXPECT_NE(std::find(databases["cats"].begin(), databases["cats"].end(), Cats("sport", 5, 0)),
+            databases["cats"].end());
+
+  platform_.ClearFaults();
+  EXPECT_TRUE(Sync());
+  Records expected = ExpectedAfterV1();
+  for (const char* gone : {"c_sport", "J202", "JJ202"}) expected.erase(gone);
+  databases = Databases();
+  std::sort(databases["cats"].begin(), databases["cats"].end());
+  expected["cats"] = {Cats("news", 3, 0), Cats("weather", 0, 1)};
+  EXPECT_EQ(databases, expected);
 }
 
 TEST_F(ContentSyncTest, DuplicateCatsRecordKeepsTheFirst) {

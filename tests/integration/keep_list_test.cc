@@ -105,6 +105,30 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   EXPECT_EQ(Records("keep").size(), 1u);
 }
 
+TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsentList) {
+  // No database at all: nothing to read, nothing failed.
+  KeepList missing(ports_, mount_);
+  missing.Upload(*progress_, *settings_, *link_);
+  EXPECT_FALSE(missing.facts().readFailed);
+  EXPECT_EQ(missing.facts().entriesRead, 0);
+
+  AddEntry(1, u"x");
+  AddEntry(2, u"y");
+  for (const char* operation : {"CeOpenDatabaseEx", "CeOidGetInfoEx"}) {
+    SCOPED_TRACE(operation);
+    p_.AddFault(operation, 1, false, 87);
+    KeepList list(ports_, mount_);
+    p_.ClearFaults();
+    list.Upload(*progress_, *settings_, *link_);
+    EXPECT_TRUE(list.facts().readFailed);
+    EXPECT_FALSE(list.facts().posted);
+    EXPECT_EQ(list.records(), nullptr);
+    EXPECT_FALSE(list.ShouldOpenBrowser());
+  }
+  EXPECT_TRUE(server_.RequestLog().empty());
+  EXPECT_EQ(Records("keep").size(), 2u) << "the entries stay for the next sync";
+}
+
 TEST_F(KeepListTest, AllPageRequestsOnlyWhenEveryEntryAsksForAPage) {
   AddEntry(1, u"m:a");
   AddEntry(2, u"m:b");

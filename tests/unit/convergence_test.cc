@@ -1,14 +1,22 @@
 // What `hhctl sweep` counts as the same outcome: record and database ids
 // ignored, records compared as multisets, unreachable record databases kept
 // apart, times in the desktop registry compared by presence; and how it
-// reads the keep entries the server received.
+// reads the keep entries the server received and the runs' reports.
 
 #include "convergence.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "base/run_report.h"
+#include "formats/report_json.h"
+#include "support/json_schema.h"
 
 namespace hhctl {
 namespace {
@@ -203,6 +211,101 @@ TEST(ConvergenceTest, TallyCountsLostTwiceAndUnexpectedEntries) {
   KeepTally none = TallyKeep("", expected);
   EXPECT_EQ(none.lost(), 3);
   EXPECT_EQ(none.bodies, 0);
+}
+
+TEST(ConvergenceTest, ReportKeysAndOutcomesAreTheSchemas) {
+  const nlohmann::json& schema = hhsync::test::ReportSchema();
+  std::set<std::string> required;
+  for (const auto& key : schema["required"]) required.insert(key.get<std::string>());
+  std::set<std::string> properties;
+  for (const auto& [key, value] : schema["properties"].items()) properties.insert(key);
+  const std::set<std::string> keys(ReportKeys().begin(), ReportKeys().end());
+  EXPECT_EQ(keys, required);
+  EXPECT_EQ(keys, properties);
+  EXPECT_EQ(ReportOutcomes(),
+            schema["properties"]["outcome"]["enum"].get<std::vector<std::string>>());
+}
+
+// A report as the program writes it, with the outcome and keep list given.
+std::string WrittenReport(hhsync::RunOutcome outcome, std::optional<hhsync::KeepFacts> keep = {}) {
+  hhsync::RunReport report;
+  report.mode = "sync";
+  report.outcome = outcome;
+  report.reason = outcome == hhsync::RunOutcome::kComplete ? "" : "why";
+  report.keep = keep;
+  return hhsync::ReportJson(report);
+}
+
+TEST(ConvergenceTest, AReportIsWholeOnlyWhenItParsesWithEveryKeyAndAKnownOutcome) {
+  const ReportRead missing = ReadReport(std::nullopt);
+  EXPECT_FALSE(missing.present);
+  EXPECT_FALSE(missing.whole);
+  EXPECT_EQ(missing.problem, "missing");
+
+  const std::string text = WrittenReport(hhsync::RunOutcome::kPartial);
+  const ReportRead whole = ReadReport(text);
+  EXPECT_TRUE(whole.present);
+  EXPECT_TRUE(whole.whole) << whole.problem;
+  EXPECT_EQ(whole.outcome, "partial");
+  EXPECT_EQ(whole.problem, "");
+
+  // Cut anywhere before its closing brace, it is never whole.
+  const std::size_t end = text.rfind('}');
+  for (std::size_t length = 0; length <= end; ++length) {
+    const ReportRead torn = ReadReport(text.substr(0, length));
+    EXPECT_TRUE(torn.present);
+    EXPECT_FALSE(torn.whole) << length;
+    EXPECT_EQ(torn.outcome, "") << length;
+  }
+
+  auto changed = [&text](const std::function<void(nlohmann::ordered_json&)>& change) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::parse(text);
+    change(j);
+    return ReadReport(j.dump());
+  };
+  EXPECT_EQ(changed([](auto& j) { j.erase("messages"); }).problem, "no \"messages\"");
+  EXPECT_EQ(changed([](auto& j) { j["extra"] = 1; }).problem, "unknown key \"extra\"");
+  EXPECT_EQ(changed([](auto& j) { j["outcome"] = "done"; }).problem, "unknown outcome \"done\"");
+  EXPECT_EQ(changed([](auto& j) { j["outcome"] = 1; }).problem, "unknown outcome 1");
+  EXPECT_EQ(changed([](auto& j) { j["program"] = "other"; }).problem, "program is \"other\"");
+  EXPECT_EQ(ReadReport("[1]").problem, "not a JSON object");
+  EXPECT_FALSE(ReadReport("").whole);
+}
+
+TEST(ConvergenceTest, AKeepListLeftForTheNextSyncIsWhatTheKeepSectionSays) {
+  using hhsync::KeepFacts;
+  using hhsync::RunOutcome;
+  auto keepLeft = [](std::optional<KeepFacts> keep) {
+    const ReportRead read = ReadReport(WrittenReport(RunOutcome::kComplete, keep));
+    EXPECT_TRUE(read.whole) << read.problem;
+    return read.keepLeft;
+  };
+  KeepFacts done;
+  done.entriesRead = 2;
+  done.posted = true;
+  done.accepted = true;
+  done.reply = "no";
+  done.entriesDeleted = 2;
+  done.databaseDeleted = true;
+  EXPECT_FALSE(keepLeft(std::nullopt));
+  EXPECT_FALSE(keepLeft(KeepFacts{})) << "no entries, none failed: nothing is left";
+  EXPECT_FALSE(keepLeft(done));
+
+  KeepFacts failed;
+  failed.readFailed = true;
+  EXPECT_TRUE(keepLeft(failed));
+  KeepFacts refused = done;
+  refused.accepted = false;
+  refused.entriesDeleted = 0;
+  refused.databaseDeleted = false;
+  EXPECT_TRUE(keepLeft(refused));
+  KeepFacts oneLeft = done;
+  oneLeft.entriesDeleted = 1;
+  oneLeft.databaseDeleted = false;
+  EXPECT_TRUE(keepLeft(oneLeft));
+  KeepFacts databaseLeft = done;
+  databaseLeft.databaseDeleted = false;
+  EXPECT_TRUE(keepLeft(databaseLeft));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "base/text.h"
@@ -299,6 +300,79 @@ KeepTally TallyKeep(const std::string& received, const std::vector<std::string>&
     }
   }
   return tally;
+}
+
+const std::vector<std::string>& ReportKeys() {
+  static const std::vector<std::string> kKeys = {
+      "program",    "version", "mode",      "started",     "ended", "seconds",
+      "outcome",    "reason",  "handheld",  "lst_written", "lst",   "requests",
+      "categories", "keep",    "resources", "messages"};
+  return kKeys;
+}
+
+const std::vector<std::string>& ReportOutcomes() {
+  static const std::vector<std::string> kOutcomes = {"complete",         "partial",   "not-due",
+                                                     "page-only",        "cancelled", "no-handheld",
+                                                     "no-configuration", "redirect",  "failed"};
+  return kOutcomes;
+}
+
+ReportRead ReadReport(const std::optional<std::string>& bytes) {
+  ReportRead read;
+  if (!bytes) {
+    read.problem = "missing";
+    return read;
+  }
+  read.present = true;
+  const nlohmann::json report = nlohmann::json::parse(*bytes, nullptr, false);
+  if (report.is_discarded()) {
+    read.problem = "not JSON (" + std::to_string(bytes->size()) + " bytes)";
+    return read;
+  }
+  if (!report.is_object()) {
+    read.problem = "not a JSON object";
+    return read;
+  }
+  for (const std::string& key : ReportKeys()) {
+    if (!report.contains(key)) {
+      read.problem = "no \"" + key + "\"";
+      return read;
+    }
+  }
+  for (const auto& [key, value] : report.items()) {
+    if (std::find(ReportKeys().begin(), ReportKeys().end(), key) == ReportKeys().end()) {
+      read.problem = "unknown key \"" + key + "\"";
+      return read;
+    }
+  }
+  if (report["program"] != "hhsync") {
+    read.problem = "program is " + report["program"].dump();
+    return read;
+  }
+  const nlohmann::json& outcome = report["outcome"];
+  if (!outcome.is_string() || std::find(ReportOutcomes().begin(), ReportOutcomes().end(),
+                                        outcome.get<std::string>()) == ReportOutcomes().end()) {
+    read.problem = "unknown outcome " + outcome.dump();
+    return read;
+  }
+  read.whole = true;
+  read.outcome = outcome.get<std::string>();
+  const nlohmann::json& keep = report["keep"];
+  if (keep.is_object()) {
+    auto flag = [&keep](const char* key) {
+      auto it = keep.find(key);
+      return it != keep.end() && it->is_boolean() && it->get<bool>();
+    };
+    auto count = [&keep](const char* key) {
+      auto it = keep.find(key);
+      return it != keep.end() && it->is_number_integer() ? it->get<int64_t>() : 0;
+    };
+    const int64_t entries = count("entries_read");
+    read.keepLeft = flag("read_failed") ||
+                    (entries > 0 && (!flag("accepted") || count("entries_deleted") < entries ||
+                                     !flag("database_deleted")));
+  }
+  return read;
 }
 
 }  // namespace hhctl

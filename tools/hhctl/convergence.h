@@ -15,10 +15,15 @@
 // leftovers: unreachable for the handheld application, so they are kept
 // apart and never counted as a difference.
 //
+// A run's report (the JSON file HHSYNC_REPORT names) is read for its shape
+// and its outcome only: the sweep holds what the report claims against the
+// state the run left, not the report's every field.
+//
 // Thread safety: plain values and free functions; no shared state.
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,5 +109,31 @@ struct KeepTally {
 // Tallies the contents of keep-received.txt (one body per line) against the
 // expected entries (text forms as ParseKeepBody gives them).
 KeepTally TallyKeep(const std::string& received, const std::vector<std::string>& expected);
+
+// What a run's report file holds, as far as the sweep reads it.
+struct ReportRead {
+  bool present = false;  // there was a file
+  bool whole = false;    // it has the shape ReadReport checks
+  std::string outcome;   // its "outcome" when whole
+  std::string problem;   // why it is not whole: "missing", "not JSON: ...", ...
+  // Its "keep" says the keep list was not all dealt with, so that entries
+  // may be left on the handheld: the list could not be read, or entries
+  // were read and not all accepted, deleted, or their database deleted. A
+  // keep list left for the next sync does not change the outcome.
+  bool keepLeft = false;
+};
+
+// The top-level keys of a report, every one required and no other allowed
+// (docs/report.schema.json), in the order the program writes them.
+const std::vector<std::string>& ReportKeys();
+
+// The outcomes a report names: "complete", "partial", ... "failed".
+const std::vector<std::string>& ReportOutcomes();
+
+// Reads a report file's bytes (nullopt: there was no file). Whole when it
+// parses as one JSON object with exactly the keys of ReportKeys, "program"
+// "hhsync", and an "outcome" of ReportOutcomes. A file cut short never
+// parses, so a torn report is never whole.
+ReportRead ReadReport(const std::optional<std::string>& bytes);
 
 }  // namespace hhctl

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -29,6 +30,7 @@
 #include "command.h"
 #include "convergence.h"
 #include "emulator/emulated_handheld.h"
+#include "extras/keep_list.h"
 #include "extras/keep_record.h"
 #include "formats/edm.h"
 #include "platform/linux/system_clock.h"
@@ -74,6 +76,13 @@ std::string ReadBytes(const fs::path& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// The file's bytes; nullopt when there is no file.
+std::optional<std::string> ReadIfPresent(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  return ReadBytes(path);
 }
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
@@ -343,6 +352,10 @@ class Bench {
     bool timedOut = false;  // ended by our SIGKILL at the time limit
     double ms = 0;
     std::string err;
+    // The report file's bytes when the run started and when it had ended;
+    // nullopt when there was none.
+    std::optional<std::string> reportBefore;
+    std::optional<std::string> report;
   };
 
   Bench(const SweepOptions& options, std::ostream& log) : options_(options), log_(log) {
@@ -361,6 +374,7 @@ class Bench {
     fs::create_directories(home());
     fs::create_directories(serverRoot());
     fs::create_directories(dir_ / "runs");
+    fs::create_directories(reportDir());
 
     ReferenceServer::Options serverOptions;
     serverOptions.root = serverRoot().string();
@@ -386,6 +400,13 @@ class Bench {
   fs::path image() const { return home() / "handheld.db"; }
   fs::path store() const { return home() / "registry.db"; }
   fs::path serverRoot() const { return dir_ / "server"; }
+  // Where every run writes its report: outside the program directory, so
+  // that the report is no part of the compared state and outlives Restore.
+  fs::path reportDir() const { return dir_ / "report"; }
+  fs::path reportPath() const { return reportDir() / "report.json"; }
+
+  // Removes the report, so that the next run's report is its own or none.
+  void ClearReport() { fs::remove(reportPath()); }
   std::string baseUrl() const {
     return "http://127.0.0.1:" + std::to_string(server_->port()) + "/zavrik";
   }
@@ -475,9 +496,12 @@ class Bench {
   // Runs hhsync once in the program directory; with killAfterMs >= 0 it is
   // killed with SIGKILL that long after its start unless it ended before.
   Run RunHhsync(double killAfterMs = -1) {
-    std::vector<std::string> env = {
-        "HHSYNC_HOME=" + home().string(), "HHSYNC_DEVICE=" + image().string(),
-        "HHSYNC_REGISTRY=" + store().string(), "HHSYNC_UI=none", "HHSYNC_OPEN=" + opener_};
+    std::vector<std::string> env = {"HHSYNC_HOME=" + home().string(),
+                                    "HHSYNC_DEVICE=" + image().string(),
+                                    "HHSYNC_REGISTRY=" + store().string(),
+                                    "HHSYNC_UI=none",
+                                    "HHSYNC_OPEN=" + opener_,
+                                    "HHSYNC_REPORT=" + reportPath().string()};
     for (const char* name : {"PATH", "HOME", "TMPDIR"}) {
       if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
     }
@@ -486,6 +510,14 @@ class Bench {
     envp.push_back(nullptr);
     std::string program = options_.hhsync;
     char* argv[] = {program.data(), nullptr};
+
+    // A killed run may leave its report's temporary file beside the report;
+    // hhsync removes such files only in its own program directory.
+    for (const auto& entry : fs::directory_iterator(reportDir())) {
+      if (entry.path() != reportPath()) fs::remove_all(entry.path());
+    }
+    Run run;
+    run.reportBefore = ReadIfPresent(reportPath());
 
     const std::string outPath = (dir_ / "runs" / "out").string();
     const std::string errPath = (dir_ / "runs" / "err").string();
@@ -502,7 +534,6 @@ class Bench {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) throw Failure("cannot start " + program + ": " + std::strerror(rc));
 
-    Run run;
     int status = 0;
     const double limitMs = options_.timeoutSeconds * 1000;
     for (;;) {
@@ -527,6 +558,7 @@ class Bench {
     run.ms = MsSince(start);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = ReadBytes(errPath);
+    run.report = ReadIfPresent(reportPath());
     if (options_.verbose && !run.err.empty()) log_ << run.err;
     if (run.timedOut) {
       log_ << "hhctl sweep: hhsync ran longer than " << options_.timeoutSeconds
@@ -658,6 +690,70 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
   }
 }
 
+// ------------------------------------------------------------- reports
+
+// The outcomes a clean sync after a fault or a kill may report: those of
+// the fault-free run and of the clean sync after it, which left the
+// reference state (a clean sync after a run that did all its work is the
+// second of these). Throws Failure when either run left no whole report:
+// without it there is nothing to hold the other reports against.
+std::vector<std::string> ReferenceOutcomes(const Bench::Run& run, const Bench::Run& again) {
+  std::vector<std::string> outcomes;
+  for (const Bench::Run* r : {&run, &again}) {
+    const ReportRead read = ReadReport(r->report);
+    if (!read.whole) throw Failure("the report of a fault-free run: " + read.problem);
+    if (std::find(outcomes.begin(), outcomes.end(), read.outcome) == outcomes.end()) {
+      outcomes.push_back(read.outcome);
+    }
+  }
+  return outcomes;
+}
+
+std::string JoinOutcomes(const std::vector<std::string>& outcomes) {
+  std::string out;
+  for (const std::string& o : outcomes) out += (out.empty() ? "" : "/") + o;
+  return out;
+}
+
+// Whether a difference is the handheld's "keep" database.
+bool IsKeepDatabase(const Difference& d) {
+  const std::string where = hhsync::AsciiLower(d.where);
+  const std::string keep = std::string("/") + hhsync::kKeepDatabase;
+  return where.rfind("handheld db ", 0) == 0 && where.size() > keep.size() &&
+         where.compare(where.size() - keep.size(), keep.size(), keep) == 0;
+}
+
+// A report that says "complete" promises what a fault-free run leaves: a
+// run whose state still differs from the reference must not claim it. The
+// one exception is the keep list, which does not decide the outcome: keep
+// entries may stay on the handheld when the report's keep section says the
+// list was not all dealt with. Empty when the claim holds (or was not
+// made), else the finding.
+std::string CompleteClaimFinding(const std::string& which, const ReportRead& read,
+                                 const std::vector<Difference>& differences) {
+  if (!read.whole || read.outcome != "complete") return "";
+  std::vector<Difference> unexplained;
+  for (const Difference& d : differences) {
+    if (!(read.keepLeft && IsKeepDatabase(d))) unexplained.push_back(d);
+  }
+  if (unexplained.empty()) return "";
+  const bool keep = std::any_of(unexplained.begin(), unexplained.end(), IsKeepDatabase);
+  return which + " report says complete, but the run left " + std::to_string(unexplained.size()) +
+         " differences from the reference" +
+         (keep ? " (its keep section does not say the keep list was left)" : "") + ": " +
+         Summarize(unexplained, 200);
+}
+
+// The finding about a clean sync's report, empty when it is whole and ends
+// as a reference run did.
+std::string CleanReportFinding(const ReportRead& read, const std::vector<std::string>& expected) {
+  if (!read.whole) return "clean run's report: " + read.problem;
+  if (std::find(expected.begin(), expected.end(), read.outcome) == expected.end()) {
+    return "clean run's report says " + read.outcome + ", not " + JoinOutcomes(expected);
+  }
+  return "";
+}
+
 // ------------------------------------------------------------- the sweep
 
 struct Reference {
@@ -665,6 +761,7 @@ struct Reference {
   std::vector<std::string> expectedKeep;
   std::map<std::string, uint32_t> counts;  // calls of every faultable operation
   double runMs = 0;                        // the fault-free run
+  std::vector<std::string> outcomes;       // see ReferenceOutcomes
   SyncState state;
 };
 
@@ -687,11 +784,18 @@ struct CaseResult {
   std::vector<std::string> messages;
   Bench::Run faulted;
   Bench::Run clean;
+  // The faulted run's state against the reference, before the clean sync.
+  std::vector<Difference> differencesAfterFault;
+  ReportRead faultedReport;
+  ReportRead cleanReport;
+  bool reportLie = false;                   // the faulted run claimed complete wrongly
+  std::vector<std::string> reportFindings;  // every report check that failed
 
   bool Clean() const {
     return converged && keep.lost() == 0 && keep.twice() == 0 && keep.unexpected.empty() &&
            keep.malformed == 0 && !faulted.timedOut && !clean.timedOut;
   }
+  bool ReportOk() const { return reportFindings.empty(); }
 };
 
 // Makes the scenario's start state and saves it.
@@ -734,6 +838,7 @@ Reference MakeReference(Bench& bench, const std::string& scenario,
     counters.push_back({op, kCountingNth, false, 0, 0});
   }
   bench.AddFaults(counters);
+  bench.ClearReport();
   Bench::Run run = bench.RunHhsync();
   if (run.exitCode != 0) {
     throw Failure("the fault-free run of scenario " + scenario + " failed: " + run.err);
@@ -741,8 +846,10 @@ Reference MakeReference(Bench& bench, const std::string& scenario,
   ref.runMs = run.ms;
   for (const auto& f : bench.Dump().faults) ref.counts[f.operation] = f.calls;
   bench.ClearFaults();
-  bench.RunHhsync();
+  bench.ClearReport();
+  Bench::Run again = bench.RunHhsync();
   ref.state = bench.Capture();
+  ref.outcomes = ReferenceOutcomes(run, again);
   return ref;
 }
 
@@ -751,20 +858,40 @@ CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
   result.fault = fault;
   bench.Restore(fault.scenario);
   if (!fault.op.empty()) bench.AddFaults({{fault.op, fault.nth, false, fault.error, 0}});
+  bench.ClearReport();
   result.faulted = bench.RunHhsync();
   result.messages = MessageBoxes(result.faulted.err);
+  HandheldDump afterFault;
+  result.differencesAfterFault = Compare(ref.state, bench.Capture(&afterFault));
   if (!fault.op.empty()) {
-    for (const auto& f : bench.Dump().faults) {
+    for (const auto& f : afterFault.faults) {
       if (f.operation == fault.op && f.calls >= fault.nth) result.fired = true;
     }
     bench.ClearFaults();
   }
+  bench.ClearReport();
   result.clean = bench.RunHhsync();
   SyncState state = bench.Capture();
   result.differences = Compare(ref.state, state);
   result.converged = result.differences.empty();
   result.leftovers = Keys(state.leftovers);
   result.keep = TallyKeep(bench.KeepReceived(), ref.expectedKeep);
+
+  // The faulted run's report must be whole, and say complete only when the
+  // run left what a fault-free run leaves; the clean run's must end as the
+  // reference's runs did. A run killed at the time limit (counted apart)
+  // never got to write one.
+  result.faultedReport = ReadReport(result.faulted.report);
+  result.cleanReport = ReadReport(result.clean.report);
+  if (!result.faultedReport.whole && !result.faulted.timedOut) {
+    result.reportFindings.push_back("faulted run's report: " + result.faultedReport.problem);
+  }
+  const std::string lie =
+      CompleteClaimFinding("faulted run's", result.faultedReport, result.differencesAfterFault);
+  result.reportLie = !lie.empty();
+  if (result.reportLie) result.reportFindings.push_back(lie);
+  const std::string clean = CleanReportFinding(result.cleanReport, ref.outcomes);
+  if (!clean.empty() && !result.clean.timedOut) result.reportFindings.push_back(clean);
   return result;
 }
 
@@ -849,8 +976,17 @@ Json CaseJson(const CaseResult& r) {
   j["faulted_run_timed_out"] = r.faulted.timedOut;
   j["clean_run_ms"] = static_cast<int64_t>(r.clean.ms);
   j["clean_run_timed_out"] = r.clean.timedOut;
+  j["differences_after_fault"] = r.differencesAfterFault.size();
+  j["report_outcome"] = r.faultedReport.outcome;
+  j["clean_report_outcome"] = r.cleanReport.outcome;
+  j["report_lie"] = r.reportLie;
+  j["report_findings"] = r.reportFindings;
+  j["report_ok"] = r.ReportOk();
   return j;
 }
+
+// The outcome of a report for a table cell: "?" when it is not whole.
+std::string OutcomeCell(const ReportRead& read) { return read.whole ? read.outcome : "?"; }
 
 std::vector<std::string> CaseRow(const CaseResult& r) {
   std::string notes = r.converged ? "" : Summarize(r.differences, 400);
@@ -861,16 +997,21 @@ std::vector<std::string> CaseRow(const CaseResult& r) {
   }
   if (r.faulted.timedOut || r.clean.timedOut)
     notes += (notes.empty() ? "" : "; ") + std::string("timed out");
-  return {r.fault.scenario,
-          r.fault.op.empty() ? "(none)" : r.fault.op,
-          r.fault.use,
-          std::to_string(r.fault.nth),
-          std::to_string(r.fault.error),
-          r.converged ? "yes" : "no",
-          std::to_string(r.leftovers.size()),
-          std::to_string(r.keep.lost()),
-          std::to_string(r.keep.twice()),
-          notes};
+  for (const std::string& finding : r.reportFindings) {
+    notes += (notes.empty() ? "" : "; ") + finding;
+  }
+  return {
+      r.fault.scenario,
+      r.fault.op.empty() ? "(none)" : r.fault.op,
+      r.fault.use,
+      std::to_string(r.fault.nth),
+      std::to_string(r.fault.error),
+      r.converged ? "yes" : "no",
+      std::to_string(r.leftovers.size()),
+      std::to_string(r.keep.lost()),
+      std::to_string(r.keep.twice()),
+      OutcomeCell(r.faultedReport) + "/" + OutcomeCell(r.cleanReport) + (r.ReportOk() ? "" : " !"),
+      notes};
 }
 
 // ------------------------------------------------------------ kill test
@@ -895,12 +1036,53 @@ struct KillPoint {
   std::set<std::string> inWindow;  // posted before the kill and still on the handheld after it
   int twiceInWindow = 0;
   int twiceOutside = 0;
+  // The report file the kill left: "none", "previous" (the report of the
+  // run before, untouched), "new" (the run's own, whole: it was written
+  // before the kill) or "broken" (anything else: a torn file).
+  std::string reportAfterKill;
+  ReportRead killedReport;
+  ReportRead cleanReport;
+  bool reportLie = false;                   // the killed run's own report claimed complete wrongly
+  std::vector<std::string> reportFindings;  // every report check that failed
 
   bool Ok() const {
     return imageIntegrity == "ok" && storeIntegrity == "ok" && dumpOk && converged &&
-           keep.lost() == 0 && keep.unexpected.empty() && keep.malformed == 0;
+           keep.lost() == 0 && keep.unexpected.empty() && keep.malformed == 0 &&
+           reportFindings.empty();
   }
 };
+
+// Sorts out the report file a killed run left (KillPoint::reportAfterKill)
+// and records what is wrong with it. differencesAfterKill: the state the
+// kill left against the reference, for a report of the run's own that says
+// complete; nullptr when the handheld could not be read.
+void CheckKilledReport(KillPoint* p, const std::vector<Difference>* differencesAfterKill) {
+  const Bench::Run& run = p->killed;
+  const bool ended = !run.killed && !run.timedOut;
+  p->killedReport = ReadReport(run.report);
+  if (!run.report) {
+    p->reportAfterKill = "none";
+    if (run.reportBefore) {
+      p->reportFindings.push_back("the killed run removed the previous report");
+    } else if (ended) {
+      p->reportFindings.push_back("the run ended without a report");
+    }
+  } else if (run.report == run.reportBefore) {
+    p->reportAfterKill = "previous";
+    if (ended) p->reportFindings.push_back("the run ended without a report of its own");
+  } else if (p->killedReport.whole) {
+    p->reportAfterKill = "new";
+    if (differencesAfterKill) {
+      const std::string lie =
+          CompleteClaimFinding("killed run's", p->killedReport, *differencesAfterKill);
+      p->reportLie = !lie.empty();
+      if (p->reportLie) p->reportFindings.push_back(lie);
+    }
+  } else {
+    p->reportAfterKill = "broken";
+    p->reportFindings.push_back("report after the kill: " + p->killedReport.problem);
+  }
+}
 
 }  // namespace
 
@@ -975,8 +1157,10 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
   }
 
   int converged = 0, leftoverCases = 0, lost = 0, twice = 0, unexpected = 0, notFired = 0,
-      timeouts = 0, clean = 0;
+      timeouts = 0, clean = 0, reportsBad = 0, reportLies = 0;
   for (const CaseResult& r : results) {
+    reportsBad += r.ReportOk() ? 0 : 1;
+    reportLies += r.reportLie ? 1 : 0;
     converged += r.converged ? 1 : 0;
     leftoverCases += r.leftovers.empty() ? 0 : 1;
     lost += r.keep.lost();
@@ -986,11 +1170,12 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
     timeouts += (r.faulted.timedOut || r.clean.timedOut) ? 1 : 0;
     clean += r.Clean() ? 1 : 0;
   }
-  const bool controlsClean =
-      std::all_of(controls.begin(), controls.end(), [](const CaseResult& r) { return r.Clean(); });
+  const bool controlsClean = std::all_of(controls.begin(), controls.end(), [](const CaseResult& r) {
+    return r.Clean() && r.ReportOk();
+  });
   const double percent = results.empty() ? 100.0 : 100.0 * converged / results.size();
   const double seconds = MsSince(started) / 1000;
-  const bool ok = controlsClean && clean == static_cast<int>(results.size());
+  const bool ok = controlsClean && clean == static_cast<int>(results.size()) && reportsBad == 0;
 
   if (options.json) {
     Json j;
@@ -1009,6 +1194,7 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
       j["scenarios"].push_back({{"name", ref.scenario},
                                 {"op_counts", counts},
                                 {"reference_run_ms", static_cast<int64_t>(ref.runMs)},
+                                {"reference_outcomes", ref.outcomes},
                                 {"control", CaseJson(controls[i])}});
     }
     j["cases"] = Json::array();
@@ -1024,6 +1210,8 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
                    {"faults_not_fired", notFired},
                    {"timeouts", timeouts},
                    {"clean", clean},
+                   {"reports_bad", reportsBad},
+                   {"report_lies", reportLies},
                    {"controls_clean", controlsClean},
                    {"seconds", seconds}};
     j["ok"] = ok;
@@ -1033,7 +1221,7 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
 
   for (const Reference& ref : references) {
     out << "scenario " << ref.scenario << ": fault-free run " << Fixed(ref.runMs, 0)
-        << " ms; calls:";
+        << " ms, reports " << JoinOutcomes(ref.outcomes) << "; calls:";
     for (const auto& [op, n] : ref.counts) {
       if (n != 0) out << " " << op << "=" << n;
     }
@@ -1042,7 +1230,7 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
   out << "\n";
   std::vector<std::vector<std::string>> rows = {{"scenario", "op", "use", "nth", "error",
                                                  "converged", "leftovers", "keep lost",
-                                                 "keep twice", "differences"}};
+                                                 "keep twice", "reports", "differences"}};
   for (const CaseResult& r : controls) rows.push_back(CaseRow(r));
   for (const CaseResult& r : results) rows.push_back(CaseRow(r));
   PrintTable(out, rows, {false, false, false, true, true, false, true, true, true});
@@ -1050,12 +1238,16 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
   if (all.size() != results.size()) out << " (of " << all.size() << ", --limit)";
   out << "  converged: " << converged << " (" << Fixed(percent, 1) << "%)"
       << "  leftover cases: " << leftoverCases << "  keep lost: " << lost
-      << "  keep twice: " << twice << "\n";
+      << "  keep twice: " << twice << "  bad reports: " << reportsBad
+      << "  report lies: " << reportLies << "\n";
   if (unexpected != 0 || notFired != 0 || timeouts != 0) {
     out << "unexpected keep entries: " << unexpected << "  faults not fired: " << notFired
         << "  timeouts: " << timeouts << "\n";
   }
-  out << "controls (no fault): " << (controlsClean ? "converged" : "DID NOT CONVERGE") << "\n";
+  const bool controlsConverged =
+      std::all_of(controls.begin(), controls.end(), [](const CaseResult& r) { return r.Clean(); });
+  out << "controls (no fault): " << (controlsConverged ? "converged" : "DID NOT CONVERGE")
+      << (controlsConverged && !controlsClean ? ", BAD REPORT" : "") << "\n";
   out << "time: " << Fixed(seconds, 1) << " s\n";
   return ok ? 0 : 1;
 }
@@ -1071,10 +1263,13 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
 
   // The fault-free run gives the window the kills fall into.
   bench.Restore("kill");
+  bench.ClearReport();
   Bench::Run measured = bench.RunHhsync();
   if (measured.exitCode != 0) throw Failure("the fault-free run failed: " + measured.err);
-  bench.RunHhsync();
+  bench.ClearReport();
+  Bench::Run again = bench.RunHhsync();
   const SyncState reference = bench.Capture();
+  const std::vector<std::string> outcomes = ReferenceOutcomes(measured, again);
   if (options.verbose) {
     log << "hhctl sweep: fault-free run of " << options.items << " items took "
         << Fixed(measured.ms, 0) << " ms\n";
@@ -1097,8 +1292,10 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     // Entries the server has and the handheld still holds: the kill fell
     // between the server's acceptance and the deletion.
     const KeepTally posted = TallyKeep(bench.KeepReceived(), expected);
+    std::vector<Difference> differencesAfterKill;
     if (p.dumpOk) {
-      p.differencesAfterKill = Compare(reference, bench.StateOf(afterKill)).size();
+      differencesAfterKill = Compare(reference, bench.StateOf(afterKill));
+      p.differencesAfterKill = differencesAfterKill.size();
       for (const auto& v : afterKill.volumes) {
         for (const auto& db : v.databases) {
           if (db.name != "keep") continue;
@@ -1110,7 +1307,14 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
         }
       }
     }
+    // The killed run leaves its report file for the next point's kill to
+    // hold against; the clean run's report must be its own.
+    CheckKilledReport(&p, p.dumpOk ? &differencesAfterKill : nullptr);
+    bench.ClearReport();
     p.clean = bench.RunHhsync();
+    p.cleanReport = ReadReport(p.clean.report);
+    const std::string cleanFinding = CleanReportFinding(p.cleanReport, outcomes);
+    if (!cleanFinding.empty() && !p.clean.timedOut) p.reportFindings.push_back(cleanFinding);
     try {
       SyncState state = bench.Capture();
       p.differences = Compare(reference, state);
@@ -1137,8 +1341,12 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   }
 
   int ok = 0, converged = 0, intact = 0, leftoverPoints = 0, lost = 0, twiceIn = 0, twiceOut = 0,
-      unexpected = 0, killedBeforeEnd = 0;
+      unexpected = 0, killedBeforeEnd = 0, reportsBad = 0, reportLies = 0;
+  std::map<std::string, int> afterKill = {{"none", 0}, {"previous", 0}, {"new", 0}, {"broken", 0}};
   for (const KillPoint& p : points) {
+    reportsBad += p.reportFindings.empty() ? 0 : 1;
+    reportLies += p.reportLie ? 1 : 0;
+    ++afterKill[p.reportAfterKill];
     ok += p.Ok() ? 1 : 0;
     converged += p.converged ? 1 : 0;
     intact += (p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk) ? 1 : 0;
@@ -1160,28 +1368,36 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     j["seed"] = options.seed;
     j["items"] = options.items;
     j["reference_run_ms"] = measured.ms;
+    j["reference_outcomes"] = outcomes;
     j["points"] = Json::array();
     for (const KillPoint& p : points) {
-      j["points"].push_back({{"point", p.index},
-                             {"delay_ms", p.delayMs},
-                             {"killed", p.killed.killed},
-                             {"image_integrity", p.imageIntegrity},
-                             {"store_integrity", p.storeIntegrity},
-                             {"dump_ok", p.dumpOk},
-                             {"dump_error", p.dumpError},
-                             {"differences_after_kill", p.differencesAfterKill},
-                             {"converged", p.converged},
-                             {"leftovers", p.leftovers.size()},
-                             {"leftover_databases", p.leftovers},
-                             {"keep_lost", p.keep.lost()},
-                             {"keep_twice_in_window", p.twiceInWindow},
-                             {"keep_twice_outside_window", p.twiceOutside},
-                             {"keep_unexpected", p.keep.unexpected},
-                             {"ok", p.Ok()},
-                             {"differences", DifferencesJson(p.differences)},
-                             {"killed_run_ms", p.killed.ms},
-                             {"clean_run_ms", p.clean.ms},
-                             {"point_ms", p.ms}});
+      j["points"].push_back(
+          {{"point", p.index},
+           {"delay_ms", p.delayMs},
+           {"killed", p.killed.killed},
+           {"image_integrity", p.imageIntegrity},
+           {"store_integrity", p.storeIntegrity},
+           {"dump_ok", p.dumpOk},
+           {"dump_error", p.dumpError},
+           {"differences_after_kill", p.differencesAfterKill},
+           {"converged", p.converged},
+           {"leftovers", p.leftovers.size()},
+           {"leftover_databases", p.leftovers},
+           {"keep_lost", p.keep.lost()},
+           {"keep_twice_in_window", p.twiceInWindow},
+           {"keep_twice_outside_window", p.twiceOutside},
+           {"keep_unexpected", p.keep.unexpected},
+           {"ok", p.Ok()},
+           {"differences", DifferencesJson(p.differences)},
+           {"report_after_kill", p.reportAfterKill},
+           {"report_outcome", p.reportAfterKill == "new" ? p.killedReport.outcome : ""},
+           {"clean_report_outcome", p.cleanReport.outcome},
+           {"report_lie", p.reportLie},
+           {"report_findings", p.reportFindings},
+           {"report_ok", p.reportFindings.empty()},
+           {"killed_run_ms", p.killed.ms},
+           {"clean_run_ms", p.clean.ms},
+           {"point_ms", p.ms}});
     }
     j["totals"] = {{"points", points.size()},
                    {"killed_before_end", killedBeforeEnd},
@@ -1192,6 +1408,13 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
                    {"keep_twice_in_window", twiceIn},
                    {"keep_twice_outside_window", twiceOut},
                    {"keep_unexpected", unexpected},
+                   {"reports_after_kill",
+                    {{"none", afterKill["none"]},
+                     {"previous", afterKill["previous"]},
+                     {"new", afterKill["new"]},
+                     {"broken", afterKill["broken"]}}},
+                   {"reports_bad", reportsBad},
+                   {"report_lies", reportLies},
                    {"ok", ok},
                    {"seconds", seconds}};
     j["ok"] = allOk;
@@ -1200,27 +1423,37 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   }
 
   out << "kill test: " << options.items << " items, seed " << options.seed << ", fault-free run "
-      << Fixed(measured.ms, 0) << " ms\n\n";
+      << Fixed(measured.ms, 0) << " ms, reports " << JoinOutcomes(outcomes) << "\n\n";
   std::vector<std::vector<std::string>> rows = {
       {"point", "kill at ms", "killed", "integrity", "diffs after kill", "converged", "leftovers",
-       "keep lost", "twice in window", "twice outside", "differences"}};
+       "keep lost", "twice in window", "twice outside", "reports", "differences"}};
   for (const KillPoint& p : points) {
     std::string integrity = p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk
                                 ? "ok"
                                 : "image: " + p.imageIntegrity + ", store: " + p.storeIntegrity +
                                       (p.dumpOk ? "" : ", dump: " + p.dumpError);
-    rows.push_back({std::to_string(p.index), Fixed(p.delayMs, 1),
-                    p.killed.killed ? "yes" : "no (ended first)", integrity,
-                    std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
-                    std::to_string(p.leftovers.size()), std::to_string(p.keep.lost()),
-                    std::to_string(p.twiceInWindow), std::to_string(p.twiceOutside),
-                    p.converged ? "" : Summarize(p.differences, 400)});
+    std::string notes = p.converged ? "" : Summarize(p.differences, 400);
+    for (const std::string& finding : p.reportFindings) {
+      notes += (notes.empty() ? "" : "; ") + finding;
+    }
+    const std::string killedCell =
+        p.reportAfterKill == "new" ? OutcomeCell(p.killedReport) : p.reportAfterKill;
+    rows.push_back(
+        {std::to_string(p.index), Fixed(p.delayMs, 1), p.killed.killed ? "yes" : "no (ended first)",
+         integrity, std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
+         std::to_string(p.leftovers.size()), std::to_string(p.keep.lost()),
+         std::to_string(p.twiceInWindow), std::to_string(p.twiceOutside),
+         killedCell + "/" + OutcomeCell(p.cleanReport) + (p.reportFindings.empty() ? "" : " !"),
+         notes});
   }
   PrintTable(out, rows, {true, true, false, false, true, false, true, true, true, true});
   out << "\npoints: " << points.size() << "  killed before the end: " << killedBeforeEnd
       << "  intact: " << intact << "  converged: " << converged
       << "  leftover points: " << leftoverPoints << "  keep lost: " << lost
       << "  keep twice in window: " << twiceIn << "  keep twice outside: " << twiceOut << "\n";
+  out << "report after the kill: " << afterKill["none"] << " none, " << afterKill["previous"]
+      << " previous, " << afterKill["new"] << " new, " << afterKill["broken"]
+      << " broken  bad reports: " << reportsBad << "  report lies: " << reportLies << "\n";
   if (unexpected != 0) out << "unexpected keep entries: " << unexpected << "\n";
   out << "time: " << Fixed(seconds, 1) << " s\n";
   return allOk ? 0 : 1;

@@ -15,6 +15,14 @@
 // first sync instead of a failing call, and checks the image's integrity
 // right after the kill.
 //
+// Every run writes its report (HHSYNC_REPORT) outside the program
+// directory. A faulted run's report must be whole and may say "complete"
+// only when the run left the reference state (keep entries apart, when its
+// keep section says they were left); a killed run leaves the previous
+// report or a whole one of its own, never a torn file; a clean sync after
+// either must end as the fault-free runs did. A report that fails these
+// checks fails the case.
+//
 // Thread safety: one sweep per process at a time.
 
 #include <cstdint>
@@ -51,8 +59,8 @@ const std::vector<std::string>& ConnectionOperations();
 
 // Run the fault sweep or the kill test; the exit status: 0 when every case
 // converged with no keep entry lost or delivered twice (kill test: twice is
-// reported, not judged), 1 otherwise. Throws Failure when the measurement
-// itself could not be made.
+// reported, not judged) and every report passed its checks, 1 otherwise.
+// Throws Failure when the measurement itself could not be made.
 int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& log);
 int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& log);
 
