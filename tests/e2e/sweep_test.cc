@@ -1,10 +1,7 @@
 // `hhctl sweep`, run as the real binary against the real hhsync: the reduced
 // fault sweep and a short kill test must complete with a well-formed report
-// whose numbers agree with each other, and every run's own report must be
-// whole and true to the state the run left. Whether hhsync converges after every
-// failure is what the tool measures; the test that demands it is registered
-// disabled (DISABLED_ prefix) until the program does, and runs on request:
-//   build/hhsync_e2e_tests --gtest_filter='SweepTest.*' --gtest_also_run_disabled_tests
+// whose numbers agree with each other, every case must converge, and every
+// run's own report must be whole and true to the state the run left.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
