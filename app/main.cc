@@ -8,6 +8,7 @@
 
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "base/command_line.h"
 #include "base/run_report.h"
 #include "base/text.h"
 #include "formats/report_json.h"
@@ -36,11 +37,7 @@ void EndRun(hhsync::ReportCollector& collector, std::FILE* summaryOut) {
 int main(int argc, char** argv) {
   // The command line is searched as one string of everything after the
   // program name.
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += ' ';
-    commandLine += argv[i];
-  }
+  const std::string commandLine = hhsync::JoinArguments(argc, argv);
   hhsync::SystemClock clock;
   hhsync::ReportCollector report(clock, hhsync::SelectRunMode(commandLine));
   // A second run on the same program directory waits briefly for the first

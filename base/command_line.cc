@@ -8,8 +8,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The program name at line[*i] (no escapes), with *i moved past it.
 std::string ProgramName(const std::string& line,
-                        const std::function<bool(const std::string&)>& isProgram,
-                        std::size_t* i) {
+                        const std::function<bool(const std::string&)>& isProgram, std::size_t* i) {
   const std::size_t n = line.size();
   std::string program;
   if (line[*i] == '"') {
@@ -104,6 +103,22 @@ std::vector<std::string> SplitCommandLine(
     args.push_back(arg);
   }
   return args;
+}
+
+std::string JoinArguments(int argc, const char* const* argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+std::string ProgramCaptionOf(const std::string& programPath) {
+  std::string caption = programPath.substr(programPath.find_last_of("\\/") + 1);
+  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
+  if (caption.empty()) caption = "hhsync";
+  return caption;
 }
 
 }  // namespace hhsync

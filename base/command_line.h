@@ -29,4 +29,13 @@ std::vector<std::string> SplitCommandLine(
     const std::string& commandLine,
     const std::function<bool(const std::string&)>& isProgram = nullptr);
 
+// The command line a program was started with, as the run modes search it:
+// everything after the program name, the arguments joined with one blank.
+std::string JoinArguments(int argc, const char* const* argv);
+
+// The program's name as its windows and message boxes are captioned: the
+// file name of its path (either separator) without its extension; "hhsync"
+// when that leaves nothing.
+std::string ProgramCaptionOf(const std::string& programPath);
+
 }  // namespace hhsync

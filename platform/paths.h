@@ -74,4 +74,11 @@ class Paths {
   virtual bool IsPlatformFile(const std::string& fileName) = 0;
 };
 
+// Writes text to path through a replacement file: the old file stays as it
+// was until the whole text is there. False when that could not be done.
+inline bool WriteWholeFile(Paths& paths, const std::string& path, const std::string& text) {
+  std::unique_ptr<PendingFile> file = paths.CreateReplacement(path);
+  return file && file->Write(text.data(), text.size()) && file->Commit();
+}
+
 }  // namespace hhsync

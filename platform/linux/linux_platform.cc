@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "base/command_line.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/curl/curl_http.h"
 #include "platform/linux/env_paths.h"
@@ -64,19 +65,13 @@ std::unique_ptr<Prompter> Install(std::unique_ptr<FrontEnd> frontEnd, DialogHost
 
 }  // namespace
 
-std::string ProgramCaption() {
-  const std::string exe = ExecutablePath();
-  std::string caption = exe.substr(exe.rfind('/') + 1);
-  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
-  if (caption.empty()) caption = "hhsync";
-  return caption;
-}
+std::string ProgramCaption() { return ProgramCaptionOf(ExecutablePath()); }
 
 std::string ReportPath() { return Env("HHSYNC_REPORT"); }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  std::unique_ptr<PendingFile> file = EnvPaths().CreateReplacement(path);
-  return file && file->Write(text.data(), text.size()) && file->Commit();
+  EnvPaths paths;
+  return WriteWholeFile(paths, path, text);
 }
 
 LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {

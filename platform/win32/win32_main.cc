@@ -10,6 +10,7 @@
 
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "base/command_line.h"
 #include "base/run_report.h"
 #include "base/text.h"
 #include "formats/report_json.h"
@@ -69,11 +70,7 @@ void EndRun(hhsync::ReportCollector& collector) {
 int main(int argc, char** argv) {
   // The command line is searched as one string of everything after the
   // program name.
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += ' ';
-    commandLine += argv[i];
-  }
+  const std::string commandLine = hhsync::JoinArguments(argc, argv);
   hhsync::Win32Clock clock;
   hhsync::ReportCollector report(clock, hhsync::SelectRunMode(commandLine));
   const std::string dir = hhsync::Win32Paths().ProgramDir();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/command_line.h"
 #include "platform/none/none_ui.h"
 #include "platform/win32/rapi_library.h"
 #include "platform/win32/win32_clock.h"
@@ -22,19 +23,13 @@ std::string Env(const char* name) {
 
 }  // namespace
 
-std::string ProgramCaption() {
-  const std::string exe = ModulePath();
-  std::string caption = exe.substr(exe.find_last_of("\\/") + 1);
-  if (auto dot = caption.rfind('.'); dot != std::string::npos && dot > 0) caption.resize(dot);
-  if (caption.empty()) caption = "hhsync";
-  return caption;
-}
+std::string ProgramCaption() { return ProgramCaptionOf(ModulePath()); }
 
 std::string ReportPath() { return Env("HHSYNC_REPORT"); }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text) {
-  std::unique_ptr<PendingFile> file = Win32Paths().CreateReplacement(path);
-  return file && file->Write(text.data(), text.size()) && file->Commit();
+  Win32Paths paths;
+  return WriteWholeFile(paths, path, text);
 }
 
 Win32Platform::Win32Platform(RunRecorder* recorder) {

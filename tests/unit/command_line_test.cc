@@ -60,5 +60,17 @@ TEST(CommandLineTest, AnUnquotedProgramPathWithBlanksIsFoundByItsPrefixes) {
   EXPECT_TRUE(asked.empty());
 }
 
+TEST(ProgramNameTest, CaptionIsTheFileNameWithoutItsExtensionAndTheLineIsTheArguments) {
+  EXPECT_EQ(ProgramCaptionOf("/usr/bin/acme.sync"), "acme");
+  EXPECT_EQ(ProgramCaptionOf("C:\\Program Files\\Acme\\NEWS.EXE"), "NEWS");
+  EXPECT_EQ(ProgramCaptionOf("/opt/v1.2/hhsync"), "hhsync") << "a dot in a folder is no extension";
+  EXPECT_EQ(ProgramCaptionOf("/opt/.hidden"), ".hidden");
+  EXPECT_EQ(ProgramCaptionOf(""), "hhsync");
+
+  const char* argv[] = {"hhsync", "-first", "a b", ""};
+  EXPECT_EQ(JoinArguments(4, argv), "-first a b ");
+  EXPECT_EQ(JoinArguments(1, argv), "");
+}
+
 }  // namespace
 }  // namespace hhsync
