@@ -1,14 +1,19 @@
 #include "platform/wx/gui_thread.h"
 
+#include <langinfo.h>
+#include <strings.h>
 #include <wx/app.h>
 #include <wx/debug.h>
 #include <wx/log.h>
 
+#include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace hhsync {
@@ -30,7 +35,33 @@ void ReportAssert(const wxString& file, int line, const wxString&, const wxStrin
                condition.utf8_str().data(), message.utf8_str().data());
 }
 
+// The character set the toolkit should assume for file names: the user's
+// locale's, unless that is plain ASCII (the C locale), then UTF-8.
+std::string LocaleFileNameEncoding() {
+  const std::string current = std::setlocale(LC_CTYPE, nullptr);
+  std::string codeset;
+  if (std::setlocale(LC_CTYPE, "") != nullptr) codeset = nl_langinfo(CODESET);
+  std::setlocale(LC_CTYPE, current.c_str());
+  for (const char* ascii : {"", "ANSI_X3.4-1968", "US-ASCII", "ASCII", "ISO646-US"}) {
+    if (strcasecmp(codeset.c_str(), ascii) == 0) return "UTF-8";
+  }
+  return codeset;
+}
+
 }  // namespace
+
+void GuiThread::SettleEnvironment() {
+  // The toolkit keeps a value that names a character set; only an unset
+  // one, or one that defers to the locale, makes it look for itself.
+  const char* set = std::getenv("G_FILENAME_ENCODING");
+  const std::string first = set ? std::string(set).substr(0, std::string(set).find(',')) : "";
+  if (first.empty() || strcasecmp(first.c_str(), "@locale") == 0) {
+    setenv("G_FILENAME_ENCODING", LocaleFileNameEncoding().c_str(), 1);
+  }
+  // The windows take no part in startup notification; GDK would drop the
+  // id anyway, so that children do not inherit it.
+  unsetenv("DESKTOP_STARTUP_ID");
+}
 
 struct GuiThread::Impl {
   enum class State { kIdle, kStarting, kRunning, kFailed, kStopped };

@@ -44,6 +44,15 @@ class GuiThread {
   // Whether the calling thread is the GUI thread.
   bool IsCurrent() const;
 
+  // Makes the environment what the toolkit's start would make it, so that
+  // the start itself writes nothing there: wx fills in the file-name
+  // encoding when it is not set (switching the locale to find it) and GDK
+  // removes the startup-notification id. The toolkit starts on the GUI
+  // thread while the run goes on, and no lock makes setenv or setlocale
+  // safe against a getenv, a spawn or a locale lookup on another thread.
+  // Call it before the program starts threads of its own.
+  static void SettleEnvironment();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -180,7 +180,9 @@ struct WxUi::Impl {
   GuiThread gui;
 };
 
-WxUi::WxUi(std::string caption) : impl_(std::make_unique<Impl>(std::move(caption))) {}
+WxUi::WxUi(std::string caption) : impl_(std::make_unique<Impl>(std::move(caption))) {
+  GuiThread::SettleEnvironment();
+}
 
 WxUi::~WxUi() = default;
 

@@ -16,7 +16,8 @@
 // dialog is handled as the window-less front end handles it, and one line
 // on standard error says so.
 //
-// Thread safety: every member may be called from any thread.
+// Thread safety: every member but the constructor may be called from any
+// thread.
 
 #include <cstdint>
 #include <memory>
@@ -29,7 +30,9 @@ namespace hhsync {
 
 class WxUi final : public Prompter, public DialogHost {
  public:
-  // Message boxes carry caption, the program's name.
+  // Message boxes carry caption, the program's name. Construct it before
+  // the program starts threads of its own: it settles the environment the
+  // toolkit's start would otherwise change under them.
   explicit WxUi(std::string caption = "hhsync");
   // Closes what is still open and ends the GUI thread.
   ~WxUi() override;

@@ -4,6 +4,7 @@
 
 #include "platform/wx/wx_ui.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -22,6 +24,43 @@
 #include "support/bmp.h"
 #include "support/test_platform.h"
 #include "support/xvfb.h"
+
+// Writes to the environment made on threads other than the test's own
+// while watched: the toolkit's start must make none, because the run's
+// threads read the environment meanwhile (a getenv, a spawn), and a write
+// may move the whole table under them.
+namespace {
+std::mutex g_writesMu;
+bool g_watching = false;
+std::thread::id g_watcher;
+std::vector<std::string> g_writes;
+
+void NoteWrite(const char* what, const char* name) {
+  std::lock_guard<std::mutex> l(g_writesMu);
+  if (g_watching && std::this_thread::get_id() != g_watcher) {
+    g_writes.push_back(std::string(what) + " " + (name ? name : ""));
+  }
+}
+
+template <typename F>
+F Real(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" int setenv(const char* name, const char* value, int overwrite) {
+  NoteWrite("setenv", name);
+  return Real<int (*)(const char*, const char*, int)>("setenv")(name, value, overwrite);
+}
+extern "C" int unsetenv(const char* name) {
+  // Removing what is not there changes nothing.
+  if (getenv(name) != nullptr) NoteWrite("unsetenv", name);
+  return Real<int (*)(const char*)>("unsetenv")(name);
+}
+extern "C" int putenv(char* item) {
+  NoteWrite("putenv", item);
+  return Real<int (*)(char*)>("putenv")(item);
+}
 
 namespace hhsync {
 namespace {
@@ -41,6 +80,9 @@ class WxUiTest : public ::testing::Test {
       const auto eq = item.find('=');
       setenv(item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), 1);
     }
+    // As a launch from a desktop leaves it: what the toolkit would change.
+    unsetenv("G_FILENAME_ENCODING");
+    setenv("DESKTOP_STARTUP_ID", "wxtest_TIME0", 1);
     ui_ = new WxUi(kCaption);
   }
   static void TearDownTestSuite() {
@@ -61,6 +103,26 @@ class WxUiTest : public ::testing::Test {
 test::XvfbProcess* WxUiTest::x_ = nullptr;
 WxUi* WxUiTest::ui_ = nullptr;
 std::string WxUiTest::error_;
+
+// First in the suite, so that its window starts the toolkit also when the
+// whole suite runs in one process.
+TEST_F(WxUiTest, TheToolkitStartsWithoutWritingTheEnvironment) {
+  {
+    std::lock_guard<std::mutex> l(g_writesMu);
+    g_watching = true;
+    g_watcher = std::this_thread::get_id();
+  }
+  auto answer = std::async(std::launch::async, [] {
+    return ui_->MessageBox("Started", {MbButtons::kOk, MbIcon::kNone, false});
+  });
+  const std::string box = x_->WaitForWindow("^wxtest$");
+  ASSERT_FALSE(box.empty());
+  ASSERT_TRUE(x_->PressKeys(box, {"Return"}));
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  std::lock_guard<std::mutex> l(g_writesMu);
+  g_watching = false;
+  EXPECT_EQ(g_writes, std::vector<std::string>{});
+}
 
 TEST_F(WxUiTest, MessageBoxesFromSeveralThreadsEachWaitForTheirOwnAnswer) {
   auto retry = std::async(std::launch::async, [] {
