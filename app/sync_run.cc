@@ -186,8 +186,8 @@ class SyncRun {
     if (!settings_->ni() && settings_->sra()) {
       KeepList keep(ports_, mount_);
       if (!keep.ShouldOpenBrowser()) {
-        Outcome(RunOutcome::kNotDue,
-                "the handheld asked for its pages only and holds no keep entry");
+        Outcome(RunOutcome::kNotDue, "the handheld asked for its pages only and " +
+                                         NoKeepEntry(keep, "holds no keep entry"));
         return false;
       }
       if (keep.AllPageRequests()) {
@@ -201,12 +201,19 @@ class SyncRun {
     if (!keep.ShouldOpenBrowser()) {
       Outcome(RunOutcome::kNotDue, "the last sync was " + std::to_string(hoursSinceLast_) +
                                        " hours ago, syncs are due every " +
-                                       std::to_string(hoursBetween_) +
-                                       " hours, and no keep entry waits");
+                                       std::to_string(hoursBetween_) + " hours, and " +
+                                       NoKeepEntry(keep, "no keep entry waits"));
       return false;
     }
     browserOnly_ = keep.AllPageRequests();
     return true;
+  }
+
+  // Why the keep list gives the run nothing to do: it is empty (none), or
+  // its database is there but could not be read, which the report should
+  // not pass off as empty.
+  static std::string NoKeepEntry(const KeepList& keep, const char* none) {
+    return keep.ReadFailed() ? "its keep database could not be read" : none;
   }
 
   bool NotDueYet() {

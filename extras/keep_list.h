@@ -55,6 +55,8 @@ class KeepList {
   std::string Message() const { return message_; }
   // True when at least one entry was read and every entry asks for a page.
   bool AllPageRequests() const { return allPageRequests_; }
+  // True when the database is there but it, or an entry, could not be read.
+  bool ReadFailed() const { return readFailed_; }
 
   // The entries read (null when the list is absent).
   const std::vector<std::unique_ptr<KeepRecord>>* records() const {

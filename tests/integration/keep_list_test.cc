@@ -110,6 +110,7 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
   KeepList missing(ports_, mount_);
   missing.Upload(*progress_, *settings_, *link_);
   EXPECT_FALSE(missing.facts().readFailed);
+  EXPECT_FALSE(missing.ReadFailed());
   EXPECT_EQ(missing.facts().entriesRead, 0);
 
   AddEntry(1, u"x");
@@ -119,6 +120,7 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
     p_.AddFault(operation, 1, false, 87);
     KeepList list(ports_, mount_);
     p_.ClearFaults();
+    EXPECT_TRUE(list.ReadFailed());
     list.Upload(*progress_, *settings_, *link_);
     EXPECT_TRUE(list.facts().readFailed);
     EXPECT_FALSE(list.facts().posted);

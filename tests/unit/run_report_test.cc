@@ -14,6 +14,7 @@
 #include "formats/json_writer.h"
 #include "formats/report_json.h"
 #include "platform/registry.h"
+#include "settings/registry_key.h"
 #include "support/edm_body.h"
 #include "support/json_schema.h"
 #include "support/test_platform.h"
@@ -367,6 +368,19 @@ TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {
   report = noHandheld.Finish();
   EXPECT_EQ(report.outcome, RunOutcome::kNoHandheld);
   EXPECT_EQ(report.handheld.connected, false);
+}
+
+TEST_F(ReportedRunTest, ANotDueRunWithAnUnreadableKeepListSaysSoNotThatItIsEmpty) {
+  RegistryKey(p_.registry(), "R\\").Set("tu", "24");
+  p_.registry().SetValue(RegRoot::kLocalMachine, "R\\", "lst",
+                         RegValue::Dword(static_cast<uint32_t>(p_.clock().Now() - 3600)));
+  p_.AddFault("CeOpenDatabaseEx", 1, true, 87);
+  const RunReport report = Run();
+  EXPECT_EQ(report.outcome, RunOutcome::kNotDue);
+  EXPECT_EQ(report.reason,
+            "the last sync was 1 hours ago, syncs are due every 24 hours, and its keep database "
+            "could not be read");
+  EXPECT_TRUE(http_.requests().empty());
 }
 
 TEST_F(ReportedRunTest, ACancelledProgressDialogEndsCancelled) {
