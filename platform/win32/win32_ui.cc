@@ -69,6 +69,17 @@ void CenterOnScreen(HWND window) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The object a dialog procedure serves: handed over with WM_INITDIALOG and
+// kept in the window's user data; null for messages that come before it.
+template <typename T>
+T* DialogObject(HWND window, UINT message, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(window, DWLP_USER, lParam);
+  return reinterpret_cast<T*>(GetWindowLongPtrA(window, DWLP_USER));
+}
+
+// Whether a WM_COMMAND is the Cancel button or Escape.
+bool IsCancel(WPARAM wParam) { return LOWORD(wParam) == IDC_CANCEL || LOWORD(wParam) == IDCANCEL; }
+
 // A window's device context as a canvas: bitmaps are drawn with
 // SetDIBitsToDevice, palettes selected and realised on the context. The
 // palette the context had at first is put back when the canvas goes.
@@ -162,20 +173,17 @@ class ProgressWindow final : public DialogWindow {
 
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-      SetWindowLongPtrA(window, DWLP_USER, lParam);
-      auto* self = reinterpret_cast<ProgressWindow*>(lParam);
-      self->window_ = window;
-      self->model_.OnInitDialog();
-      self->Refresh();
-      CenterOnScreen(window);
-      return TRUE;
-    }
-    auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(window, DWLP_USER));
+    auto* self = DialogObject<ProgressWindow>(window, message, lParam);
     if (!self) return FALSE;
     switch (message) {
+      case WM_INITDIALOG:
+        self->window_ = window;
+        self->model_.OnInitDialog();
+        self->Refresh();
+        CenterOnScreen(window);
+        return TRUE;
       case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_CANCEL || LOWORD(wParam) == IDCANCEL) {
+        if (IsCancel(wParam)) {
           self->model_.OnCancel();
           ShowWindow(window, SW_HIDE);
           return TRUE;
@@ -243,17 +251,15 @@ class WaitWindow final : public DialogWindow {
 
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = DialogObject<WaitWindow>(window, message, lParam);
+    if (!self) return FALSE;
     if (message == WM_INITDIALOG) {
-      SetWindowLongPtrA(window, DWLP_USER, lParam);
-      auto* self = reinterpret_cast<WaitWindow*>(lParam);
       self->window_ = window;
       self->model_.OnInitDialog();
       self->Refresh();
       return TRUE;
     }
-    auto* self = reinterpret_cast<WaitWindow*>(GetWindowLongPtrA(window, DWLP_USER));
-    if (!self) return FALSE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDC_CANCEL || LOWORD(wParam) == IDCANCEL)) {
+    if (message == WM_COMMAND && IsCancel(wParam)) {
       self->model_.OnCancel();
       return TRUE;
     }
@@ -277,9 +283,8 @@ class WaitWindow final : public DialogWindow {
 };
 
 INT_PTR CALLBACK FrequencyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* model = DialogObject<FrequencyDialogModel>(window, message, lParam);
   if (message == WM_INITDIALOG) {
-    SetWindowLongPtrA(window, DWLP_USER, lParam);
-    auto* model = reinterpret_cast<FrequencyDialogModel*>(lParam);
     model->OnInit();
     SetWindowTextA(window, model->Title().c_str());
     HWND list = GetDlgItem(window, IDC_FREQUENCY);
@@ -291,7 +296,6 @@ INT_PTR CALLBACK FrequencyProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return TRUE;
   }
   if (message != WM_COMMAND) return FALSE;
-  auto* model = reinterpret_cast<FrequencyDialogModel*>(GetWindowLongPtrA(window, DWLP_USER));
   if (LOWORD(wParam) == IDOK) {
     const LRESULT selection = SendDlgItemMessageA(window, IDC_FREQUENCY, CB_GETCURSEL, 0, 0);
     model->OnOk(selection == CB_ERR ? -1 : static_cast<int>(selection));
@@ -317,12 +321,9 @@ std::string ItemText(HWND window, int id) {
 }
 
 INT_PTR CALLBACK CredentialsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    SetWindowLongPtrA(window, DWLP_USER, lParam);
-    return TRUE;
-  }
+  auto* out = DialogObject<Credentials>(window, message, lParam);
+  if (message == WM_INITDIALOG) return TRUE;
   if (message != WM_COMMAND) return FALSE;
-  auto* out = reinterpret_cast<Credentials*>(GetWindowLongPtrA(window, DWLP_USER));
   if (LOWORD(wParam) == IDOK) {
     out->user = ItemText(window, IDC_PROXY_USER);
     out->password = ItemText(window, IDC_PROXY_PASSWORD);
