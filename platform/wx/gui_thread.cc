@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -48,13 +49,13 @@ std::string LocaleFileNameEncoding() {
   return codeset;
 }
 
-}  // namespace
-
-void GuiThread::SettleEnvironment() {
+// What the toolkit would change in the environment at its start, changed
+// now (see GuiThread::GuiThread).
+void SettleEnvironment() {
   // The toolkit keeps a value that names a character set; only an unset
   // one, or one that defers to the locale, makes it look for itself.
   const char* set = std::getenv("G_FILENAME_ENCODING");
-  const std::string first = set ? std::string(set).substr(0, std::string(set).find(',')) : "";
+  const std::string first = set ? std::string(set, std::strcspn(set, ",")) : "";
   if (first.empty() || strcasecmp(first.c_str(), "@locale") == 0) {
     setenv("G_FILENAME_ENCODING", LocaleFileNameEncoding().c_str(), 1);
   }
@@ -62,6 +63,8 @@ void GuiThread::SettleEnvironment() {
   // id anyway, so that children do not inherit it.
   unsetenv("DESKTOP_STARTUP_ID");
 }
+
+}  // namespace
 
 struct GuiThread::Impl {
   enum class State { kIdle, kStarting, kRunning, kFailed, kStopped };
@@ -136,7 +139,7 @@ void GuiThread::Impl::Drain() {
   }
 }
 
-GuiThread::GuiThread() : impl_(std::make_unique<Impl>()) {}
+GuiThread::GuiThread() : impl_(std::make_unique<Impl>()) { SettleEnvironment(); }
 
 GuiThread::~GuiThread() {
   {

@@ -5,7 +5,8 @@
 // down when this object is destroyed. Other threads hand it work: Post
 // queues a task, Call queues one and waits for it to finish.
 //
-// Thread safety: every member may be called from any thread.
+// Thread safety: every member but the constructor may be called from any
+// thread.
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,12 @@ namespace hhsync {
 
 class GuiThread {
  public:
+  // Construct it before the program starts threads of its own: it makes the
+  // environment what the toolkit's start would make it, so that the start
+  // itself writes nothing there (wx fills in the file-name encoding when it
+  // is not set, GDK removes the startup-notification id). The toolkit starts
+  // on the GUI thread while the run goes on, and nothing makes setenv safe
+  // against a getenv or a spawn on another thread.
   GuiThread();
   // Ends the event loop (windows left open are destroyed) and joins the
   // thread, if it was started.
@@ -43,15 +50,6 @@ class GuiThread {
 
   // Whether the calling thread is the GUI thread.
   bool IsCurrent() const;
-
-  // Makes the environment what the toolkit's start would make it, so that
-  // the start itself writes nothing there: wx fills in the file-name
-  // encoding when it is not set (switching the locale to find it) and GDK
-  // removes the startup-notification id. The toolkit starts on the GUI
-  // thread while the run goes on, and no lock makes setenv or setlocale
-  // safe against a getenv, a spawn or a locale lookup on another thread.
-  // Call it before the program starts threads of its own.
-  static void SettleEnvironment();
 
  private:
   struct Impl;

@@ -180,9 +180,7 @@ struct WxUi::Impl {
   GuiThread gui;
 };
 
-WxUi::WxUi(std::string caption) : impl_(std::make_unique<Impl>(std::move(caption))) {
-  GuiThread::SettleEnvironment();
-}
+WxUi::WxUi(std::string caption) : impl_(std::make_unique<Impl>(std::move(caption))) {}
 
 WxUi::~WxUi() = default;
 

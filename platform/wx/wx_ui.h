@@ -31,8 +31,7 @@ namespace hhsync {
 class WxUi final : public Prompter, public DialogHost {
  public:
   // Message boxes carry caption, the program's name. Construct it before
-  // the program starts threads of its own: it settles the environment the
-  // toolkit's start would otherwise change under them.
+  // the program starts threads of its own (see GuiThread).
   explicit WxUi(std::string caption = "hhsync");
   // Closes what is still open and ends the GUI thread.
   ~WxUi() override;
