@@ -148,15 +148,6 @@ class Validator {
       }
     } else if (keyword == "allOf") {
       for (const json& sub : argument) Check(sub, value, where);
-    } else if (keyword == "anyOf" || keyword == "oneOf") {
-      int passed = 0;
-      for (const json& sub : argument) passed += Passes(sub, value) ? 1 : 0;
-      if (keyword == "anyOf" && passed == 0) Fail(where, "matches none of anyOf");
-      if (keyword == "oneOf" && passed != 1) {
-        Fail(where, "matches " + std::to_string(passed) + " of oneOf, not exactly one");
-      }
-    } else if (keyword == "not") {
-      if (Passes(argument, value)) Fail(where, "matches what \"not\" forbids");
     } else if (keyword == "if") {
       const bool condition = Passes(argument, value);
       const char* branch = condition ? "then" : "else";

@@ -2,8 +2,8 @@
 // A JSON Schema validator for the keywords the project's schemas use
 // (draft-07): type, enum, const, properties, required,
 // additionalProperties, items (one schema for every element), minimum,
-// minLength, pattern, $ref to "#/..." inside the same schema, allOf, anyOf,
-// oneOf, not, and if/then/else; title, description, $schema, $id,
+// minLength, pattern, $ref to "#/..." inside the same schema, allOf, and
+// if/then/else; title, description, $schema, $id,
 // $comment and definitions are read as annotations. Any other keyword is
 // itself reported as an error, so that a schema never relies on a keyword
 // this validator would pass over.
