@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -435,54 +436,48 @@ TEST_F(HhctlTest, RegistryGetPrintsTheValueAloneAndValuesMayBeginWithADash) {
   EXPECT_EQ(Device({"reg", "get", "Software\\Acme\\News\\dbp"}).out, "-v\n");
 }
 
-TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelpWithEachOfItsOptions) {
-  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pages = {
-      {{}, {"--version", "device", "registry", "sdat", "edm", "serve"}},
-      {{"device"},
-       {"--image", "init", "connect", "disconnect", "reg", "volume", "library", "record", "fault",
-        "dump", "verify", "--prop", "--nth", "--every", "--error", "--json", "--registry"}},
-      {{"device", "init"}, {}},
-      {{"device", "connect"}, {}},
-      {{"device", "disconnect"}, {}},
-      {{"device", "reg"}, {"get", "set", "del", "list"}},
-      {{"device", "reg", "get"}, {"K"}},
-      {{"device", "reg", "set"}, {"K", "V"}},
-      {{"device", "reg", "del"}, {"K"}},
-      {{"device", "reg", "list"}, {}},
-      {{"device", "volume", "create"}, {"NAME"}},
-      {{"device", "library", "install"}, {"NAME"}},
-      {{"device", "library", "remove"}, {"NAME"}},
-      {{"device", "record", "add"}, {"VOLUME", "DB", "--prop"}},
-      {{"device", "fault"}, {"add", "clear"}},
-      {{"device", "fault", "add"}, {"OP", "CeWriteRecordProps", "--nth", "--every", "--error"}},
-      {{"device", "fault", "clear"}, {}},
-      {{"device", "dump"}, {"--json"}},
-      {{"device", "verify"}, {"--registry", "PATH", "--json"}},
-      {{"registry"}, {"--store", "get", "set", "del", "list", "--root", "--value", "--dword"}},
-      {{"registry", "get"}, {"--root", "PATH", "--value"}},
-      {{"registry", "set"}, {"--root", "PATH", "--value", "--dword", "TEXT"}},
-      {{"registry", "del"}, {"--root", "PATH", "--value"}},
-      {{"registry", "list"}, {"--root", "PATH"}},
-      {{"sdat"}, {"pack", "list", "--props", "--bitmap", "--text"}},
-      {{"sdat", "pack"}, {"OUT", "--props", "--bitmap", "--text"}},
-      {{"sdat", "list"}, {"FILE"}},
-      {{"edm"}, {"pack", "list", "--count"}},
-      {{"edm", "pack"}, {"OUT", "--count", "RECORD_FILE"}},
-      {{"edm", "list"}, {"FILE"}},
-      {{"serve"}, {"--root", "--port", "--port-file", "--log"}}};
-  for (const auto& [command, options] : pages) {
-    std::vector<std::string> args = command;
+TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelp) {
+  // Each page's options are what the parser was given; that every page is
+  // reachable, and says how it is used, is what can go wrong.
+  for (const std::string command : {"",
+                                    " device",
+                                    " device init",
+                                    " device connect",
+                                    " device disconnect",
+                                    " device reg",
+                                    " device reg get",
+                                    " device reg set",
+                                    " device reg del",
+                                    " device reg list",
+                                    " device volume create",
+                                    " device library install",
+                                    " device library remove",
+                                    " device record add",
+                                    " device fault",
+                                    " device fault add",
+                                    " device fault clear",
+                                    " device dump",
+                                    " device verify",
+                                    " registry",
+                                    " registry get",
+                                    " registry set",
+                                    " registry del",
+                                    " registry list",
+                                    " sdat",
+                                    " sdat pack",
+                                    " sdat list",
+                                    " edm",
+                                    " edm pack",
+                                    " edm list",
+                                    " serve"}) {
+    std::vector<std::string> args;
+    std::istringstream words(command);
+    for (std::string word; words >> word;) args.push_back(word);
     args.push_back("--help");
     RunResult r = Run(args, {"HHSYNC_HOME=" + dir_.path()});
-    std::string name = "hhctl";
-    for (const std::string& word : command) name += " " + word;
-    EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
-    EXPECT_EQ(r.err, "") << name;
-    EXPECT_NE(r.out.find("Usage: " + name + " "), std::string::npos) << r.out;
-    for (const std::string& option : options) {
-      EXPECT_NE(r.out.find(option), std::string::npos) << name << " lacks " << option << ":\n"
-                                                       << r.out;
-    }
+    EXPECT_EQ(r.exitCode, 0) << command << ": " << r.err;
+    EXPECT_EQ(r.err, "") << command;
+    EXPECT_NE(r.out.find("Usage: hhctl" + command + " "), std::string::npos) << r.out;
   }
   // Help does nothing else: no image, no store.
   EXPECT_EQ(Run({"device", "init", "--help"}, {"HHSYNC_HOME=" + dir_.path()}).exitCode, 0);
