@@ -106,15 +106,15 @@ class CurlRequest final : public HttpRequest {
         if (!Pump(error)) return false;
       }
       if (headersDone_) return true;
-      // The transfer ended before a response arrived.
+      // The transfer ended before the blank line that closes the header: a
+      // server that closed the connection inside it (curl may call that a
+      // success) sent a broken reply, never a reply without a body.
       if (result_ == CURLE_OK) {
-        // A response without a body where the header end was not seen (it
-        // cannot really happen, but the status is known then).
-        long code = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
-        status_ = static_cast<int>(code);
-        headersDone_ = true;
-        return true;
+        if (error) {
+          *error = HttpError{http_error::kConnectionAborted,
+                             "the connection closed before the end of the reply's header"};
+        }
+        return false;
       }
       if (attempt < options_.connectRetries && NeverConnected()) continue;
       Fail(result_, error);
