@@ -5,6 +5,8 @@
 // the run's recorder (see docs/report.schema.json for what each means).
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
@@ -272,23 +274,44 @@ class SyncRun {
     const bool contentResult = UpdateContent(categories);
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
     RecordCompleteSync(contentResult && resourceResult);
-    ReportFullSync(contentResult, resources.facts());
+    ReportFullSync(resources);
   }
 
-  // A sync whose content completed and whose resources are up to date is
-  // complete, also when the resource list brought no change (the program
-  // then does not stamp lst; the report says so apart).
-  void ReportFullSync(bool contentResult, const ResourcesFacts& resources) {
+  // A sync is complete only when the handheld holds every category of the
+  // profile whole and every resource of the list current; whether lst was
+  // stamped does not decide it (a list that brought no change stamps
+  // nothing, a category left at version 0 does not stop the stamp). What is
+  // missing is named.
+  void ReportFullSync(const ResourceUpdater& resources) {
     if (!progress_->IsRunning()) {
       Outcome(RunOutcome::kCancelled, "the user cancelled the sync");
       return;
     }
-    std::string reason;
-    if (!contentResult) reason = contentProblem_;
-    if (resources.result == "failed") {
-      reason += (reason.empty() ? "" : "; ") + std::string("resources: ") + resources.reason;
+    std::vector<std::string> missing = contentProblems_;
+    if (resources.facts().result == "failed") {
+      missing.push_back("resources: " + resources.facts().reason);
+    } else if (!resources.notCurrent().empty()) {
+      missing.push_back("resources not current: " + NameList(resources.notCurrent()));
     }
+    for (const std::string& problem : resources.recordProblems()) {
+      missing.push_back("resources: " + problem);
+    }
+    std::string reason;
+    for (const std::string& m : missing) reason += (reason.empty() ? "" : "; ") + m;
     Outcome(reason.empty() ? RunOutcome::kComplete : RunOutcome::kPartial, reason);
+  }
+
+  // "a, b, c" and, past kNamesShown names, "and N more".
+  static std::string NameList(const std::vector<std::string>& names) {
+    constexpr std::size_t kNamesShown = 5;
+    std::string out;
+    for (std::size_t i = 0; i < names.size() && i < kNamesShown; ++i) {
+      out += (i == 0 ? "" : ", ") + names[i];
+    }
+    if (names.size() > kNamesShown) {
+      out += " and " + std::to_string(names.size() - kNamesShown) + " more";
+    }
+    return out;
   }
 
   bool UpdateContent(CategoryList& categories) {
@@ -303,9 +326,13 @@ class SyncRun {
     progress_->ResetPhase(kFinalPhaseSteps);
     categories.ReportTo(*ports_.recorder, reconciled);
     if (!reconciled) {
-      contentProblem_ = "the category database could not be read; the content stays as it was";
+      contentProblems_.push_back(
+          "the category database could not be read; the content stays as it was");
+    } else if (const std::vector<std::string> unfinished = categories.Unfinished(true);
+               !unfinished.empty()) {
+      contentProblems_.push_back("content: categories not whole: " + NameList(unfinished));
     } else if (!loaded) {
-      contentProblem_ = "content: not every category could be synced; the next sync goes on";
+      contentProblems_.push_back("content: the category database could not be updated");
     }
     return loaded;
   }
@@ -346,8 +373,8 @@ class SyncRun {
   int64_t hoursSinceLast_ = 0;
   // The user gave up waiting for the volume (the wait dialog, or Cancel).
   bool userCancelled_ = false;
-  // Why the content step did not complete, for the report.
-  std::string contentProblem_;
+  // What the content step left undone, for the report.
+  std::vector<std::string> contentProblems_;
   std::unique_ptr<ProgressDialog> progress_;
   std::unique_ptr<ProgressDialogThread> progressThread_;
   std::unique_ptr<ServerLink> link_;

@@ -546,6 +546,17 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
   return result;
 }
 
+std::vector<std::string> CategoryList::Unfinished(bool reconciled) const {
+  std::vector<std::string> keys;
+  for (const auto& entry : categories_) {
+    if (!entry.second->Facts(reconciled).completed) keys.push_back(entry.first);
+  }
+  for (const CategoryFacts& gone : gone_) {
+    if (!gone.completed) keys.push_back(gone.key);
+  }
+  return keys;
+}
+
 void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
   for (const auto& entry : categories_) recorder.Category(entry.second->Facts(reconciled));
   for (const CategoryFacts& gone : gone_) recorder.Category(gone);

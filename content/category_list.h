@@ -197,6 +197,10 @@ class CategoryList {
   // Reports every category of the profile and every gone one to recorder.
   // reconciled: whether Reconcile could read "cats".
   void ReportTo(RunRecorder& recorder, bool reconciled) const;
+  // The keys of the categories the handheld does not hold whole after this
+  // run: synced but incomplete, not recorded, left for the next sync, or
+  // gone but not deleted. Empty when the content is all there.
+  std::vector<std::string> Unfinished(bool reconciled) const;
 
   Category* Find(const std::string& key);
   std::size_t size() const { return categories_.size(); }

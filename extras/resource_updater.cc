@@ -77,8 +77,8 @@ bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t*
   return WriteNewRecord(rapi, handle, values).ok;
 }
 
-void ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
-  DeleteRecordById(rapi, handle, oid_);
+bool ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
+  return DeleteRecordById(rapi, handle, oid_);
 }
 
 // ResourceUpdater
@@ -99,24 +99,33 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
                                       ServerLink& link) {
   facts_ = ResourcesFacts();
   itemFacts_.clear();
+  notCurrent_.clear();
+  recordProblems_.clear();
   DeviceDatabase volume(ports_, mount_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
-  volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid);
+  if (!volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid)) {
+    statusDb_ = 0;
+    recordProblems_.push_back(std::string(kResourceStatusDatabase) +
+                              " could not be opened: its records may be doubled");
+  }
   bool done = false;
   if (FetchStatusList(progress, link)) {
     facts_.listed = static_cast<int>(statusList_.size());
     switch (Reconcile(volume)) {
       case Comparison::kUnchanged:
         facts_.result = "unchanged";
+        recordProblems_.clear();  // nothing was written into them
         break;
       case Comparison::kUnreadable:
         Fail("a resource record on the handheld could not be read");
+        recordProblems_.clear();
         break;
       case Comparison::kChanged:
         done = Apply(volume, progress, settings, link);
         if (done) facts_.result = "updated";
+        FindNotCurrent();
         break;
     }
   }
@@ -125,6 +134,20 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
   itemFacts_.clear();
   ports_.recorder->Resources(facts_);
   return done;
+}
+
+void ResourceUpdater::FindNotCurrent() {
+  std::set<std::string> missing;
+  for (const RecordMap* list : {&statusList_, &downloadList_}) {
+    for (const auto& [rid, record] : *list) {
+      if (IsIgnoredType(record->type())) continue;
+      auto it = itemFacts_.find(rid);
+      const bool done = it != itemFacts_.end() &&
+                        (list == &statusList_ ? it->second.installed : it->second.stored);
+      if (!done) missing.insert(rid);
+    }
+  }
+  notCurrent_.assign(missing.begin(), missing.end());
 }
 
 bool ResourceUpdater::Fail(const std::string& reason) {
@@ -179,7 +202,11 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   Rapi& rapi = *ports_.rapi;
   bool changed = false;
   bool failed = false;
-  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, statusDb_, &failed);
+  // A record that could not be deleted stays beside the one written later.
+  int stale = 0;
+  // A database that could not be opened is read as empty; its first write
+  // reopens it.
+  for (ResourceRecord stored; IsOpen(statusDb_) && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
        stored = ResourceRecord()) {
     auto it = statusList_.find(stored.rid());
     if (it != statusList_.end() && it->second->revision() == stored.revision()) {
@@ -188,22 +215,30 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
     }
     // Unknown to the server, or of another revision (written again later).
     changed = true;
-    stored.DeleteFromDevice(rapi, statusDb_);
+    if (!stored.DeleteFromDevice(rapi, statusDb_)) ++stale;
   }
   if (failed) return Comparison::kUnreadable;
   if (!changed && !statusList_.empty()) changed = true;
   if (!changed) return Comparison::kUnchanged;
 
   CEOID oid = 0;
-  volume.OpenOrCreate(kResourceDatabase, kRidSort, 0, &resourceDb_, &oid);
-  for (ResourceRecord stored; stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
+  if (!volume.OpenOrCreate(kResourceDatabase, kRidSort, 0, &resourceDb_, &oid)) {
+    resourceDb_ = 0;
+    recordProblems_.push_back(std::string(kResourceDatabase) +
+                              " could not be opened: its records may be doubled");
+  }
+  for (ResourceRecord stored; IsOpen(resourceDb_) && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
        stored = ResourceRecord()) {
     auto it = downloadList_.find(stored.rid());
     if (it != downloadList_.end() && it->second->revision() == stored.revision()) {
       downloadList_.erase(it);
       continue;
     }
-    stored.DeleteFromDevice(rapi, resourceDb_);
+    if (!stored.DeleteFromDevice(rapi, resourceDb_)) ++stale;
+  }
+  if (stale != 0) {
+    recordProblems_.push_back(std::to_string(stale) +
+                              " outdated resource records could not be deleted");
   }
   // An unread record might be a current one: downloading it again would
   // leave two.

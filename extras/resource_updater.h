@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/run_report.h"
 #include "platform/ports.h"
@@ -66,8 +67,9 @@ class ResourceRecord {
   // write (error 87, 112 or no error code).
   bool WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data, std::size_t size,
                      bool withData) const;
-  // Deletes the record last read, when one was read.
-  void DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
+  // Deletes the record last read, when one was read. True when the
+  // handheld reported it deleted.
+  bool DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
 
   CEOID oid() const { return oid_; }
   uint32_t ridNumber() const { return ridNumber_; }
@@ -105,6 +107,13 @@ class ResourceUpdater {
 
   // What the last UpdateResources did: "updated", "unchanged" or "failed".
   const ResourcesFacts& facts() const { return facts_; }
+  // What keeps the handheld's resources from being what the server listed
+  // after the last UpdateResources, for the run's outcome: the rids of
+  // resources that are not current (their data or their status record is
+  // missing), and the handheld records that are stale or may be doubled.
+  // Both empty when every listed resource is current.
+  const std::vector<std::string>& notCurrent() const { return notCurrent_; }
+  const std::vector<std::string>& recordProblems() const { return recordProblems_; }
 
   // Parses a status reply into both lists. False when its first line is not
   // "OK" (ignoring case), or when it lists more than kMaxResourceEntries.
@@ -136,6 +145,8 @@ class ResourceUpdater {
                   ProgressSink& progress, std::string* arguments, ResourceFacts* facts);
   // The report entry of a resource, made on first use.
   ResourceFacts& Facts(const ResourceRecord& record);
+  // Fills notCurrent_ from what is left of both lists after Apply.
+  void FindNotCurrent();
   // Apply's failure, for the report.
   bool Fail(const std::string& reason);
   void CloseHandles();
@@ -151,6 +162,8 @@ class ResourceUpdater {
   CeDbHandle statusDb_ = 0;
   ResourcesFacts facts_;
   std::map<std::string, ResourceFacts> itemFacts_;  // by rid
+  std::vector<std::string> notCurrent_;
+  std::vector<std::string> recordProblems_;
 };
 
 // Whether name can be a file in the program directory: not empty, not "."

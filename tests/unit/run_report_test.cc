@@ -335,6 +335,29 @@ TEST_F(ReportedRunTest, AFailedWriteIsPartialAndItsMessageBoxIsReported) {
   for (const CategoryFacts& category : report.categories) EXPECT_FALSE(category.completed);
 }
 
+TEST_F(ReportedRunTest, ARunThatLeftAHoleIsPartialAndNamesItWhateverItStamped) {
+  // An item the server no longer has, and a CAB the program will not save
+  // (it names the program's own S.DAT): the sync still stamps lst as it
+  // always did, but it is not complete.
+  http_.Serve("/zavrik/update/data/102/2.edm", MemoryReply{404, "", -1});
+  http_.Serve("/zavrik/update/resource", "OK\nlist\n1|DAT|r1|x\n3|CAB|r1|S.DAT\n");
+  RunReport report = Run();
+  EXPECT_EQ(report.outcome, RunOutcome::kPartial);
+  EXPECT_EQ(report.reason, "content: categories not whole: news; resources not current: 3");
+  EXPECT_TRUE(report.lstWritten.has_value());
+
+  // Once the server has both again, the next sync is whole.
+  http_.Serve("/zavrik/update/data/102/2.edm",
+              test::EdmBody(2, {test::SplitRecord(8, 20, 'b'), test::SplitRecord(9, 12, 'c')}));
+  http_.Serve("/zavrik/update/resource", "OK\nlist\n1|DAT|r1|x\n");
+  ReportCollector again(p_.clock(), RunMode::kSync);
+  Ports ports = p_.ports();
+  ports.recorder = &again;
+  SyncRunner(ports).RunSync(false);
+  report = again.Finish();
+  EXPECT_EQ(report.outcome, RunOutcome::kComplete) << report.reason;
+}
+
 TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {
   http_.Serve("/zavrik/update/profile", "REDIRECT\n?x=1\nupdate\n");
   RunReport report = Run();
