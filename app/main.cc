@@ -54,8 +54,14 @@ int main(int argc, char** argv) {
   hhsync::LinuxPlatform platform(&report);
   if (!platform.error().empty()) {
     // The front end asked for cannot be had: this one line says why, and
-    // the run ends before it touches the handheld or the registry store.
+    // the run ends before it touches the handheld or the registry store,
+    // with a report that says so.
     std::fprintf(stderr, "%s\n", platform.error().c_str());
+    report.Outcome(hhsync::RunOutcome::kFailed, platform.error());
+    const std::string path = hhsync::ReportPath();
+    if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report.Finish()))) {
+      std::fprintf(stderr, "hhsync: the report could not be written to %s\n", path.c_str());
+    }
     return 2;
   }
   // What a killed run left half-written is of no use to anyone; this run

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/prompter.h"
 #include "platform/rapi.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "settings/browser.h"
 #include "settings/sync_settings.h"
@@ -92,7 +93,13 @@ class SyncRun {
     const bool connected = runner_.Connect();
     ports_.recorder->HandheldConnected(connected);
     if (connected) return true;
-    Outcome(RunOutcome::kNoHandheld, "no handheld answered");
+    // The desktop may know why: the connection failed on its side.
+    const std::string why = ports_.rapi->DesktopErrorText();
+    if (why.empty()) {
+      Outcome(RunOutcome::kNoHandheld, "no handheld answered");
+    } else {
+      Outcome(RunOutcome::kFailed, "the handheld could not be reached: " + why);
+    }
     if (firstRun_) ports_.prompter->MessageBox(kNoConnectionMessage, MessageBoxStyle{});
     ports_.rapi->CeRapiUninit();
     return false;
@@ -110,9 +117,10 @@ class SyncRun {
     if (userCancelled_) {
       Outcome(RunOutcome::kCancelled, "the user cancelled while the volume was not there");
     } else {
+      const std::string why = ports_.rapi->DesktopErrorText();
       Outcome(RunOutcome::kFailed, "the database volume \"" +
                                        (probe_ ? probe_->VolumeName() : std::string()) +
-                                       "\" could not be mounted");
+                                       "\" could not be mounted" + (why.empty() ? "" : ": " + why));
     }
   }
 
@@ -295,6 +303,11 @@ class SyncRun {
     }
     for (const std::string& problem : resources.recordProblems()) {
       missing.push_back("resources: " + problem);
+    }
+    // Settings of the PC that could not be read were taken as their
+    // defaults, and what the run stores there (lst) is not stored.
+    if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {
+      missing.push_back(trouble + "; the PC's settings were taken as their defaults");
     }
     std::string reason;
     for (const std::string& m : missing) reason += (reason.empty() ? "" : "; ") + m;

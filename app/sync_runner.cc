@@ -7,6 +7,7 @@
 #include "platform/http.h"
 #include "platform/prompter.h"
 #include "platform/rapi.h"
+#include "platform/registry.h"
 #include "settings/sync_settings.h"
 
 namespace hhsync {
@@ -148,7 +149,9 @@ void SyncRunner::RunConfiguration() {
   // The frequency is stored (and lst stamped) however the dialog closed;
   // closed without OK it is the one it was.
   settings.SetUpdateFrequency(dialog.Hours());
-  if (dialog.accepted()) {
+  if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {
+    ports_.recorder->Outcome(RunOutcome::kFailed, "the frequency could not be stored: " + trouble);
+  } else if (dialog.accepted()) {
     ports_.recorder->Outcome(RunOutcome::kComplete, "");
   } else {
     ports_.recorder->Outcome(RunOutcome::kCancelled,

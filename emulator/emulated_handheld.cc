@@ -61,8 +61,12 @@ Outcome EmulatedHandheld::Impl::Run(const char* op, Access access,
                                     const std::function<Outcome()>& work) {
   std::lock_guard<std::mutex> lock(mu);
   Outcome out;
+  // What failed on the desktop's side (the image file, not the handheld it
+  // stands for) is said in the desktop's error text.
+  std::string desktop;
   if (!image.Open()) {
     out = Fail(kNotConnectedError);
+    desktop = image.openError();
   } else {
     try {
       // Whether a fault is armed on op is known only inside a transaction;
@@ -91,13 +95,26 @@ Outcome EmulatedHandheld::Impl::Run(const char* op, Access access,
       }
       if (keep) t->Commit();
     } catch (const SqlError& e) {
-      out = Fail(e.diskFull() ? ce_error::kDiskFull : kErrorGenFailure);
-    } catch (const std::exception&) {  // a damaged image
+      if (e.damaged()) {
+        out = Fail(kErrorGenFailure);
+        desktop = "the handheld image " + image.path() + " is damaged: " + e.what();
+      } else {
+        // The image could not be read or written (full, read-only, locked):
+        // the connection failed, not the handheld, which has no code for it.
+        out = Fail(0);
+        desktop = "the handheld image " + image.path() + " could not be used: " + e.what();
+      }
+    } catch (const std::exception& e) {  // a damaged record
       out = Fail(kErrorGenFailure);
+      desktop = "the handheld image " + image.path() + " is damaged: " + e.what();
     }
   }
   lastError = out.error;
-  desktopError = out.failed && out.error == 0 ? kConnectionLostText : "";
+  if (!desktop.empty()) {
+    desktopError = desktop;
+  } else {
+    desktopError = out.failed && out.error == 0 ? kConnectionLostText : "";
+  }
   return out;
 }
 

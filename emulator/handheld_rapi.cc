@@ -44,6 +44,17 @@ int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
   init->result = 0;
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->lastError = 0;
+  impl_->desktopError.clear();
+  impl_->unusable = false;
+  // An image that is there but cannot be opened is a connection that failed
+  // at once, for the reason the desktop gives; one that is not there is a
+  // handheld not attached, whose wait runs out.
+  if (HandheldImage::FileExists(impl_->image.path()) && !impl_->image.Open()) {
+    impl_->unusable = true;
+    impl_->desktopError = impl_->image.openError();
+    init->result = HResultOf(0);
+    return init->result;
+  }
   // Connecting itself always starts; whether it completes is WaitForInit's
   // business. Only an injected fault makes it fail at once.
   if (std::optional<uint32_t> fault = impl_->CountAlone("CeRapiInitEx")) {
@@ -57,6 +68,8 @@ int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
 uint32_t EmulatedHandheld::WaitForInit(const RapiInit& /*init*/, uint32_t timeoutMs) {
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
+    // The event of a connection that failed at once is signalled at once.
+    if (impl_->unusable) return kWaitObject0;
     bool connected = false;
     std::optional<uint32_t> fault = impl_->CountAlone("WaitForInit", &connected);
     if (!fault && connected) {

@@ -12,6 +12,7 @@
 #include "net/server_link.h"
 #include "platform/paths.h"
 #include "platform/prompter.h"
+#include "platform/registry.h"
 #include "platform/shell.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
@@ -250,6 +251,12 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
   progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
   progress.SetStatus("Getting status from server.", 1);
   std::string installArguments;
+  // An INI file is installed by the application manager. When its path
+  // could not be read (the PC's registry failed, which is not the same as
+  // a manager that is not there), the install cannot be tried, and the
+  // INI must not be recorded as current: the next sync fetches it again.
+  const std::string manager = settings.AppManagerPath();
+  const bool installUntried = manager.empty() && !ports_.registry->Trouble().empty();
 
   // The resources themselves first: a resource is recorded as current in
   // "zavResA" only once its data is on the handheld (or its file complete
@@ -302,6 +309,10 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
     }
     progress.StepDetail();
     if (downloadList_.count(rid) != 0 && arrived.count(rid) == 0) continue;
+    if (installUntried && record->type() == "INI") {
+      facts.note = "not recorded: the application manager could not be looked up";
+      continue;
+    }
     if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
       return Fail("resource " + rid + " could not be recorded on the handheld");
     }
@@ -309,7 +320,6 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
   }
 
   if (installArguments.size() > 1) {
-    std::string manager = settings.AppManagerPath();
     if (manager.empty()) {
       // Without the manager the command line would start the first INI file.
       progress.LogLine("CE application manager not registered; nothing installed");

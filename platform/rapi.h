@@ -130,9 +130,9 @@ class Rapi {
   virtual uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) = 0;
   virtual int32_t CeRapiUninit() = 0;
   virtual uint32_t CeGetLastError() = 0;
-  // When the last call failed on the desktop's side of the connection (and
-  // the handheld could report no code): the system's message text for it;
-  // empty otherwise.
+  // When the last call failed on the desktop's side of the connection (the
+  // handheld could report no code, or could not be reached): the system's
+  // message text for it; empty otherwise.
   virtual std::string DesktopErrorText() = 0;
 
   // Database volumes. The guid is filled in by a mount (also by one that

@@ -69,6 +69,12 @@ class Registry {
                       std::optional<std::string_view> name) = 0;
   // Every value under a root whose path starts with prefix (case-insensitive).
   virtual std::vector<RegEntry> List(RegRoot root, std::string_view prefix) = 0;
+  // Why the registry itself could not be read or written (the store
+  // locked, damaged, unreachable), once that happened; empty while it works.
+  // A value that is simply not there is no trouble. Until then a failed
+  // read looks like a missing value, so a caller that must tell the two
+  // apart asks here.
+  virtual std::string Trouble() { return {}; }
 };
 
 }  // namespace hhsync

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "base/command_line.h"
@@ -93,7 +94,12 @@ LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
   paths_ = std::move(paths);
   registry_ = std::make_unique<SqliteRegistry>(registry);
   rapi_ = std::make_unique<EmulatedHandheld>(device, *clock_);
-  http_ = std::make_unique<CurlHttp>();
+  CurlLimits limits;
+  // How long a transfer may stall before it is given up (tests shorten it).
+  if (std::string stall = Env("HHSYNC_STALL_SECONDS"); !stall.empty()) {
+    limits.stallSeconds = std::max(1L, std::strtol(stall.c_str(), nullptr, 10));
+  }
+  http_ = std::make_unique<CurlHttp>(limits);
   shell_ = std::make_unique<PosixShell>(Env("HHSYNC_OPEN"));
 
   // Message boxes carry the program's file name without its extension.

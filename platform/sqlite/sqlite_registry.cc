@@ -7,20 +7,16 @@
 
 namespace hhsync {
 
-namespace {
-
-// Runs one call against the store. The store's callers get values, never
-// exceptions: an SQLite failure makes the call answer `failed` instead.
+// The store's callers get values, never exceptions.
 template <typename T, typename Work>
-T OrOnSqlError(T failed, Work&& work) {
+T SqliteRegistry::Guarded(T failed, Work&& work) {
   try {
     return work();
-  } catch (const SqlError&) {
+  } catch (const SqlError& e) {
+    if (trouble_.empty()) trouble_ = "the registry store " + path_ + " failed: " + e.what();
     return failed;
   }
 }
-
-}  // namespace
 
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
@@ -35,10 +31,12 @@ SqliteRegistry::SqliteRegistry(const std::string& path) : path_(path) {
 
 bool SqliteRegistry::Open() {
   if (db_) return true;
+  if (!error_.empty()) return false;
   auto db = std::make_unique<Db>();
   if (sqlite3_open_v2(path_.c_str(), &db->handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                       nullptr) != SQLITE_OK) {
     error_ = db->handle ? sqlite3_errmsg(db->handle) : "cannot open";
+    trouble_ = "the registry store " + path_ + " could not be opened: " + error_;
     return false;
   }
   sqlite3_busy_timeout(db->handle, 5000);
@@ -51,10 +49,16 @@ bool SqliteRegistry::Open() {
          " name TEXT, type INTEGER, data BLOB, PRIMARY KEY(root, fold, name_fold));");
   } catch (const SqlError& e) {
     error_ = e.what();
+    trouble_ = "the registry store " + path_ + " could not be opened: " + error_;
     return false;
   }
   db_ = std::move(db);
   return true;
+}
+
+std::string SqliteRegistry::Trouble() {
+  std::lock_guard<std::mutex> l(mu_);
+  return trouble_;
 }
 
 SqliteRegistry::~SqliteRegistry() = default;
@@ -64,7 +68,7 @@ bool SqliteRegistry::KeyExists(RegRoot root, std::string_view path) {
   const std::string fold = FoldKeyPath(path);
   if (fold.empty()) return true;  // a root always exists
   if (!db_) return false;
-  return OrOnSqlError(false, [&] {
+  return Guarded(false, [&] {
     SqlStatement s(db_->handle, "SELECT 1 FROM keys WHERE root=?1 AND fold=?2");
     return s.Bind(1, static_cast<int>(root)).Bind(2, fold).Step();
   });
@@ -74,7 +78,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
                                               std::string_view name) {
   std::lock_guard<std::mutex> l(mu_);
   if (!db_) return std::nullopt;
-  return OrOnSqlError(std::optional<RegValue>(), [&]() -> std::optional<RegValue> {
+  return Guarded(std::optional<RegValue>(), [&]() -> std::optional<RegValue> {
     SqlStatement s(db_->handle,
                    "SELECT type, data FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
     s.Bind(1, static_cast<int>(root)).Bind(2, FoldKeyPath(path)).Bind(3, FoldRegistryName(name));
@@ -86,7 +90,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
-  return OrOnSqlError(false, [&] {
+  return Guarded(false, [&] {
     SqlTransaction transaction(db_->handle);
     InsertKeyPath(root, path);
     transaction.Commit();
@@ -98,7 +102,7 @@ bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_v
                               const RegValue& value) {
   std::lock_guard<std::mutex> l(mu_);
   if (!Open()) return false;
-  return OrOnSqlError(false, [&] { return WriteValue(root, path, name, value); });
+  return Guarded(false, [&] { return WriteValue(root, path, name, value); });
 }
 
 bool SqliteRegistry::CreateKeyWithDefault(RegRoot root, std::string_view path,
@@ -107,7 +111,7 @@ bool SqliteRegistry::CreateKeyWithDefault(RegRoot root, std::string_view path,
   if (!Open()) return false;
   // One transaction: a process killed half-way leaves no key without its value,
   // which a later read could not tell from a setting that is there.
-  return OrOnSqlError(false, [&] {
+  return Guarded(false, [&] {
     SqlTransaction transaction(db_->handle);
     InsertKeyPath(root, path);
     if (!WriteValue(root, path, "", value)) return false;
@@ -161,7 +165,7 @@ bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
   if (!db_) return false;
   std::string fold = FoldKeyPath(path);
   if (fold.empty() && !name) return false;  // a root cannot be deleted
-  return OrOnSqlError(false, [&] {
+  return Guarded(false, [&] {
     if (name) {
       SqlStatement s(db_->handle, "DELETE FROM vals WHERE root=?1 AND fold=?2 AND name_fold=?3");
       s.Bind(1, static_cast<int>(root)).Bind(2, fold).Bind(3, FoldRegistryName(*name)).Run();
@@ -190,7 +194,7 @@ std::vector<RegEntry> SqliteRegistry::List(RegRoot root, std::string_view prefix
   if (!db_) return out;
   std::string fold = FoldKeyPath(prefix);
   // A failure part way through leaves the entries read up to it.
-  OrOnSqlError(false, [&] {
+  Guarded(false, [&] {
     SqlStatement s(db_->handle,
                    "SELECT k.path, v.name, v.type, v.data FROM vals v JOIN keys k"
                    " ON k.root=v.root AND k.fold=v.fold WHERE v.root=?1 AND"

@@ -28,10 +28,18 @@ class SqliteRegistry final : public Registry {
   bool CreateKeyWithDefault(RegRoot root, std::string_view path, const RegValue& value) override;
   bool Delete(RegRoot root, std::string_view path, std::optional<std::string_view> name) override;
   std::vector<RegEntry> List(RegRoot root, std::string_view prefix) override;
+  std::string Trouble() override;
 
  private:
   struct Db;
-  bool Open();  // opens (creating) the store; false with error_ set
+  // Opens (creating) the store; false with error_ set. A store that could
+  // not be opened is not tried again: each try may wait out the busy
+  // timeout.
+  bool Open();
+  // Runs one call; an SQLite failure is remembered as the store's trouble
+  // and makes the call answer failed.
+  template <typename T, typename Work>
+  T Guarded(T failed, Work&& work);
   // Parts of one call, run inside its transaction and lock.
   void InsertKeyPath(RegRoot root, std::string_view path);
   bool WriteValue(RegRoot root, std::string_view path, std::string_view name,
@@ -40,6 +48,7 @@ class SqliteRegistry final : public Registry {
   std::string path_;
   std::unique_ptr<Db> db_;
   std::string error_;
+  std::string trouble_;  // the first failure of the store, for Trouble()
   std::mutex mu_;
 };
 

@@ -6,6 +6,11 @@ namespace hhsync {
 
 bool SqlError::diskFull() const { return code_ == SQLITE_FULL; }
 
+bool SqlError::damaged() const {
+  const int primary = code_ & 0xFF;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
 void ThrowSqlError(sqlite3* db, int rc) {
   throw SqlError(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
 }

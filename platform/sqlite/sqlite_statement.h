@@ -29,6 +29,8 @@ class SqlError : public std::runtime_error {
   int code() const { return code_; }
   // The disk or the database file is full (SQLITE_FULL).
   bool diskFull() const;
+  // The file is damaged or is no database (SQLITE_CORRUPT, SQLITE_NOTADB).
+  bool damaged() const;
 
  private:
   int code_;

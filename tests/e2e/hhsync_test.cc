@@ -573,11 +573,18 @@ TEST_F(HhsyncTest, WindowsAskedForWithoutADisplayEndBeforeTheHandheldIsTouched) 
   // Display ":9999" has no server; whether the GUI was built or not, the run
   // says in one line that HHSYNC_UI=wx cannot be had, and ends.
   for (const std::string display : {"DISPLAY=:9999", "DISPLAY="}) {
-    RunResult run = test::RunProcess({HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(),
-                                                    "HHSYNC_UI=wx", display, "WAYLAND_DISPLAY="});
+    std::remove(reportPath_.c_str());
+    RunResult run = test::RunProcess(
+        {HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=wx", display,
+                       "WAYLAND_DISPLAY=", "HHSYNC_REPORT=" + reportPath_});
     EXPECT_EQ(run.exitCode, 2) << display;
     EXPECT_NE(run.err.find("HHSYNC_UI=wx"), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    // Its report says why it did nothing.
+    const nlohmann::json report = nlohmann::json::parse(test::ReadFile(reportPath_), nullptr, false);
+    ASSERT_TRUE(report.is_object()) << display;
+    EXPECT_EQ(report["outcome"], "failed");
+    EXPECT_NE(report["reason"].get<std::string>().find("HHSYNC_UI=wx"), std::string::npos);
   }
   EXPECT_TRUE(p_.Dump().calls.empty());
   EXPECT_EQ(Device("pv"), std::nullopt) << "the handheld was not read";

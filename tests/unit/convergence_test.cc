@@ -116,13 +116,13 @@ TEST(ConvergenceTest, AMissingRecordADuplicateAndAChangedValueAreReportedWhereTh
   gone.volumes[0].databases.erase(gone.volumes[0].databases.begin());  // c_news
   d = Compare(reference, StateFromDump(gone));
   // The table is missing; its item's record databases, named by nothing
-  // now, are leftovers and so missing from what is compared.
-  ASSERT_EQ(d.size(), 3u) << Summarize(d);
+  // now, are missing as named databases and there as leftovers.
+  ASSERT_EQ(d.size(), 5u) << Summarize(d);
   EXPECT_EQ(d[0].where, "handheld db news.vol/c_news");
   EXPECT_EQ(d[0].what, "missing (1 records)");
 }
 
-TEST(ConvergenceTest, RecordDatabasesNoIndexRecordNamesAreLeftoversAndNotDifferences) {
+TEST(ConvergenceTest, RecordDatabasesNoIndexRecordNamesAreLeftoversAndEachADifference) {
   const SyncState reference = StateFromDump(SyncedHandheld(1));
   HandheldDump actual = SyncedHandheld(1);
   HandheldDump::Database stale{40, "J12", {{0x007C0013, 0}}, {PartRecord(41, 0, 9)}};
@@ -130,7 +130,10 @@ TEST(ConvergenceTest, RecordDatabasesNoIndexRecordNamesAreLeftoversAndNotDiffere
   actual.volumes[0].databases.push_back(stale);
   actual.volumes[0].databases.push_back(staleSecond);
   const SyncState state = StateFromDump(actual);
-  EXPECT_TRUE(Compare(reference, state).empty()) << Summarize(Compare(reference, state));
+  const std::vector<Difference> leftovers = Compare(reference, state);
+  ASSERT_EQ(leftovers.size(), 2u) << Summarize(leftovers);
+  EXPECT_EQ(leftovers[0].where, "handheld db news.vol/J12");
+  EXPECT_EQ(leftovers[0].what, "leftover (1 records, no index record names it)");
   ASSERT_EQ(state.leftovers.size(), 2u);
   EXPECT_EQ(state.leftovers.count("news.vol/j12"), 1u);
   EXPECT_EQ(state.leftovers.count("news.vol/jj12"), 1u);
@@ -140,7 +143,7 @@ TEST(ConvergenceTest, RecordDatabasesNoIndexRecordNamesAreLeftoversAndNotDiffere
   actual.volumes[0].databases.push_back(
       {44, "keep", {}, {Record(45, {CePropVal::Ui4(0x00640013, 1)})}});
   std::vector<Difference> d = Compare(reference, StateFromDump(actual));
-  ASSERT_EQ(d.size(), 1u);
+  ASSERT_EQ(d.size(), 3u);
   EXPECT_EQ(d[0].where, "handheld db news.vol/keep");
   EXPECT_EQ(d[0].what, "extra (1 records)");
 }

@@ -216,6 +216,14 @@ std::vector<Difference> Compare(const SyncState& reference, const SyncState& act
                      "extra (" + std::to_string(got.records.size()) + " records)"});
     }
   }
+  // A record database nobody names takes the handheld's space for good.
+  for (const auto& [key, got] : actual.leftovers) {
+    if (reference.leftovers.count(key) == 0) {
+      out.push_back({"handheld db " + got.volume + "/" + got.name,
+                     "leftover (" + std::to_string(got.records.size()) +
+                         " records, no index record names it)"});
+    }
+  }
   CompareMaps("handheld registry", reference.deviceRegistry, actual.deviceRegistry, &out);
   CompareMaps("desktop registry", reference.desktopRegistry, actual.desktopRegistry, &out);
   CompareMaps("file", reference.files, actual.files, &out);

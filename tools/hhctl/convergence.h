@@ -12,8 +12,9 @@
 //
 // Record databases "J<id>" and "JJ<id>" that no index record of any content
 // table ("c_...", property 0x00640013 is the content id) names are
-// leftovers: unreachable for the handheld application, so they are kept
-// apart and never counted as a difference.
+// leftovers: unreachable for the handheld application and never deleted by
+// a later sync. They are kept apart, so that they can be listed as such,
+// and each is a difference of its own.
 //
 // A run's report (the JSON file HHSYNC_REPORT names) is read for its shape
 // and its outcome only: the sweep holds what the report claims against the
@@ -83,8 +84,8 @@ struct Difference {
   std::string what;   // "2 records missing, 1 extra: ...", "missing", "X instead of Y"
 };
 
-// Every difference of actual from reference, leftovers excluded. Empty when
-// the two states converged.
+// Every difference of actual from reference, leftovers that the reference
+// does not have included. Empty when the two states converged.
 std::vector<Difference> Compare(const SyncState& reference, const SyncState& actual);
 
 // One line for people: "where: what" items joined by "; ", cut to maxChars.

@@ -200,9 +200,29 @@ struct Reply {
   std::string contentType = "text/plain";
   std::string body;
   std::optional<std::size_t> cut;  // body bytes sent before the connection is closed
+  std::optional<std::size_t> headCut;  // head bytes sent before the connection is closed
+  std::chrono::milliseconds stall{0};  // the wait after the bytes sent, before closing
 };
 
-Reply NotFound() { return {404, "text/plain", "not found\n", std::nullopt}; }
+// Bytes that mean nothing in any of the server's formats: no line starts
+// with "OK", zero bytes and high bytes throughout.
+std::string Garbage(std::size_t size) {
+  std::string out(std::max<std::size_t>(size, 16), '\0');
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    out[i] = static_cast<char>((i * 151 + 7) & 0xFF);
+  }
+  return out;
+}
+
+// A short text answer with a status.
+Reply TextReply(int status, std::string text) {
+  Reply reply;
+  reply.status = status;
+  reply.body = std::move(text);
+  return reply;
+}
+
+Reply NotFound() { return TextReply(404, "not found\n"); }
 
 // Why a request could not be read; status 0 when the connection is just
 // dropped without an answer.
@@ -429,12 +449,60 @@ class ReferenceServer::Impl {
     ReadFailure failure;
     if (!ReadRequest(socket, &req, &failure)) {
       if (failure.status == 0) return false;
-      Send(socket, req, {failure.status, "text/plain", failure.message + "\n", std::nullopt});
+      Send(socket, req, TextReply(failure.status, failure.message + "\n"));
       return true;
     }
     Log(req);
-    Send(socket, req, Route(req));
+    const std::optional<ReferenceServer::Fault> fault = FaultFor(req);
+    Send(socket, req, fault ? Faulty(*fault, req) : Route(req));
     return true;
+  }
+
+  // The fault the request meets, if any; counts the request.
+  std::optional<ReferenceServer::Fault> FaultFor(const Request& req) {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    ++requestsSeen_;
+    for (const ReferenceServer::Fault& f : faults_) {
+      if (f.nth == requestsSeen_) {
+        if (f.lasting) lastingTargets_.push_back({req.target, f});
+        return f;
+      }
+    }
+    for (const auto& [target, f] : lastingTargets_) {
+      if (target == req.target) return f;
+    }
+    return std::nullopt;
+  }
+
+  // The answer a fault gives. A refusal does not act on the request (a
+  // keep list it refuses is not received); the others answer what the
+  // request asked for, spoiled.
+  Reply Faulty(const ReferenceServer::Fault& fault, const Request& req) {
+    using Kind = ReferenceServer::Fault::Kind;
+    if (fault.kind == Kind::kStatus) {
+      return TextReply(fault.status, "refused by a fault\n");
+    }
+    Reply reply = Route(req);
+    switch (fault.kind) {
+      case Kind::kCutHead:
+        reply.headCut = fault.offset;
+        break;
+      case Kind::kCutBody:
+        reply.cut = std::min(fault.offset, reply.body.size());
+        break;
+      case Kind::kGarbage:
+        reply.status = 200;
+        reply.body = Garbage(reply.body.size());
+        reply.cut.reset();
+        break;
+      case Kind::kStall:
+        reply.cut = std::min(fault.offset, reply.body.size());
+        reply.stall = fault.stall;
+        break;
+      case Kind::kStatus:
+        break;
+    }
+    return reply;
   }
 
   // Reads one request: the head within the read timeout, then a body of
@@ -659,7 +727,16 @@ class ReferenceServer::Impl {
     if (req.method == "HEAD") body = {};
     if (reply.cut) body = body.substr(0, *reply.cut);
     const auto deadline = Clock::now() + options_.readTimeout;
+    if (reply.headCut) {
+      socket.WriteAll(std::string_view(head).substr(0, *reply.headCut), deadline);
+      return;
+    }
     if (socket.WriteAll(head, deadline)) socket.WriteAll(body, deadline);
+    if (reply.stall.count() > 0) {
+      // Waits unless the server is stopped meanwhile.
+      std::unique_lock<std::mutex> lock(connMutex_);
+      connChanged_.wait_for(lock, reply.stall, [&] { return stopping_; });
+    }
   }
 
   // Ends the sending side and reads what the client still sends, for a
@@ -710,6 +787,24 @@ class ReferenceServer::Impl {
   const Options options_;
   std::mutex fileMutex_;  // guards the files the server appends to
 
+ public:
+  void SetFaults(std::vector<ReferenceServer::Fault> faults) {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    faults_ = std::move(faults);
+    lastingTargets_.clear();
+    requestsSeen_ = 0;
+  }
+  uint32_t RequestsSeen() {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    return requestsSeen_;
+  }
+
+ private:
+  std::mutex faultMutex_;  // guards what follows
+  std::vector<ReferenceServer::Fault> faults_;
+  std::vector<std::pair<std::string, ReferenceServer::Fault>> lastingTargets_;
+  uint32_t requestsSeen_ = 0;
+
   int listenFd_ = -1;
   int wake_[2] = {-1, -1};  // Stop writes to [1]; Run polls [0]
 
@@ -735,5 +830,9 @@ bool ReferenceServer::Bind(uint16_t port, std::string* error) {
 bool ReferenceServer::Run() { return impl_->Run(); }
 
 void ReferenceServer::Stop() { impl_->Stop(); }
+
+void ReferenceServer::SetFaults(std::vector<Fault> faults) { impl_->SetFaults(std::move(faults)); }
+
+uint32_t ReferenceServer::RequestsSeen() const { return impl_->RequestsSeen(); }
 
 }  // namespace hhctl

@@ -16,7 +16,8 @@
 // (send only that many body bytes, announced with the full length, then
 // close the connection). With a log path, every request is appended to it as
 // one JSON line: method, path, query, version, headers, body and head (the
-// request line and header lines exactly as they came).
+// request line and header lines exactly as they came). Faults set in code
+// (SetFaults) answer chosen requests as a failing server would.
 //
 // It speaks HTTP/1.x over plain sockets and takes the request target as it
 // is sent: everything between the first and the last blank of the request
@@ -32,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hhctl {
 
@@ -47,6 +49,26 @@ class ReferenceServer {
     std::size_t maxHeadBytes = 64 * 1024;         // request line and headers
     std::size_t maxBodyBytes = 64 * 1024 * 1024;  // Content-Length above: 413
     std::size_t maxConnections = 64;              // more wait to be accepted
+  };
+
+  // A way to answer one request wrongly, for measuring how a client copes
+  // with a failing server. The request is the nth one read since the faults
+  // were set (counted from 1); a lasting fault also hits every later request
+  // for the same target.
+  struct Fault {
+    enum class Kind {
+      kCutHead,  // send offset bytes of the head, then close
+      kCutBody,  // send the head and offset bytes of the body, then close
+      kStatus,   // answer status with a short text, without acting on the request
+      kGarbage,  // answer 200 with bytes of the body's length that mean nothing
+      kStall,    // send the head and offset bytes of the body, then wait stall, then close
+    };
+    Kind kind = Kind::kStatus;
+    uint32_t nth = 1;
+    bool lasting = false;
+    std::size_t offset = 0;
+    int status = 500;
+    std::chrono::milliseconds stall{0};
   };
 
   explicit ReferenceServer(Options options);
@@ -66,6 +88,11 @@ class ReferenceServer {
   // Makes Run return soon; connections being answered are cut off. A Stop
   // that comes before Run holds: Run then returns at once.
   void Stop();
+  // Replaces the faults (none: every request answered as its files say)
+  // and counts requests from 0 again. May be called while Run answers.
+  void SetFaults(std::vector<Fault> faults);
+  // Requests read since the faults were last set.
+  uint32_t RequestsSeen() const;
 
  private:
   class Impl;
