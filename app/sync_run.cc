@@ -117,7 +117,7 @@ class SyncRun {
     if (userCancelled_) {
       Outcome(RunOutcome::kCancelled, "the user cancelled while the volume was not there");
     } else {
-      const std::string why = ports_.rapi->DesktopErrorText();
+      const std::string why = ports_.rapi->DesktopTrouble();
       Outcome(RunOutcome::kFailed, "the database volume \"" +
                                        (probe_ ? probe_->VolumeName() : std::string()) +
                                        "\" could not be mounted" + (why.empty() ? "" : ": " + why));
@@ -308,6 +308,12 @@ class SyncRun {
     // defaults, and what the run stores there (lst) is not stored.
     if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {
       missing.push_back(trouble + "; the PC's settings were taken as their defaults");
+    }
+    // What failed on the desktop's side of the connection is the cause of
+    // much of the rest.
+    if (const std::string trouble = ports_.rapi->DesktopTrouble();
+        !missing.empty() && !trouble.empty()) {
+      missing.push_back(trouble);
     }
     std::string reason;
     for (const std::string& m : missing) reason += (reason.empty() ? "" : "; ") + m;

@@ -112,6 +112,7 @@ Outcome EmulatedHandheld::Impl::Run(const char* op, Access access,
   lastError = out.error;
   if (!desktop.empty()) {
     desktopError = desktop;
+    if (trouble.empty()) trouble = desktop;
   } else {
     desktopError = out.failed && out.error == 0 ? kConnectionLostText : "";
   }

@@ -94,6 +94,7 @@ class EmulatedHandheld final : public Rapi {
   // A fault injected with error 0 stands for a failure of the connection
   // itself, which the handheld cannot report: its text is given here.
   std::string DesktopErrorText() override;
+  std::string DesktopTrouble() override;
   bool CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint32_t flags) override;
   bool CeUnmountDBVol(CeGuid* guid) override;
   CeDbHandle CeOpenDatabaseEx(const CeGuid& guid, CEOID* oid, const std::u16string& name,

@@ -157,7 +157,9 @@ bool HandheldImage::Open() {
       return false;
     }
   } catch (const SqlError& e) {
-    openError_ = path_ + " is not a handheld image: " + e.what();
+    openError_ = e.damaged() || e.code() == SQLITE_ERROR
+                     ? path_ + " is not a handheld image: " + e.what()
+                     : "the handheld image " + path_ + " could not be read: " + e.what();
     sqlite3_close_v2(h);
     return false;
   }

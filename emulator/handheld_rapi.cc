@@ -45,6 +45,7 @@ int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->lastError = 0;
   impl_->desktopError.clear();
+  impl_->trouble.clear();
   impl_->unusable = false;
   // An image that is there but cannot be opened is a connection that failed
   // at once, for the reason the desktop gives; one that is not there is a
@@ -52,6 +53,7 @@ int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
   if (HandheldImage::FileExists(impl_->image.path()) && !impl_->image.Open()) {
     impl_->unusable = true;
     impl_->desktopError = impl_->image.openError();
+    impl_->trouble = impl_->desktopError;
     init->result = HResultOf(0);
     return init->result;
   }
@@ -103,6 +105,11 @@ uint32_t EmulatedHandheld::CeGetLastError() {
 std::string EmulatedHandheld::DesktopErrorText() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->desktopError;
+}
+
+std::string EmulatedHandheld::DesktopTrouble() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->trouble;
 }
 
 // --- Volumes -----------------------------------------------------------------

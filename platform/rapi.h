@@ -134,6 +134,10 @@ class Rapi {
   // handheld could report no code, or could not be reached): the system's
   // message text for it; empty otherwise.
   virtual std::string DesktopErrorText() = 0;
+  // The first such failure since CeRapiInitEx, kept for saying what kept a
+  // run from its work; empty when there was none, or where the device
+  // library cannot tell.
+  virtual std::string DesktopTrouble() { return {}; }
 
   // Database volumes. The guid is filled in by a mount (also by one that
   // fails with kAlreadyExists for a volume that is mounted already).

@@ -17,6 +17,7 @@ class ForwardingRapi : public Rapi {
   int32_t CeRapiUninit() override { return t_.CeRapiUninit(); }
   uint32_t CeGetLastError() override { return t_.CeGetLastError(); }
   std::string DesktopErrorText() override { return t_.DesktopErrorText(); }
+  std::string DesktopTrouble() override { return t_.DesktopTrouble(); }
   bool CeMountDBVol(CeGuid* g, const std::u16string& v, uint32_t f) override {
     return t_.CeMountDBVol(g, v, f);
   }

@@ -365,6 +365,17 @@ ReportRead ReadReport(const std::optional<std::string>& bytes) {
   }
   read.whole = true;
   read.outcome = outcome.get<std::string>();
+  if (report["reason"].is_string()) read.reason = report["reason"].get<std::string>();
+  if (report["requests"].is_array()) {
+    for (const nlohmann::json& r : report["requests"]) {
+      if (!r.is_object()) continue;
+      ReportRead::Request request;
+      request.method = r.value("method", "");
+      request.url = r.value("url", "");
+      request.bytes = r.value("bytes", uint64_t{0});
+      read.requests.push_back(std::move(request));
+    }
+  }
   const nlohmann::json& keep = report["keep"];
   if (keep.is_object()) {
     auto flag = [&keep](const char* key) {

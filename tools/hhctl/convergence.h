@@ -23,6 +23,7 @@
 // Thread safety: plain values and free functions; no shared state.
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -116,6 +117,14 @@ struct ReportRead {
   bool present = false;  // there was a file
   bool whole = false;    // it has the shape ReadReport checks
   std::string outcome;   // its "outcome" when whole
+  std::string reason;    // its "reason", empty when there is none
+  // Its requests in the order they went out, with the body bytes received.
+  struct Request {
+    std::string method;
+    std::string url;
+    uint64_t bytes = 0;
+  };
+  std::vector<Request> requests;
   std::string problem;   // why it is not whole: "missing", "not JSON: ...", ...
   // Its "keep" says the keep list was not all dealt with, so that entries
   // may be left on the handheld: the list could not be read, or entries
