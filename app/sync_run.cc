@@ -304,6 +304,16 @@ class SyncRun {
     for (const std::string& problem : resources.recordProblems()) {
       missing.push_back("resources: " + problem);
     }
+    // Handheld settings that could not be read were taken as their
+    // defaults; defaults that could not be written are missing there.
+    if (!settings_->unreadSettings().empty()) {
+      missing.push_back("handheld settings read as their defaults: " +
+                        NameList(settings_->unreadSettings()));
+    }
+    if (!settings_->unwrittenSettings().empty()) {
+      missing.push_back("handheld settings not written: " +
+                        NameList(settings_->unwrittenSettings()));
+    }
     // Settings of the PC that could not be read were taken as their
     // defaults, and what the run stores there (lst) is not stored.
     if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {

@@ -210,10 +210,12 @@ bool Category::Check(ProgressSink& progress) {
     if (copy.ReadIndexRecord(ports_, handle, &failed)) {
       ContentItem* item = FindItem(copy.contentId());
       if (item == nullptr) {
-        // The item is gone from the profile.
-        known = copy.DeleteRecord(*ports_.rapi, handle);
+        // The item is gone from the profile. Its record databases go before
+        // the index record that names them: a delete that fails leaves the
+        // record, and the next sync finishes the job instead of leaving
+        // databases that nothing names for good.
+        known = DeleteRecordDatabases(copy.contentId()) && copy.DeleteRecord(*ports_.rapi, handle);
         itemsDeleted += known ? 1 : 0;
-        DeleteRecordDatabases(copy.contentId());
       } else if (item->matched) {
         // A second record of the same id.
         item->isNew = false;
@@ -224,10 +226,11 @@ bool Category::Check(ProgressSink& progress) {
         item->matched = true;
         item->isNew = false;
         if (item->version() != copy.version()) {
-          known = copy.DeleteRecord(*ports_.rapi, handle);
+          // The same order for an item that changed.
+          known =
+              DeleteRecordDatabases(copy.contentId()) && copy.DeleteRecord(*ports_.rapi, handle);
           itemsDeleted += known ? 1 : 0;
           item->needsUpdate = true;
-          DeleteRecordDatabases(copy.contentId());
         }
       }
     } else if (failed) {
@@ -343,10 +346,12 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
     }
   }
 
+  // Record databases an earlier copy of the item left must go, also for an
+  // item kept inside its index record: nothing would name them afterwards.
   const bool cleared = DeleteRecordDatabases(item.contentId());
-  if (item.RecordCount() <= 1) return true;
+  if (item.RecordCount() <= 1 && cleared) return true;
   CloseTable();
-  inlineOnly = false;
+  if (item.RecordCount() > 1) inlineOnly = false;
   if (cleared && item.WriteRecordTable(ports_, 1, database_, progress, &recordsWritten) &&
       item.WriteRecordTable(ports_, 2, database_, progress, &recordsWritten)) {
     return true;

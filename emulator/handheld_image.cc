@@ -2,9 +2,12 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -133,6 +136,16 @@ bool HandheldImage::Create(const std::string& path, std::string* err) {
   return true;
 }
 
+// Why the directory of path cannot be written, in parentheses; empty when
+// it can. A read-only directory keeps SQLite from opening an image whose
+// write-ahead log it would have to make.
+static std::string DirectoryNote(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (::access(dir.c_str(), W_OK) == 0) return "";
+  return " (" + dir + ": " + std::strerror(errno) + ")";
+}
+
 bool HandheldImage::Open() {
   if (db_) return true;
   openError_.clear();
@@ -159,7 +172,8 @@ bool HandheldImage::Open() {
   } catch (const SqlError& e) {
     openError_ = e.damaged() || e.code() == SQLITE_ERROR
                      ? path_ + " is not a handheld image: " + e.what()
-                     : "the handheld image " + path_ + " could not be read: " + e.what();
+                     : "the handheld image " + path_ + " could not be read: " + e.what() +
+                           DirectoryNote(path_);
     sqlite3_close_v2(h);
     return false;
   }

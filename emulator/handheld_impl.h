@@ -60,7 +60,7 @@ struct EmulatedHandheld::Impl {
   std::mutex mu;
   uint32_t lastError = 0;
   std::string desktopError;  // text of the last call's desktop-side failure
-  std::string trouble;  // the first desktop-side failure since connecting began
+  std::string trouble;       // the first desktop-side failure since connecting began
   // The image is there but could not be opened when connecting began.
   bool unusable = false;
   // A connection was made (CeRapiInitEx and a signalled wait) and not yet

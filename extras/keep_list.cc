@@ -41,6 +41,7 @@ KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), moun
   const std::optional<uint16_t> counted = volume.CountRecords(oid);
   if (!counted) readFailed_ = true;
   const uint16_t count = counted.value_or(0);
+  empty_ = counted == 0;
   if (count != 0) {
     records_.emplace();
     bool sawOther = false;
@@ -76,6 +77,12 @@ void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink
 }
 
 void KeepList::Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+  if (empty_) {
+    // What a post leaves once its entries are deleted; an earlier run could
+    // not delete it, and a run that finds it empty would never post again.
+    DeviceDatabase volume(ports_, mount_);
+    facts_.databaseDeleted = DeleteIfEmpty(volume);
+  }
   if (!records_) return;
   if (readFailed_) {
     progress.LogLine("keep entries could not all be read; they are sent at the next sync");
@@ -142,11 +149,14 @@ void KeepList::DeletePosted() {
     if (DeleteRecordById(*ports_.rapi, handle, record->oid())) ++facts_.entriesDeleted;
   }
   volume.CloseHandle(handle);
+  facts_.databaseDeleted = DeleteIfEmpty(volume);
+}
+
+bool KeepList::DeleteIfEmpty(DeviceDatabase& volume) {
   std::optional<uint16_t> left = volume.CountRecords(keepDbOid_);
   if (!left) left = volume.CountRecords(keepDbOid_);
-  if (left == 0) {
-    facts_.databaseDeleted = volume.DeleteDatabase(keepDbOid_) || volume.DeleteDatabase(keepDbOid_);
-  }
+  if (left != 0) return false;
+  return volume.DeleteDatabase(keepDbOid_) || volume.DeleteDatabase(keepDbOid_);
 }
 
 bool KeepList::ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,

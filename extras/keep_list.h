@@ -22,6 +22,7 @@
 namespace hhsync {
 
 class HttpRequest;
+class DeviceDatabase;
 class VolumeMount;
 class ProgressSink;
 class ServerLink;
@@ -44,7 +45,8 @@ class KeepList {
   // Posts the entries and reads the reply; does nothing when the list is
   // absent or an entry could not be read. Only after an "OK" reply are the
   // entries posted deleted, and the "keep" database with them once empty.
-  // What happened is reported to the run's recorder.
+  // An empty "keep" database that an earlier run could not delete is
+  // deleted now. What happened is reported to the run's recorder.
   void Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
 
   // What Upload did so far.
@@ -78,6 +80,8 @@ class KeepList {
   void Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
   // Deletes the records posted, then the database when nothing is left.
   void DeletePosted();
+  // Deletes the database when it held nothing; whether it is gone.
+  bool DeleteIfEmpty(DeviceDatabase& volume);
 
   Ports ports_;
   VolumeMount& mount_;
@@ -87,6 +91,7 @@ class KeepList {
   bool noBrowser_ = false;
   bool allPageRequests_ = false;
   bool readFailed_ = false;
+  bool empty_ = false;  // the database is there and holds no entry
   KeepFacts facts_;
 };
 

@@ -207,7 +207,8 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   int stale = 0;
   // A database that could not be opened is read as empty; its first write
   // reopens it.
-  for (ResourceRecord stored; IsOpen(statusDb_) && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
+  for (ResourceRecord stored;
+       IsOpen(statusDb_) && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
        stored = ResourceRecord()) {
     auto it = statusList_.find(stored.rid());
     if (it != statusList_.end() && it->second->revision() == stored.revision()) {
@@ -228,7 +229,8 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
     recordProblems_.push_back(std::string(kResourceDatabase) +
                               " could not be opened: its records may be doubled");
   }
-  for (ResourceRecord stored; IsOpen(resourceDb_) && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
+  for (ResourceRecord stored;
+       IsOpen(resourceDb_) && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
        stored = ResourceRecord()) {
     auto it = downloadList_.find(stored.rid());
     if (it != downloadList_.end() && it->second->revision() == stored.revision()) {

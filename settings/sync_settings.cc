@@ -1,5 +1,7 @@
 #include "settings/sync_settings.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "formats/sdat.h"
 #include "platform/clock.h"
@@ -10,12 +12,19 @@
 namespace hhsync {
 
 namespace {
+
 constexpr uint32_t kMaxDeviceValueBytes = 1024;
 constexpr std::size_t kMaxDesktopValueBytes = 1024;
 // Tries of a handheld setting's read or write before it counts as failed.
 constexpr int kDeviceReadAttempts = 2;
 constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
 constexpr const char* kEnableHttp11 = "EnableHttp1_1";
+
+// Adds name to a list of settings once.
+void Note(std::vector<std::string>* names, const std::string& name) {
+  if (std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
+}
+
 }  // namespace
 
 std::string Base64Encode(const std::string& bytes) {
@@ -137,6 +146,7 @@ std::string SyncSettings::GetDeviceSetting(const std::string& name,
       return defaultValue;
     }
   }
+  Note(&unread_, name);
   return defaultValue;
 }
 
@@ -153,6 +163,7 @@ void SyncSettings::SetDeviceSetting(const std::string& name, const std::string& 
     rapi.CeRegCloseKey(key);
     if (created == 0 && set == 0) return;
   }
+  Note(&unwritten_, name);
 }
 
 std::string SyncSettings::GetDesktopSetting(const std::string& name,

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/server_link.h"
 #include "platform/ports.h"
@@ -41,6 +42,10 @@ class SyncSettings {
   // the default is not empty.
   std::string GetDeviceSetting(const std::string& name, const std::string& defaultValue);
   void SetDeviceSetting(const std::string& name, const std::string& value);
+  // The handheld settings this object could not read (and so took as their
+  // defaults) or could not write, by name; empty when every one worked.
+  const std::vector<std::string>& unreadSettings() const { return unread_; }
+  const std::vector<std::string>& unwrittenSettings() const { return unwritten_; }
   // Desktop settings: the same on the PC's per-machine registry.
   std::string GetDesktopSetting(const std::string& name, const std::string& defaultValue);
 
@@ -133,6 +138,8 @@ class SyncSettings {
   std::string nu_;
   std::string pv_;
   std::string sd6_;
+  std::vector<std::string> unread_;
+  std::vector<std::string> unwritten_;
 };
 
 // Base64 of bytes with the standard alphabet and "=" padding.

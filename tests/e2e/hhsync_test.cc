@@ -574,14 +574,15 @@ TEST_F(HhsyncTest, WindowsAskedForWithoutADisplayEndBeforeTheHandheldIsTouched) 
   // says in one line that HHSYNC_UI=wx cannot be had, and ends.
   for (const std::string display : {"DISPLAY=:9999", "DISPLAY="}) {
     std::remove(reportPath_.c_str());
-    RunResult run = test::RunProcess(
-        {HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=wx", display,
-                       "WAYLAND_DISPLAY=", "HHSYNC_REPORT=" + reportPath_});
+    RunResult run =
+        test::RunProcess({HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=wx", display,
+                                        "WAYLAND_DISPLAY=", "HHSYNC_REPORT=" + reportPath_});
     EXPECT_EQ(run.exitCode, 2) << display;
     EXPECT_NE(run.err.find("HHSYNC_UI=wx"), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     // Its report says why it did nothing.
-    const nlohmann::json report = nlohmann::json::parse(test::ReadFile(reportPath_), nullptr, false);
+    const nlohmann::json report =
+        nlohmann::json::parse(test::ReadFile(reportPath_), nullptr, false);
     ASSERT_TRUE(report.is_object()) << display;
     EXPECT_EQ(report["outcome"], "failed");
     EXPECT_NE(report["reason"].get<std::string>().find("HHSYNC_UI=wx"), std::string::npos);

@@ -1,7 +1,9 @@
 // `hhctl sweep`, run as the real binary against the real hhsync: the reduced
-// fault sweep and a short kill test must complete with a well-formed report
-// whose numbers agree with each other, every case must converge, and every
-// run's own report must be whole and true to the state the run left.
+// fault sweep (handheld, server and desktop faults) and a short kill test
+// must complete with a well-formed report whose numbers agree with each
+// other, every case must converge, and every run's own report must be whole
+// and true to the state the run left. Which cases a sweep makes is
+// sweep_cases_test.cc's business.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -59,141 +61,86 @@ json Report(const RunResult& run) {
   return report;
 }
 
-// The calls the uses name for an operation called count times, as the tool
-// picks them: first 1, last count, one case per distinct call.
-std::set<uint32_t> FirstAndLast(uint32_t count) {
-  if (count == 0) return {};
-  return {1u, count};
-}
-
 void ExpectCleanControl(const json& control, const json& referenceOutcomes) {
-  EXPECT_EQ(control["op"], "");
+  EXPECT_EQ(control["kind"], "");
   // Without a fault both runs end as the reference's did, with its state.
   EXPECT_TRUE(control["report_ok"].get<bool>()) << control["report_findings"].dump();
   EXPECT_TRUE(Contains(referenceOutcomes, control["report_outcome"])) << control.dump();
-  EXPECT_TRUE(Contains(referenceOutcomes, control["clean_report_outcome"])) << control.dump();
   EXPECT_EQ(control["differences_after_fault"], 0) << control.dump();
-  EXPECT_TRUE(control["converged"].get<bool>()) << control["differences"].dump();
-  EXPECT_EQ(control["keep_lost"], 0);
+  EXPECT_TRUE(control["clean"].get<bool>()) << control.dump();
   EXPECT_EQ(control["keep_twice"], 0);
-  EXPECT_TRUE(control["keep_unexpected"].empty());
   EXPECT_GE(control["keep_bodies"].get<int>(), 1) << "the scenario posts keep entries";
-  for (const auto& [entry, times] : control["keep_delivered"].items()) {
-    EXPECT_EQ(times, 1) << entry;
-  }
 }
 
-TEST(SweepTest, ReducedSweepReportsEveryCaseWithConsistentTotals) {
-  const RunResult run = Sweep({"--reduced", "--json"});
+// The set CI runs (a sanitizer build may cut it down with HHSYNC_SWEEP_LIMIT,
+// which still covers every fault once): handheld, server and desktop faults.
+TEST(SweepTest, ReducedSweepConvergesEverywhereAndNoReportClaimsMoreThanHappened) {
+  std::vector<std::string> args = {"--reduced", "--json"};
+  if (const char* limit = std::getenv("HHSYNC_SWEEP_LIMIT"))
+    args.insert(args.end(), {"--limit", limit});
+  const RunResult run = Sweep(args);
   const json report = Report(run);
   ASSERT_TRUE(report.contains("cases")) << run.err;
-  EXPECT_EQ(report["errors"], json::array({87, 5}));
-  EXPECT_EQ(report["uses"], json::array({"first", "last"}));
-
-  // The expected cases, from the calls the tool counted: every operation but
-  // the connection ones, first and last call, both errors.
-  std::map<std::string, std::set<uint32_t>> expectedCalls;  // "scenario op" -> calls
-  std::set<std::string> calledOps;
-  std::size_t expectedCases = 0;
   ASSERT_EQ(report["scenarios"].size(), 2u);
-  EXPECT_EQ(report["scenarios"][0]["name"], "first");
-  EXPECT_EQ(report["scenarios"][1]["name"], "resync");
   for (const json& scenario : report["scenarios"]) {
-    const json& counts = scenario["op_counts"];
-    for (const std::string& op : EmulatedHandheld::FaultableOperations()) {
-      ASSERT_TRUE(counts.contains(op)) << op;
-    }
     // One connection per run: the counting itself is sound.
-    for (const std::string& op : kConnectionOps) EXPECT_EQ(counts[op], 1) << op;
-    EXPECT_GT(counts["CeWriteRecordProps"].get<uint32_t>(), 20u);
-    EXPECT_GT(scenario["reference_run_ms"].get<int>(), 0);
+    for (const std::string& op : kConnectionOps) EXPECT_EQ(scenario["op_counts"][op], 1) << op;
+    EXPECT_GT(scenario["requests"].size(), 2u);
     // A sync of this scenario is due every time, so the fault-free runs
     // complete, and so must every clean sync after a fault.
     EXPECT_EQ(scenario["reference_outcomes"], json::array({"complete"}));
     ExpectCleanControl(scenario["control"], scenario["reference_outcomes"]);
-    for (const auto& [op, count] : counts.items()) {
-      if (std::count(kConnectionOps.begin(), kConnectionOps.end(), op) != 0) continue;
-      std::set<uint32_t> calls = FirstAndLast(count.get<uint32_t>());
-      if (!calls.empty()) calledOps.insert(op);
-      expectedCalls[scenario["name"].get<std::string>() + " " + op] = calls;
-      expectedCases += calls.size() * 2;
-    }
   }
-  EXPECT_TRUE(calledOps.count("CeDeleteRecord")) << "the resync scenario deletes records";
 
-  const json& cases = report["cases"];
-  EXPECT_EQ(cases.size(), expectedCases);
-  std::map<std::string, std::set<uint32_t>> seenCalls;
-  std::set<std::string> seenOps;
-  const json outcomes = test::ReportSchema()["properties"]["outcome"]["enum"];
-  int converged = 0, leftoverCases = 0, lost = 0, twice = 0, reportsBad = 0, reportLies = 0;
-  std::set<std::string> faultedOutcomes;
-  for (const json& c : cases) {
-    const std::string op = c["op"];
-    seenOps.insert(op);
-    seenCalls[c["scenario"].get<std::string>() + " " + op].insert(c["nth"].get<uint32_t>());
-    EXPECT_TRUE(c["error"] == 87 || c["error"] == 5) << c.dump();
-    EXPECT_TRUE(c["fired"].get<bool>()) << "the fault must have hit the run: " << c.dump();
-    EXPECT_EQ(c["converged"].get<bool>(), c["differences"].empty()) << c.dump();
-    EXPECT_EQ(c["leftovers"].get<std::size_t>(), c["leftover_databases"].size());
-    EXPECT_FALSE(c["faulted_run_timed_out"].get<bool>()) << c.dump();
-    int caseLost = 0, caseTwice = 0;
-    for (const auto& [entry, times] : c["keep_delivered"].items()) {
-      caseLost += times == 0 ? 1 : 0;
-      caseTwice += times > 1 ? 1 : 0;
+  std::map<std::string, int> kinds;
+  std::set<std::string> outcomes;
+  int clean = 0, atLeastOnce = 0;
+  for (const json& c : report["cases"]) {
+    const std::string name = c["scenario"].get<std::string>() + " " + c["kind"].get<std::string>() +
+                             " " + c["op"].get<std::string>() + " " + c["use"].get<std::string>() +
+                             " " + std::to_string(c["nth"].get<int>());
+    if (!c["skipped"].get<std::string>().empty()) {
+      // Only the faults that need mounts may be missing, and say why.
+      EXPECT_TRUE(c["op"] == "dir-readonly" || c["op"] == "disk-full") << name;
+      continue;
     }
-    EXPECT_EQ(c["keep_lost"], caseLost);
-    EXPECT_EQ(c["keep_twice"], caseTwice);
+    ++kinds[c["kind"]];
+    EXPECT_TRUE(c["fired"].get<bool>()) << "the fault must have hit the run: " << name;
+    EXPECT_FALSE(c["faulted_run_timed_out"].get<bool>()) << name;
     ExpectReportFieldsAgree(c, json::array({"complete"}));
-    EXPECT_TRUE(Contains(outcomes, c["report_outcome"])) << "a whole report: " << c.dump();
-    faultedOutcomes.insert(c["report_outcome"].get<std::string>());
-    if (c["differences_after_fault"] == 0) {
-      EXPECT_FALSE(c["report_lie"].get<bool>()) << c.dump();
-    }
-    reportsBad += c["report_ok"].get<bool>() ? 0 : 1;
-    reportLies += c["report_lie"].get<bool>() ? 1 : 0;
-    converged += c["converged"].get<bool>() ? 1 : 0;
-    leftoverCases += c["leftovers"].get<int>() > 0 ? 1 : 0;
-    lost += caseLost;
-    twice += caseTwice;
+    // One fault never costs data, leaves nothing behind, or posts a keep
+    // entry twice but where the post was accepted and its entry left on the
+    // handheld; and no report hides what the fault left undone.
+    EXPECT_TRUE(c["clean"].get<bool>()) << name << ": " << c["differences"].dump();
+    EXPECT_TRUE(c["report_ok"].get<bool>()) << name << ": " << c["report_findings"].dump();
+    EXPECT_EQ(c["keep_twice"],
+              c["keep_twice_at_least_once"].get<int>() + c["keep_twice_outside_window"].get<int>());
+    outcomes.insert(c["report_outcome"].get<std::string>());
+    clean += c["clean"].get<bool>() ? 1 : 0;
+    atLeastOnce += c["keep_twice_at_least_once"].get<int>();
   }
-  for (const auto& [key, calls] : expectedCalls) {
-    EXPECT_EQ(seenCalls[key], calls) << key;
-  }
-  EXPECT_EQ(seenOps, calledOps) << "every operation the runs call is failed at least once";
+  EXPECT_GT(kinds["handheld"], 0);
+  EXPECT_GT(kinds["server"], 0);
+  EXPECT_GT(kinds["desktop"], 0);
+  EXPECT_TRUE(outcomes.count("failed") && outcomes.count("partial")) << run.out.substr(0, 2000);
+  // A reply lost after the server took the list is counted, not hidden.
+  EXPECT_GT(atLeastOnce, 0);
 
   const json& totals = report["totals"];
-  EXPECT_EQ(totals["cases"], cases.size());
-  EXPECT_EQ(totals["converged"], converged);
-  EXPECT_NEAR(totals["converged_percent"].get<double>(), 100.0 * converged / cases.size(), 1e-9);
-  EXPECT_EQ(totals["leftover_cases"], leftoverCases);
-  EXPECT_EQ(totals["keep_lost"], lost);
-  EXPECT_EQ(totals["keep_twice"], twice);
+  EXPECT_EQ(totals["cases"], report["cases"].size());
+  EXPECT_EQ(totals["clean"], clean);
+  EXPECT_EQ(totals["keep_twice_at_least_once"], atLeastOnce);
+  EXPECT_EQ(totals["keep_twice_outside_window"], 0);
   EXPECT_EQ(totals["faults_not_fired"], 0);
-  EXPECT_EQ(totals["reports_bad"], reportsBad);
-  EXPECT_EQ(totals["report_lies"], reportLies);
+  EXPECT_EQ(totals["report_lies"], 0);
   EXPECT_TRUE(totals["controls_clean"].get<bool>());
-  // A failed mount ends the run as failed: not every faulted run completes.
-  EXPECT_TRUE(faultedOutcomes.count("failed")) << run.out.substr(0, 2000);
-
-  // One failure never costs data: every case converges after one clean
-  // sync, with every keep entry delivered exactly once; and no report hides
-  // what the failure left undone.
   EXPECT_EQ(run.exitCode, 0);
-  for (const json& c : cases) {
-    EXPECT_TRUE(c["clean"].get<bool>())
-        << c["scenario"] << " " << c["op"] << " call " << c["nth"] << " error " << c["error"]
-        << ": " << c["differences"].dump() << " keep lost " << c["keep_lost"] << " twice "
-        << c["keep_twice"];
-    EXPECT_TRUE(c["report_ok"].get<bool>())
-        << c["scenario"] << " " << c["op"] << " call " << c["nth"] << " error " << c["error"]
-        << ": " << c["report_findings"].dump();
-  }
 }
 
 TEST(SweepTest, TableShowsOneRowPerCaseAndTheTotals) {
-  const RunResult run = Sweep({"--scenario", "first", "--ops", "CeWriteRecordProps", "--uses",
-                               "first,last,first", "--errors", "87"});
+  const RunResult run =
+      Sweep({"--scenario", "first", "--faults", "handheld,desktop", "--ops", "CeWriteRecordProps",
+             "--uses", "first,last,first", "--errors", "87", "--desktop-faults", "image-empty"});
   ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1) << run.err;
   std::vector<std::string> lines;
   for (std::size_t pos = 0; pos < run.out.size();) {
@@ -205,42 +152,26 @@ TEST(SweepTest, TableShowsOneRowPerCaseAndTheTotals) {
     return l.rfind("scenario  ", 0) == 0 && l.find("converged") != std::string::npos;
   });
   ASSERT_NE(header, lines.end()) << run.out;
-  EXPECT_NE(header->find("keep lost"), std::string::npos);
   EXPECT_NE(header->find("keep twice"), std::string::npos);
-  EXPECT_NE(header->find("reports"), std::string::npos);
-  // The control, then the first and the last write (the repeated use once).
-  ASSERT_GE(lines.end() - header, 4) << run.out;
-  EXPECT_EQ(header[1].rfind("first", 0), 0u);
+  // The control, then the first and the last write (the repeated use once),
+  // then the damaged image, whose run fails.
+  ASSERT_GE(lines.end() - header, 5) << run.out;
   EXPECT_NE(header[1].find("(none)"), std::string::npos);
-  // The faulted (here: fault-free) run's outcome, then the clean run's.
   EXPECT_NE(header[1].find("  complete/complete"), std::string::npos) << header[1];
-  EXPECT_NE(header[2].find("CeWriteRecordProps  first "), std::string::npos) << header[2];
-  EXPECT_NE(header[3].find("CeWriteRecordProps  last "), std::string::npos) << header[3];
-  EXPECT_EQ(header[4], "");
-  EXPECT_NE(run.out.find("\ncases: 2  converged: "), std::string::npos) << run.out;
+  EXPECT_EQ(header[2].find("first     CeWriteRecordProps   first "), 0u) << header[2];
+  EXPECT_EQ(header[3].find("first     CeWriteRecordProps   last "), 0u) << header[3];
+  EXPECT_NE(header[4].find("desktop image-empty  "), std::string::npos) << header[4];
+  EXPECT_NE(header[4].find("  failed/complete"), std::string::npos) << header[4];
+  EXPECT_EQ(header[5], "");
+  EXPECT_NE(run.out.find("\ncases: 3  converged: 3 "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("  bad reports: 0  report lies: 0\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("controls (no fault): converged"), std::string::npos) << run.out;
-}
-
-TEST(SweepTest, EveryUseFailsEachCallOfTheOperationOnce) {
-  const RunResult run = Sweep({"--scenario", "resync", "--ops", "CeDeleteRecord", "--uses",
-                               "every,last", "--errors", "87", "--json"});
-  const json report = Report(run);
-  ASSERT_TRUE(report.contains("cases")) << run.err;
-  const uint32_t count = report["scenarios"][0]["op_counts"]["CeDeleteRecord"];
-  ASSERT_GT(count, 1u);
-  ASSERT_EQ(report["cases"].size(), count);
-  for (uint32_t i = 0; i < count; ++i) {
-    const json& c = report["cases"][i];
-    EXPECT_EQ(c["nth"], i + 1);
-    EXPECT_EQ(c["use"], i + 1 == count ? "every/last" : "every");
-    EXPECT_TRUE(c["fired"].get<bool>());
-  }
 }
 
 TEST(SweepTest, BadArgumentsEndWithStatusTwo) {
   for (const auto& args : std::vector<std::vector<std::string>>{{"--errors", "x"},
                                                                 {"--uses", "sometimes"},
+                                                                {"--faults", "cosmic"},
+                                                                {"--server-faults", "slow"},
                                                                 {"--ops", "CeFormatDisk"},
                                                                 {"--scenario", "third"},
                                                                 {"--kill", "2", "--errors", "5"},
@@ -266,13 +197,10 @@ TEST(SweepTest, AKillAtAnyMomentLeavesAnIntactImageThatTheNextSyncRepairs) {
   std::map<std::string, int> afterKill;
   for (const json& p : report["points"]) {
     // The report file is the previous run's or the killed run's own, whole:
-    // never torn, never gone; a run that ended first wrote its own.
+    // never torn, never gone.
     const std::string left = p["report_after_kill"];
     ++afterKill[left];
     EXPECT_TRUE(left == "previous" || left == "new") << p.dump();
-    if (!p["killed"].get<bool>()) {
-      EXPECT_EQ(left, "new") << p.dump();
-    }
     EXPECT_EQ(p["report_outcome"] != "", left == "new") << p.dump();
     ExpectReportFieldsAgree(p, report["reference_outcomes"]);
     EXPECT_TRUE(p["report_ok"].get<bool>()) << p["report_findings"].dump();
@@ -281,6 +209,8 @@ TEST(SweepTest, AKillAtAnyMomentLeavesAnIntactImageThatTheNextSyncRepairs) {
     EXPECT_TRUE(p["dump_ok"].get<bool>()) << p.dump();
     EXPECT_GE(p["delay_ms"].get<double>(), 0.0);
     EXPECT_LE(p["delay_ms"].get<double>(), window + 1);
+    // Held at the next request, the run was still working when it was killed.
+    EXPECT_TRUE(p["killed"].get<bool>()) << p.dump();
     EXPECT_TRUE(p["converged"].get<bool>()) << p["differences"].dump();
     EXPECT_EQ(p["keep_lost"], 0) << p.dump();
     EXPECT_EQ(p["keep_twice_outside_window"], 0) << p.dump();
@@ -315,8 +245,9 @@ TEST(SweepTest, AReportClaimingCompleteAfterAFailedRunIsALieAndATornOneIsFound) 
       std::string(HHSYNC_BIN) +
           " \"$@\"\nrc=$?\nsed -i -e 's/^  \"outcome\": \".*\",$/  \"outcome\": \"complete\",/'"
           " -e 's/^  \"reason\": \".*\",$/  \"reason\": null,/' \"$HHSYNC_REPORT\"\nexit $rc\n");
-  const RunResult lie = SweepWith(claim, {"--scenario", "first", "--ops", "CeMountDBVol", "--uses",
-                                          "first", "--errors", "87", "--json"});
+  const RunResult lie =
+      SweepWith(claim, {"--scenario", "first", "--faults", "handheld", "--ops", "CeMountDBVol",
+                        "--uses", "first", "--errors", "87", "--json"});
   const json lies = Report(lie);
   ASSERT_EQ(lies["cases"].size(), 1u) << lie.err;
   const json& c = lies["cases"][0];
@@ -340,16 +271,14 @@ TEST(SweepTest, AReportClaimingCompleteAfterAFailedRunIsALieAndATornOneIsFound) 
   const RunResult kill = SweepWith(torn, {"--kill", "2", "--seed", "3", "--items", "20", "--json"});
   const json kills = Report(kill);
   ASSERT_EQ(kills["points"].size(), 2u) << kill.err;
-  int broken = 0;
+  // Every kill falls within the run, however slow the machine.
   for (const json& p : kills["points"]) {
-    if (!p["killed"].get<bool>()) continue;
-    ++broken;
+    EXPECT_TRUE(p["killed"].get<bool>()) << p.dump();
     EXPECT_EQ(p["report_after_kill"], "broken") << p.dump();
     EXPECT_FALSE(p["report_ok"].get<bool>());
     EXPECT_FALSE(p["ok"].get<bool>());
   }
-  EXPECT_EQ(kills["totals"]["reports_after_kill"]["broken"], broken);
-  EXPECT_GT(broken, 0) << "the kills fall within the run";
+  EXPECT_EQ(kills["totals"]["reports_after_kill"]["broken"], 2);
   EXPECT_EQ(kill.exitCode, 1);
 }
 

@@ -312,7 +312,8 @@ TEST_F(CurlWireTest, TheRequestTargetGoesOutByteForByte) {
 TEST_F(CurlWireTest, AReplyCutInsideItsHeaderIsABrokenTransferNotAnEmptyBody) {
   for (const std::string cut : {"HTTP/1.1 200 OK\r\nC", "HTTP/1.0 200 OK\r\n",
                                 "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"}) {
-    test::RawServer server([cut](int fd, const test::RawRequest&) { test::RawServer::Send(fd, cut); });
+    test::RawServer server(
+        [cut](int fd, const test::RawRequest&) { test::RawServer::Send(fd, cut); });
     ASSERT_TRUE(server.ok());
     EXPECT_EQ(Fetch(server.Url("/r")), 0) << cut;
     EXPECT_EQ(lastError_.code, http_error::kConnectionAborted) << cut;

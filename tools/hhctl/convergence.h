@@ -125,7 +125,7 @@ struct ReportRead {
     uint64_t bytes = 0;
   };
   std::vector<Request> requests;
-  std::string problem;   // why it is not whole: "missing", "not JSON: ...", ...
+  std::string problem;  // why it is not whole: "missing", "not JSON: ...", ...
   // Its "keep" says the keep list was not all dealt with, so that entries
   // may be left on the handheld: the list could not be read, or entries
   // were read and not all accepted, deleted, or their database deleted. A

@@ -199,7 +199,7 @@ struct Reply {
   int status = 200;
   std::string contentType = "text/plain";
   std::string body;
-  std::optional<std::size_t> cut;  // body bytes sent before the connection is closed
+  std::optional<std::size_t> cut;      // body bytes sent before the connection is closed
   std::optional<std::size_t> headCut;  // head bytes sent before the connection is closed
   std::chrono::milliseconds stall{0};  // the wait after the bytes sent, before closing
 };
@@ -391,6 +391,7 @@ class ReferenceServer::Impl {
       }
     }
     connChanged_.notify_all();
+    ReleaseGate();
     // The byte stays in the pipe, so every later poll of Run sees it too.
     if (wake_[1] >= 0) {
       char byte = 1;
@@ -458,12 +459,14 @@ class ReferenceServer::Impl {
     return true;
   }
 
-  // The fault the request meets, if any; counts the request.
+  // The fault the request meets, if any; counts the request, and holds it
+  // while it is behind the gate.
   std::optional<ReferenceServer::Fault> FaultFor(const Request& req) {
-    std::lock_guard<std::mutex> lock(faultMutex_);
-    ++requestsSeen_;
+    std::unique_lock<std::mutex> lock(faultMutex_);
+    const uint32_t nth = ++requestsSeen_;
+    gateChanged_.wait(lock, [&] { return gate_ == 0 || nth <= gate_ || Stopping(); });
     for (const ReferenceServer::Fault& f : faults_) {
-      if (f.nth == requestsSeen_) {
+      if (f.nth == nth) {
         if (f.lasting) lastingTargets_.push_back({req.target, f});
         return f;
       }
@@ -793,6 +796,18 @@ class ReferenceServer::Impl {
     faults_ = std::move(faults);
     lastingTargets_.clear();
     requestsSeen_ = 0;
+    gate_ = 0;
+    gateChanged_.notify_all();
+  }
+  void SetGate(uint32_t nth) {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    gate_ = nth;
+    gateChanged_.notify_all();
+  }
+  // Wakes the requests held at the gate, for Stop.
+  void ReleaseGate() {
+    std::lock_guard<std::mutex> lock(faultMutex_);
+    gateChanged_.notify_all();
   }
   uint32_t RequestsSeen() {
     std::lock_guard<std::mutex> lock(faultMutex_);
@@ -804,6 +819,8 @@ class ReferenceServer::Impl {
   std::vector<ReferenceServer::Fault> faults_;
   std::vector<std::pair<std::string, ReferenceServer::Fault>> lastingTargets_;
   uint32_t requestsSeen_ = 0;
+  uint32_t gate_ = 0;
+  std::condition_variable gateChanged_;
 
   int listenFd_ = -1;
   int wake_[2] = {-1, -1};  // Stop writes to [1]; Run polls [0]
@@ -832,6 +849,8 @@ bool ReferenceServer::Run() { return impl_->Run(); }
 void ReferenceServer::Stop() { impl_->Stop(); }
 
 void ReferenceServer::SetFaults(std::vector<Fault> faults) { impl_->SetFaults(std::move(faults)); }
+
+void ReferenceServer::SetGate(uint32_t nth) { impl_->SetGate(nth); }
 
 uint32_t ReferenceServer::RequestsSeen() const { return impl_->RequestsSeen(); }
 

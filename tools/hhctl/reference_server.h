@@ -93,6 +93,11 @@ class ReferenceServer {
   void SetFaults(std::vector<Fault> faults);
   // Requests read since the faults were last set.
   uint32_t RequestsSeen() const;
+  // Holds every request after the nth (counted as for faults) unanswered
+  // until OpenGate, SetFaults or Stop: a client that made them is surely
+  // still running. 0 holds none.
+  void SetGate(uint32_t nth);
+  void OpenGate() { SetGate(0); }
 
  private:
   class Impl;

@@ -29,6 +29,7 @@
 #include "base/text.h"
 #include "command.h"
 #include "convergence.h"
+#include "desktop_faults.h"
 #include "emulator/emulated_handheld.h"
 #include "extras/keep_list.h"
 #include "extras/keep_record.h"
@@ -37,6 +38,8 @@
 #include "platform/sqlite/sqlite_registry.h"
 #include "reference_server.h"
 #include "settings/sync_settings.h"
+#include "sqlite_files.h"
+#include "sweep_cases.h"
 
 extern char** environ;
 
@@ -296,49 +299,6 @@ std::vector<std::string> KeepTexts(const std::vector<KeepEntry>& entries) {
   return out;
 }
 
-// ----------------------------------------------------------- SQLite files
-
-// Checkpoints a WAL-mode SQLite file into the file itself, so that it can be
-// copied alone. Every other connection to it must be closed.
-void Quiesce(const fs::path& path) {
-  if (!fs::exists(path)) return;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
-  }
-  sqlite3_close(db);
-  if (fs::exists(path.string() + "-wal")) {
-    throw Failure(path.string() + " still has a write-ahead log: is a connection open?");
-  }
-}
-
-// "ok", or the problems PRAGMA integrity_check reports (or why it could not
-// run), joined by "; ".
-std::string IntegrityCheck(const fs::path& path) {
-  if (!fs::exists(path)) return "missing";
-  sqlite3* db = nullptr;
-  std::string result;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    result = std::string("cannot open: ") + (db ? sqlite3_errmsg(db) : "out of memory");
-  } else {
-    sqlite3_busy_timeout(db, 5000);
-    auto collect = [](void* out, int, char** values, char**) {
-      auto* text = static_cast<std::string*>(out);
-      if (!text->empty()) *text += "; ";
-      *text += values[0] ? values[0] : "";
-      return 0;
-    };
-    char* message = nullptr;
-    if (sqlite3_exec(db, "PRAGMA integrity_check", collect, &result, &message) != SQLITE_OK) {
-      result = std::string("integrity_check failed: ") + (message ? message : "");
-    }
-    sqlite3_free(message);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
 // ------------------------------------------------------------- the bench
 
 // A temporary directory with a program directory ("home"), the server's root
@@ -493,15 +453,37 @@ class Bench {
     }
   }
 
-  // Runs hhsync once in the program directory; with killAfterMs >= 0 it is
-  // killed with SIGKILL that long after its start unless it ended before.
-  Run RunHhsync(double killAfterMs = -1) {
-    std::vector<std::string> env = {"HHSYNC_HOME=" + home().string(),
-                                    "HHSYNC_DEVICE=" + image().string(),
-                                    "HHSYNC_REGISTRY=" + store().string(),
+  // The program directory with its files, for a desktop fault.
+  DesktopPlace Place() const { return {home(), image(), store(), dir_ / "desktop"}; }
+
+  // How one run goes: where its program directory is (a desktop fault may
+  // move it), and whether it is killed with SIGKILL a delay after the
+  // server has seen a request of it. The requests after that one are held
+  // until the kill, so the run is still working when it comes.
+  struct RunSpec {
+    std::optional<DesktopPlace> place;
+    uint32_t killAtRequest = 0;  // 0: not killed
+    double killDelayMs = 0;
+  };
+
+  // Answers the next run's requests with these faults (none: as the files
+  // say), counting its requests from the first.
+  void SetServerFaults(std::vector<ReferenceServer::Fault> faults) {
+    server_->SetFaults(std::move(faults));
+  }
+  uint32_t RequestsSeen() const { return server_->RequestsSeen(); }
+
+  // Runs hhsync once in the program directory.
+  Run RunHhsync() { return RunHhsync(RunSpec()); }
+  Run RunHhsync(const RunSpec& spec) {
+    const DesktopPlace place = spec.place.value_or(Place());
+    std::vector<std::string> env = {"HHSYNC_HOME=" + place.home.string(),
+                                    "HHSYNC_DEVICE=" + place.image.string(),
+                                    "HHSYNC_REGISTRY=" + place.store.string(),
                                     "HHSYNC_UI=none",
                                     "HHSYNC_OPEN=" + opener_,
-                                    "HHSYNC_REPORT=" + reportPath().string()};
+                                    "HHSYNC_REPORT=" + reportPath().string(),
+                                    "HHSYNC_STALL_SECONDS=" + std::to_string(kSweepStallSeconds)};
     for (const char* name : {"PATH", "HOME", "TMPDIR"}) {
       if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
     }
@@ -528,20 +510,35 @@ class Bench {
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
+    const uint32_t killAt = spec.killAtRequest;
+    if (killAt != 0) {
+      SetServerFaults({});
+      server_->SetGate(killAt);
+    }
     pid_t pid = -1;
     const auto start = SteadyClock::now();
     int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw Failure("cannot start " + program + ": " + std::strerror(rc));
+    if (rc != 0) {
+      server_->OpenGate();
+      throw Failure("cannot start " + program + ": " + std::strerror(rc));
+    }
 
     int status = 0;
     const double limitMs = options_.timeoutSeconds * 1000;
+    std::optional<SteadyClock::time_point> reached;  // when the kill's request came
     for (;;) {
       pid_t done = ::waitpid(pid, &status, WNOHANG);
       if (done == pid) break;
       if (done < 0 && errno != EINTR) throw Failure("waitpid failed");
       const double elapsed = MsSince(start);
-      const bool killNow = killAfterMs >= 0 && elapsed >= killAfterMs;
+      bool killNow = false;
+      if (killAt != 0) {
+        const uint32_t seen = server_->RequestsSeen();
+        if (seen >= killAt && !reached) reached = SteadyClock::now();
+        // A later request waits at the gate: the run can go no further.
+        killNow = reached && (MsSince(*reached) >= spec.killDelayMs || seen > killAt);
+      }
       if (killNow || elapsed >= limitMs) {
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -551,10 +548,10 @@ class Bench {
         run.timedOut = byUs && !killNow;
         break;
       }
-      // Fine steps near the moment of a kill, coarser ones otherwise.
-      const double left = killAfterMs >= 0 ? killAfterMs - elapsed : 1.0;
-      std::this_thread::sleep_for(std::chrono::microseconds(left < 2.0 ? 100 : 500));
+      // Fine steps while a kill waits, coarser ones otherwise.
+      std::this_thread::sleep_for(std::chrono::microseconds(killAt != 0 ? 50 : 500));
     }
+    if (killAt != 0) server_->OpenGate();
     run.ms = MsSince(start);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = ReadBytes(errPath);
@@ -760,27 +757,24 @@ struct Reference {
   std::string scenario;
   std::vector<std::string> expectedKeep;
   std::map<std::string, uint32_t> counts;  // calls of every faultable operation
+  std::vector<ServerRequest> requests;     // the fault-free run's requests, in order
   double runMs = 0;                        // the fault-free run
   std::vector<std::string> outcomes;       // see ReferenceOutcomes
   SyncState state;
 };
 
-// One case: which call of which operation fails, and with which error.
-struct FaultCase {
-  std::string scenario;
-  std::string op;   // empty: the fault-free control
-  std::string use;  // the uses that name this call, joined by "/"
-  uint32_t nth = 0;
-  uint32_t error = 0;
-};
-
 struct CaseResult {
   FaultCase fault;
+  std::string skipped;  // why the case could not be run here; empty when it ran
   bool fired = false;
   bool converged = false;
   std::vector<Difference> differences;
   std::vector<std::string> leftovers;
   KeepTally keep;
+  // Keep entries received twice: after the faulted run posted them and left
+  // them on the handheld (at-least-once delivery), or otherwise (a fault).
+  int twiceInWindow = 0;
+  int twiceOutside = 0;
   std::vector<std::string> messages;
   Bench::Run faulted;
   Bench::Run clean;
@@ -792,7 +786,7 @@ struct CaseResult {
   std::vector<std::string> reportFindings;  // every report check that failed
 
   bool Clean() const {
-    return converged && keep.lost() == 0 && keep.twice() == 0 && keep.unexpected.empty() &&
+    return converged && keep.lost() == 0 && twiceOutside == 0 && keep.unexpected.empty() &&
            keep.malformed == 0 && !faulted.timedOut && !clean.timedOut;
   }
   bool ReportOk() const { return reportFindings.empty(); }
@@ -826,7 +820,8 @@ std::vector<std::string> PrepareScenario(Bench& bench, const std::string& name) 
   return KeepTexts(KeepsV2());
 }
 
-// The fault-free run with every call counted, then one more clean sync.
+// The fault-free run with every call and request counted, then one more
+// clean sync.
 Reference MakeReference(Bench& bench, const std::string& scenario,
                         std::vector<std::string> expectedKeep) {
   Reference ref;
@@ -839,12 +834,21 @@ Reference MakeReference(Bench& bench, const std::string& scenario,
   }
   bench.AddFaults(counters);
   bench.ClearReport();
+  bench.SetServerFaults({});
   Bench::Run run = bench.RunHhsync();
   if (run.exitCode != 0) {
     throw Failure("the fault-free run of scenario " + scenario + " failed: " + run.err);
   }
   ref.runMs = run.ms;
   for (const auto& f : bench.Dump().faults) ref.counts[f.operation] = f.calls;
+  for (const ReportRead::Request& r : ReadReport(run.report).requests) {
+    ref.requests.push_back({r.method, r.url, r.bytes});
+  }
+  if (ref.requests.size() != bench.RequestsSeen()) {
+    throw Failure("the fault-free run of scenario " + scenario + " reported " +
+                  std::to_string(ref.requests.size()) + " requests; the server saw " +
+                  std::to_string(bench.RequestsSeen()));
+  }
   bench.ClearFaults();
   bench.ClearReport();
   Bench::Run again = bench.RunHhsync();
@@ -853,21 +857,70 @@ Reference MakeReference(Bench& bench, const std::string& scenario,
   return ref;
 }
 
-CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
+// The keep entries the server has received that the handheld still holds:
+// posted by a run that did not get to delete them.
+std::set<std::string> KeepLeftAfterPost(const HandheldDump& dump, const KeepTally& posted) {
+  std::set<std::string> out;
+  for (const auto& v : dump.volumes) {
+    for (const auto& db : v.databases) {
+      if (!hhsync::EqualsNoCase(db.name, hhsync::kKeepDatabase)) continue;
+      for (const auto& record : db.records) {
+        const std::string text = KeepTextOfRecord(record);
+        auto it = posted.delivered.find(text);
+        if (it != posted.delivered.end() && it->second > 0) out.insert(text);
+      }
+    }
+  }
+  return out;
+}
+
+// Sets up a case's handheld faults.
+void ArmHandheld(Bench& bench, const FaultCase& fault) {
+  std::vector<hhsync::InjectedFault> faults;
+  if (fault.lasting) {
+    faults.push_back({fault.what, fault.nth, true, fault.error, 0});
+  } else {
+    for (uint32_t i = 0; i < fault.calls; ++i) {
+      faults.push_back({fault.what, fault.nth + i, false, fault.error, 0});
+    }
+  }
+  bench.AddFaults(faults);
+}
+
+CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault, bool mounts) {
   CaseResult result;
   result.fault = fault;
   bench.Restore(fault.scenario);
-  if (!fault.op.empty()) bench.AddFaults({{fault.op, fault.nth, false, fault.error, 0}});
+  Bench::RunSpec spec;
+  std::unique_ptr<DesktopFault> desktop;
+  if (fault.kind == "handheld") ArmHandheld(bench, fault);
+  if (fault.kind == "desktop") {
+    desktop = MakeDesktopFault(fault.what, bench.Place(), mounts, &result.skipped);
+    if (!desktop) return result;
+    spec.place = desktop->RunPlace();
+  }
+  std::vector<ReferenceServer::Fault> serverFaults;
+  if (fault.serverFault) serverFaults.push_back(*fault.serverFault);
+  bench.SetServerFaults(serverFaults);
   bench.ClearReport();
-  result.faulted = bench.RunHhsync();
+  result.faulted = bench.RunHhsync(spec);
+  const uint32_t requests = bench.RequestsSeen();
+  bench.SetServerFaults({});
+  std::vector<std::string> causeWords;
+  if (desktop) causeWords = desktop->CauseWords();
+  desktop.reset();  // the fault is taken away; what the run left stays
   result.messages = MessageBoxes(result.faulted.err);
   HandheldDump afterFault;
   result.differencesAfterFault = Compare(ref.state, bench.Capture(&afterFault));
-  if (!fault.op.empty()) {
+  const std::set<std::string> window =
+      KeepLeftAfterPost(afterFault, TallyKeep(bench.KeepReceived(), ref.expectedKeep));
+  if (fault.kind == "handheld") {
     for (const auto& f : afterFault.faults) {
-      if (f.operation == fault.op && f.calls >= fault.nth) result.fired = true;
+      if (f.operation == fault.what && f.calls >= fault.nth) result.fired = true;
     }
     bench.ClearFaults();
+  } else {
+    result.fired = fault.kind != "server" || requests >= fault.nth;
   }
   bench.ClearReport();
   result.clean = bench.RunHhsync();
@@ -876,11 +929,15 @@ CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
   result.converged = result.differences.empty();
   result.leftovers = Keys(state.leftovers);
   result.keep = TallyKeep(bench.KeepReceived(), ref.expectedKeep);
+  for (const auto& [entry, times] : result.keep.delivered) {
+    if (times < 2) continue;
+    ++(window.count(entry) != 0 ? result.twiceInWindow : result.twiceOutside);
+  }
 
-  // The faulted run's report must be whole, and say complete only when the
-  // run left what a fault-free run leaves; the clean run's must end as the
-  // reference's runs did. A run killed at the time limit (counted apart)
-  // never got to write one.
+  // The faulted run's report must be whole, say complete only when the run
+  // left what a fault-free run leaves, and name a desktop fault's cause;
+  // the clean run's must end as the reference's runs did. A run killed at
+  // the time limit (counted apart) never got to write one.
   result.faultedReport = ReadReport(result.faulted.report);
   result.cleanReport = ReadReport(result.clean.report);
   if (!result.faultedReport.whole && !result.faulted.timedOut) {
@@ -890,79 +947,38 @@ CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault) {
       CompleteClaimFinding("faulted run's", result.faultedReport, result.differencesAfterFault);
   result.reportLie = !lie.empty();
   if (result.reportLie) result.reportFindings.push_back(lie);
+  if (!causeWords.empty() && result.faultedReport.whole &&
+      std::none_of(causeWords.begin(), causeWords.end(), [&](const std::string& word) {
+        return result.faultedReport.reason.find(word) != std::string::npos;
+      })) {
+    result.reportFindings.push_back("faulted run's report does not name the cause (\"" +
+                                    causeWords.front() + "\"): " + result.faultedReport.outcome +
+                                    ": " + result.faultedReport.reason);
+  }
   const std::string clean = CleanReportFinding(result.cleanReport, ref.outcomes);
   if (!clean.empty() && !result.clean.timedOut) result.reportFindings.push_back(clean);
   return result;
 }
 
-// The calls each chosen use names for an operation called count times: one
-// entry per distinct call, its uses joined by "/".
-std::vector<std::pair<std::string, uint32_t>> UseCalls(const std::vector<std::string>& uses,
-                                                       uint32_t count) {
-  std::vector<std::pair<std::string, uint32_t>> out;
-  auto add = [&](const std::string& use, uint32_t nth) {
-    if (nth == 0 || nth > count) return;
-    auto same =
-        std::find_if(out.begin(), out.end(), [&](const auto& p) { return p.second == nth; });
-    if (same != out.end()) {
-      same->first += "/" + use;
-    } else {
-      out.push_back({use, nth});
-    }
-  };
-  for (const std::string& use : uses) {
-    if (use == "every") {
-      for (uint32_t nth = 1; nth <= count; ++nth) add(use, nth);
-    } else {
-      add(use, use == "first"    ? 1
-               : use == "second" ? 2
-               : use == "middle" ? (count + 1) / 2
-                                 : count);
-    }
-  }
-  return out;
-}
-
-// Keeps at most limit cases, taking one case of every operation in turn so
-// that each operation is covered before any gets a second case.
-std::vector<FaultCase> Limit(const std::vector<FaultCase>& all, std::size_t limit) {
-  if (limit == 0 || all.size() <= limit) return all;
-  std::vector<std::string> order;
-  std::map<std::string, std::vector<std::size_t>> byOp;
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    if (byOp.count(all[i].op) == 0) order.push_back(all[i].op);
-    byOp[all[i].op].push_back(i);
-  }
-  std::vector<std::size_t> chosen;
-  for (std::size_t round = 0; chosen.size() < limit; ++round) {
-    bool any = false;
-    for (const std::string& op : order) {
-      if (round < byOp[op].size() && chosen.size() < limit) {
-        chosen.push_back(byOp[op][round]);
-        any = true;
-      }
-    }
-    if (!any) break;
-  }
-  std::sort(chosen.begin(), chosen.end());
-  std::vector<FaultCase> out;
-  for (std::size_t i : chosen) out.push_back(all[i]);
-  return out;
-}
-
 Json CaseJson(const CaseResult& r) {
   Json j;
   j["scenario"] = r.fault.scenario;
-  j["op"] = r.fault.op;
+  j["kind"] = r.fault.kind;
+  j["op"] = r.fault.what;
   j["use"] = r.fault.use;
   j["nth"] = r.fault.nth;
+  j["calls"] = r.fault.calls;
+  j["lasting"] = r.fault.lasting;
   j["error"] = r.fault.error;
+  j["skipped"] = r.skipped;
   j["fired"] = r.fired;
   j["converged"] = r.converged;
   j["leftovers"] = r.leftovers.size();
   j["leftover_databases"] = r.leftovers;
   j["keep_lost"] = r.keep.lost();
   j["keep_twice"] = r.keep.twice();
+  j["keep_twice_at_least_once"] = r.twiceInWindow;
+  j["keep_twice_outside_window"] = r.twiceOutside;
   j["keep_unexpected"] = r.keep.unexpected;
   j["keep_bodies"] = r.keep.bodies;
   j["keep_malformed"] = r.keep.malformed;
@@ -978,6 +994,7 @@ Json CaseJson(const CaseResult& r) {
   j["clean_run_timed_out"] = r.clean.timedOut;
   j["differences_after_fault"] = r.differencesAfterFault.size();
   j["report_outcome"] = r.faultedReport.outcome;
+  j["report_reason"] = r.faultedReport.reason;
   j["clean_report_outcome"] = r.cleanReport.outcome;
   j["report_lie"] = r.reportLie;
   j["report_findings"] = r.reportFindings;
@@ -990,7 +1007,10 @@ std::string OutcomeCell(const ReportRead& read) { return read.whole ? read.outco
 
 std::vector<std::string> CaseRow(const CaseResult& r) {
   std::string notes = r.converged ? "" : Summarize(r.differences, 400);
-  if (!r.fault.op.empty() && !r.fired) notes = "fault did not fire; " + notes;
+  if (!r.skipped.empty()) notes = "not run: " + r.skipped;
+  if (r.skipped.empty() && !r.fault.kind.empty() && !r.fired) {
+    notes = "fault did not fire; " + notes;
+  }
   if (!r.keep.unexpected.empty() || r.keep.malformed != 0) {
     notes += (notes.empty() ? "" : "; ") + std::to_string(r.keep.unexpected.size()) +
              " unexpected keep entries, " + std::to_string(r.keep.malformed) + " malformed bodies";
@@ -1000,17 +1020,21 @@ std::vector<std::string> CaseRow(const CaseResult& r) {
   for (const std::string& finding : r.reportFindings) {
     notes += (notes.empty() ? "" : "; ") + finding;
   }
+  const std::string twice = std::to_string(r.twiceOutside) +
+                            (r.twiceInWindow ? " (+" + std::to_string(r.twiceInWindow) + ")" : "");
   return {
       r.fault.scenario,
-      r.fault.op.empty() ? "(none)" : r.fault.op,
+      r.fault.Name(),
       r.fault.use,
-      std::to_string(r.fault.nth),
-      std::to_string(r.fault.error),
-      r.converged ? "yes" : "no",
+      std::to_string(r.fault.nth) + (r.fault.calls > 1 ? "+" : "") + (r.fault.lasting ? "..." : ""),
+      r.fault.kind == "handheld" ? std::to_string(r.fault.error) : "-",
+      r.skipped.empty() ? (r.converged ? "yes" : "no") : "-",
       std::to_string(r.leftovers.size()),
       std::to_string(r.keep.lost()),
-      std::to_string(r.keep.twice()),
-      OutcomeCell(r.faultedReport) + "/" + OutcomeCell(r.cleanReport) + (r.ReportOk() ? "" : " !"),
+      twice,
+      r.skipped.empty() ? OutcomeCell(r.faultedReport) + "/" + OutcomeCell(r.cleanReport) +
+                              (r.ReportOk() ? "" : " !")
+                        : "-",
       notes};
 }
 
@@ -1018,7 +1042,8 @@ std::vector<std::string> CaseRow(const CaseResult& r) {
 
 struct KillPoint {
   unsigned index = 0;
-  double delayMs = 0;
+  uint32_t atRequest = 0;  // the request of the fault-free run the kill follows
+  double delayMs = 0;      // after that request came
   Bench::Run killed;
   std::string imageIntegrity;
   std::string storeIntegrity;
@@ -1092,8 +1117,26 @@ const std::vector<std::string>& SweepScenarios() {
 }
 
 const std::vector<std::string>& SweepUses() {
-  static const std::vector<std::string> kUses = {"first", "second", "middle", "last"};
+  static const std::vector<std::string> kUses = {"first",      "second",    "middle", "last",
+                                                 "first-pair", "last-pair", "lasting"};
   return kUses;
+}
+
+const std::vector<std::string>& AllSweepUses() {
+  static const std::vector<std::string> kUses = {
+      "first", "second", "middle", "last", "every", "first-pair", "last-pair", "pairs", "lasting"};
+  return kUses;
+}
+
+const std::vector<std::string>& SweepKinds() {
+  static const std::vector<std::string> kKinds = {"handheld", "server", "desktop"};
+  return kKinds;
+}
+
+const std::vector<std::string>& SweepServerFaults() {
+  static const std::vector<std::string> kFaults = {"cut-head", "cut-body", "status",
+                                                   "garbage",  "stall",    "lasting"};
+  return kFaults;
 }
 
 const std::vector<uint32_t>& DefaultSweepErrors() {
@@ -1108,6 +1151,14 @@ const std::vector<std::string>& ConnectionOperations() {
 
 int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& log) {
   const auto started = SteadyClock::now();
+  auto wanted = [&](const char* kind) {
+    return std::find(options.kinds.begin(), options.kinds.end(), kind) != options.kinds.end();
+  };
+  // Mounts made for desktop faults must not outlive the sweep: it takes a
+  // mount namespace of its own before any thread starts.
+  bool mounts = false;
+  std::string noMounts;
+  if (wanted("desktop")) mounts = PrivateMountNamespace(&noMounts);
   Bench bench(options, log);
 
   std::vector<Reference> references;
@@ -1117,20 +1168,25 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
     references.push_back(MakeReference(bench, scenario, std::move(keep)));
   }
 
+  // A stall outlasts the program's patience with it.
+  const uint32_t stallMs = (kSweepStallSeconds + 2) * 1000;
   std::vector<FaultCase> all;
   for (const Reference& ref : references) {
-    for (const std::string& op : options.operations) {
-      auto it = ref.counts.find(op);
-      const uint32_t count = it == ref.counts.end() ? 0 : it->second;
-      for (const auto& [use, nth] : UseCalls(options.uses, count)) {
-        for (uint32_t error : options.errors) {
-          // The registry calls answer with their error code: a "failure" with
-          // code 0 is a success that did nothing, which no handheld gives.
-          if (error == 0 && op.rfind("CeReg", 0) == 0) continue;
-          all.push_back({ref.scenario, op, use, nth, error});
-        }
-      }
+    std::vector<FaultCase> cases;
+    if (wanted("handheld")) {
+      cases =
+          HandheldCases(ref.scenario, ref.counts, options.operations, options.uses, options.errors);
     }
+    if (wanted("server")) {
+      std::vector<FaultCase> server =
+          ServerCases(ref.scenario, ref.requests, options.serverFaults, stallMs);
+      cases.insert(cases.end(), server.begin(), server.end());
+    }
+    if (wanted("desktop")) {
+      std::vector<FaultCase> desktop = DesktopCases(ref.scenario, options.desktopFaults);
+      cases.insert(cases.end(), desktop.begin(), desktop.end());
+    }
+    all.insert(all.end(), cases.begin(), cases.end());
   }
   const std::vector<FaultCase> chosen = Limit(all, options.limit);
 
@@ -1138,7 +1194,10 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
   // fault must reproduce the reference, or the measurement means nothing.
   std::vector<CaseResult> controls;
   for (const Reference& ref : references) {
-    controls.push_back(RunCase(bench, ref, {ref.scenario, "", "-", 0, 0}));
+    FaultCase control;
+    control.scenario = ref.scenario;
+    control.use = "-";
+    controls.push_back(RunCase(bench, ref, control, mounts));
   }
 
   std::vector<CaseResult> results;
@@ -1147,65 +1206,89 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
     const Reference& ref =
         *std::find_if(references.begin(), references.end(),
                       [&](const Reference& r) { return r.scenario == fault.scenario; });
-    results.push_back(RunCase(bench, ref, fault));
+    results.push_back(RunCase(bench, ref, fault, mounts));
     if (options.verbose) {
       const CaseResult& r = results.back();
       log << "hhctl sweep: case " << (i + 1) << "/" << chosen.size() << " " << fault.scenario << " "
-          << fault.op << " " << fault.use << " (call " << fault.nth << ") error " << fault.error
-          << ": " << (r.converged ? "converged" : "differs") << "\n";
+          << fault.Name() << " " << fault.use << " (" << fault.nth << ")"
+          << (fault.kind == "handheld" ? " error " + std::to_string(fault.error) : "") << ": "
+          << (!r.skipped.empty() ? "not run"
+              : r.converged      ? "converged"
+                                 : "differs")
+          << "\n";
     }
   }
 
-  int converged = 0, leftoverCases = 0, lost = 0, twice = 0, unexpected = 0, notFired = 0,
-      timeouts = 0, clean = 0, reportsBad = 0, reportLies = 0;
+  int converged = 0, leftoverCases = 0, lost = 0, twiceIn = 0, twiceOut = 0, unexpected = 0,
+      notFired = 0, timeouts = 0, clean = 0, reportsBad = 0, reportLies = 0, skipped = 0;
+  std::map<std::string, int> casesByKind;
   for (const CaseResult& r : results) {
+    if (!r.skipped.empty()) {
+      ++skipped;
+      continue;
+    }
+    ++casesByKind[r.fault.kind];
     reportsBad += r.ReportOk() ? 0 : 1;
     reportLies += r.reportLie ? 1 : 0;
     converged += r.converged ? 1 : 0;
     leftoverCases += r.leftovers.empty() ? 0 : 1;
     lost += r.keep.lost();
-    twice += r.keep.twice();
+    twiceIn += r.twiceInWindow;
+    twiceOut += r.twiceOutside;
     unexpected += static_cast<int>(r.keep.unexpected.size()) + r.keep.malformed;
     notFired += r.fired ? 0 : 1;
     timeouts += (r.faulted.timedOut || r.clean.timedOut) ? 1 : 0;
     clean += r.Clean() ? 1 : 0;
   }
+  const int ran = static_cast<int>(results.size()) - skipped;
   const bool controlsClean = std::all_of(controls.begin(), controls.end(), [](const CaseResult& r) {
     return r.Clean() && r.ReportOk();
   });
-  const double percent = results.empty() ? 100.0 : 100.0 * converged / results.size();
+  const double percent = ran == 0 ? 100.0 : 100.0 * converged / ran;
   const double seconds = MsSince(started) / 1000;
-  const bool ok = controlsClean && clean == static_cast<int>(results.size()) && reportsBad == 0;
+  const bool ok = controlsClean && clean == ran && reportsBad == 0;
 
   if (options.json) {
     Json j;
     j["mode"] = "sweep";
     j["hhsync"] = options.hhsync;
     if (options.keepDir) j["dir"] = bench.dir().string();
+    j["kinds"] = options.kinds;
     j["errors"] = options.errors;
     j["uses"] = options.uses;
     j["operations"] = options.operations;
+    j["server_faults"] = options.serverFaults;
+    j["desktop_faults"] = options.desktopFaults;
+    j["mounts"] = mounts ? "" : noMounts;
     j["limit"] = options.limit;
     j["scenarios"] = Json::array();
     for (std::size_t i = 0; i < references.size(); ++i) {
       const Reference& ref = references[i];
       Json counts = Json::object();
       for (const auto& [op, n] : ref.counts) counts[op] = n;
+      Json requests = Json::array();
+      for (const ServerRequest& r : ref.requests) requests.push_back(RequestLabel(r.method, r.url));
       j["scenarios"].push_back({{"name", ref.scenario},
                                 {"op_counts", counts},
+                                {"requests", requests},
                                 {"reference_run_ms", static_cast<int64_t>(ref.runMs)},
                                 {"reference_outcomes", ref.outcomes},
                                 {"control", CaseJson(controls[i])}});
     }
     j["cases"] = Json::array();
     for (const CaseResult& r : results) j["cases"].push_back(CaseJson(r));
+    Json byKind = Json::object();
+    for (const auto& [kind, n] : casesByKind) byKind[kind] = n;
     j["totals"] = {{"cases", results.size()},
                    {"cases_without_limit", all.size()},
+                   {"cases_by_kind", byKind},
+                   {"skipped", skipped},
                    {"converged", converged},
                    {"converged_percent", percent},
                    {"leftover_cases", leftoverCases},
                    {"keep_lost", lost},
-                   {"keep_twice", twice},
+                   {"keep_twice_at_least_once", twiceIn},
+                   {"keep_twice_outside_window", twiceOut},
                    {"keep_unexpected", unexpected},
                    {"faults_not_fired", notFired},
                    {"timeouts", timeouts},
@@ -1221,25 +1304,27 @@ int RunFaultSweep(const SweepOptions& options, std::ostream& out, std::ostream& 
 
   for (const Reference& ref : references) {
     out << "scenario " << ref.scenario << ": fault-free run " << Fixed(ref.runMs, 0)
-        << " ms, reports " << JoinOutcomes(ref.outcomes) << "; calls:";
+        << " ms, reports " << JoinOutcomes(ref.outcomes) << ", " << ref.requests.size()
+        << " requests; calls:";
     for (const auto& [op, n] : ref.counts) {
       if (n != 0) out << " " << op << "=" << n;
     }
     out << "\n";
   }
   out << "\n";
-  std::vector<std::vector<std::string>> rows = {{"scenario", "op", "use", "nth", "error",
+  std::vector<std::vector<std::string>> rows = {{"scenario", "fault", "use", "nth", "error",
                                                  "converged", "leftovers", "keep lost",
                                                  "keep twice", "reports", "differences"}};
   for (const CaseResult& r : controls) rows.push_back(CaseRow(r));
   for (const CaseResult& r : results) rows.push_back(CaseRow(r));
   PrintTable(out, rows, {false, false, false, true, true, false, true, true, true});
-  out << "\ncases: " << results.size();
+  out << "\ncases: " << ran;
   if (all.size() != results.size()) out << " (of " << all.size() << ", --limit)";
+  if (skipped != 0) out << " (" << skipped << " not run here)";
   out << "  converged: " << converged << " (" << Fixed(percent, 1) << "%)"
       << "  leftover cases: " << leftoverCases << "  keep lost: " << lost
-      << "  keep twice: " << twice << "  bad reports: " << reportsBad
-      << "  report lies: " << reportLies << "\n";
+      << "  keep twice: " << twiceOut << " (+" << twiceIn << " at least once)"
+      << "  bad reports: " << reportsBad << "  report lies: " << reportLies << "\n";
   if (unexpected != 0 || notFired != 0 || timeouts != 0) {
     out << "unexpected keep entries: " << unexpected << "  faults not fired: " << notFired
         << "  timeouts: " << timeouts << "\n";
@@ -1261,11 +1346,14 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   bench.MakeStart(KillKeeps());
   bench.Snapshot("kill");
 
-  // The fault-free run gives the window the kills fall into.
+  // The fault-free run gives the requests the kills follow.
   bench.Restore("kill");
   bench.ClearReport();
+  bench.SetServerFaults({});
   Bench::Run measured = bench.RunHhsync();
   if (measured.exitCode != 0) throw Failure("the fault-free run failed: " + measured.err);
+  const uint32_t requests = bench.RequestsSeen();
+  if (requests < 2) throw Failure("the fault-free run made fewer than two requests");
   bench.ClearReport();
   Bench::Run again = bench.RunHhsync();
   const SyncState reference = bench.Capture();
@@ -1275,16 +1363,21 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
         << Fixed(measured.ms, 0) << " ms\n";
   }
 
+  // A kill follows a request other than the last, by up to twice the
+  // fault-free run's mean time between requests; the run cannot get past
+  // the next request before it.
+  const double gapMs = 2 * measured.ms / requests;
   std::mt19937_64 random(options.seed);
   std::vector<KillPoint> points;
   for (unsigned i = 0; i < options.killPoints; ++i) {
     KillPoint p;
     p.index = i + 1;
-    // 53 random bits as a fraction of the run.
-    p.delayMs = static_cast<double>(random() >> 11) / 9007199254740992.0 * measured.ms;
+    p.atRequest = 1 + static_cast<uint32_t>(random() % (requests - 1));
+    // 53 random bits as a fraction of the gap.
+    p.delayMs = static_cast<double>(random() >> 11) / 9007199254740992.0 * gapMs;
     const auto pointStart = SteadyClock::now();
     bench.Restore("kill");
-    p.killed = bench.RunHhsync(p.delayMs);
+    p.killed = bench.RunHhsync({std::nullopt, p.atRequest, p.delayMs});
     p.imageIntegrity = IntegrityCheck(bench.image());
     p.storeIntegrity = IntegrityCheck(bench.store());
     HandheldDump afterKill;
@@ -1335,7 +1428,8 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     p.ms = MsSince(pointStart);
     if (options.verbose) {
       log << "hhctl sweep: kill " << p.index << "/" << options.killPoints << " at "
-          << Fixed(p.delayMs, 1) << " ms: " << (p.Ok() ? "ok" : "FAILED") << "\n";
+          << "request " << p.atRequest << " + " << Fixed(p.delayMs, 2)
+          << " ms: " << (p.Ok() ? "ok" : "FAILED") << "\n";
     }
     points.push_back(std::move(p));
   }
@@ -1373,6 +1467,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     for (const KillPoint& p : points) {
       j["points"].push_back(
           {{"point", p.index},
+           {"at_request", p.atRequest},
            {"delay_ms", p.delayMs},
            {"killed", p.killed.killed},
            {"image_integrity", p.imageIntegrity},
@@ -1425,7 +1520,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
   out << "kill test: " << options.items << " items, seed " << options.seed << ", fault-free run "
       << Fixed(measured.ms, 0) << " ms, reports " << JoinOutcomes(outcomes) << "\n\n";
   std::vector<std::vector<std::string>> rows = {
-      {"point", "kill at ms", "killed", "integrity", "diffs after kill", "converged", "leftovers",
+      {"point", "kill after", "killed", "integrity", "diffs after kill", "converged", "leftovers",
        "keep lost", "twice in window", "twice outside", "reports", "differences"}};
   for (const KillPoint& p : points) {
     std::string integrity = p.imageIntegrity == "ok" && p.storeIntegrity == "ok" && p.dumpOk
@@ -1439,8 +1534,10 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     const std::string killedCell =
         p.reportAfterKill == "new" ? OutcomeCell(p.killedReport) : p.reportAfterKill;
     rows.push_back(
-        {std::to_string(p.index), Fixed(p.delayMs, 1), p.killed.killed ? "yes" : "no (ended first)",
-         integrity, std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
+        {std::to_string(p.index),
+         "request " + std::to_string(p.atRequest) + " + " + Fixed(p.delayMs, 2) + " ms",
+         p.killed.killed ? "yes" : "no (ended first)", integrity,
+         std::to_string(p.differencesAfterKill), p.converged ? "yes" : "no",
          std::to_string(p.leftovers.size()), std::to_string(p.keep.lost()),
          std::to_string(p.twiceInWindow), std::to_string(p.twiceOutside),
          killedCell + "/" + OutcomeCell(p.cleanReport) + (p.reportFindings.empty() ? "" : " !"),

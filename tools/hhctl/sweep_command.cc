@@ -1,13 +1,12 @@
-// hhctl sweep: how hhsync converges after any single failure (sweep.h).
-//   hhctl sweep [--scenario first|resync|all] [--errors LIST] [--ops LIST] [--uses LIST]
-//               [--reduced] [--limit N] [--timeout S] [--json] [--keep-dir] [--verbose]
-//               [--hhsync PATH]
+// hhctl sweep: how hhsync converges after a failure (sweep.h).
+//   hhctl sweep [--scenario first|resync|all] [--faults LIST] [--errors LIST] [--ops LIST]
+//               [--uses LIST] [--server-faults LIST] [--desktop-faults LIST] [--reduced]
+//               [--limit N] [--timeout S] [--json] [--keep-dir] [--verbose] [--hhsync PATH]
 //   hhctl sweep --kill N [--seed S] [--items K] [--timeout S] [--json] [--keep-dir] [--verbose]
 //               [--hhsync PATH]
-// LISTs are comma-separated. Uses name the calls that fail: first, second,
-// middle, last, or every call. --reduced picks errors 87,5 and uses
-// first,last for both scenarios; --errors, --uses and --scenario given as
-// well win.
+// LISTs are comma-separated. --reduced is the set CI runs: handheld errors
+// 87,5 with uses first,last,first-pair,last-pair,lasting, and every server
+// and desktop fault; options given as well win.
 
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "desktop_faults.h"
 #include "emulator/emulated_handheld.h"
 #include "sweep.h"
 
@@ -23,10 +23,24 @@ namespace hhctl {
 namespace {
 
 constexpr char kUsage[] =
-    "sweep [--scenario first|resync|all] [--errors LIST] [--ops LIST] "
-    "[--uses first,second,middle,last,every] [--reduced] [--limit N] [--timeout S] [--json] "
-    "[--keep-dir] [--verbose] [--hhsync PATH] | sweep --kill N [--seed S] [--items K] "
-    "[--timeout S] [--json] [--keep-dir] [--verbose] [--hhsync PATH]";
+    "sweep [--scenario first|resync|all] [--faults handheld,server,desktop] [--errors LIST] "
+    "[--ops LIST] [--uses LIST] [--server-faults LIST] [--desktop-faults LIST] [--reduced] "
+    "[--limit N] [--timeout S] [--json] [--keep-dir] [--verbose] [--hhsync PATH] | "
+    "sweep --kill N [--seed S] [--items K] [--timeout S] [--json] [--keep-dir] [--verbose] "
+    "[--hhsync PATH]";
+
+// Each item of list must be one of known; what names the option.
+std::vector<std::string> Checked(std::vector<std::string> list,
+                                 const std::vector<std::string>& known, const char* what) {
+  for (const std::string& item : list) {
+    if (std::find(known.begin(), known.end(), item) == known.end()) {
+      std::string all;
+      for (const std::string& k : known) all += (all.empty() ? "" : ", ") + k;
+      throw UsageError("unknown " + std::string(what) + " '" + item + "' (" + all + ")");
+    }
+  }
+  return list;
+}
 
 std::vector<std::string> SplitList(const std::string& text, const char* what) {
   std::vector<std::string> out;
@@ -54,16 +68,27 @@ std::string DefaultHhsync() {
 int Run(const Args& args) {
   SweepOptions options;
   options.hhsync = DefaultHhsync();
-  std::string scenario, errors, ops, uses, limit, timeout, kill, seed, items;
+  std::string scenario, kinds, errors, ops, uses, serverFaults, desktopFaults, limit, timeout, kill,
+      seed, items;
   bool reduced = false;
-  CommandLine cli("sweep", "measure how a sync converges after one failing handheld call", kUsage);
+  CommandLine cli("sweep", "measure how a sync converges after a failure", kUsage);
   CLI::App& app = cli.app();
   app.add_option("--scenario", scenario, "first, resync or all (default all)")->type_name("S");
+  app.add_option("--faults", kinds, "handheld, server, desktop (default all)")->type_name("LIST");
+  app.add_option("--server-faults", serverFaults,
+                 "cut-head, cut-body, status, garbage, stall, lasting (default all)")
+      ->type_name("LIST");
+  app.add_option("--desktop-faults", desktopFaults,
+                 "store-locked, store-corrupt, dir-readonly, disk-full, image-truncated, "
+                 "image-corrupt, image-empty (default all)")
+      ->type_name("LIST");
   app.add_option("--errors", errors, "error codes to inject (default 87,112,0,5)")
       ->type_name("LIST");
   app.add_option("--ops", ops, "operations to fail (default: every one but the connection)")
       ->type_name("LIST");
-  app.add_option("--uses", uses, "first, second, middle, last or every")->type_name("LIST");
+  app.add_option("--uses", uses,
+                 "first, second, middle, last, every, first-pair, last-pair, pairs, lasting")
+      ->type_name("LIST");
   app.add_option("--limit", limit, "at most this many cases")->type_name("N");
   app.add_option("--timeout", timeout, "seconds one run may take")->type_name("S");
   app.add_option("--kill", kill, "kill hhsync at this many random points instead")->type_name("N");
@@ -84,8 +109,8 @@ int Run(const Args& args) {
 
   const bool killMode = !kill.empty();
   if (killMode) {
-    if (!scenario.empty() || !errors.empty() || !ops.empty() || !uses.empty() || reduced ||
-        !limit.empty()) {
+    if (!scenario.empty() || !kinds.empty() || !errors.empty() || !ops.empty() || !uses.empty() ||
+        !serverFaults.empty() || !desktopFaults.empty() || reduced || !limit.empty()) {
       throw UsageError("--kill takes only --seed, --items, --timeout and the output options");
     }
     unsigned long n = ParseUnsigned(kill, "--kill");
@@ -118,16 +143,20 @@ int Run(const Args& args) {
       }
     }
 
-    options.uses = reduced ? std::vector<std::string>{"first", "last"} : SweepUses();
-    if (!uses.empty()) {
-      options.uses = SplitList(uses, "--uses");
-      for (const std::string& u : options.uses) {
-        if (u != "every" &&
-            std::find(SweepUses().begin(), SweepUses().end(), u) == SweepUses().end()) {
-          throw UsageError("unknown use '" + u + "' (first, second, middle, last or every)");
-        }
-      }
-    }
+    options.uses =
+        reduced ? std::vector<std::string>{"first", "last", "first-pair", "last-pair", "lasting"}
+                : SweepUses();
+    if (!uses.empty()) options.uses = Checked(SplitList(uses, "--uses"), AllSweepUses(), "use");
+    options.kinds =
+        kinds.empty() ? SweepKinds() : Checked(SplitList(kinds, "--faults"), SweepKinds(), "fault");
+    options.serverFaults = serverFaults.empty()
+                               ? SweepServerFaults()
+                               : Checked(SplitList(serverFaults, "--server-faults"),
+                                         SweepServerFaults(), "server fault");
+    options.desktopFaults = desktopFaults.empty()
+                                ? DesktopFaultNames()
+                                : Checked(SplitList(desktopFaults, "--desktop-faults"),
+                                          DesktopFaultNames(), "desktop fault");
 
     const auto& faultable = hhsync::EmulatedHandheld::FaultableOperations();
     if (ops.empty()) {
