@@ -357,10 +357,18 @@ class SyncRun {
     if (!reconciled) {
       contentProblems_.push_back(
           "the category database could not be read; the content stays as it was");
-    } else if (const std::vector<std::string> unfinished = categories.Unfinished(true);
-               !unfinished.empty()) {
+      return loaded;
+    }
+    const std::vector<std::string> unfinished = categories.Unfinished(true);
+    const std::vector<std::string> leftOut = categories.LeftOut();
+    if (!unfinished.empty()) {
       contentProblems_.push_back("content: categories not whole: " + NameList(unfinished));
-    } else if (!loaded) {
+    }
+    if (!leftOut.empty()) {
+      contentProblems_.push_back("content: left out, their content table is another category's: " +
+                                 NameList(leftOut));
+    }
+    if (unfinished.empty() && leftOut.empty() && !loaded) {
       contentProblems_.push_back("content: the category database could not be updated");
     }
     return loaded;

@@ -61,7 +61,8 @@ struct CategoryFacts {
   // "new" (not on the handheld), "updated" (on the handheld in another
   // version, or a category of status lines only), "unchanged", "gone" (on
   // the handheld, no longer in the profile), "left" (left for the next sync:
-  // what the handheld holds of it could not be read).
+  // what the handheld holds of it could not be read), "shared-table" (left
+  // out: an earlier category of the profile has its content table).
   std::string action;
   std::optional<uint32_t> profileVersion;  // none for a category of status lines only
   std::optional<uint32_t> versionBefore;   // its "cats" record before the run; none without

@@ -100,6 +100,10 @@ CategoryFacts Category::Facts(bool reconciled) const {
   }
   facts.versionBefore = handheldVersion;
   facts.versionAfter = versionWritten ? versionWritten : versionLeft;
+  if (!tableOwner.empty()) {
+    facts.action = "shared-table";
+    return facts;
+  }
   if (deferred) {
     facts.action = "left";
   } else if (isNew) {
@@ -271,10 +275,12 @@ bool Category::DeleteContent(ProgressSink& progress) {
 
 bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
   // A new category is rebuilt from nothing; a table that cannot be cleared
-  // first would mix old records with new ones.
+  // first would mix old records with new ones. It is left for the next
+  // sync, and the other categories go on.
   if (isNew && !database_.RemoveDatabase(tableName_)) {
     progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
-    return false;
+    deferred = true;
+    return true;
   }
   if (!OpenTable(&tableHandle_) && !OpenTable(&tableHandle_)) {
     progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
@@ -382,8 +388,9 @@ Category* CategoryList::Find(const std::string& key) {
 
 void CategoryList::AddCategory(const std::string& key, uint32_t version, int /*third*/) {
   if (categories_.count(key) != 0) return;  // the first line of a key wins
-  categories_.emplace(
+  auto added = categories_.emplace(
       key, std::make_unique<Category>(ports_, mount_, Category::Form::kList, key, version));
+  ClaimTable(*added.first->second);
 }
 
 void CategoryList::AddContent(std::string_view title, std::string_view contentId,
@@ -401,6 +408,7 @@ void CategoryList::AddContent(std::string_view title, std::string_view contentId
                .emplace(key, std::make_unique<Category>(ports_, mount_, Category::Form::kContent,
                                                         key, 0))
                .first;
+      ClaimTable(*it->second);
     }
     last_ = it->second.get();
   }
@@ -455,6 +463,12 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbH
     return;
   }
   if (!found->handheldVersion) found->handheldVersion = copy.version();
+  if (!found->tableOwner.empty()) {
+    // Its table is another category's: its record would claim that one's
+    // items, so it goes; the table stays.
+    if (!copy.DeleteRecord(handle)) found->versionLeft = copy.version();
+    return;
+  }
   if (found->matched) {
     // A second record of the same key.
     found->isNew = false;
@@ -511,6 +525,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   for (auto& entry : categories_) {
     if (!progress.IsRunning()) break;
     Category& category = *entry.second;
+    if (!category.tableOwner.empty()) continue;  // left out
     // A new category's table is rebuilt from nothing, whatever Check found.
     if (category.NeedsSync() && !category.Check(progress) && !category.isNew &&
         progress.IsRunning()) {
@@ -527,6 +542,12 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
   for (auto& entry : categories_) {
     if (!progress.IsRunning()) break;
     Category& category = *entry.second;
+    if (!category.tableOwner.empty()) {
+      progress.LogLine("left out: " + category.key() + " has the content table " +
+                       category.tableName() + " of " + category.tableOwner);
+      result = false;
+      continue;
+    }
     if (!category.NeedsSync()) continue;
     if (category.deferred) {
       progress.LogLine("left for the next sync: " + category.key());
@@ -540,6 +561,7 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
       result = false;
       break;
     }
+    if (category.deferred) result = false;
   }
   progress.SetStatus("Updating", 1);
   if (!WriteCategories(progress) && progress.IsRunning()) result = false;
@@ -554,12 +576,27 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
 std::vector<std::string> CategoryList::Unfinished(bool reconciled) const {
   std::vector<std::string> keys;
   for (const auto& entry : categories_) {
+    if (!entry.second->tableOwner.empty()) continue;
     if (!entry.second->Facts(reconciled).completed) keys.push_back(entry.first);
   }
   for (const CategoryFacts& gone : gone_) {
     if (!gone.completed) keys.push_back(gone.key);
   }
   return keys;
+}
+
+std::vector<std::string> CategoryList::LeftOut() const {
+  std::vector<std::string> keys;
+  for (const auto& entry : categories_) {
+    if (!entry.second->tableOwner.empty()) keys.push_back(entry.first);
+  }
+  return keys;
+}
+
+void CategoryList::ClaimTable(Category& category) {
+  const auto [owner, claimed] =
+      tableOwners_.try_emplace(AsciiLower(category.tableName()), category.key());
+  if (!claimed) category.tableOwner = owner->second;
 }
 
 void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
@@ -578,6 +615,7 @@ bool CategoryList::WriteCategories(ProgressSink& progress) {
     Category& category = *entry.second;
     if (!(category.isNew || (category.needsUpdate && category.fromServer))) continue;
     if (category.deferred) continue;  // its handheld copy is not known
+    if (!category.tableOwner.empty()) continue;
     if (category.WriteRecord(handle)) continue;
     // One more try on a fresh mount.
     database.CloseHandle(handle);

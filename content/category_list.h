@@ -112,6 +112,11 @@ class Category {
   // record could not be read or deleted): it is neither synced nor recorded,
   // and the next sync takes it up again.
   bool deferred = false;
+  // An earlier category of the profile has the same content table (their
+  // keys agree in the first kTableKeyChars characters): this one is left
+  // out, neither synced nor recorded, so that it cannot overwrite the
+  // other's items. The key of that category.
+  std::string tableOwner;
 
   // What this run found and did, for the run's report: the version of the
   // first "cats" record of the key, the version of a "cats" record of it
@@ -199,8 +204,12 @@ class CategoryList {
   void ReportTo(RunRecorder& recorder, bool reconciled) const;
   // The keys of the categories the handheld does not hold whole after this
   // run: synced but incomplete, not recorded, left for the next sync, or
-  // gone but not deleted. Empty when the content is all there.
+  // gone but not deleted. Empty when the content is all there. Categories
+  // left out for their table are not among them.
   std::vector<std::string> Unfinished(bool reconciled) const;
+  // The keys of the categories left out because an earlier one of the
+  // profile has their content table.
+  std::vector<std::string> LeftOut() const;
 
   Category* Find(const std::string& key);
   std::size_t size() const { return categories_.size(); }
@@ -217,9 +226,15 @@ class CategoryList {
   void CompareRecord(Category& copy, DeviceDatabase& database, CeDbHandle handle,
                      ProgressSink& progress);
 
+  // Makes category the owner of its content table, or marks it left out
+  // when an earlier category owns the table.
+  void ClaimTable(Category& category);
+
   Ports ports_;
   VolumeMount& mount_;
   int contentCount_ = 0;
+  // Content tables (lower case) by the key of the category that owns them.
+  std::map<std::string, std::string> tableOwners_;
   std::map<std::string, std::unique_ptr<Category>, std::less<>> categories_;
   Category* last_ = nullptr;  // the category of the last status line
   // The categories found gone, as reported.

@@ -282,6 +282,50 @@ TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
   EXPECT_EQ(databases, expected);
 }
 
+TEST_F(ContentSyncTest, ANewCategoryWhoseOldTableStaysIsLeftAndTheOthersGoOn) {
+  // An old content table of news, without its "cats" record, that cannot
+  // be deleted: news is left as it is, sport and weather are synced.
+  AddRecord("c_news", {CePropVal::Ui4(kPropContentId, 999), CePropVal::Text(kPropVersion, u"9")});
+  platform_.AddFault("CeDeleteDatabaseEx", 1, false, 5);
+  platform_.AddFault("CeDeleteDatabaseEx", 2, false, 5);
+  EXPECT_FALSE(Sync());
+  Records databases = Databases();
+  EXPECT_EQ(databases["cats"], (std::vector<std::string>{Cats("sport", 5, 0), Cats("weather", 0, 1)}));
+  EXPECT_EQ(databases.count("c_news"), 1u) << "the old table stays";
+  EXPECT_EQ(databases["c_sport"], ExpectedAfterV1()["c_sport"]);
+
+  platform_.ClearFaults();
+  EXPECT_TRUE(Sync());
+  databases = Databases();
+  std::sort(databases["cats"].begin(), databases["cats"].end());
+  Records expected = ExpectedAfterV1();
+  std::sort(expected["cats"].begin(), expected["cats"].end());
+  EXPECT_EQ(databases, expected);
+}
+
+TEST_F(ContentSyncTest, OfTwoKeysThatShareATableTheFirstIsSyncedAndTheOtherLeftOut) {
+  // Two keys alike in their first 24 characters name one table; the second
+  // holds a "cats" record from some earlier program.
+  const std::string first = "abcdefghijklmnopqrstuvwx-one", second = "abcdefghijklmnopqrstuvwx-two";
+  server_.WriteFile("profile.txt",
+                    "OK\n2\n" + first + "|1|0\n" + second + "|1|0\n2\n"
+                    "One|501|a|b|1|" + first + "|x\nTwo|502|c|d|1|" + second + "|y\n");
+  server_.WriteFile("data/501/1.edm", EdmBody(1, {Bytes(4, 'o')}));
+  server_.WriteFile("data/502/1.edm", EdmBody(1, {Bytes(4, 't')}));
+  AddRecord("cats", {CePropVal::Text(kPropCategoryKey, Utf8ToWide(second)),
+                     CePropVal::Ui4(kPropCategoryVersion, 1), CePropVal::Ui4(kPropCategoryInlineOnly, 1)});
+  EXPECT_FALSE(Sync()) << "a category left out is not done";
+  Records databases = Databases();
+  EXPECT_EQ(databases["cats"], std::vector<std::string>{Cats(first, 1, 1)});
+  const std::string table = "c_abcdefghijklmnopqrstuvwx";
+  ASSERT_EQ(databases[table].size(), 1u);
+  EXPECT_EQ(databases[table][0].rfind("00640013=501,", 0), 0u) << databases[table][0];
+  EXPECT_EQ(DataRequests(), std::vector<std::string>{"/zavrik/update/data/501/1.edm"});
+  EXPECT_NE(Log().find("left out: " + second + " has the content table " + table + " of " + first),
+            std::string::npos)
+      << Log();
+}
+
 TEST_F(ContentSyncTest, DuplicateCatsRecordKeepsTheFirst) {
   // The handheld already holds news at the profile's version, twice.
   std::vector<CePropVal> news = {CePropVal::Text(kPropCategoryKey, u"news"),

@@ -262,6 +262,11 @@ TEST_F(VerifyTest, EachKindOfBreakageIsFoundWhereItIs) {
   EXPECT_EQ(Findings(Without("c_sport")), V{"missing-table cats sport"});
   EXPECT_EQ(Findings(With({Item("c_weather", 301, true)})), V{"orphan-table c_weather "});
   EXPECT_EQ(Findings(With({Category("news", 3)})), V{"duplicate-category cats news"});
+  // Two keys whose first 24 characters agree name one table.
+  const std::string longKey = "abcdefghijklmnopqrstuvwx";
+  EXPECT_EQ(Findings(With({Category(longKey + "1", 1), Category(longKey + "2", 1),
+                           Item("c_" + longKey, 401, true)})),
+            V{"shared-table c_" + longKey + " " + longKey + "1"});
   EXPECT_EQ(Findings(With({Item("c_news", 101, true)})), V{"duplicate-item c_news 101"});
   EXPECT_EQ(Findings(Without("JJ102")), V{"missing-record-database JJ102 102"});
   EXPECT_EQ(Findings(With({Part(1, 102, 2)})), V{"record-count-mismatch J102 102"});

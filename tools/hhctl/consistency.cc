@@ -75,6 +75,7 @@ class Checker {
     static const std::vector<std::string> kOrder = {"missing-table",
                                                     "orphan-table",
                                                     "duplicate-category",
+                                                    "shared-table",
                                                     "duplicate-item",
                                                     "missing-record-database",
                                                     "record-count-mismatch",
@@ -96,7 +97,8 @@ class Checker {
   void Categories() {
     const HandheldDump::Database* cats = Find("cats");
     std::map<std::string, int> keys;
-    std::set<std::string> named;  // content tables, lower case
+    std::set<std::string> named;                          // content tables, lower case
+    std::map<std::string, std::set<std::string>> owners;  // content table -> its keys
     if (cats) {
       for (const auto& record : cats->records) {
         const CePropVal* key = Prop(record, kCategoryKey);
@@ -105,6 +107,7 @@ class Checker {
         ++keys[text];
         const std::string table = TableName(text);
         named.insert(hhsync::AsciiLower(table));
+        owners[hhsync::AsciiLower(table)].insert(text);
         if (Find(table)) continue;
         const CePropVal* version = Prop(record, kCategoryVersion);
         const uint32_t v = version ? version->ulVal : 0;
@@ -121,6 +124,13 @@ class Checker {
       if (count > 1) {
         Add("duplicate-category", "cats", key, std::to_string(count) + " records of this key");
       }
+    }
+    for (const auto& [table, sharing] : owners) {
+      if (sharing.size() < 2) continue;
+      std::string list;
+      for (const std::string& key : sharing) list += (list.empty() ? "" : ", ") + key;
+      Add("shared-table", TableName(*sharing.begin()), *sharing.begin(),
+          std::to_string(sharing.size()) + " categories name this content table: " + list);
     }
   }
 

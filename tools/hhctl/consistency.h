@@ -6,6 +6,9 @@
 //                       first 24 characters of its key) is not there
 //   orphan-table        a content table no "cats" record names
 //   duplicate-category  two or more "cats" records of one key
+//   shared-table        two or more "cats" keys whose content table names
+//                       are one (their first 24 characters agree): the
+//                       table cannot hold both categories
 //   duplicate-item      two or more index records of one content id
 //                       (0x00640013) in a content table
 //   missing-record-database  an item that keeps its data in record
