@@ -46,6 +46,17 @@ std::vector<std::pair<uint32_t, uint32_t>> Calls(const std::string& use, uint32_
   return out;
 }
 
+FaultCase MakeCase(const std::string& scenario, const char* kind, const std::string& what,
+                   const std::string& use, uint32_t nth) {
+  FaultCase c;
+  c.scenario = scenario;
+  c.kind = kind;
+  c.what = what;
+  c.use = use;
+  c.nth = nth;
+  return c;
+}
+
 }  // namespace
 
 std::string RequestLabel(const std::string& method, const std::string& url) {
@@ -91,12 +102,7 @@ std::vector<FaultCase> HandheldCases(const std::string& scenario,
           same->use += "/" + use;
           continue;
         }
-        FaultCase c;
-        c.scenario = scenario;
-        c.kind = "handheld";
-        c.what = op;
-        c.use = use;
-        c.nth = nth;
+        FaultCase c = MakeCase(scenario, "handheld", op, use, nth);
         c.calls = calls;
         c.lasting = lasting;
         cases.push_back(c);
@@ -128,12 +134,7 @@ std::vector<FaultCase> ServerCases(const std::string& scenario,
     const uint32_t nth = static_cast<uint32_t>(i + 1);
     auto add = [&](const std::string& use, Fault fault) {
       fault.nth = nth;
-      FaultCase c;
-      c.scenario = scenario;
-      c.kind = "server";
-      c.what = label;
-      c.use = use;
-      c.nth = nth;
+      FaultCase c = MakeCase(scenario, "server", label, use, nth);
       c.serverFault = fault;
       out.push_back(c);
     };
@@ -174,12 +175,7 @@ std::vector<FaultCase> DesktopCases(const std::string& scenario,
                                     const std::vector<std::string>& faults) {
   std::vector<FaultCase> out;
   for (const std::string& fault : faults) {
-    FaultCase c;
-    c.scenario = scenario;
-    c.kind = "desktop";
-    c.what = fault;
-    c.use = "during the run";
-    out.push_back(c);
+    out.push_back(MakeCase(scenario, "desktop", fault, "during the run", 0));
   }
   return out;
 }
