@@ -77,7 +77,11 @@ SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : 
   baseUrl_ = GetDeviceSetting("baseurl", kDefaultBaseUrl);
   std::string logText = GetDeviceSetting("log", "NO");
   pv_ = GetDeviceSetting("pv", "2.87");
-  logEnabled_ = EqualsNoCase(logText, "YES");
+  // A logging switch that could not be read is taken as on: the log is
+  // what tells afterwards what went wrong, and the PC's own switch, read
+  // otherwise, would be created for a choice the handheld may have made.
+  logEnabled_ = EqualsNoCase(logText, "YES") ||
+                std::find(unread_.begin(), unread_.end(), "log") != unread_.end();
   std::string sraText = GetDeviceSetting("sra", "NO");
   std::string niText = GetDeviceSetting("ni", "NO");
 

@@ -290,7 +290,8 @@ TEST_F(ContentSyncTest, ANewCategoryWhoseOldTableStaysIsLeftAndTheOthersGoOn) {
   platform_.AddFault("CeDeleteDatabaseEx", 2, false, 5);
   EXPECT_FALSE(Sync());
   Records databases = Databases();
-  EXPECT_EQ(databases["cats"], (std::vector<std::string>{Cats("sport", 5, 0), Cats("weather", 0, 1)}));
+  EXPECT_EQ(databases["cats"],
+            (std::vector<std::string>{Cats("sport", 5, 0), Cats("weather", 0, 1)}));
   EXPECT_EQ(databases.count("c_news"), 1u) << "the old table stays";
   EXPECT_EQ(databases["c_sport"], ExpectedAfterV1()["c_sport"]);
 
@@ -307,13 +308,15 @@ TEST_F(ContentSyncTest, OfTwoKeysThatShareATableTheFirstIsSyncedAndTheOtherLeftO
   // Two keys alike in their first 24 characters name one table; the second
   // holds a "cats" record from some earlier program.
   const std::string first = "abcdefghijklmnopqrstuvwx-one", second = "abcdefghijklmnopqrstuvwx-two";
-  server_.WriteFile("profile.txt",
-                    "OK\n2\n" + first + "|1|0\n" + second + "|1|0\n2\n"
-                    "One|501|a|b|1|" + first + "|x\nTwo|502|c|d|1|" + second + "|y\n");
+  server_.WriteFile("profile.txt", "OK\n2\n" + first + "|1|0\n" + second +
+                                       "|1|0\n2\n"
+                                       "One|501|a|b|1|" +
+                                       first + "|x\nTwo|502|c|d|1|" + second + "|y\n");
   server_.WriteFile("data/501/1.edm", EdmBody(1, {Bytes(4, 'o')}));
   server_.WriteFile("data/502/1.edm", EdmBody(1, {Bytes(4, 't')}));
-  AddRecord("cats", {CePropVal::Text(kPropCategoryKey, Utf8ToWide(second)),
-                     CePropVal::Ui4(kPropCategoryVersion, 1), CePropVal::Ui4(kPropCategoryInlineOnly, 1)});
+  AddRecord("cats",
+            {CePropVal::Text(kPropCategoryKey, Utf8ToWide(second)),
+             CePropVal::Ui4(kPropCategoryVersion, 1), CePropVal::Ui4(kPropCategoryInlineOnly, 1)});
   EXPECT_FALSE(Sync()) << "a category left out is not done";
   Records databases = Databases();
   EXPECT_EQ(databases["cats"], std::vector<std::string>{Cats(first, 1, 1)});

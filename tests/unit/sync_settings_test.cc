@@ -52,6 +52,21 @@ TEST_F(SyncSettingsTest, DefaultsAreReadAndNonEmptyOnesCreated) {
   EXPECT_EQ(s.GetLastSync(), 0u);
 }
 
+TEST_F(SyncSettingsTest, SettingsThatFailAreNamedAndAnUnreadLogSwitchMeansLog) {
+  SetDevice("useproxy", "NO");
+  SetDevice("loginurl", "x");
+  SetDevice("baseurl", "http://b");
+  // Both tries of the fourth read, "log", fail; every write fails.
+  p_.AddFault("CeRegOpenKeyEx", 4, false, 5);
+  p_.AddFault("CeRegOpenKeyEx", 5, false, 5);
+  p_.AddFault("CeRegSetValueEx", 1, true, 5);
+  SyncSettings s(p_.ports(), &props_);
+  EXPECT_EQ(s.unreadSettings(), std::vector<std::string>{"log"});
+  EXPECT_TRUE(s.logEnabled());
+  EXPECT_EQ(Device("log"), std::nullopt) << "not written after a failed read";
+  EXPECT_EQ(s.unwrittenSettings(), (std::vector<std::string>{"pv", "sra", "ni", "nu"}));
+}
+
 TEST_F(SyncSettingsTest, StoredValuesAndProxy) {
   SetDevice("useproxy", "yes");
   SetDevice("proxy", "127.0.0.1");

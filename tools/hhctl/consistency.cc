@@ -72,16 +72,11 @@ class Checker {
 
  private:
   static int Rank(const std::string& kind) {
-    static const std::vector<std::string> kOrder = {"missing-table",
-                                                    "orphan-table",
-                                                    "duplicate-category",
-                                                    "shared-table",
-                                                    "duplicate-item",
-                                                    "missing-record-database",
-                                                    "record-count-mismatch",
-                                                    "sequence-gap",
-                                                    "leftover-record-database",
-                                                    "resource-mismatch"};
+    static const std::vector<std::string> kOrder = {
+        "missing-table",         "orphan-table",   "duplicate-category",
+        "shared-table",          "duplicate-item", "missing-record-database",
+        "record-count-mismatch", "sequence-gap",   "leftover-record-database",
+        "resource-mismatch"};
     return static_cast<int>(std::find(kOrder.begin(), kOrder.end(), kind) - kOrder.begin());
   }
 
