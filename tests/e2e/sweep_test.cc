@@ -209,8 +209,11 @@ TEST(SweepTest, AKillAtAnyMomentLeavesAnIntactImageThatTheNextSyncRepairs) {
     EXPECT_TRUE(p["dump_ok"].get<bool>()) << p.dump();
     EXPECT_GE(p["delay_ms"].get<double>(), 0.0);
     EXPECT_LE(p["delay_ms"].get<double>(), window + 1);
-    // Held at the next request, the run was still working when it was killed.
-    EXPECT_TRUE(p["killed"].get<bool>()) << p.dump();
+    // Held at the next request, the run was still working when it was
+    // killed; after the last one it may have ended first.
+    if (p["at_request"] < report["requests"]) {
+      EXPECT_TRUE(p["killed"].get<bool>()) << p.dump();
+    }
     EXPECT_TRUE(p["converged"].get<bool>()) << p["differences"].dump();
     EXPECT_EQ(p["keep_lost"], 0) << p.dump();
     EXPECT_EQ(p["keep_twice_outside_window"], 0) << p.dump();
@@ -271,14 +274,18 @@ TEST(SweepTest, AReportClaimingCompleteAfterAFailedRunIsALieAndATornOneIsFound) 
   const RunResult kill = SweepWith(torn, {"--kill", "2", "--seed", "3", "--items", "20", "--json"});
   const json kills = Report(kill);
   ASSERT_EQ(kills["points"].size(), 2u) << kill.err;
-  // Every kill falls within the run, however slow the machine.
+  // A kill before the last request falls within the run, however slow the
+  // machine, and finds the torn report.
+  int held = 0;
   for (const json& p : kills["points"]) {
+    if (p["at_request"] >= kills["requests"]) continue;
+    ++held;
     EXPECT_TRUE(p["killed"].get<bool>()) << p.dump();
     EXPECT_EQ(p["report_after_kill"], "broken") << p.dump();
-    EXPECT_FALSE(p["report_ok"].get<bool>());
     EXPECT_FALSE(p["ok"].get<bool>());
   }
-  EXPECT_EQ(kills["totals"]["reports_after_kill"]["broken"], 2);
+  EXPECT_GT(held, 0) << "seed 3 draws a kill before the last request";
+  EXPECT_GE(kills["totals"]["reports_after_kill"]["broken"], held);
   EXPECT_EQ(kill.exitCode, 1);
 }
 

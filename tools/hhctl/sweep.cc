@@ -311,6 +311,7 @@ class Bench {
     bool killed = false;    // ended by our SIGKILL at the chosen moment
     bool timedOut = false;  // ended by our SIGKILL at the time limit
     double ms = 0;
+    double lastRequestMs = 0;  // when the server saw the run's last request
     std::string err;
     // The report file's bytes when the run started and when it had ended;
     // nullopt when there was none.
@@ -527,14 +528,19 @@ class Bench {
     int status = 0;
     const double limitMs = options_.timeoutSeconds * 1000;
     std::optional<SteadyClock::time_point> reached;  // when the kill's request came
+    uint32_t seenBefore = 0;
     for (;;) {
       pid_t done = ::waitpid(pid, &status, WNOHANG);
       if (done == pid) break;
       if (done < 0 && errno != EINTR) throw Failure("waitpid failed");
       const double elapsed = MsSince(start);
       bool killNow = false;
+      const uint32_t seen = server_->RequestsSeen();
+      if (seen != seenBefore) {
+        seenBefore = seen;
+        run.lastRequestMs = elapsed;
+      }
       if (killAt != 0) {
-        const uint32_t seen = server_->RequestsSeen();
         if (seen >= killAt && !reached) reached = SteadyClock::now();
         // A later request waits at the gate: the run can go no further.
         killNow = reached && (MsSince(*reached) >= spec.killDelayMs || seen > killAt);
@@ -1363,18 +1369,24 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
         << Fixed(measured.ms, 0) << " ms\n";
   }
 
-  // A kill follows a request other than the last, by up to twice the
-  // fault-free run's mean time between requests; the run cannot get past
-  // the next request before it.
+  // A kill follows a request other than the last by up to twice the
+  // fault-free run's mean time between requests: the run cannot get past
+  // the next request before it. One kill in ten falls after the last
+  // request instead, within the time the fault-free run went on after it
+  // (the last writes, lst, the report); such a run may end first.
   const double gapMs = 2 * measured.ms / requests;
+  const double tailMs = std::max(0.0, measured.ms - measured.lastRequestMs);
   std::mt19937_64 random(options.seed);
+  auto fraction = [&random] {  // 53 random bits
+    return static_cast<double>(random() >> 11) / 9007199254740992.0;
+  };
   std::vector<KillPoint> points;
   for (unsigned i = 0; i < options.killPoints; ++i) {
     KillPoint p;
     p.index = i + 1;
-    p.atRequest = 1 + static_cast<uint32_t>(random() % (requests - 1));
-    // 53 random bits as a fraction of the gap.
-    p.delayMs = static_cast<double>(random() >> 11) / 9007199254740992.0 * gapMs;
+    const bool tail = random() % 10 == 0;
+    p.atRequest = tail ? requests : 1 + static_cast<uint32_t>(random() % (requests - 1));
+    p.delayMs = fraction() * (tail ? tailMs : gapMs);
     const auto pointStart = SteadyClock::now();
     bench.Restore("kill");
     p.killed = bench.RunHhsync({std::nullopt, p.atRequest, p.delayMs});
@@ -1462,6 +1474,7 @@ int RunKillTest(const SweepOptions& options, std::ostream& out, std::ostream& lo
     j["seed"] = options.seed;
     j["items"] = options.items;
     j["reference_run_ms"] = measured.ms;
+    j["requests"] = requests;
     j["reference_outcomes"] = outcomes;
     j["points"] = Json::array();
     for (const KillPoint& p : points) {
