@@ -14,9 +14,15 @@ T SqliteRegistry::Guarded(T failed, Work&& work) {
     return work();
   } catch (const SqlError& e) {
     if (trouble_.empty()) trouble_ = "the registry store " + path_ + " failed: " + e.what();
+    // Another process holds the store past the busy timeout: the next
+    // write would wait it out again.
+    const int primary = e.code() & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) writesGivenUp_ = true;
     return failed;
   }
 }
+
+bool SqliteRegistry::Writable() { return Open() && !writesGivenUp_; }
 
 struct SqliteRegistry::Db {
   sqlite3* handle = nullptr;
@@ -89,7 +95,7 @@ std::optional<RegValue> SqliteRegistry::Query(RegRoot root, std::string_view pat
 
 bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!Open()) return false;
+  if (!Writable()) return false;
   return Guarded(false, [&] {
     SqlTransaction transaction(db_->handle);
     InsertKeyPath(root, path);
@@ -101,14 +107,14 @@ bool SqliteRegistry::CreateKey(RegRoot root, std::string_view path) {
 bool SqliteRegistry::SetValue(RegRoot root, std::string_view path, std::string_view name,
                               const RegValue& value) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!Open()) return false;
+  if (!Writable()) return false;
   return Guarded(false, [&] { return WriteValue(root, path, name, value); });
 }
 
 bool SqliteRegistry::CreateKeyWithDefault(RegRoot root, std::string_view path,
                                           const RegValue& value) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!Open()) return false;
+  if (!Writable()) return false;
   // One transaction: a process killed half-way leaves no key without its value,
   // which a later read could not tell from a setting that is there.
   return Guarded(false, [&] {
@@ -162,7 +168,7 @@ bool SqliteRegistry::WriteValue(RegRoot root, std::string_view path, std::string
 bool SqliteRegistry::Delete(RegRoot root, std::string_view path,
                             std::optional<std::string_view> name) {
   std::lock_guard<std::mutex> l(mu_);
-  if (!db_) return false;
+  if (!db_ || writesGivenUp_) return false;
   std::string fold = FoldKeyPath(path);
   if (fold.empty() && !name) return false;  // a root cannot be deleted
   return Guarded(false, [&] {

@@ -40,6 +40,9 @@ class SqliteRegistry final : public Registry {
   // and makes the call answer failed.
   template <typename T, typename Work>
   T Guarded(T failed, Work&& work);
+  // Whether a write may be tried: the store is open and no write has met
+  // another process's lock yet.
+  bool Writable();
   // Parts of one call, run inside its transaction and lock.
   void InsertKeyPath(RegRoot root, std::string_view path);
   bool WriteValue(RegRoot root, std::string_view path, std::string_view name,
@@ -49,6 +52,7 @@ class SqliteRegistry final : public Registry {
   std::unique_ptr<Db> db_;
   std::string error_;
   std::string trouble_;  // the first failure of the store, for Trouble()
+  bool writesGivenUp_ = false;
   std::mutex mu_;
 };
 

@@ -83,11 +83,17 @@ TEST(SqliteRegistryTest, FailingStatementsAnswerFalseOrNothingAndNeverThrow) {
   ASSERT_TRUE(reg.CreateKey(RegRoot::kCurrentUser, "Software\\Co"));
   ASSERT_TRUE(reg.SetValue(RegRoot::kCurrentUser, "Software\\Co", "n", RegValue::Dword(7)));
   ASSERT_TRUE(reg.Query(RegRoot::kCurrentUser, "Software\\Co", "n"));
+  EXPECT_EQ(reg.Trouble(), "") << "a missing value is no trouble";
+  EXPECT_FALSE(reg.Query(RegRoot::kCurrentUser, "Software\\Co", "absent"));
+  EXPECT_EQ(reg.Trouble(), "");
 
-  // Another program breaks the store while it is open.
+  // Another program breaks the store while it is open: a failed read is
+  // told apart from a missing value by the store's trouble.
   DropTable(path, "vals");
   EXPECT_TRUE(reg.KeyExists(RegRoot::kCurrentUser, "software\\co"));
   EXPECT_FALSE(reg.Query(RegRoot::kCurrentUser, "Software\\Co", "n"));
+  EXPECT_EQ(reg.Trouble().rfind("the registry store " + path + " failed: no such table", 0), 0u)
+      << reg.Trouble();
   EXPECT_TRUE(reg.List(RegRoot::kCurrentUser, "").empty());
   EXPECT_FALSE(reg.SetValue(RegRoot::kCurrentUser, "Software\\Co", "n", RegValue::Dword(8)));
   // Not the count of an earlier statement: nothing was deleted.
@@ -97,6 +103,14 @@ TEST(SqliteRegistryTest, FailingStatementsAnswerFalseOrNothingAndNeverThrow) {
   EXPECT_FALSE(reg.KeyExists(RegRoot::kCurrentUser, "Software\\Co"));
   EXPECT_FALSE(reg.CreateKey(RegRoot::kCurrentUser, "Software\\Co\\New"));
   EXPECT_FALSE(reg.Delete(RegRoot::kCurrentUser, "Software\\Co", std::nullopt));
+
+  // A store that is no database: opening it fails once, and says why.
+  test::WriteFile(dir.File("broken.db"), std::string(4096, 'x'));
+  SqliteRegistry broken(dir.File("broken.db"));
+  EXPECT_FALSE(broken.Query(RegRoot::kLocalMachine, "Software\\Co", "n"));
+  EXPECT_FALSE(broken.SetValue(RegRoot::kLocalMachine, "", "lst", RegValue::Dword(1)));
+  EXPECT_NE(broken.Trouble().find("could not be opened: file is not a database"), std::string::npos)
+      << broken.Trouble();
 }
 
 }  // namespace
