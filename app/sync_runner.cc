@@ -79,7 +79,7 @@ std::string SyncRunner::LaunchInput() const {
 bool SyncRunner::Connect() {
   RapiInit init;
   ports_.rapi->CeRapiInitEx(&init);
-  uint32_t wait = ports_.rapi->WaitForInit(init, options_.connectWaitMs);
+  uint32_t wait = ports_.rapi->WaitForInit(&init, options_.connectWaitMs);
   return wait == kWaitObject0 && init.result >= 0;
 }
 

@@ -87,7 +87,7 @@ class BenchPlatform {
     ports_.paths = paths_.get();
     RapiInit init;
     handheld_->CeRapiInitEx(&init);
-    handheld_->WaitForInit(init, 5000);
+    handheld_->WaitForInit(&init, 5000);
     volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
     props_.Set("registry", kPath);
   }

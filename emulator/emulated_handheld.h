@@ -88,7 +88,7 @@ class EmulatedHandheld final : public Rapi {
 
   // Rapi.
   int32_t CeRapiInitEx(RapiInit* init) override;
-  uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) override;
+  uint32_t WaitForInit(RapiInit* init, uint32_t timeoutMs) override;
   int32_t CeRapiUninit() override;
   uint32_t CeGetLastError() override;
   // A fault injected with error 0 stands for a failure of the connection

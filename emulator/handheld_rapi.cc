@@ -67,15 +67,20 @@ int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
   return 0;
 }
 
-uint32_t EmulatedHandheld::WaitForInit(const RapiInit& /*init*/, uint32_t timeoutMs) {
+uint32_t EmulatedHandheld::WaitForInit(RapiInit* init, uint32_t timeoutMs) {
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    // The event of a connection that failed at once is signalled at once.
-    if (impl_->unusable) return kWaitObject0;
+    // The event of a connection that failed at once is signalled at once,
+    // with the failure as the connection's result.
+    if (impl_->unusable) {
+      init->result = HResultOf(0);
+      return kWaitObject0;
+    }
     bool connected = false;
     std::optional<uint32_t> fault = impl_->CountAlone("WaitForInit", &connected);
     if (!fault && connected) {
       impl_->session = true;
+      init->result = 0;
       return kWaitObject0;
     }
   }

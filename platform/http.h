@@ -66,7 +66,8 @@ class HttpSession {
   HttpSession& operator=(const HttpSession&) = delete;
 
   // A request for object (path and query) on host:port, protocol version
-  // "HTTP/1.0" or "HTTP/1.1". Nothing is sent yet.
+  // "HTTP/1.0" or "HTTP/1.1". Nothing is sent yet. Never null: a request
+  // that could not be opened fails its Send with the reason.
   virtual std::unique_ptr<HttpRequest> OpenRequest(const std::string& verb, const std::string& host,
                                                    uint16_t port, const std::string& object,
                                                    const std::string& version) = 0;
@@ -81,6 +82,8 @@ class Http {
 
   // Starts the platform's socket support; false when it cannot.
   virtual bool Initialise() = 0;
+  // Never null: a session that could not be opened gives requests that
+  // fail their Send with the reason.
   virtual std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions& options) = 0;
 };
 

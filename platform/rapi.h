@@ -109,7 +109,8 @@ struct CeOidInfo {
   std::u16string name;
 };
 
-// RAPIINIT: filled by CeRapiInitEx; the event is awaited with WaitForInit.
+// RAPIINIT: given to CeRapiInitEx, which may complete it later, from another
+// thread; WaitForInit awaits its event and then reads its result.
 struct RapiInit {
   uint32_t cbSize = 12;
   int64_t event = 0;
@@ -125,9 +126,11 @@ class Rapi {
 
   // Connection. CeRapiInitEx starts connecting; WaitForInit waits at most
   // timeoutMs for the record's event and returns kWaitObject0 when it was
-  // signalled, kWaitTimeout otherwise.
+  // signalled, with init->result then the connection's outcome (negative:
+  // it failed), kWaitTimeout otherwise. The record must stay where it is
+  // from CeRapiInitEx until the wait is over.
   virtual int32_t CeRapiInitEx(RapiInit* init) = 0;
-  virtual uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) = 0;
+  virtual uint32_t WaitForInit(RapiInit* init, uint32_t timeoutMs) = 0;
   virtual int32_t CeRapiUninit() = 0;
   virtual uint32_t CeGetLastError() = 0;
   // When the last call failed on the desktop's side of the connection (the

@@ -129,19 +129,26 @@ int32_t RapiLibrary::CeRapiInitEx(RapiInit* init) {
     init->result = HRESULT_FROM_WIN32(missingError_);
     return init->result;
   }
-  RAPIINIT raw{};
-  raw.cbSize = sizeof raw;
-  const HRESULT hr = api_->initEx(&raw);
-  init->event = reinterpret_cast<intptr_t>(raw.heRapiInit);
-  init->result = FAILED(hr) ? hr : raw.hrRapiInit;
+  // The library keeps the record and completes it from a thread of its own
+  // before it signals the event, maybe long after this call returned: the
+  // record lives as long as the library does.
+  auto raw = std::make_unique<RAPIINIT>();
+  raw->cbSize = sizeof(RAPIINIT);
+  const HRESULT hr = api_->initEx(raw.get());
+  init->event = reinterpret_cast<intptr_t>(raw->heRapiInit);
+  init->result = hr;  // the connection's own result comes with the event
+  initRecords_.push_back(std::move(raw));
   return hr;
 }
 
-uint32_t RapiLibrary::WaitForInit(const RapiInit& init, uint32_t timeoutMs) {
-  if (!api_ || init.event == 0) return kWaitTimeout;
-  HANDLE event = reinterpret_cast<HANDLE>(static_cast<intptr_t>(init.event));
+uint32_t RapiLibrary::WaitForInit(RapiInit* init, uint32_t timeoutMs) {
+  if (!api_ || init->event == 0) return kWaitTimeout;
+  HANDLE event = reinterpret_cast<HANDLE>(static_cast<intptr_t>(init->event));
   if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) return kWaitTimeout;
-  // The library fills the result in before it signals the event.
+  // The library filled the result in before it signalled the event.
+  for (const auto& record : initRecords_) {
+    if (record->heRapiInit == event) init->result = record->hrRapiInit;
+  }
   return kWaitObject0;
 }
 
@@ -401,11 +408,18 @@ int32_t RapiLibrary::CeRapiInvoke(const std::u16string& library, const std::u16s
   if (!api_) return HRESULT_FROM_WIN32(missingError_);
   const std::wstring lib = Wide(library);
   const std::wstring fn = Wide(function);
-  std::vector<BYTE> in(input.begin(), input.end());
+  // The input block is the library's once it is passed: it frees it with
+  // LocalFree, so it must come from LocalAlloc.
+  BYTE* in = nullptr;
+  if (!input.empty()) {
+    in = static_cast<BYTE*>(LocalAlloc(LMEM_FIXED, input.size()));
+    if (!in) return E_OUTOFMEMORY;
+    std::memcpy(in, input.data(), input.size());
+  }
   DWORD size = *outSize;
   BYTE* out = nullptr;  // allocated by the library with LocalAlloc
-  const HRESULT hr = api_->rapiInvoke(lib.c_str(), fn.c_str(), static_cast<DWORD>(in.size()),
-                                      in.empty() ? nullptr : in.data(), &size, &out, nullptr, 0);
+  const HRESULT hr = api_->rapiInvoke(lib.c_str(), fn.c_str(), static_cast<DWORD>(input.size()), in,
+                                      &size, &out, nullptr, 0);
   *outSize = size;
   if (out) {
     output->assign(out, out + size);

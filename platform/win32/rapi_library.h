@@ -3,10 +3,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/rapi.h"
 
 namespace hhsync {
+
+namespace rapi_abi {
+struct RAPIINIT;
+}
 
 // The Rapi port over the desktop's remote device library, loaded at run time
 // with LoadLibraryA and called through GetProcAddress. Without the library
@@ -26,7 +31,7 @@ class RapiLibrary final : public Rapi {
   bool loaded() const { return api_ != nullptr; }
 
   int32_t CeRapiInitEx(RapiInit* init) override;
-  uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) override;
+  uint32_t WaitForInit(RapiInit* init, uint32_t timeoutMs) override;
   int32_t CeRapiUninit() override;
   uint32_t CeGetLastError() override;
   std::string DesktopErrorText() override;
@@ -70,6 +75,9 @@ class RapiLibrary final : public Rapi {
   // numbers, so each open key gets a number of its own.
   std::map<CeHKey, void*> keys_;
   CeHKey nextKey_ = 1;
+  // The connection records handed to the library, which may write into
+  // them at any time before their events are signalled.
+  std::vector<std::unique_ptr<rapi_abi::RAPIINIT>> initRecords_;
   uint32_t missingError_ = 0;  // the error every call reports without the library
 };
 

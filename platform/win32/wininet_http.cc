@@ -148,6 +148,40 @@ class WinInetRequest final : public HttpRequest {
   int status_ = 0;
 };
 
+// A request that could not be opened: it fails as a transfer error with the
+// code the open left, so that no caller meets a null handle.
+class FailedRequest final : public HttpRequest {
+ public:
+  explicit FailedRequest(DWORD code) : code_(code) {}
+  void AddHeaders(const std::string&) override {}
+  void SetProxyCredentials(const std::string&, const std::string&) override {}
+  bool Send(const std::string&, HttpError* error) override {
+    Fill(error, code_);
+    return false;
+  }
+  int StatusCode() const override { return 0; }
+  long long Read(void*, std::size_t, HttpError* error) override {
+    Fill(error, code_);
+    return -1;
+  }
+
+ private:
+  const DWORD code_;
+};
+
+// A session that could not be opened: every request of it fails so.
+class FailedSession final : public HttpSession {
+ public:
+  explicit FailedSession(DWORD code) : code_(code) {}
+  std::unique_ptr<HttpRequest> OpenRequest(const std::string&, const std::string&, uint16_t,
+                                           const std::string&, const std::string&) override {
+    return std::make_unique<FailedRequest>(code_);
+  }
+
+ private:
+  const DWORD code_;
+};
+
 class WinInetSession final : public HttpSession {
  public:
   WinInetSession(HINTERNET session, const HttpSessionOptions& options) : session_(session) {
@@ -166,12 +200,13 @@ class WinInetSession final : public HttpSession {
                                            const std::string& version) override {
     HINTERNET connection = InternetConnectA(session_.get(), host.c_str(), port, nullptr, nullptr,
                                             INTERNET_SERVICE_HTTP, 0, 1);
-    if (!connection) return nullptr;
+    if (!connection) return std::make_unique<FailedRequest>(GetLastError());
     HINTERNET request = HttpOpenRequestA(connection, verb.c_str(), object.c_str(), version.c_str(),
                                          nullptr, nullptr, kRequestFlags, 1);
     if (!request) {
+      const DWORD code = GetLastError();
       InternetCloseHandle(connection);
-      return nullptr;
+      return std::make_unique<FailedRequest>(code);
     }
     return std::make_unique<WinInetRequest>(connection, request);
   }
@@ -201,7 +236,7 @@ std::unique_ptr<HttpSession> WinInetHttp::OpenSession(const HttpSessionOptions& 
                                        INTERNET_OPEN_TYPE_PROXY, options.proxy.c_str(), nullptr, 0)
                        : InternetOpenA(options.agent.empty() ? nullptr : options.agent.c_str(),
                                        INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (!session) return nullptr;
+  if (!session) return std::make_unique<FailedSession>(GetLastError());
   return std::make_unique<WinInetSession>(session, options);
 }
 

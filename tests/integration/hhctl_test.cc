@@ -96,9 +96,9 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
     EmulatedHandheld h(image_, clock_);
     RapiInit init;
     h.CeRapiInitEx(&init);
-    EXPECT_EQ(h.WaitForInit(init, 5000), kWaitTimeout);
+    EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitTimeout);
     ASSERT_EQ(Device({"connect"}).exitCode, 0);
-    ASSERT_EQ(h.WaitForInit(init, 5000), kWaitObject0);
+    ASSERT_EQ(h.WaitForInit(&init, 5000), kWaitObject0);
     CeGuid g1, g2;
     EXPECT_TRUE(h.CeMountDBVol(&g1, u"news.vol", kOpenExisting));
     EXPECT_FALSE(h.CeMountDBVol(&g2, u"news.vol", kOpenExisting));

@@ -10,6 +10,7 @@
 //
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -144,10 +145,38 @@ HKEY HandleOf(CeHKey key) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>
 
 HANDLE initEvent = nullptr;
 
+// How long the library takes to complete a connection, on a thread of its
+// own, after CeRapiInitEx returned: long enough that a caller that reads
+// the record's result before the event reads nothing.
+constexpr DWORD kCompletionDelayMs = 100;
+
+// A connection being completed: the caller's record, written only now.
+struct Completion {
+  RAPIINIT* record;
+  HANDLE event;
+  HRESULT result;  // what the connection comes to; S_FALSE: it never completes
+};
+
+DWORD WINAPI Complete(void* arg) {
+  Completion* c = static_cast<Completion*>(arg);
+  Sleep(kCompletionDelayMs);
+  if (c->result != S_FALSE) {
+    c->record->hrRapiInit = c->result;
+    SetEvent(c->event);
+  }
+  delete c;
+  return 0;
+}
+
 }  // namespace
 
 #define RAPI_EXPORT extern "C" __declspec(dllexport)
 
+// As the device software does it: the call returns at once, and a thread
+// of the library fills in the caller's record and then signals its event.
+// An unanswered bridge is a handheld that never answers. HHSYNC_RAPI_INIT
+// makes a connection that completes with a failure ("fail") or never
+// ("never"), whatever the handheld says.
 RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   if (!init) return E_INVALIDARG;
   if (!initEvent) initEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -155,11 +184,19 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   init->heRapiInit = initEvent;
   RapiInit remote;
   const int32_t hr = Device().CeRapiInitEx(&remote);
-  init->hrRapiInit = remote.result;
-  // Connecting started; the event tells the caller when it completed. An
-  // unanswered bridge is a handheld that never answers.
-  if (hr >= 0 && Device().WaitForInit(remote, 0) == kWaitObject0) SetEvent(initEvent);
-  return hr < 0 ? hr : S_OK;
+  if (hr < 0) return hr;
+  HRESULT result = S_FALSE;
+  char mode[16] = "";
+  GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode);
+  if (std::strcmp(mode, "fail") == 0) {
+    result = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+  } else if (std::strcmp(mode, "never") != 0 && Device().WaitForInit(&remote, 0) == kWaitObject0) {
+    result = remote.result;
+  }
+  HANDLE thread =
+      CreateThread(nullptr, 0, Complete, new Completion{init, initEvent, result}, 0, nullptr);
+  if (thread) CloseHandle(thread);
+  return S_OK;
 }
 
 RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Device().CeRapiUninit(); }
@@ -346,9 +383,22 @@ RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) { return Device().CeRegCloseKey(
 RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize,
                                         BYTE* input, DWORD* outputSize, BYTE** output, void**,
                                         DWORD) {
+  // The input block is the library's to free, and so must come from
+  // LocalAlloc; anything else would corrupt the caller's heap here.
+  std::string in;
+  if (input) {
+    if (!HeapValidate(GetProcessHeap(), 0, input) || LocalSize(input) < inputSize) {
+      std::fprintf(stderr, "rapi.dll: CeRapiInvoke's input is not a LocalAlloc block\n");
+      return E_INVALIDARG;
+    }
+    in.assign(reinterpret_cast<const char*>(input), inputSize);
+    if (LocalFree(input) != nullptr) {
+      std::fprintf(stderr, "rapi.dll: CeRapiInvoke's input could not be freed\n");
+      return E_INVALIDARG;
+    }
+  }
   uint32_t outSize = outputSize ? *outputSize : 0;
   std::vector<uint8_t> out;
-  const std::string in(reinterpret_cast<const char*>(input), input ? inputSize : 0);
   const int32_t hr = Device().CeRapiInvoke(Text(library), Text(function), in, &outSize, &out);
   if (outputSize) *outputSize = outSize;
   if (output) {

@@ -167,11 +167,14 @@ int32_t RemoteRapi::CeRapiInitEx(RapiInit* init) {
   return hr;
 }
 
-uint32_t RemoteRapi::WaitForInit(const RapiInit& init, uint32_t timeoutMs) {
-  (void)init;
+uint32_t RemoteRapi::WaitForInit(RapiInit* init, uint32_t timeoutMs) {
   Message reply;
   if (!Call(Writer(Op::kWaitForInit).U32(timeoutMs).Take(), &reply)) return kWaitTimeout;
-  return Reader(reply).U32();
+  Reader r(reply);
+  const uint32_t wait = r.U32();
+  const int32_t result = r.I32();
+  if (wait == kWaitObject0) init->result = result;
+  return wait;
 }
 
 int32_t RemoteRapi::CeRapiUninit() {
@@ -380,7 +383,9 @@ Message AnswerRapiCall(Rapi& rapi, const Message& request) {
     case Op::kWaitForInit: {
       const uint32_t timeout = r.U32();
       if (!r.ok()) return {};
-      w.U32(rapi.WaitForInit(RapiInit{}, timeout));
+      RapiInit init;
+      const uint32_t wait = rapi.WaitForInit(&init, timeout);
+      w.U32(wait).I32(init.result);
       break;
     }
     case Op::kUninit:

@@ -35,7 +35,7 @@ class RemoteRapi final : public Rapi {
   explicit RemoteRapi(Transport transport) : transport_(std::move(transport)) {}
 
   int32_t CeRapiInitEx(RapiInit* init) override;
-  uint32_t WaitForInit(const RapiInit& init, uint32_t timeoutMs) override;
+  uint32_t WaitForInit(RapiInit* init, uint32_t timeoutMs) override;
   int32_t CeRapiUninit() override;
   uint32_t CeGetLastError() override;
   std::string DesktopErrorText() override;

@@ -98,7 +98,7 @@ HandheldDump TestPlatform::Dump() {
 void TestPlatform::Connect() {
   RapiInit init;
   handheld_->CeRapiInitEx(&init);
-  EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitObject0);
+  EXPECT_EQ(handheld_->WaitForInit(&init, 5000), kWaitObject0);
 }
 
 void TestPlatform::SetDevice(const std::string& path, const std::string& value) {

@@ -22,7 +22,7 @@ constexpr CEPROPID kNum67 = MakePropId(0x67, CEVT_UI4);
 void Connect(EmulatedHandheld& h) {
   RapiInit init;
   h.CeRapiInitEx(&init);
-  h.WaitForInit(init, 0);
+  h.WaitForInit(&init, 0);
 }
 
 class EmulatorTest : public ::testing::Test {
@@ -68,7 +68,7 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   RapiInit init;
   EXPECT_EQ(h.CeRapiInitEx(&init), 0);
   int64_t before = clock_.MonotonicMs();
-  EXPECT_EQ(h.WaitForInit(init, 5000), kWaitTimeout);
+  EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitTimeout);
   EXPECT_EQ(clock_.MonotonicMs() - before, 5000);
   CeGuid guid;
   EXPECT_FALSE(h.CeMountDBVol(&guid, u"content.vol", kOpenExisting));
@@ -78,7 +78,7 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   std::string err;
   ASSERT_TRUE(EmulatedHandheld::Init(image_, &err)) << err;
   EXPECT_FALSE(EmulatedHandheld::Init(image_, &err));
-  EXPECT_EQ(h.WaitForInit(init, 5000), kWaitObject0);
+  EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitObject0);
 
   // Disconnected by another process: the wait runs out and calls fail.
   EmulatedHandheld admin(image_, clock_);
@@ -86,7 +86,7 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   ASSERT_TRUE(admin.CreateVolume("content.vol", &err)) << err;
   ASSERT_TRUE(admin.SetConnected(false, &err)) << err;
   before = clock_.MonotonicMs();
-  EXPECT_EQ(h.WaitForInit(init, 5000), kWaitTimeout);
+  EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitTimeout);
   EXPECT_EQ(clock_.MonotonicMs() - before, 5000);
   EXPECT_FALSE(h.CeMountDBVol(&guid, u"content.vol", kOpenExisting));
   EXPECT_EQ(h.CeGetLastError(), EmulatedHandheld::kNotConnectedError);
@@ -218,8 +218,8 @@ TEST_F(EmulatorTest, FaultsFailTheNthCallOrEveryCallFromIt) {
   ASSERT_TRUE(admin.AddFault({"WaitForInit", 1, false, 0, 0}, &err)) << err;
   RapiInit init;
   EXPECT_EQ(handheld_->CeRapiInitEx(&init), 0);
-  EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitTimeout);
-  EXPECT_EQ(handheld_->WaitForInit(init, 5000), kWaitObject0);
+  EXPECT_EQ(handheld_->WaitForInit(&init, 5000), kWaitTimeout);
+  EXPECT_EQ(handheld_->WaitForInit(&init, 5000), kWaitObject0);
 }
 
 TEST_F(EmulatorTest, IdsAreNeverHandedOutTwiceAndValuesComeBackAsWritten) {

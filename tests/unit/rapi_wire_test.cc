@@ -49,7 +49,7 @@ TEST_F(RapiWireTest, CallsCrossWithTheirArgumentsResultsAndErrors) {
   RapiInit init;
   EXPECT_EQ(remote_.CeRapiInitEx(&init), 0);
   EXPECT_EQ(init.result, 0);
-  EXPECT_EQ(remote_.WaitForInit(init, 0), kWaitObject0);
+  EXPECT_EQ(remote_.WaitForInit(&init, 0), kWaitObject0);
 
   CeGuid guid;
   EXPECT_FALSE(remote_.CeMountDBVol(&guid, u"missing.vol", kOpenExisting));
@@ -129,7 +129,7 @@ TEST_F(RapiWireTest, ABrokenConnectionIsAHandheldThatNeverAnswers) {
   RemoteRapi broken([](const Message&, Message*) { return false; });
   RapiInit init;
   EXPECT_LT(broken.CeRapiInitEx(&init), 0);
-  EXPECT_EQ(broken.WaitForInit(init, 0), kWaitTimeout);
+  EXPECT_EQ(broken.WaitForInit(&init, 0), kWaitTimeout);
   CeGuid guid;
   EXPECT_FALSE(broken.CeMountDBVol(&guid, u"content.vol", kOpenExisting));
   EXPECT_EQ(broken.CeGetLastError(), rapi_wire::kBridgeDown);

@@ -44,6 +44,21 @@ TEST_F(WinInetHttpTest, GetSendsAnHttp10RequestWithTheCallersHeaders) {
   EXPECT_NE(requests[0].find("\r\nAccept: */*\r\n"), std::string::npos);
 }
 
+TEST_F(WinInetHttpTest, AnOpenThatFailsIsATransferErrorNotANullRequest) {
+  // No server name: the connection handle cannot be had.
+  auto session = http_.OpenSession({});
+  ASSERT_TRUE(session);
+  auto request = session->OpenRequest("GET", "", 80, "/", "HTTP/1.0");
+  ASSERT_TRUE(request);
+  request->AddHeaders("Accept: */*\r\n");
+  HttpError error;
+  EXPECT_FALSE(request->Send("", &error));
+  EXPECT_NE(error.code, 0);
+  EXPECT_FALSE(error.message.empty());
+  char buffer[8];
+  EXPECT_EQ(request->Read(buffer, sizeof buffer, &error), -1);
+}
+
 TEST_F(WinInetHttpTest, ReadsFillTheCallersSizeHoweverTheBodyArrives) {
   std::string body;
   for (int i = 0; i < 3000; ++i) body += static_cast<char>('a' + i % 26);

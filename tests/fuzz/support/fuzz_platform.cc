@@ -85,7 +85,7 @@ FuzzPlatform::FuzzPlatform() : paths_(dir_.path()) {
   ports_ = {handheld_.get(), &registry_, &http_, &shell_, &ui_, &ui_, &clock_, &paths_};
   RapiInit init;
   handheld_->CeRapiInitEx(&init);
-  if (handheld_->WaitForInit(init, 5000) != kWaitObject0) Fail("the handheld does not connect");
+  if (handheld_->WaitForInit(&init, 5000) != kWaitObject0) Fail("the handheld does not connect");
   if (!handheld_->CreateVolume(kVolume, &err)) Fail(err.c_str());
   volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
   if (!volume_->mounted()) Fail("the volume does not mount");
