@@ -48,7 +48,14 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 }  // namespace
 
+namespace {
+const AnsiCodePage* installedCodePage = nullptr;
+}  // namespace
+
+void UseAnsiCodePage(const AnsiCodePage* codePage) { installedCodePage = codePage; }
+
 std::u16string AnsiToWide(std::string_view text) {
+  if (installedCodePage) return installedCodePage->ToWide(text);
   std::u16string out;
   out.reserve(text.size());
   for (char c : text) out += ByteToUnit(static_cast<uint8_t>(c));
@@ -56,6 +63,7 @@ std::u16string AnsiToWide(std::string_view text) {
 }
 
 std::string WideToAnsi(std::u16string_view text) {
+  if (installedCodePage) return installedCodePage->FromWide(text);
   std::string out;
   out.reserve(text.size());
   for (char16_t u : text) out += UnitToByte(u);

@@ -1,8 +1,9 @@
 #pragma once
 // Text: conversions at the edge of the handheld (the program's own text is
-// 8-bit Windows-1252, the ANSI code page; the handheld holds UTF-16; the
-// companion tool talks UTF-8 with the terminal), and the small helpers every
-// reader of settings and replies shares.
+// 8-bit, in the PC's ANSI code page: Windows-1252 unless the platform
+// installs the system's own; the handheld holds UTF-16; the companion tool
+// talks UTF-8 with the terminal), and the small helpers every reader of
+// settings and replies shares.
 
 #include <cstdint>
 #include <string>
@@ -11,10 +12,23 @@
 
 namespace hhsync {
 
-// Windows-1252 to UTF-16. Every byte maps to one unit; the five bytes the
-// code page leaves undefined map to the control characters of the same value.
+// The PC's 8-bit code page as a platform knows it (on Windows, the ANSI code
+// page the system converts with).
+class AnsiCodePage {
+ public:
+  virtual ~AnsiCodePage() = default;
+  virtual std::u16string ToWide(std::string_view text) const = 0;
+  virtual std::string FromWide(std::u16string_view text) const = 0;
+};
+// Makes AnsiToWide and WideToAnsi convert with codePage from now on; null
+// goes back to Windows-1252. Called at start-up, before any thread.
+void UseAnsiCodePage(const AnsiCodePage* codePage);
+
+// The ANSI code page to UTF-16. With Windows-1252 every byte maps to one
+// unit; the five bytes the code page leaves undefined map to the control
+// characters of the same value.
 std::u16string AnsiToWide(std::string_view text);
-// UTF-16 to Windows-1252; a unit the code page cannot hold becomes '?'.
+// UTF-16 to the ANSI code page; a unit the code page cannot hold becomes '?'.
 std::string WideToAnsi(std::u16string_view text);
 
 // UTF-8 and UTF-16 (for the companion tool and JSON). Invalid input becomes

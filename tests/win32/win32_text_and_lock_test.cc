@@ -1,0 +1,60 @@
+// The Windows program's text in the system's ANSI code page, and its run
+// lock. scripts/test-windows runs the code page test again under a Cyrillic
+// and a Japanese locale.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "base/text.h"
+#include "platform/win32/win32_code_page.h"
+#include "platform/win32/win32_run_lock.h"
+
+namespace hhsync {
+namespace {
+
+TEST(SystemCodePageTest, TextTravelsInTheSystemsCodePage) {
+  static const SystemCodePage codePage;
+  UseAnsiCodePage(&codePage);
+  switch (GetACP()) {
+    case 1251:  // Cyrillic: "Новости"
+      EXPECT_EQ(AnsiToWide("\xCD\xEE\xE2\xEE\xF1\xF2\xE8"),
+                u"\u041D\u043E\u0432\u043E\u0441\u0442\u0438");
+      EXPECT_EQ(WideToAnsi(u"\u041D\u043E\u0432"), "\xCD\xEE\xE2");
+      break;
+    case 932:  // Shift JIS: a double-byte character is one unit, never split
+      EXPECT_EQ(AnsiToWide("a\x82\xA0"
+                           "b"),
+                u"a\u3042b");
+      EXPECT_EQ(WideToAnsi(u"a\u3042b"),
+                "a\x82\xA0"
+                "b");
+      break;
+    default:  // Windows-1252, as the program's own table
+      EXPECT_EQ(GetACP(), 1252u);
+      EXPECT_EQ(AnsiToWide("caf\xE9 \x80"), u"caf\u00E9 \u20AC");
+      break;
+  }
+  // A character the code page cannot hold comes out as its default one.
+  EXPECT_EQ(WideToAnsi(u"\U0001F600").find_first_not_of('?'), std::string::npos);
+  UseAnsiCodePage(nullptr);
+  EXPECT_EQ(AnsiToWide("\xC0"), u"\u00C0") << "back to Windows-1252";
+}
+
+TEST(RunLockTest, ALongDirectoryIsLockedAndASecondRunWaitsThenGivesUp) {
+  const std::string dir = "C:\\" + std::string(300, 'd') + "\\Program";
+  EXPECT_EQ(RunLockName(dir).size(), std::string("Local\\hhsync-run-").size() + 16);
+  EXPECT_EQ(RunLockName(dir), RunLockName("c:/" + std::string(300, 'D') + "/program"));
+  EXPECT_NE(RunLockName(dir), RunLockName(dir + "2"));
+  RunLock first(dir);
+  ASSERT_TRUE(first.locked());
+  bool second = true;
+  std::thread other([&] { second = RunLock(dir, 100).locked(); });
+  other.join();
+  EXPECT_FALSE(second) << "another run holds the directory";
+}
+
+}  // namespace
+}  // namespace hhsync
