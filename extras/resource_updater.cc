@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/progress_sink.h"
 #include "base/text.h"
 #include "base/tokenizer.h"
@@ -326,7 +327,11 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
       // Without the manager the command line would start the first INI file.
       progress.LogLine("CE application manager not registered; nothing installed");
     } else {
-      facts_.appManagerCommand = manager + installArguments;
+      // An unquoted path with blanks (C:\Program Files\...) would start
+      // whatever its first word names (C:\Program.exe).
+      const bool quote =
+          manager.front() != '"' && manager.find_first_of(" \t") != std::string::npos;
+      facts_.appManagerCommand = (quote ? "\"" + manager + "\"" : manager) + installArguments;
       ports_.shell->RunAndWait(facts_.appManagerCommand);
     }
   }
@@ -379,7 +384,8 @@ bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string
   facts->fetched = true;
   facts->bytes = written;
   file.reset();
-  arguments->append(" ").append(ports_.shell->ShortPath(path));
+  // A short path still holding blanks (8.3 names switched off) is quoted.
+  arguments->append(" ").append(QuoteArgument(ports_.shell->ShortPath(path)));
   return true;
 }
 

@@ -121,6 +121,13 @@ TEST_F(ResourceUpdaterTest, ManagerGetsTheIniFilesSavedOnly) {
   EXPECT_TRUE(Run("OK\n\n8|CAB|r|d.cab\n", {{"8", "cab\r\n"}}));
   EXPECT_TRUE(test::FileExists(Program("d.cab")));
   EXPECT_TRUE(p_.ui().Messages().empty());
+
+  // A manager path and an INI path with blanks each stay one argument: the
+  // path unquoted would start "C:\Program.exe".
+  const std::string manager = "C:\\Program Files\\CE\\ceappmgr.exe";
+  p_.registry().SetValue(RegRoot::kLocalMachine, kAppManagerKey, "", RegValue::String(manager));
+  EXPECT_TRUE(Run("OK\n\n9|INI|r|e f.ini\n", {{"9", "[e]\r\n"}}));
+  EXPECT_EQ(p_.shell().Waited().back(), "\"" + manager + "\" \"" + Program("e f.ini") + "\"");
 }
 
 TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
