@@ -38,7 +38,8 @@ target_link_libraries(hhsync_win32 PUBLIC hhsync_core wininet ws2_32 shell32 use
 # executable that shows the Windows front end.
 set(HHSYNC_RESOURCES ${CMAKE_SOURCE_DIR}/res/hhsync.rc)
 set_property(SOURCE ${HHSYNC_RESOURCES} APPEND PROPERTY OBJECT_DEPENDS
-  ${CMAKE_SOURCE_DIR}/res/hhsync_ids.h ${CMAKE_SOURCE_DIR}/res/logo_131.bmp)
+  ${CMAKE_SOURCE_DIR}/res/hhsync_ids.h ${CMAKE_SOURCE_DIR}/res/logo_131.bmp
+  ${CMAKE_SOURCE_DIR}/res/hhsync.ico ${CMAKE_SOURCE_DIR}/res/hhsync.manifest)
 
 # A windows-subsystem program, as the desktop starts it after a connection:
 # no console window opens. Standard error still reaches a caller that

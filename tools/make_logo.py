@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the program's logo, bitmap resource 131, and writes it twice:
+"""Draws the program's logo, bitmap resource 131, and writes it three ways:
 
   res/logo_131.bmp  the BMP file (89 x 79 pixels, 8 bits per pixel,
                     256-entry colour table, rows bottom-up)
   res/logo_131.h    the same bytes as a C++ array, which the program embeds
+  res/hhsync.ico    the program's icon: the same picture, square, at 16, 32
+                    and 48 pixels, 32 bits per pixel
 
 The picture is a handheld with a screen of text lines, between two curved
 arrows that go round it (the sync mark), on the grey of a dialog face. It is
@@ -242,6 +244,56 @@ def bmp_bytes(palette, indices):
     return file_header + info_header + table + bytes(pixels)
 
 
+def render_square(size):
+    """The picture centred in a square of size x size pixels, top row first,
+    as (r, g, b, a); the dialog face around the handheld is transparent."""
+    side = float(WIDTH)  # the scene's wider side
+    top = (side - HEIGHT) / 2.0
+    rows = []
+    for py in range(size):
+        row = []
+        for px in range(size):
+            total = [0.0, 0.0, 0.0]
+            opaque = 0
+            for sy in range(SAMPLES):
+                for sx in range(SAMPLES):
+                    x = (px + (sx + 0.5) / SAMPLES) * side / size
+                    y = (py + (sy + 0.5) / SAMPLES) * side / size - top
+                    c = sample(x, y)
+                    if c != FACE:
+                        opaque += 1
+                        for i in range(3):
+                            total[i] += c[i]
+            n = SAMPLES * SAMPLES
+            if opaque == 0:
+                row.append((0, 0, 0, 0))
+            else:
+                row.append(tuple(int(round(t / opaque)) for t in total) +
+                           (int(round(255 * opaque / n)),))
+        rows.append(row)
+    return rows
+
+
+def ico_bytes(sizes):
+    """An icon file holding the picture at each size."""
+    images = []
+    for size in sizes:
+        rows = render_square(size)
+        xor = b"".join(struct.pack("<BBBB", b, g, r, a) for row in reversed(rows)
+                       for r, g, b, a in row)
+        mask_stride = (size + 31) // 32 * 4
+        mask = bytes(mask_stride * size)  # the alpha channel decides
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(xor) + len(mask), 0,
+                             0, 0, 0)
+        images.append((size, header + xor + mask))
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in images:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data in images)
+
+
 def header_text(data):
     lines = [
         "#pragma once",
@@ -274,6 +326,7 @@ def main(argv):
     outputs = {
         os.path.join(root, "res", "logo_131.bmp"): data,
         os.path.join(root, "res", "logo_131.h"): header_text(data),
+        os.path.join(root, "res", "hhsync.ico"): ico_bytes([16, 32, 48]),
     }
     differ = False
     for path, content in outputs.items():

@@ -1,6 +1,7 @@
-// The Windows program's text in the system's ANSI code page, and its run
-// lock. scripts/test-windows runs the code page test again under a Cyrillic
-// and a Japanese locale.
+// The Windows program's text in the system's ANSI code page, its run lock,
+// and the resources it carries beside its dialogs (the tests carry the same
+// resource script). scripts/test-windows runs the code page test again under
+// a Cyrillic and a Japanese locale.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "base/text.h"
+#include "hhsync_ids.h"
 #include "platform/win32/win32_code_page.h"
 #include "platform/win32/win32_run_lock.h"
 
@@ -54,6 +56,25 @@ TEST(RunLockTest, ALongDirectoryIsLockedAndASecondRunWaitsThenGivesUp) {
   std::thread other([&] { second = RunLock(dir, 100).locked(); });
   other.join();
   EXPECT_FALSE(second) << "another run holds the directory";
+}
+
+TEST(ProgramResourcesTest, TheIconTheSocketsMessageAndTheManifestAreThere) {
+  char text[128] = {};
+  ASSERT_GT(LoadStringA(GetModuleHandleA(nullptr), IDS_SOCKETS_FAILED, text, sizeof text), 0);
+  EXPECT_STREQ(text, "Windows sockets initialization failed.");
+  for (int size : {16, 32, 48}) {
+    HANDLE icon = LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
+                             size, size, 0);
+    EXPECT_NE(icon, nullptr) << size;
+    if (icon) DestroyIcon(static_cast<HICON>(icon));
+  }
+  HRSRC manifest = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(manifest, nullptr);
+  const std::string xml(static_cast<const char*>(LockResource(LoadResource(nullptr, manifest))),
+                        SizeofResource(nullptr, manifest));
+  EXPECT_NE(xml.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+  EXPECT_EQ(xml.find("requestedExecutionLevel"), std::string::npos)
+      << "an execution level would end the registry's virtualisation";
 }
 
 }  // namespace
