@@ -6,7 +6,19 @@
 
 namespace hhsync {
 
+namespace {
+const BitmapResources* installedSource = nullptr;
+}  // namespace
+
+void UseBitmapResources(const BitmapResources* source) { installedSource = source; }
+
 bool LoadResourceBitmap(DibImage* image, int id) {
+  if (installedSource) {
+    std::vector<uint8_t> bmp;
+    if (installedSource->Load(id, &bmp)) return image->LoadFromMemory(bmp.data(), bmp.size());
+    image->LoadFromMemory(nullptr, 0);
+    return false;
+  }
   if (id != kLogoResourceId) {
     image->LoadFromMemory(nullptr, 0);  // releases what it held
     return false;

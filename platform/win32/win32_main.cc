@@ -14,6 +14,7 @@
 #include "base/run_report.h"
 #include "base/text.h"
 #include "formats/report_json.h"
+#include "platform/win32/win32_bitmaps.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_code_page.h"
 #include "platform/win32/win32_paths.h"
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
   // The program's 8-bit text is in the system's ANSI code page.
   static const hhsync::SystemCodePage codePage;
   hhsync::UseAnsiCodePage(&codePage);
+  // Its bitmaps are the executable's resources.
+  static const hhsync::ExecutableBitmaps bitmaps;
+  hhsync::UseBitmapResources(&bitmaps);
   // The command line is searched as one string of everything after the
   // program name.
   const std::string commandLine = hhsync::JoinArguments(argc, argv);

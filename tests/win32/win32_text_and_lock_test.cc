@@ -9,10 +9,13 @@
 #include <string>
 #include <thread>
 
+#include "app/dialogs/bitmaps.h"
 #include "base/text.h"
 #include "hhsync_ids.h"
+#include "platform/win32/win32_bitmaps.h"
 #include "platform/win32/win32_code_page.h"
 #include "platform/win32/win32_run_lock.h"
+#include "res/logo_131.h"
 
 namespace hhsync {
 namespace {
@@ -75,6 +78,20 @@ TEST(ProgramResourcesTest, TheIconTheSocketsMessageAndTheManifestAreThere) {
   EXPECT_NE(xml.find("Microsoft.Windows.Common-Controls"), std::string::npos);
   EXPECT_EQ(xml.find("requestedExecutionLevel"), std::string::npos)
       << "an execution level would end the registry's virtualisation";
+}
+
+TEST(ProgramResourcesTest, TheLogoIsLoadedAsADibSectionOfBitmapResource131) {
+  static const ExecutableBitmaps bitmaps;
+  UseBitmapResources(&bitmaps);
+  DibImage loaded, built;
+  ASSERT_TRUE(LoadResourceBitmap(&loaded, kLogoResourceId));
+  EXPECT_FALSE(LoadResourceBitmap(&built, 4242)) << "no such resource";
+  UseBitmapResources(nullptr);
+  ASSERT_TRUE(built.LoadFromMemory(res::kLogo131Bmp, sizeof res::kLogo131Bmp));
+  EXPECT_EQ(loaded.Width(), 89);
+  EXPECT_EQ(loaded.Height(), built.Height());
+  EXPECT_EQ(loaded.Palette(), built.Palette());
+  EXPECT_EQ(loaded.DecodePixels(), built.DecodePixels());
 }
 
 }  // namespace
