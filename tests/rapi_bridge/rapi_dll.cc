@@ -35,6 +35,7 @@ class BridgeConnection {
  public:
   bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
     std::lock_guard<std::mutex> lock(mu_);
+    lost_ = true;  // until the reply is in
     if (socket_ == INVALID_SOCKET && !Connect()) return false;
     uint8_t length[4];
     for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(request.size() >> (8 * i));
@@ -49,7 +50,13 @@ class BridgeConnection {
       Drop();
       return false;
     }
+    lost_ = false;
     return true;
+  }
+  // Whether the last call could not reach the handheld at all.
+  bool lost() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return lost_;
   }
 
  private:
@@ -98,6 +105,7 @@ class BridgeConnection {
 
   std::mutex mu_;
   SOCKET socket_ = INVALID_SOCKET;
+  bool lost_ = false;
 };
 
 BridgeConnection& Bridge() {
@@ -202,6 +210,14 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
 RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Device().CeRapiUninit(); }
 
 RAPI_EXPORT DWORD WINAPI CeGetLastError() { return Device().CeGetLastError(); }
+
+// The library's own failure, apart from the handheld's error codes: the
+// connection to the handheld could not be used.
+RAPI_EXPORT HRESULT WINAPI CeRapiGetError() {
+  if (Bridge().lost()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+  return Device().DesktopErrorText().empty() ? S_OK
+                                             : HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+}
 
 RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
   CeGuid g = FromAbi(guid);
