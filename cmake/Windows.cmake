@@ -1,5 +1,5 @@
 # The Windows program: the same portable core over the Win32 adapters of
-# platform/win32, built with mingw-w64 (see cmake/mingw-w64-x86_64.cmake)
+# platform/win32, built with mingw-w64 (see cmake/mingw-w64-i686.cmake)
 # and tested under wine. Included by the top-level CMakeLists.txt in place of
 # the Linux adapters, which need libraries Debian does not build for Windows
 # (SQLite, libcurl).
@@ -82,6 +82,9 @@ if(BUILD_TESTING)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-device)
   target_include_directories(hhsync_test_rapi PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(hhsync_test_rapi PRIVATE hhsync_core ws2_32)
+  # The device library exports its stdcall entry points by their plain
+  # names, as the program looks them up (a 32-bit build would add "@n").
+  target_link_options(hhsync_test_rapi PRIVATE -Wl,--kill-at)
 
   file(GLOB WIN32_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cc)
   list(REMOVE_ITEM WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/probe.cc)

@@ -1,8 +1,9 @@
-# Cross build of the Windows program with Debian's mingw-w64 (64-bit).
+# Cross build of the Windows program with Debian's mingw-w64, 64-bit: a
+# second target beside the 32-bit program (cmake/mingw-w64-i686.cmake).
 # The POSIX-threads flavour of the compiler is used: it is the one whose C++
 # library has std::thread, which the dialog models run on.
 #
-#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+#   cmake -S . -B build-windows64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

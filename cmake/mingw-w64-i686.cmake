@@ -1,0 +1,25 @@
+# Cross build of the Windows program with Debian's mingw-w64, 32-bit (i686):
+# the program as it ships, a 32-bit process like the device software it
+# loads. The POSIX-threads flavour of the compiler is used: it is the one whose C++
+# library has std::thread, which the dialog models run on.
+#
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(HHSYNC_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${HHSYNC_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${HHSYNC_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${HHSYNC_MINGW_TRIPLE}-windres)
+
+# Libraries and headers come from the cross sysroot only; build tools from
+# the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${HHSYNC_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Test programs built here run under wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
