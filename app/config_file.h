@@ -26,6 +26,11 @@ class ConfigFile {
   ConfigFile(Paths& paths, Prompter& prompter);
 
   bool LoadFailed() const { return loadFailed_; }
+  // What is wrong with the file, for the run's summary: "S.DAT at PATH
+  // cannot be read: WHY" when it failed to load, "S.DAT at PATH holds no
+  // sync.properties" when it loaded without the product's properties (the
+  // run goes on with empty ones); empty when nothing is.
+  const std::string& Problem() const { return problem_; }
 
   // The entry stored under name, when it is of that kind; null otherwise.
   const PropertySet* GetPropertySet(std::string_view name) const {
@@ -42,6 +47,7 @@ class ConfigFile {
 
  private:
   bool loadFailed_ = true;
+  std::string problem_;
   SdatContents contents_;
 };
 

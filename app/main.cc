@@ -1,13 +1,15 @@
 // hhsync: one run per start. The command line picks the run mode; everything
 // else (the handheld, the registry store, the front end) comes from the
 // environment, see platform/linux/linux_platform.h. Every run ends with its
-// report written where HHSYNC_REPORT names and a one-line summary.
+// report written where HHSYNC_REPORT names, a one-line summary and an exit
+// status that tells the outcome (ExitStatusOf).
 
 #include <cstdio>
 #include <string>
 
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "app/usage.h"
 #include "base/command_line.h"
 #include "base/run_report.h"
 #include "base/text.h"
@@ -20,21 +22,48 @@
 
 namespace {
 
-// Writes the report (when one is asked for) and shows the summary line.
-void EndRun(hhsync::ReportCollector& collector, std::FILE* summaryOut) {
-  const hhsync::RunReport report = collector.Finish();
+// Writes the report when one is asked for; a report that cannot be written
+// is said with its path and the reason.
+void WriteReport(const hhsync::RunReport& report) {
   const std::string path = hhsync::ReportPath();
-  if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report))) {
-    std::fprintf(stderr, "hhsync: the report could not be written to %s\n", path.c_str());
+  std::string why;
+  if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report), &why)) {
+    std::fprintf(stderr, "hhsync: the report could not be written to %s: %s\n", path.c_str(),
+                 why.c_str());
   }
-  std::fprintf(summaryOut, "%s: %s\n", hhsync::ProgramCaption().c_str(),
-               hhsync::AnsiToUtf8(hhsync::ReportSummary(report)).c_str());
+}
+
+// Writes the report, shows the summary line, and gives the exit status.
+int EndRun(hhsync::ReportCollector& collector, hhsync::LinuxPlatform* platform,
+           std::FILE* summaryOut) {
+  const hhsync::RunReport report = collector.Finish();
+  WriteReport(report);
+  const std::string summary = hhsync::AnsiToUtf8(hhsync::ReportSummary(report));
+  std::fprintf(summaryOut, "%s: %s\n", hhsync::ProgramCaption().c_str(), summary.c_str());
   std::fflush(summaryOut);
+  if (platform) {
+    platform->RunEnded(report, summary);
+  } else {
+    hhsync::NotifyDesktop(report, summary);
+  }
+  return hhsync::ExitStatusOf(report.outcome);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The one addition to the run modes' command line: exactly "--help" or
+  // "--version" says so and touches nothing.
+  switch (hhsync::InfoRequestOf(argc, argv)) {
+    case hhsync::InfoRequest::kHelp:
+      std::fputs(hhsync::UsageText(hhsync::ProgramCaption()).c_str(), stdout);
+      return 0;
+    case hhsync::InfoRequest::kVersion:
+      std::fputs(hhsync::VersionText(hhsync::ProgramCaption()).c_str(), stdout);
+      return 0;
+    case hhsync::InfoRequest::kNone:
+      break;
+  }
   // The command line is searched as one string of everything after the
   // program name.
   const std::string commandLine = hhsync::JoinArguments(argc, argv);
@@ -45,11 +74,9 @@ int main(int argc, char** argv) {
   const std::string dir = hhsync::ProgramLocations().programDir;
   hhsync::DirectoryLock lock(dir, hhsync::kDirectoryLockWaitMs);
   if (!lock.locked()) {
-    std::fprintf(stderr, "hhsync: another run is working in %s; this run ends without syncing\n",
-                 dir.c_str());
-    report.Outcome(hhsync::RunOutcome::kFailed, "another run is working in the program directory");
-    EndRun(report, stderr);
-    return 0;
+    report.Outcome(hhsync::RunOutcome::kFailed,
+                   "another run is working in the program directory " + dir);
+    return EndRun(report, nullptr, stderr);
   }
   hhsync::LinuxPlatform platform(&report);
   if (!platform.error().empty()) {
@@ -58,16 +85,12 @@ int main(int argc, char** argv) {
     // with a report that says so.
     std::fprintf(stderr, "%s\n", platform.error().c_str());
     report.Outcome(hhsync::RunOutcome::kFailed, platform.error());
-    const std::string path = hhsync::ReportPath();
-    if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report.Finish()))) {
-      std::fprintf(stderr, "hhsync: the report could not be written to %s\n", path.c_str());
-    }
-    return 2;
+    WriteReport(report.Finish());
+    return hhsync::kExitFrontEndUnavailable;
   }
   // What a killed run left half-written is of no use to anyone; this run
   // holds the directory, so nothing of another run's is among it.
   hhsync::EnvPaths(dir).RemoveLeftoverTemporaries();
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
-  EndRun(report, platform.summaryOut());
-  return 0;
+  return EndRun(report, &platform, platform.summaryOut());
 }

@@ -48,9 +48,13 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
                                  CategoryList& categories) {
   RunRecorder& recorder = *ports_.recorder;
   progress.SetStatus("Contacting Server for Profile", 1);
-  std::string reply = link.FetchText(settings.ProfileUrl(), &progress);
+  const std::string url = settings.ProfileUrl();
+  std::string reply = link.FetchText(url, &progress);
   if (reply.empty()) {
-    recorder.Outcome(RunOutcome::kFailed, "no profile came back from the server");
+    // The URL up to its query: the query carries the user's settings.
+    const std::string shown = UrlWithoutCredentials(url.substr(0, url.find('?')));
+    recorder.Outcome(RunOutcome::kFailed,
+                     "no profile came back from " + shown + ": " + link.LastFailure());
     return false;
   }
 

@@ -34,13 +34,22 @@ RunReport ReportCollector::Finish() {
   report_.endedAt = clock_.Now();
   report_.endedOffsetMinutes = UtcOffsetMinutes(report_.endedAt, clock_.LocalTime(report_.endedAt));
   report_.elapsedMs = clock_.MonotonicMs() - startMs_;
-  return report_;
+  RunReport report = report_;
+  if (!problems_.empty()) {
+    report.reason = problems_ + (report.reason.empty() ? "" : "; " + report.reason);
+  }
+  return report;
 }
 
 void ReportCollector::Outcome(RunOutcome outcome, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mu_);
   report_.outcome = outcome;
   report_.reason = reason;
+}
+
+void ReportCollector::Problem(const std::string& problem) {
+  std::lock_guard<std::mutex> lock(mu_);
+  problems_ += (problems_.empty() ? "" : "; ") + problem;
 }
 
 void ReportCollector::HandheldConnected(bool connected) {

@@ -30,6 +30,7 @@ class ReportCollector final : public RunRecorder {
   RunReport Finish();
 
   void Outcome(RunOutcome outcome, const std::string& reason) override;
+  void Problem(const std::string& problem) override;
   void HandheldConnected(bool connected) override;
   void HandheldVolume(const std::string& volume, bool mounted) override;
   void HandheldSd6(const std::string& sd6) override;
@@ -47,6 +48,7 @@ class ReportCollector final : public RunRecorder {
   Clock& clock_;
   const int64_t startMs_;
   RunReport report_;
+  std::string problems_;  // "; "-separated
   std::vector<int64_t> requestStartMs_;  // by request number
 };
 

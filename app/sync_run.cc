@@ -96,7 +96,8 @@ class SyncRun {
     // The desktop may know why: the connection failed on its side.
     const std::string why = ports_.rapi->DesktopErrorText();
     if (why.empty()) {
-      Outcome(RunOutcome::kNoHandheld, "no handheld answered");
+      const std::string note = ports_.rapi->NoAnswerText();
+      Outcome(RunOutcome::kNoHandheld, "no handheld answered" + (note.empty() ? "" : ": " + note));
     } else {
       Outcome(RunOutcome::kFailed, "the handheld could not be reached: " + why);
     }
@@ -421,7 +422,7 @@ class SyncRun {
 
 bool SyncRunner::RunSync(bool firstRun) {
   if (config_.LoadFailed()) {
-    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, "S.DAT could not be loaded");
+    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, config_.Problem());
     return false;
   }
   return SyncRun(*this, ports_, firstRun).Run();

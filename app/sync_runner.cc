@@ -64,7 +64,13 @@ SyncRunner::SyncRunner(const Ports& ports, RunOptions options)
     : prompter_(*ports.prompter, *ports.recorder),
       ports_(WithPrompter(ports, &prompter_)),
       options_(options),
-      config_(*ports_.paths, *ports_.prompter) {}
+      config_(*ports_.paths, *ports_.prompter) {
+  // A configuration that loaded without the product's properties is run
+  // with empty ones; the report says so whatever the run then does.
+  if (!config_.LoadFailed() && !config_.Problem().empty()) {
+    ports_.recorder->Problem(config_.Problem());
+  }
+}
 
 const PropertySet& SyncRunner::Properties() const {
   static const PropertySet kEmpty;
@@ -98,7 +104,14 @@ void SyncRunner::RunTest() {
   const bool connected = Connect();
   recorder.HandheldConnected(connected);
   if (!connected) {
-    recorder.Outcome(RunOutcome::kNoHandheld, "no handheld answered");
+    const std::string why = ports_.rapi->DesktopErrorText();
+    const std::string note = ports_.rapi->NoAnswerText();
+    if (!why.empty()) {
+      recorder.Outcome(RunOutcome::kFailed, "the handheld could not be reached: " + why);
+    } else {
+      recorder.Outcome(RunOutcome::kNoHandheld,
+                       "no handheld answered" + (note.empty() ? "" : ": " + note));
+    }
     ports_.prompter->MessageBox(kNoConnectionMessage, kOkBox);
     ports_.rapi->CeRapiUninit();
     return;
@@ -129,7 +142,7 @@ void SyncRunner::RunTest() {
   }
   // The companion library answered without an error: the test passed.
   if (launch.error == 0) {
-    recorder.Outcome(RunOutcome::kComplete, "");
+    recorder.Outcome(RunOutcome::kComplete, std::string("the companion library answered: ") + text);
   } else {
     recorder.Outcome(RunOutcome::kFailed, text);
   }
@@ -139,7 +152,7 @@ void SyncRunner::RunTest() {
 
 void SyncRunner::RunConfiguration() {
   if (config_.LoadFailed()) {
-    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, "S.DAT could not be loaded");
+    ports_.recorder->Outcome(RunOutcome::kNoConfiguration, config_.Problem());
     return;
   }
   std::string name = Properties().Get("name");
@@ -152,7 +165,12 @@ void SyncRunner::RunConfiguration() {
   if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {
     ports_.recorder->Outcome(RunOutcome::kFailed, "the frequency could not be stored: " + trouble);
   } else if (dialog.accepted()) {
-    ports_.recorder->Outcome(RunOutcome::kComplete, "");
+    const auto choice =
+        static_cast<std::size_t>(UpdateFrequencyDialog::SelectionForHours(dialog.Hours()));
+    ports_.recorder->Outcome(RunOutcome::kComplete,
+                             std::string("update frequency stored: ") +
+                                 UpdateFrequencyDialog::kChoices[choice] + " (" +
+                                 std::to_string(dialog.Hours()) + " hours)");
   } else {
     ports_.recorder->Outcome(RunOutcome::kCancelled,
                              "the dialog was closed without OK; the frequency stays " +

@@ -28,6 +28,28 @@ const char* OutcomeName(RunOutcome outcome) {
   return "failed";
 }
 
+int ExitStatusOf(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kComplete:
+    case RunOutcome::kNotDue:
+    case RunOutcome::kPageOnly:
+      return 0;
+    case RunOutcome::kFailed:
+      return 1;
+    case RunOutcome::kPartial:
+      return 3;
+    case RunOutcome::kCancelled:
+      return 4;
+    case RunOutcome::kNoHandheld:
+      return 5;
+    case RunOutcome::kNoConfiguration:
+      return 6;
+    case RunOutcome::kRedirect:
+      return 7;
+  }
+  return 1;
+}
+
 RunRecorder& NoRunRecorder() {
   static RunRecorder none;
   return none;
@@ -61,6 +83,13 @@ std::string SizeText(uint64_t bytes) {
 }
 
 std::string ReportSummary(const RunReport& report) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(report.elapsedMs) / 1000.0);
+  if (report.mode == "test" || report.mode == "config") {
+    std::string line = OutcomeName(report.outcome);
+    if (!report.reason.empty()) line += ": " + report.reason;
+    return line + " (" + seconds + ")";
+  }
   int updated = 0;
   int items = 0;
   for (const CategoryFacts& category : report.categories) {
@@ -71,8 +100,6 @@ std::string ReportSummary(const RunReport& report) {
   }
   uint64_t bytes = 0;
   for (const RequestFacts& request : report.requests) bytes += request.bytesReceived;
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(report.elapsedMs) / 1000.0);
   std::string line = std::string(OutcomeName(report.outcome)) + ": " + std::to_string(updated) +
                      (updated == 1 ? " category" : " categories") + " updated, " +
                      std::to_string(items) + (items == 1 ? " item, " : " items, ") +

@@ -36,6 +36,14 @@ enum class RunOutcome {
 // "no-configuration", "redirect", "failed".
 const char* OutcomeName(RunOutcome outcome);
 
+// The exit status of a run that ended so: 0 for complete, not-due and
+// page-only (nothing is owed), otherwise one status per outcome so that a
+// script or a service manager can tell them apart: failed 1, partial 3,
+// cancelled 4, no-handheld 5, no-configuration 6, redirect 7. (2 is a front
+// end that cannot be had, before any outcome.)
+int ExitStatusOf(RunOutcome outcome);
+inline constexpr int kExitFrontEndUnavailable = 2;
+
 // One HTTP request as it went out and came back.
 struct RequestFacts {
   std::string method;
@@ -151,6 +159,10 @@ class RunRecorder {
 
   // How the run ended; a later call replaces an earlier one.
   virtual void Outcome(RunOutcome /*outcome*/, const std::string& /*reason*/) {}
+  // Something wrong that the run went on despite (a configuration without
+  // the product's properties): the report's reason names it before the
+  // outcome's own.
+  virtual void Problem(const std::string& /*problem*/) {}
   virtual void HandheldConnected(bool /*connected*/) {}
   virtual void HandheldVolume(const std::string& /*volume*/, bool /*mounted*/) {}
   virtual void HandheldSd6(const std::string& /*sd6*/) {}
@@ -178,7 +190,8 @@ std::string UrlWithoutCredentials(const std::string& url);
 // The run in one line for people: "<outcome>: N categories updated, N
 // items, SIZE, T s", and "; <reason>" when there is one. Categories count
 // when they were new or updated and completed; items are the items fetched;
-// the size is every body byte received.
+// the size is every body byte received. The modes that sync nothing ("test",
+// "config") say "<outcome>: <reason> (T s)" instead.
 std::string ReportSummary(const RunReport& report);
 
 // "512 B", "1.2 kB", "3.4 MB", "1.0 GB" (powers of 1000).

@@ -49,7 +49,7 @@ install(FILES ${HHSYNC_DOCS} ${CMAKE_SOURCE_DIR}/packaging/copyright
 
 # The package.
 set(CPACK_PACKAGE_NAME hhsync)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION}.67)
+set(CPACK_PACKAGE_VERSION ${HHSYNC_PACKAGE_VERSION})
 set(CPACK_PACKAGE_CONTACT "hhsync maintainers <maintainers@users.noreply.c-seed-93f5e8dc.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "keeps a handheld supplied with content from a content server")
 set(CPACK_PACKAGE_DESCRIPTION

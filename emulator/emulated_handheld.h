@@ -95,6 +95,7 @@ class EmulatedHandheld final : public Rapi {
   // itself, which the handheld cannot report: its text is given here.
   std::string DesktopErrorText() override;
   std::string DesktopTrouble() override;
+  std::string NoAnswerText() override;
   bool CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint32_t flags) override;
   bool CeUnmountDBVol(CeGuid* guid) override;
   CeDbHandle CeOpenDatabaseEx(const CeGuid& guid, CEOID* oid, const std::u16string& name,

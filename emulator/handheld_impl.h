@@ -61,6 +61,7 @@ struct EmulatedHandheld::Impl {
   uint32_t lastError = 0;
   std::string desktopError;  // text of the last call's desktop-side failure
   std::string trouble;       // the first desktop-side failure since connecting began
+  std::string noAnswer;      // why the last wait for the connection ran out
   // The image is there but could not be opened when connecting began.
   bool unusable = false;
   // A connection was made (CeRapiInitEx and a signalled wait) and not yet

@@ -2,6 +2,8 @@
 // checks, changes and answers, with the handheld's error codes. Each runs as
 // one transaction through Impl::Run.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "base/text.h"
@@ -37,6 +39,24 @@ bool SameGuid(const CeGuid& a, const CeGuid& b) {
 }  // namespace
 
 // --- Connection ------------------------------------------------------------
+
+namespace {
+
+// Why the handheld whose image is at path did not answer: no image (or no
+// directory for one), or an image marked disconnected.
+std::string NoAnswerReason(const std::string& path) {
+  if (HandheldImage::FileExists(path)) {
+    return "the handheld image " + path + " is disconnected (hhctl device connect)";
+  }
+  const std::string dir = path.substr(0, path.find_last_of('/') + 1);
+  struct stat st {};
+  if (!dir.empty() && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    return "no handheld image at " + path + ": the directory " + dir + " does not exist";
+  }
+  return "no handheld image at " + path;
+}
+
+}  // namespace
 
 int32_t EmulatedHandheld::CeRapiInitEx(RapiInit* init) {
   init->cbSize = 12;
@@ -81,8 +101,10 @@ uint32_t EmulatedHandheld::WaitForInit(RapiInit* init, uint32_t timeoutMs) {
     if (!fault && connected) {
       impl_->session = true;
       init->result = 0;
+      impl_->noAnswer.clear();
       return kWaitObject0;
     }
+    impl_->noAnswer = fault ? "" : NoAnswerReason(impl_->image.path());
   }
   impl_->clock.SleepMs(timeoutMs);
   return kWaitTimeout;
@@ -110,6 +132,11 @@ uint32_t EmulatedHandheld::CeGetLastError() {
 std::string EmulatedHandheld::DesktopErrorText() {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->desktopError;
+}
+
+std::string EmulatedHandheld::NoAnswerText() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->noAnswer;
 }
 
 std::string EmulatedHandheld::DesktopTrouble() {

@@ -174,6 +174,7 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) {
     Log(progress, url + ":invalid url");
+    lastFailure_ = "not an http:// URL";
     return "";
   }
   std::string user, password;
@@ -186,6 +187,7 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
     if (!request->Send("", &error)) {
       Log(progress,
           "Error:  " + std::to_string(error.code) + " " + error.message.substr(0, kMaxErrorText));
+      lastFailure_ = error.message.substr(0, kMaxErrorText);
       return "";
     }
     int status = request->StatusCode();
@@ -203,11 +205,13 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
         if (n < 0) {
           Log(progress, "Error:  " + std::to_string(error.code) + " " +
                             error.message.substr(0, kMaxErrorText));
+          lastFailure_ = error.message.substr(0, kMaxErrorText);
           return "";
         }
         if (n == 0) break;
         text.append(chunk.data());  // up to the chunk's first zero byte
       }
+      lastFailure_ = text.empty() ? "the reply was empty" : "";
       return text;
     }
     if (status == kStatusProxyAuthRequired) {
@@ -217,8 +221,10 @@ std::string ServerLink::FetchTextOnce(const std::string& url, ProgressSink* prog
         continue;
       }
       Log(progress, Format("proxy return code=%d", answer));
+      lastFailure_ = "the proxy asked for credentials that were not given";
     } else {
       Log(progress, Format("error return code=%d", status));
+      lastFailure_ = "HTTP status " + std::to_string(status);
     }
     DisableProxy();
     return "";

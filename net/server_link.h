@@ -85,6 +85,10 @@ class ServerLink {
   // switched off and the URL fetched once more directly.
   std::string FetchText(const std::string& url, ProgressSink* progress);
   std::string FetchTextOnce(const std::string& url, ProgressSink* progress);
+  // Why the last text fetch came back empty, in a few words ("HTTP status
+  // 404", the transport's error text, "the reply was empty"); empty after
+  // one that brought text.
+  const std::string& LastFailure() const { return lastFailure_; }
   // One read of at most capacity bytes of the body; 0 on any failure.
   std::size_t FetchIntoBuffer(const std::string& url, uint8_t* buffer, std::size_t capacity);
   // The body written into file in 32000-byte reads; a short read is written
@@ -120,6 +124,7 @@ class ServerLink {
   Prompter& prompter_;
   ProxyConfig proxy_;
   RunRecorder& recorder_;
+  std::string lastFailure_;
 };
 
 // The error a reply reports when it outgrows what may be read into memory:

@@ -58,8 +58,13 @@ class Paths {
   }
   virtual char Separator() const { return '/'; }
 
-  // Reads a whole file into *bytes; false when it cannot be opened or read.
-  virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) = 0;
+  // Reads a whole file into *bytes; false when it cannot be opened or read,
+  // with *why (when given) saying why in the system's words.
+  virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
+                        std::string* why) = 0;
+  bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    return ReadFile(path, bytes, nullptr);
+  }
   // Opens a file for appending, creating it when missing, with no sharing:
   // while it is open no other process can open it this way. Null on failure.
   virtual std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) = 0;

@@ -141,6 +141,9 @@ class Rapi {
   // run from its work; empty when there was none, or where the device
   // library cannot tell.
   virtual std::string DesktopTrouble() { return {}; }
+  // Why the last WaitForInit ran out, where the device library can tell (no
+  // handheld attached, one switched off); empty otherwise.
+  virtual std::string NoAnswerText() { return {}; }
 
   // Database volumes. The guid is filled in by a mount (also by one that
   // fails with kAlreadyExists for a volume that is mounted already).

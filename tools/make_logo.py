@@ -6,6 +6,8 @@
   res/logo_131.h    the same bytes as a C++ array, which the program embeds
   res/hhsync.ico    the program's icon: the same picture, square, at 16, 32
                     and 48 pixels, 32 bits per pixel
+  res/hhsync-48.png, res/hhsync-128.png
+                    the icon for the Linux desktop (hicolor theme), RGBA
 
 The picture is a handheld with a screen of text lines, between two curved
 arrows that go round it (the sync mark), on the grey of a dialog face. It is
@@ -22,6 +24,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 WIDTH = 89
 HEIGHT = 79
@@ -294,6 +297,20 @@ def ico_bytes(sizes):
     return out + b"".join(data for _, data in images)
 
 
+def png_bytes(size):
+    """The picture as a PNG file of size x size pixels, 8-bit RGBA."""
+    rows = render_square(size)
+    raw = b"".join(b"\0" + b"".join(struct.pack("BBBB", *px) for px in row) for row in rows)
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body +
+                struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
 def header_text(data):
     lines = [
         "#pragma once",
@@ -327,6 +344,8 @@ def main(argv):
         os.path.join(root, "res", "logo_131.bmp"): data,
         os.path.join(root, "res", "logo_131.h"): header_text(data),
         os.path.join(root, "res", "hhsync.ico"): ico_bytes([16, 32, 48]),
+        os.path.join(root, "res", "hhsync-48.png"): png_bytes(48),
+        os.path.join(root, "res", "hhsync-128.png"): png_bytes(128),
     }
     differ = False
     for path, content in outputs.items():

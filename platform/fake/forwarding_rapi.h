@@ -18,6 +18,7 @@ class ForwardingRapi : public Rapi {
   uint32_t CeGetLastError() override { return t_.CeGetLastError(); }
   std::string DesktopErrorText() override { return t_.DesktopErrorText(); }
   std::string DesktopTrouble() override { return t_.DesktopTrouble(); }
+  std::string NoAnswerText() override { return t_.NoAnswerText(); }
   bool CeMountDBVol(CeGuid* g, const std::u16string& v, uint32_t f) override {
     return t_.CeMountDBVol(g, v, f);
   }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <climits>
 #include <cstdlib>
 
@@ -110,15 +111,19 @@ std::string EnvPaths::ProgramDir() {
   return slash == 0 ? "/" : exe.substr(0, slash);
 }
 
-bool EnvPaths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+bool EnvPaths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
   bytes->clear();
   uint8_t chunk[64 * 1024];
   for (;;) {
     ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      if (n < 0 && why) *why = std::strerror(errno);
       ::close(fd);
       return n == 0;
     }

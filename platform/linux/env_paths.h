@@ -13,7 +13,8 @@ class EnvPaths final : public Paths {
  public:
   explicit EnvPaths(std::string dir = "") : dir_(std::move(dir)) {}
   std::string ProgramDir() override;
-  bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) override;
+  using Paths::ReadFile;
+  bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) override;
   std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) override;
   std::unique_ptr<PendingFile> CreateReplacement(const std::string& path) override;
   bool IsPlatformFile(const std::string& fileName) override;

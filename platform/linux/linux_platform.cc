@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/command_line.h"
 #include "emulator/emulated_handheld.h"
@@ -54,7 +56,17 @@ std::string ChooseFrontEnd(std::string* error) {
     *error = "hhsync: HHSYNC_UI=wx, but " + why;
     return "";
   }
+  if (ui != "wx" && ui != "tty" && ui != "none") {
+    *error = "hhsync: HHSYNC_UI=" + ui + " is not a front end (wx, tty or none)";
+    return "";
+  }
   return ui;
+}
+
+// Whether a run that ended so, without showing anything, is news for the
+// desktop user.
+bool WorthTelling(const RunReport& report) {
+  return !(report.outcome == RunOutcome::kNotDue && Env("HHSYNC_STARTED_BY") == "timer");
 }
 
 // A front end is both the prompter and the dialog host.
@@ -70,9 +82,31 @@ std::string ProgramCaption() { return ProgramCaptionOf(ExecutablePath()); }
 
 std::string ReportPath() { return Env("HHSYNC_REPORT"); }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* why) {
   EnvPaths paths;
-  return WriteWholeFile(paths, path, text);
+  errno = 0;
+  if (WriteWholeFile(paths, path, text)) return true;
+  *why = errno != 0 ? std::strerror(errno) : "it could not be written whole";
+  return false;
+}
+
+void NotifyDesktop(const RunReport& report, const std::string& summary) {
+  std::string error;
+  if (!WorthTelling(report) || ChooseFrontEnd(&error) != "wx") return;
+#ifdef HHSYNC_WITH_WX
+  WxUi(ProgramCaption()).Notify(summary);
+#else
+  (void)summary;
+#endif
+}
+
+void LinuxPlatform::RunEnded(const RunReport& report, const std::string& summary) {
+#ifdef HHSYNC_WITH_WX
+  if (wx_ != nullptr && !wx_->ShownAnything() && WorthTelling(report)) wx_->Notify(summary);
+#else
+  (void)report;
+  (void)summary;
+#endif
 }
 
 LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
@@ -106,7 +140,11 @@ LinuxPlatform::LinuxPlatform(RunRecorder* recorder) {
   const std::string caption = ProgramCaption();
 
 #ifdef HHSYNC_WITH_WX
-  if (ui == "wx") prompter_ = Install(std::make_unique<WxUi>(caption), &ports_.dialogs);
+  if (ui == "wx") {
+    auto wx = std::make_unique<WxUi>(caption);
+    wx_ = wx.get();
+    prompter_ = Install(std::move(wx), &ports_.dialogs);
+  }
 #endif
   if (!prompter_ && ui == "tty" && (tty_ = std::fopen("/dev/tty", "r+")) != nullptr) {
     prompter_ = Install(std::make_unique<TtyUi>(tty_, tty_, caption), &ports_.dialogs);

@@ -13,6 +13,8 @@
 //   HHSYNC_CONNECT_WAIT_MS  how long a run waits for the handheld (default
 //                   5000; for tests of the no-handheld path)
 //   HHSYNC_REPORT    the file that receives the run's report (default: none)
+//   HHSYNC_STARTED_BY  "timer" when the systemd timer started the run (a
+//                    not-due run then tells the desktop nothing)
 // This is the only place that picks adapters; main calls it.
 
 #include <cstdio>
@@ -20,9 +22,12 @@
 #include <string>
 
 #include "app/sync_runner.h"
+#include "base/run_report.h"
 #include "platform/ports.h"
 
 namespace hhsync {
+
+class WxUi;
 
 class LinuxPlatform {
  public:
@@ -41,6 +46,11 @@ class LinuxPlatform {
   // end, else standard error.
   std::FILE* summaryOut() const { return tty_ ? tty_ : stderr; }
 
+  // The run has ended with report, summed up in summary (UTF-8). With the
+  // windows front end, a run that showed no window and no box shows its
+  // summary as a desktop notification (see NotifyDesktop).
+  void RunEnded(const RunReport& report, const std::string& summary);
+
  private:
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Paths> paths_;
@@ -50,6 +60,7 @@ class LinuxPlatform {
   std::unique_ptr<Shell> shell_;
   std::unique_ptr<Prompter> prompter_;  // the front end, which also hosts the dialogs
   std::FILE* tty_ = nullptr;
+  WxUi* wx_ = nullptr;  // the front end when it is the windows one
   Ports ports_;
   RunOptions options_;
   std::string error_;
@@ -59,13 +70,19 @@ class LinuxPlatform {
 // executable's file name without its extension ("hhsync").
 std::string ProgramCaption();
 
+// Shows summary (UTF-8) as a desktop notification when the windows would be
+// the front end of this run, unless the run was not due and the timer
+// started it (an hourly "not due" is nobody's news). For runs that ended
+// before a platform was made (a second run while one works).
+void NotifyDesktop(const RunReport& report, const std::string& summary);
+
 // The report file HHSYNC_REPORT names; empty when none.
 std::string ReportPath();
 
 // Writes text as the file at path: into a temporary file in the same
 // directory, made durable, then renamed over path, so that the file is
 // always either the old one or the new one whole. False when that failed
-// (the old file, if any, is left as it was).
-bool WriteFileAtomically(const std::string& path, const std::string& text);
+// (the old file, if any, is left as it was), with *why saying why.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* why);
 
 }  // namespace hhsync

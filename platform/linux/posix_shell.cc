@@ -47,8 +47,9 @@ bool Spawn(const std::vector<std::string>& args, pid_t* pid) {
 // Starts args and returns once it has started, without becoming its parent:
 // a short-lived middle process starts the program and ends at once, so the
 // program is adopted by init, never waited for and never left as a zombie of
-// ours. Its standard input is /dev/null, so it cannot take the terminal's
-// keys from a front end. False when the program could not be started.
+// ours. Its standard streams are /dev/null, so it cannot take the terminal's
+// keys from a front end nor keep a pipe of the caller's open. False when the
+// program could not be started.
 bool SpawnDetached(const std::vector<std::string>& args) {
   if (args.empty() || args[0].empty()) return false;
   // Everything the middle process needs is made before fork: after it, only
@@ -57,6 +58,10 @@ bool SpawnDetached(const std::vector<std::string>& args) {
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return false;
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  // Nor does it hold this run's output open: a script reading what the run
+  // says would otherwise wait for the browser to be closed.
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   // Its own session: a Ctrl-C meant for this run does not reach the browser.

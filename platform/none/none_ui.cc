@@ -47,7 +47,11 @@ NoneUi::NoneUi(const std::string& answers, std::FILE* out, std::string caption)
     while (!word.empty() && word.front() == ' ') word.erase(word.begin());
     while (!word.empty() && word.back() == ' ') word.pop_back();
     MbAnswer a;
-    if (ParseAnswer(word, &a)) answers_.push_back(a);
+    if (ParseAnswer(word, &a)) {
+      answers_.push_back(a);
+    } else if (word.size() == 1 && word[0] >= '1' && word[0] <= '9' && choice_ < 0) {
+      choice_ = word[0] - '1';
+    }
     if (comma == std::string::npos) break;
     pos = comma + 1;
   }
@@ -78,7 +82,17 @@ MbAnswer NoneUi::MessageBox(std::string_view text, const MessageBoxStyle& style)
 
 int NoneUi::AskProxyCredentials(std::string*, std::string*) { return kErrorCancelled; }
 
-void NoneUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) { dialog.OnInit(); }
+void NoneUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
+  dialog.OnInit();
+  const std::vector<std::string> choices = dialog.Choices();
+  std::lock_guard<std::mutex> l(mu_);
+  if (choice_ >= 0 && static_cast<std::size_t>(choice_) < choices.size()) {
+    std::fprintf(out_, "%s: %s: %s -> OK\n", AnsiToUtf8(caption_).c_str(),
+                 AnsiToUtf8(dialog.Title()).c_str(), AnsiToUtf8(choices[choice_]).c_str());
+    std::fflush(out_);
+    dialog.OnOk(choice_);
+  }
+}
 
 std::unique_ptr<DialogWindow> NoneUi::CreateProgressWindow(ProgressWindowModel& dialog) {
   return std::make_unique<UndrawnWindow<ProgressWindowModel>>(dialog);

@@ -14,8 +14,10 @@ namespace hhsync {
 // the program's name, "hhsync"), answered from a
 // script (HHSYNC_ANSWERS: ok, cancel, retry, yes, no, comma-separated) and,
 // once that is used up, with ok, cancel (Retry/Cancel, OK/Cancel) or no.
-// Dialogs are never shown: the update frequency dialog closes without OK and
-// the proxy credentials prompt gives up.
+// Dialogs are never shown. A digit N among the answers confirms the update
+// frequency dialog with its Nth entry (said on one line, "<caption>: <title>:
+// <entry> -> OK"); without one it closes without OK. The proxy credentials
+// prompt gives up.
 class NoneUi final : public Prompter, public DialogHost {
  public:
   explicit NoneUi(const std::string& answers, std::FILE* out = stderr,
@@ -30,6 +32,7 @@ class NoneUi final : public Prompter, public DialogHost {
  private:
   std::mutex mu_;
   std::deque<MbAnswer> answers_;
+  int choice_ = -1;  // the frequency entry the answers chose, from 0
   std::FILE* out_;
   const std::string caption_;
 };

@@ -128,17 +128,22 @@ void TtyUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
       std::fprintf(out_, "  %c %zu. %s\n", static_cast<int>(i) == selection ? '>' : ' ', i + 1,
                    AnsiToUtf8(choices[i]).c_str());
     }
-    std::fprintf(out_, "Choose 1-%zu, Enter for OK, q to close: ", choices.size());
+    std::fprintf(out_, "Type 1-%zu and Enter to choose (Enter alone: the one marked >), q to close: ",
+                 choices.size());
     std::fflush(out_);
     std::string line = ReadLine(true);
     if (line == "\x04" || line == "q" || line == "Q") return;  // closed without OK
-    if (line.empty()) {
-      dialog.OnOk(selection);
-      return;
-    }
     if (line.size() == 1 && line[0] >= '1' &&
         static_cast<std::size_t>(line[0] - '1') < choices.size()) {
       selection = line[0] - '1';
+      line.clear();
+    }
+    if (line.empty()) {
+      if (selection >= 0 && static_cast<std::size_t>(selection) < choices.size()) {
+        std::fprintf(out_, "%s\n", AnsiToUtf8(choices[static_cast<std::size_t>(selection)]).c_str());
+      }
+      dialog.OnOk(selection);
+      return;
     }
   }
 }
@@ -216,6 +221,12 @@ class TtyProgressWindow final : public TtyWindow {
  public:
   TtyProgressWindow(TtyUi& ui, ProgressWindowModel& dialog) : TtyWindow(ui), dialog_(dialog) {
     dialog_.OnInitDialog();
+  }
+  // The window's last frame is the dialog's final state, not whatever the
+  // last pump happened to see.
+  ~TtyProgressWindow() override {
+    std::lock_guard<std::mutex> l(ui_.mutex());
+    if (drawn_) Draw();
   }
   void Pump(int waitMs) override {
     std::unique_lock<std::mutex> l(ui_.mutex(), std::try_to_lock);

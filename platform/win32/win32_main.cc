@@ -10,6 +10,7 @@
 
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "app/usage.h"
 #include "base/command_line.h"
 #include "base/run_report.h"
 #include "base/text.h"
@@ -23,16 +24,20 @@
 
 namespace {
 
-// Writes the report (when one is asked for) and shows the summary line.
-void EndRun(hhsync::ReportCollector& collector) {
+// Writes the report (when one is asked for), shows the summary line and
+// gives the exit status.
+int EndRun(hhsync::ReportCollector& collector) {
   const hhsync::RunReport report = collector.Finish();
   const std::string path = hhsync::ReportPath();
-  if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report))) {
-    std::fprintf(stderr, "hhsync: the report could not be written to %s\n", path.c_str());
+  std::string why;
+  if (!path.empty() && !hhsync::WriteFileAtomically(path, hhsync::ReportJson(report), &why)) {
+    std::fprintf(stderr, "hhsync: the report could not be written to %s: %s\n", path.c_str(),
+                 why.c_str());
   }
   std::fprintf(stderr, "%s: %s\n", hhsync::ProgramCaption().c_str(),
                hhsync::ReportSummary(report).c_str());
   std::fflush(stderr);
+  return hhsync::ExitStatusOf(report.outcome);
 }
 
 }  // namespace
@@ -44,6 +49,16 @@ int main(int argc, char** argv) {
   // Its bitmaps are the executable's resources.
   static const hhsync::ExecutableBitmaps bitmaps;
   hhsync::UseBitmapResources(&bitmaps);
+  switch (hhsync::InfoRequestOf(argc, argv)) {
+    case hhsync::InfoRequest::kHelp:
+      std::fputs(hhsync::UsageText(hhsync::ProgramCaption()).c_str(), stdout);
+      return 0;
+    case hhsync::InfoRequest::kVersion:
+      std::fputs(hhsync::VersionText(hhsync::ProgramCaption()).c_str(), stdout);
+      return 0;
+    case hhsync::InfoRequest::kNone:
+      break;
+  }
   // The command line is searched as one string of everything after the
   // program name.
   const std::string commandLine = hhsync::JoinArguments(argc, argv);
@@ -54,15 +69,14 @@ int main(int argc, char** argv) {
   if (!lock.locked()) {
     std::fprintf(stderr, "hhsync: another run is working in %s; this run ends without syncing\n",
                  dir.c_str());
-    report.Outcome(hhsync::RunOutcome::kFailed, "another run is working in the program directory");
-    EndRun(report);
-    return 0;
+    report.Outcome(hhsync::RunOutcome::kFailed,
+                   "another run is working in the program directory " + dir);
+    return EndRun(report);
   }
   // What a killed run left half-written is of no use to anyone; this run
   // holds the directory, so nothing of another run's is among it.
   hhsync::Win32Paths(dir).RemoveLeftoverTemporaries();
   hhsync::Win32Platform platform(&report);
   hhsync::InitInstance(platform.ports(), commandLine, platform.runOptions());
-  EndRun(report);
-  return 0;
+  return EndRun(report);
 }

@@ -112,16 +112,21 @@ std::string Win32Paths::ProgramDir() {
   return dir;
 }
 
-bool Win32Paths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+bool Win32Paths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
+                          std::string* why) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    if (why) *why = "system error " + std::to_string(GetLastError());
+    return false;
+  }
   bytes->clear();
   uint8_t chunk[64 * 1024];
   bool ok = true;
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+      if (why) *why = "system error " + std::to_string(GetLastError());
       ok = false;
       break;
     }

@@ -14,7 +14,8 @@ class Win32Paths final : public Paths {
  public:
   explicit Win32Paths(std::string dir = "") : dir_(std::move(dir)) {}
   std::string ProgramDir() override;
-  bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) override;
+  using Paths::ReadFile;
+  bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) override;
   std::unique_ptr<OutputFile> OpenExclusiveAppend(const std::string& path) override;
   std::unique_ptr<PendingFile> CreateReplacement(const std::string& path) override;
   bool IsPlatformFile(const std::string& fileName) override;

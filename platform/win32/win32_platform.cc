@@ -27,9 +27,13 @@ std::string ProgramCaption() { return ProgramCaptionOf(ModulePath()); }
 
 std::string ReportPath() { return Env("HHSYNC_REPORT"); }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* why) {
   Win32Paths paths;
-  return WriteWholeFile(paths, path, text);
+  SetLastError(0);
+  if (WriteWholeFile(paths, path, text)) return true;
+  const DWORD error = GetLastError();
+  *why = error != 0 ? "system error " + std::to_string(error) : "it could not be written whole";
+  return false;
 }
 
 Win32Platform::Win32Platform(RunRecorder* recorder) {

@@ -51,7 +51,7 @@ std::string ReportPath();
 
 // Writes text as the file at path through a replacement file, so that the
 // file is always either the old one or the new one whole. False when that
-// failed.
-bool WriteFileAtomically(const std::string& path, const std::string& text);
+// failed, with *why saying why.
+bool WriteFileAtomically(const std::string& path, const std::string& text, std::string* why);
 
 }  // namespace hhsync

@@ -16,6 +16,11 @@
 #include <mutex>
 #include <thread>
 
+#include <wx/log.h>
+#include <wx/notifmsg.h>
+// After the native one, whose base class it shares.
+#include <wx/generic/notifmsg.h>
+
 #include "base/text.h"
 #include "platform/none/none_ui.h"
 #include "platform/wx/gui_thread.h"
@@ -120,11 +125,23 @@ class HandedOverWindow final : public DialogWindow {
 // boxes asked for by several threads stand side by side and are answered in
 // any order. On the GUI thread itself (a window that asks while it handles
 // the user) it runs modally there. False when the GUI thread cannot run it.
+// A window that asks while one of ours stays on top (the wait window) must
+// come in front of it, so it stays on top too.
+void KeepAboveOurOwn(wxTopLevelWindow& window) {
+  for (wxWindow* other : wxTopLevelWindows) {
+    if (other != &window && other->IsShown() && other->HasFlag(wxSTAY_ON_TOP)) {
+      window.SetWindowStyleFlag(window.GetWindowStyleFlag() | wxSTAY_ON_TOP);
+      return;
+    }
+  }
+}
+
 template <typename Window>
 bool Ask(GuiThread& gui, const std::function<Window*()>& make,
          const std::function<void(Window&, int)>& done) {
   if (gui.IsCurrent()) {
     std::unique_ptr<Window> window(make());
+    KeepAboveOurOwn(*window);
     const int code = window->ShowModal();
     done(*window, code);
     return true;
@@ -133,6 +150,7 @@ bool Ask(GuiThread& gui, const std::function<Window*()>& make,
   std::future<void> answered = closed.get_future();
   const bool shown = gui.Call([&] {
     Window* window = make();
+    KeepAboveOurOwn(*window);
     window->WhenClosed([&, window](int code) {
       done(*window, code);
       closed.set_value();
@@ -176,6 +194,7 @@ struct WxUi::Impl {
   NoneUi fallback;
   std::once_flag toldNoGui;
   std::atomic<int64_t> updates{0};
+  std::atomic<bool> shown{false};
   // Last, so that it ends (closing the windows) before the rest goes.
   GuiThread gui;
 };
@@ -205,7 +224,11 @@ MbAnswer WxUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   MbAnswer answer = DefaultAnswer(style.buttons);
   if (!impl_->Gui() ||
       !Ask<MessageWindow>(
-          impl_->gui, [&] { return new MessageWindow(impl_->caption, text, style); },
+          impl_->gui,
+          [&] {
+            impl_->shown = true;
+            return new MessageWindow(impl_->caption, text, style);
+          },
           [&](MessageWindow& box, int) { answer = box.answer(); })) {
     return impl_->fallback.MessageBox(text, style);
   }
@@ -215,7 +238,11 @@ MbAnswer WxUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
 int WxUi::AskProxyCredentials(std::string* user, std::string* password) {
   int result = kErrorCancelled;
   if (!impl_->Gui() || !Ask<CredentialsWindow>(
-                           impl_->gui, [&] { return new CredentialsWindow(impl_->caption); },
+                           impl_->gui,
+                           [&] {
+                             impl_->shown = true;
+                             return new CredentialsWindow(impl_->caption);
+                           },
                            [&](CredentialsWindow& prompt, int code) {
                              if (code != wxID_OK) return;
                              *user = Utf8ToAnsi(prompt.user());
@@ -230,7 +257,12 @@ int WxUi::AskProxyCredentials(std::string* user, std::string* password) {
 void WxUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
   if (!impl_->Gui() ||
       !Ask<FrequencyDialog>(
-          impl_->gui, [&] { return new FrequencyDialog(dialog); }, [](FrequencyDialog&, int) {})) {
+          impl_->gui,
+          [&] {
+            impl_->shown = true;
+            return new FrequencyDialog(dialog);
+          },
+          [](FrequencyDialog&, int) {})) {
     impl_->fallback.RunUpdateFrequencyDialog(dialog);
   }
 }
@@ -244,6 +276,7 @@ std::unique_ptr<DialogWindow> WxUi::CreateProgressWindow(ProgressWindowModel& di
       impl_->gui, dialog,
       [&dialog, impl = impl_.get()]() -> ModelessWindow* {
         auto* window = new ProgressWindow(dialog, impl->updates);
+        impl->shown = true;
         window->Show();
         window->Raise();
         return window;
@@ -257,11 +290,35 @@ std::unique_ptr<DialogWindow> WxUi::CreateWaitWindow(WaitWindowModel& dialog) {
   return std::make_unique<HandedOverWindow<WaitWindowModel>>(
       impl_->gui, dialog,
       [&dialog, impl = impl_.get()]() -> ModelessWindow* {
+        impl->shown = true;
         return new WaitWindow(dialog, impl->updates);
       },
       [impl = impl_.get()] { impl->TellNoGui(); });
 }
 
 int64_t WxUi::WindowUpdates() const { return impl_->updates.load(); }
+
+bool WxUi::ShownAnything() const { return impl_->shown.load(); }
+
+void WxUi::Notify(const std::string& text) {
+  if (!impl_->Gui()) return;
+  const wxString title = wxString::FromUTF8(AnsiToUtf8(impl_->caption));
+  const wxString body = wxString::FromUTF8(text);
+  bool sent = false;
+  impl_->gui.Call([&] {
+    // A missing notification service is not an error to show in a box.
+    wxLogNull quiet;
+    wxNotificationMessage note(title, body);
+    sent = note.Show(kNotificationSeconds);
+  });
+  if (sent) return;
+  std::unique_ptr<wxGenericNotificationMessage> fallback;
+  impl_->gui.Call([&] {
+    fallback = std::make_unique<wxGenericNotificationMessage>(title, body);
+    fallback->Show(kNotificationSeconds);
+  });
+  std::this_thread::sleep_for(std::chrono::seconds(kNotificationSeconds));
+  impl_->gui.Call([&] { fallback.reset(); });
+}
 
 }  // namespace hhsync

@@ -51,6 +51,16 @@ class WxUi final : public Prompter, public DialogHost {
   // its model, over all windows so far.
   int64_t WindowUpdates() const;
 
+  // Whether a window, a box or a dialog was put on the screen so far.
+  bool ShownAnything() const;
+
+  // Shows text (UTF-8) as a desktop notification captioned with the
+  // program's name, through the desktop's notification service; where none
+  // answers, as the toolkit's own small window for kNotificationSeconds,
+  // and returns when it has gone.
+  void Notify(const std::string& text);
+  static constexpr int kNotificationSeconds = 6;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

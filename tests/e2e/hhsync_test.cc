@@ -4,6 +4,7 @@
 // application manager.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -121,6 +123,11 @@ class HhsyncTest : public ::testing::Test {
     test::ExpectReportMatches(report_, observed);
     EXPECT_EQ(summary_.rfind("hhsync: " + report_["outcome"].get<std::string>() + ": ", 0), 0u)
         << summary_;
+    // Each outcome has its exit status.
+    static const std::map<std::string, int> kStatus = {
+        {"complete", 0}, {"not-due", 0},   {"page-only", 0},        {"failed", 1},  {"partial", 3},
+        {"cancelled", 4}, {"no-handheld", 5}, {"no-configuration", 6}, {"redirect", 7}};
+    EXPECT_EQ(run.exitCode, kStatus.at(report_["outcome"].get<std::string>())) << summary_;
     if (report_["outcome"] == "complete" &&
         (report_["mode"] == "sync" || report_["mode"] == "first")) {
       RunResult verify = test::RunProcess(
@@ -294,25 +301,44 @@ TEST_F(HhsyncTest, FailedContentStepLeavesBookkeepingAndFailedPostKeepsEntries) 
 
 TEST_F(HhsyncTest, NoHandheldEndsAfterTheWaitAndFirstRunSaysSo) {
   // The wait itself (5000 ms) is checked on the fake clock; here it is short.
-  const std::vector<std::string> shortWait = {"HHSYNC_CONNECT_WAIT_MS=300"};
+  std::vector<std::string> shortWait = {"HHSYNC_CONNECT_WAIT_MS=300"};
   std::string err;
   ASSERT_TRUE(p_.handheld().SetConnected(false, &err));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Hhsync("", shortWait).err, "");
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_NE(summary().find("no handheld answered: the handheld image " + p_.imagePath() +
+                           " is disconnected"),
+            std::string::npos)
+      << summary();
   EXPECT_EQ(Hhsync("-first", shortWait).err,
             "hhsync: message: Unable to connect to Handheld device\\nIf this was a new Install, "
             "you will need to re-run\\nthis install with the device connected. [ok] -> ok\n");
   EXPECT_TRUE(Paths().empty());
+
+  // No image at all, or none where its directory should be: named.
+  const std::string gone = File("nowhere/handheld.db");
+  shortWait.push_back("HHSYNC_DEVICE=" + gone);
+  Hhsync("", shortWait);
+  EXPECT_NE(summary().find("no handheld answered: no handheld image at " + gone +
+                           ": the directory " + File("nowhere/") + " does not exist"),
+            std::string::npos)
+      << summary();
 }
 
 TEST_F(HhsyncTest, TestModeReportsTheCompanionLibrary) {
   EXPECT_EQ(Hhsync("-test").err, "hhsync: message: All OK: result= 0,0 [ok] -> ok\n");
+  EXPECT_EQ(summary().rfind("hhsync: complete: the companion library answered: All OK: result= "
+                            "0,0 (",
+                            0),
+            0u)
+      << summary();
   std::string err;
   ASSERT_TRUE(p_.handheld().RemoveLibrary("zvdll", &err));
   RunResult missing = Hhsync("-test");
-  EXPECT_EQ(missing.exitCode, 0);
   EXPECT_EQ(missing.err, "hhsync: message: Dll File Not found on handheld [ok] -> ok\n");
+  EXPECT_EQ(summary().rfind("hhsync: failed: Dll File Not found on handheld (", 0), 0u)
+      << summary();
 }
 
 TEST_F(HhsyncTest, ConfigurationStoresFrequencyOrTouchesNothingWithoutSdat) {
@@ -321,12 +347,35 @@ TEST_F(HhsyncTest, ConfigurationStoresFrequencyOrTouchesNothingWithoutSdat) {
   EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "0");
   EXPECT_GE(LastSync(), before);
   EXPECT_EQ(Device("pv"), std::nullopt) << "the configuration mode never reads the handheld";
+  EXPECT_EQ(summary().rfind("hhsync: cancelled: the dialog was closed without OK", 0), 0u)
+      << summary();
+
+  // Without a display, a digit among the answers picks the entry.
+  EXPECT_EQ(Hhsync("-config", {"HHSYNC_ANSWERS=3"}).err,
+            "hhsync: Acme News Server Link: Once a week -> OK\n");
+  EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "168");
+  EXPECT_EQ(summary().rfind("hhsync: complete: update frequency stored: Once a week (168 hours) (",
+                            0),
+            0u)
+      << summary();
 
   std::remove(File("S.DAT").c_str());
   std::remove(File("registry.db").c_str());
   EXPECT_EQ(Hhsync("-config").err,
             "hhsync: message: Unable to open configuration file. [ok] -> ok\n");
   EXPECT_FALSE(test::FileExists(File("registry.db")));
+  EXPECT_NE(summary().find(": S.DAT at " + File("S.DAT") +
+                           " cannot be read: No such file or directory"),
+            std::string::npos)
+      << summary();
+
+  // Garbage is a configuration without properties: the run goes on, and
+  // says first what is wrong.
+  test::WriteFile(File("S.DAT"), "\x7f\x45\x4c\x46 not a configuration");
+  Hhsync();
+  EXPECT_NE(summary().find("; S.DAT at " + File("S.DAT") + " holds no sync.properties"),
+            std::string::npos)
+      << summary();
 }
 
 TEST_F(HhsyncTest, BlanksAmpersandsAndHashesGoOutAsBuiltAndTheSyncSucceeds) {
@@ -426,7 +475,8 @@ TEST_F(HhsyncTest, AReportThatCannotBeWrittenIsSaidAndChangesNothingElse) {
   EXPECT_EQ(run.exitCode, 0);
   const std::string summary = test::TakeSummaryLine(&run.err);
   EXPECT_EQ(summary.rfind("hhsync: complete: 2 categories updated, 3 items, ", 0), 0u) << summary;
-  EXPECT_EQ(run.err, "hhsync: the report could not be written to " + nowhere + "\n");
+  EXPECT_EQ(run.err,
+            "hhsync: the report could not be written to " + nowhere + ": No such file or directory\n");
   EXPECT_FALSE(test::FileExists(nowhere));
   EXPECT_EQ(Count("c_news"), 2);
   EXPECT_EQ(Count("zavRes"), 3);
@@ -520,7 +570,7 @@ TEST_F(HhsyncTest, EndlessRepliesFailLikeACutConnectionAndTheRunEndsInOrder) {
                          "Headline|101|a|b|1|news|c\n");
     SetDevice("baseurl", server.BaseUrl());
     RunResult run = Hhsync();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 1) << "failed: " << run.err;
     const std::string log = test::ReadFile(File("sync.txt"));
     EXPECT_NE(log.find("Error:  12030 the reply is longer than"), std::string::npos) << log;
     EXPECT_EQ(Count("cats"), -1) << "a failed exchange touches nothing";
@@ -534,7 +584,7 @@ TEST_F(HhsyncTest, EndlessRepliesFailLikeACutConnectionAndTheRunEndsInOrder) {
                          std::string("\x00\x00\x00\x02", 4), record);
     SetDevice("baseurl", server.BaseUrl());
     RunResult run = Hhsync();
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 3) << "partial: " << run.err;
     const std::string log = test::ReadFile(File("sync.txt"));
     EXPECT_NE(log.find("j:101-the reply is longer than"), std::string::npos) << log;
     EXPECT_NE(log.find("Internet problem:"), std::string::npos) << log;
@@ -543,14 +593,69 @@ TEST_F(HhsyncTest, EndlessRepliesFailLikeACutConnectionAndTheRunEndsInOrder) {
   }
 }
 
+TEST_F(HhsyncTest, HelpVersionAndAnUnknownFrontEndTouchNothing) {
+  const std::vector<std::string> env = {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none"};
+  RunResult help = test::RunProcess({HHSYNC_BIN, "--help"}, env);
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* part : {"Usage: hhsync [-test | -first | -config]\n", "HHSYNC_CONNECT_WAIT_MS",
+                           "  6  no-configuration\n"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part << " in " << help.out;
+  }
+  RunResult version = test::RunProcess({HHSYNC_BIN, "--version"}, env);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("hhsync [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
+  RunResult bogus = test::RunProcess({HHSYNC_BIN}, {"HHSYNC_HOME=" + p_.dir().path(),
+                                                    "HHSYNC_UI=bogus"});
+  EXPECT_EQ(bogus.exitCode, 2);
+  EXPECT_EQ(bogus.err, "hhsync: HHSYNC_UI=bogus is not a front end (wx, tty or none)\n");
+  EXPECT_TRUE(server_.RequestLog().empty());
+  EXPECT_TRUE(p_.Dump().calls.empty());
+  EXPECT_FALSE(test::FileExists(File("sync.txt")));
+
+  // Only the one and only argument counts: anything else is a sync.
+  Hhsync("--help --version");
+  EXPECT_EQ(report()["mode"], "sync");
+  EXPECT_FALSE(server_.RequestLog().empty());
+}
+
+TEST_F(HhsyncTest, APageOpenedDoesNotHoldTheRunsOutput) {
+  // An opener that stays, like a browser, and says it is there.
+  const std::string opener = File("browser");
+  test::WriteFile(opener, "#!/bin/sh\necho $$ > '" + File("browser.pid") +
+                              "'\necho opening \"$1\"\nsleep 30\n");
+  chmod(opener.c_str(), 0755);
+  AddKeep(7, u"m:page");  // its post's reply names the page to open
+  // As a script captures a run's words: the shell reads until the last
+  // writer of the pipe has gone.
+  RunResult run = test::RunProcess(
+      {"/bin/sh", "-c", "out=$(\"$0\" 2>&1); printf '%s' \"$out\"", HHSYNC_BIN},
+      {"HHSYNC_HOME=" + p_.dir().path(), "HHSYNC_UI=none", "HHSYNC_OPEN=" + opener});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("hhsync: complete: ", 0), 0u) << run.out;
+  EXPECT_EQ(run.out.find("opening"), std::string::npos) << "the opener's words are not the run's";
+  // The run's output ended while the browser still runs.
+  pid_t browser = 0;
+  for (int i = 0; i < 400 && browser == 0; ++i) {
+    browser = static_cast<pid_t>(std::atoi(test::ReadFile(File("browser.pid")).c_str()));
+    if (browser == 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_GT(browser, 0) << "no page was opened";
+  EXPECT_EQ(kill(browser, 0), 0) << "the run waited for the browser";
+  kill(browser, SIGTERM);
+}
+
 TEST_F(HhsyncTest, ASecondRunOnTheSameDirectoryEndsWithoutTouchingAnything) {
   {
     DirectoryLock first(p_.dir().path(), 0);
     ASSERT_TRUE(first.locked());
     RunResult second = Hhsync();
-    EXPECT_EQ(second.exitCode, 0);
-    EXPECT_NE(second.err.find("another run is working in " + p_.dir().path()), std::string::npos)
-        << second.err;
+    EXPECT_EQ(second.exitCode, 1) << "failed";
+    EXPECT_EQ(second.err, "");
+    EXPECT_NE(summary().find("; another run is working in the program directory " +
+                             p_.dir().path()),
+              std::string::npos)
+        << summary();
     EXPECT_TRUE(Paths().empty());
     EXPECT_TRUE(p_.Dump().calls.empty());
     EXPECT_EQ(Device("pv"), std::nullopt) << "the handheld was not read";

@@ -139,7 +139,7 @@ TEST_F(WxHhsyncTest, ProgressWindowShowsBothBitmapsAndEscapeCancelsTheRun) {
 
   RunResult result;
   ASSERT_TRUE(run.Wait(60000, &result));
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, 4) << "cancelled";
   const std::string summary = test::TakeSummaryLine(&result.err, "hhsync");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(summary.rfind("hhsync: cancelled: ", 0), 0u) << summary;
@@ -156,7 +156,7 @@ TEST_F(WxHhsyncTest, ASyncWithItsWindowRunsToItsEnd) {
   EXPECT_FALSE(x_.WaitForWindow(kTitle).empty()) << "no progress window";
   RunResult result;
   ASSERT_TRUE(run.Wait(60000, &result));
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, 0) << "complete";
   const std::string summary = test::TakeSummaryLine(&result.err, "hhsync");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(summary.rfind("hhsync: complete: 1 category updated, 1 item", 0), 0u) << summary;
@@ -209,7 +209,7 @@ TEST_F(WxHhsyncTest, MessageBoxCarriesTheProgramNameAndWaitsForItsAnswer) {
   ASSERT_TRUE(x_.PressKeys(window, {"Return"}));
   RunResult result;
   ASSERT_TRUE(run.Wait(20000, &result));
-  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.exitCode, 1) << "failed";
   const std::string summary = test::TakeSummaryLine(&result.err, "newssync");
   EXPECT_EQ(result.err, "") << "the box was a window, not a line";
   EXPECT_EQ(summary.rfind("newssync: failed: ", 0), 0u) << summary;

@@ -373,14 +373,26 @@ TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
   }
   EXPECT_EQ(list.out.find("# settings"), std::string::npos) << list.out;
 
-  // Cut into the last entry's data: the listing says where it ends.
+  // Cut into the last entry's data, or garbage whose directory claims
+  // millions of entries: refused, saying where it breaks.
   const std::string image = test::ReadFile(out_);
   test::WriteFile(out_, image.substr(0, image.size() - 2));
   list = Sdat({"list", out_});
+  EXPECT_EQ(list.exitCode, 1);
+  EXPECT_NE(list.err.find("names 3 entries and entry 3 reaches past the end"), std::string::npos)
+      << list.err;
+  test::WriteFile(out_, std::string("\0\x10\0\0\0\0\0\0\x09\0\x01\0\x01\x1b[2J\0\0", 18));
+  list = Sdat({"list", out_});
+  EXPECT_EQ(list.exitCode, 1);
+  EXPECT_NE(list.err.find("names 268435456 entries"), std::string::npos) << list.err;
+  EXPECT_EQ(list.out, "");
+
+  // A whole file's names and values are shown with control characters
+  // escaped.
+  ASSERT_EQ(Sdat({"pack", out_, "--text", "a\x1b[2J=" + Input("t", "x")}).exitCode, 0);
+  list = Sdat({"list", out_});
   EXPECT_EQ(list.exitCode, 0) << list.err;
-  EXPECT_NE(list.out.find("main.bmp  bitmap (type 3)  62 bytes"), std::string::npos) << list.out;
-  EXPECT_EQ(list.out.find("readme  text"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("ends inside entry 3"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("a\\x1B[2J  text"), std::string::npos) << list.out;
 }
 
 TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {

@@ -44,11 +44,13 @@ class FakeTerminal {
 
 TEST(TtyUiTest, UpdateFrequencyDialogChoosesAndConfirms) {
   {
-    FakeTerminal term("3\n\n");
+    // A digit and Enter choose and confirm at once, as the prompt says.
+    FakeTerminal term("3\n");
     TtyUi ui(term.in(), term.out());
     UpdateFrequencyDialog d("Acme", 0);
     ui.RunUpdateFrequencyDialog(d);
     EXPECT_EQ(d.Hours(), 168);
+    EXPECT_TRUE(d.accepted());
     std::string screen = term.Screen();
     EXPECT_NE(screen.find("Acme Server Link"), std::string::npos);
     EXPECT_NE(screen.find("Once a month"), std::string::npos);
@@ -87,8 +89,11 @@ TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
     dialog.SetStatus("Reading Status", 1);
     window->Pump(0);
     EXPECT_TRUE(dialog.Snapshot().versionShown) << "v shows the version line";
+    // A change after the last pump is the frame the window leaves.
+    dialog.SetStatus("Writing Status", 2);
   }
   std::string screen = term.Screen();
+  EXPECT_NE(screen.find("Writing Status"), std::string::npos) << "the last frame is the final state";
   EXPECT_NE(screen.find("Acme Server Link"), std::string::npos);
   EXPECT_NE(screen.find("Reading Status"), std::string::npos);
   EXPECT_NE(screen.find("[#####"), std::string::npos) << "the upper bar is 1 of 7";
@@ -114,14 +119,19 @@ TEST(NoneUiTest, LinesAndScriptedAnswers) {
   EXPECT_NE(ui.AskProxyCredentials(&user, &password), kErrorInternetForceRetry);
   UpdateFrequencyDialog d("Acme", 100);
   ui.RunUpdateFrequencyDialog(d);
-  EXPECT_EQ(d.Hours(), 100);
+  EXPECT_EQ(d.Hours(), 100) << "without a digit among the answers it closes without OK";
+  NoneUi chooser("yes,2", term.out());
+  UpdateFrequencyDialog chosen("Acme", 100);
+  chooser.RunUpdateFrequencyDialog(chosen);
+  EXPECT_EQ(chosen.Hours(), 24);
 
   EXPECT_EQ(term.Screen(),
             "hhsync: message: a\\nb [retry,cancel] -> retry\n"
             "hhsync: message: q [yes,no] -> yes\n"
             "hhsync: message: r [retry,cancel] -> cancel\n"
             "hhsync: message: s [ok] -> ok\n"
-            "hhsync: message: caf\xc3\xa9 [yes,no] -> no\n");
+            "hhsync: message: caf\xc3\xa9 [yes,no] -> no\n"
+            "hhsync: Acme Server Link: Once a day -> OK\n");
 }
 
 }  // namespace

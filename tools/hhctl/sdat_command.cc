@@ -3,6 +3,7 @@
 // finds its length) lives with ConfigFile in the core; this file only turns
 // arguments into entries and entries into text for people.
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -108,9 +109,35 @@ std::string KindName(uint16_t type) {
   }
 }
 
+// Program text as UTF-8 for the terminal, with control characters written
+// as \xNN so that a damaged file cannot drive the terminal.
+std::string Printable(const std::string& ansi) {
+  std::string out;
+  for (char c : hhsync::AnsiToUtf8(ansi)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 int List(const std::string& path) {
   std::vector<uint8_t> image = ReadInputFile(path);
   hhsync::SdatDirectory dir = hhsync::ReadSdatDirectory(image);
+  // A directory that does not fit in the file is no configuration to list:
+  // what it claims of the rest is noise.
+  if (!dir.complete) {
+    throw Failure("'" + path + "' is not a whole S.DAT file: its directory names " +
+                  std::to_string(dir.count) + " entries and entry " +
+                  std::to_string(dir.records.size() + 1) +
+                  " reaches past the end of the file (the program reads the " +
+                  std::to_string(dir.records.size()) + " before it)");
+  }
 
   // Which entry the program keeps under each name: the last one of a kind
   // it reads.
@@ -125,20 +152,16 @@ int List(const std::string& path) {
     std::string kind = KindName(rec.type);
     bool skipped = kind == "skipped";
     std::size_t length = skipped ? rec.length : rec.dataSize;
-    std::cout << hhsync::AnsiToUtf8(rec.name) << "  " << kind << " (type " << rec.type << ")  "
+    std::cout << Printable(rec.name) << "  " << kind << " (type " << rec.type << ")  "
               << length << (length == 1 ? " byte" : " bytes");
     if (!skipped && kept[rec.name] != i) std::cout << "  (replaced by a later entry)";
     std::cout << "\n";
     if (rec.type == hhsync::kSdatPropertySet) {
       std::string_view text(reinterpret_cast<const char*>(image.data()) + rec.offset, rec.dataSize);
       for (const auto& [key, value] : hhsync::PropertySet::FromText(text)) {
-        std::cout << "    " << hhsync::AnsiToUtf8(key) << "=" << hhsync::AnsiToUtf8(value) << "\n";
+        std::cout << "    " << Printable(key) << "=" << Printable(value) << "\n";
       }
     }
-  }
-  if (!dir.complete) {
-    std::cout << "note: the file ends inside entry " << dir.records.size() + 1
-              << "; the program reads only the entries above\n";
   }
   return 0;
 }
