@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -214,6 +216,138 @@ TEST_F(WxHhsyncTest, MessageBoxCarriesTheProgramNameAndWaitsForItsAnswer) {
   EXPECT_EQ(result.err, "") << "the box was a window, not a line";
   EXPECT_EQ(summary.rfind("newssync: failed: ", 0), 0u) << summary;
   EXPECT_TRUE(x_.Windows("^newssync$").empty());
+}
+
+// The X window ids of the root window's property (a list of windows), as
+// xprop prints them: "NAME(WINDOW): window id # 0x..., 0x...".
+std::vector<unsigned long> RootWindows(const test::XvfbProcess& x, const std::string& property) {
+  std::vector<unsigned long> ids;
+  const std::string out = x.Tool({"/usr/bin/xprop", "-root", property}).out;
+  for (std::size_t at = out.find("0x"); at != std::string::npos; at = out.find("0x", at + 2)) {
+    ids.push_back(std::stoul(out.substr(at), nullptr, 16));
+  }
+  return ids;
+}
+
+TEST_F(WxHhsyncTest, ABoxComesInFrontOfTheWaitWindowAndTakesTheKeyboard) {
+  // With a window manager, which keeps "stay on top" windows above the rest.
+  test::ChildProcess wm;
+  std::string error;
+  ASSERT_TRUE(wm.Start({"/usr/bin/openbox", "--sm-disable"}, x_.Environment(), &error))
+      << "openbox (scripts/test installs it): " << error;
+  for (int i = 0; i < 200 && RootWindows(x_, "_NET_SUPPORTING_WM_CHECK").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_FALSE(RootWindows(x_, "_NET_SUPPORTING_WM_CHECK").empty()) << "openbox did not start";
+
+  // A first run without a handheld: the wait window, then "Unable to
+  // connect".
+  ASSERT_TRUE(p_.handheld().SetConnected(false, &error)) << error;
+  std::vector<std::string> env = Env();
+  env.push_back("HHSYNC_CONNECT_WAIT_MS=1500");
+  test::ChildProcess run;
+  ASSERT_TRUE(run.Start({HHSYNC_BIN, "-first"}, env, &error)) << error;
+  const std::string wait = x_.WaitForWindow("^Please Wait$");
+  ASSERT_FALSE(wait.empty()) << "no wait window";
+  const std::string box = x_.WaitForWindow("^hhsync$");
+  ASSERT_FALSE(box.empty()) << "no message box";
+  // Let the window manager settle the stacking and the focus.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  const std::vector<unsigned long> stacking = RootWindows(x_, "_NET_CLIENT_LIST_STACKING");
+  const auto position = [&](const std::string& id) {
+    return std::find(stacking.begin(), stacking.end(), std::stoul(id)) - stacking.begin();
+  };
+  ASSERT_LT(position(wait), static_cast<long>(stacking.size())) << "the wait window is managed";
+  ASSERT_LT(position(box), static_cast<long>(stacking.size())) << "the box is managed";
+  EXPECT_GT(position(box), position(wait)) << "the box is above the wait window";
+  EXPECT_EQ(RootWindows(x_, "_NET_ACTIVE_WINDOW"),
+            std::vector<unsigned long>{std::stoul(box)})
+      << "the box has the keyboard";
+
+  // Return, typed where the keyboard is, answers the box.
+  ASSERT_TRUE(x_.Tool({"/usr/bin/xdotool", "key", "Return"}).exitCode == 0);
+  RunResult result;
+  ASSERT_TRUE(run.Wait(20000, &result));
+  EXPECT_EQ(result.exitCode, 5) << "no-handheld: " << result.err;
+}
+
+TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
+  // A session bus of the test's own, watched for notifications.
+  test::TempDir bus;
+  const std::string address = "unix:path=" + bus.File("bus");
+  test::ChildProcess daemon, monitor, notifier;
+  std::string error;
+  ASSERT_TRUE(daemon.Start({"/usr/bin/dbus-daemon", "--session", "--nofork",
+                            "--address=" + address},
+                           {}, &error))
+      << "dbus-daemon (scripts/test installs it): " << error;
+  for (int i = 0; i < 200 && !test::FileExists(bus.File("bus")); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_TRUE(test::FileExists(bus.File("bus"))) << "dbus-daemon did not start";
+  const std::string seen = bus.File("monitor.txt");
+  ASSERT_TRUE(monitor.Start({"/bin/sh", "-c",
+                             "exec dbus-monitor --address '" + address +
+                                 "' \"interface='org.freedesktop.Notifications'\" > '" + seen + "'"},
+                            {}, &error))
+      << error;
+  const auto notifications = [&] {
+    const std::string text = test::ReadFile(seen);
+    int n = 0;
+    for (auto at = text.find("member=Notify"); at != std::string::npos;
+         at = text.find("member=Notify", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+
+  // No handheld: an ordinary sync ends before any window. With nothing on
+  // the bus to show notifications, the toolkit's own small window says it.
+  ASSERT_TRUE(p_.handheld().SetConnected(false, &error)) << error;
+  std::vector<std::string> env = Env();
+  env.insert(env.end(), {"DBUS_SESSION_BUS_ADDRESS=" + address, "HHSYNC_CONNECT_WAIT_MS=300"});
+  test::ChildProcess run;
+  ASSERT_TRUE(run.Start({HHSYNC_BIN}, env, &error)) << error;
+  EXPECT_FALSE(x_.WaitForWindow("^Notice$").empty()) << "no notification window";
+  RunResult result;
+  ASSERT_TRUE(run.Wait(30000, &result));
+  EXPECT_EQ(result.exitCode, 5) << "no-handheld";
+
+  // A notification service on the bus gets it.
+  std::vector<std::string> serviceEnv = x_.Environment();
+  serviceEnv.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
+  ASSERT_TRUE(notifier.Start({"/usr/bin/dunst"}, serviceEnv, &error))
+      << "dunst (scripts/test installs it): " << error;
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const int before = notifications();
+  result = test::RunProcess({HHSYNC_BIN}, env);
+  EXPECT_EQ(result.exitCode, 5) << "no-handheld";
+  for (int i = 0; i < 200 && notifications() == before; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(notifications(), before + 1);
+  EXPECT_NE(test::ReadFile(seen).find("string \"no-handheld: 0 categories updated"),
+            std::string::npos)
+      << test::ReadFile(seen);
+
+  // The timer's hourly run that is not due tells nobody; the same run
+  // started by the user says it.
+  ASSERT_TRUE(p_.handheld().SetConnected(true, &error)) << error;
+  RegistryKey(desktop_, kReg).Set("tu", "24");
+  desktop_.SetValue(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst",
+                    RegValue::Dword(static_cast<uint32_t>(time(nullptr))));
+  env.push_back("HHSYNC_STARTED_BY=timer");
+  RunResult notDue = test::RunProcess({HHSYNC_BIN}, env);
+  EXPECT_EQ(notDue.exitCode, 0);
+  EXPECT_NE(notDue.err.find("hhsync: not-due: "), std::string::npos) << notDue.err;
+  env.pop_back();
+  RunResult byUser = test::RunProcess({HHSYNC_BIN}, env);
+  EXPECT_NE(byUser.err.find("hhsync: not-due: "), std::string::npos) << byUser.err;
+  for (int i = 0; i < 200 && notifications() == before + 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(notifications(), before + 2) << "one for the user's run, none for the timer's";
 }
 
 }  // namespace
