@@ -35,8 +35,23 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/hhsync.service
 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/hhsync.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/hhctl.bash-completion
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME hhctl)
+# The program's logo as the desktop entry's icon.
+foreach(size 48 128)
+  install(FILES ${CMAKE_SOURCE_DIR}/res/hhsync-${size}.png
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME hhsync.png)
+endforeach()
+# Something to try: the sample catalogue and product configuration, and a
+# script that serves them to an emulated handheld (see hhsync(1), EXAMPLES).
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/demo/catalogue
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${CMAKE_SOURCE_DIR}/demo/sync.properties ${CMAKE_SOURCE_DIR}/packaging/try-hhsync
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian/hhsync
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides)
+foreach(program hhctl hhsync)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/${program}.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+endforeach()
 
 set(HHSYNC_DOCS README.md docs/architecture.md docs/reliability.md)
 if(EXISTS ${CMAKE_SOURCE_DIR}/docs/report.schema.json)

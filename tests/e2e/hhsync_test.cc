@@ -574,6 +574,21 @@ TEST_F(HhsyncTest, EndlessRepliesFailLikeACutConnectionAndTheRunEndsInOrder) {
     const std::string log = test::ReadFile(File("sync.txt"));
     EXPECT_NE(log.find("Error:  12030 the reply is longer than"), std::string::npos) << log;
     EXPECT_EQ(Count("cats"), -1) << "a failed exchange touches nothing";
+    EXPECT_NE(summary().find("; no profile came back from " + server.BaseUrl() +
+                             "/update/profile: the reply is longer than"),
+              std::string::npos)
+        << summary();
+  }
+  {
+    // The reference server refusing the profile: its status is the cause.
+    server_.WriteFile("profile.txt.status", "503");
+    SetDevice("baseurl", server_.BaseUrl());
+    Hhsync();
+    EXPECT_NE(summary().find("; no profile came back from " + server_.BaseUrl() +
+                             "/update/profile: HTTP status 503"),
+              std::string::npos)
+        << summary();
+    server_.WriteFile("profile.txt.status", "200");
   }
   {
     // One item whose data never ends: 66000-byte records, split form.
