@@ -312,7 +312,7 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   EXPECT_FALSE(x_.WaitForWindow("^Notice$").empty()) << "no notification window";
   RunResult result;
   ASSERT_TRUE(run.Wait(30000, &result));
-  EXPECT_EQ(result.exitCode, 5) << "no-handheld";
+  EXPECT_EQ(result.exitCode, 5) << "no-handheld: " << result.err;
 
   // A notification service on the bus gets it.
   std::vector<std::string> serviceEnv = x_.Environment();
@@ -322,7 +322,7 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const int before = notifications();
   result = test::RunProcess({HHSYNC_BIN}, env);
-  EXPECT_EQ(result.exitCode, 5) << "no-handheld";
+  EXPECT_EQ(result.exitCode, 5) << "no-handheld: " << result.err;
   for (int i = 0; i < 200 && notifications() == before; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
