@@ -155,10 +155,15 @@ TEST(ParseHttpUrlTest, OnlyPlainHttp) {
   EXPECT_EQ(u.host, "127.0.0.1");
   EXPECT_EQ(u.port, 8080);
   EXPECT_EQ(u.object, "/zavrik/update/profile?a=1");
-  for (const char* bad :
-       {"https://example.test/", "ftp://example.test/", "http:///x", "http://host:99999/", ""}) {
+  for (const char* bad : {"https://example.test/", "ftp://example.test/", "http:///x",
+                          "http://host:99999/", "http://host:65536/", "http://host:0/", ""}) {
     EXPECT_FALSE(ParseHttpUrl(bad, &u)) << bad;
   }
+  // The last port there is, and the first.
+  ASSERT_TRUE(ParseHttpUrl("http://host:65535/", &u));
+  EXPECT_EQ(u.port, 65535);
+  ASSERT_TRUE(ParseHttpUrl("http://host:1/", &u));
+  EXPECT_EQ(u.port, 1);
 }
 
 TEST_F(ServerLinkTest, A407LoopsThroughThePromptUntilItIsCancelled) {
