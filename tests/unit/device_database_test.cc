@@ -226,6 +226,9 @@ TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
   }
   p_.ClearFaults();
   EXPECT_EQ(db.RecordCount(oid), 1);
+  // Id 0 names no record: nothing counts as deleted.
+  EXPECT_FALSE(DeleteRecordById(p_.handheld(), h, 0));
+  EXPECT_EQ(db.RecordCount(oid), 1);
 
   p_.AddFault("CeOidGetInfoEx", 1, false, 5);
   EXPECT_EQ(db.RecordCount(oid), 0);
