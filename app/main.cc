@@ -54,16 +54,7 @@ int EndRun(hhsync::ReportCollector& collector, hhsync::LinuxPlatform* platform,
 int main(int argc, char** argv) {
   // The one addition to the run modes' command line: exactly "--help" or
   // "--version" says so and touches nothing.
-  switch (hhsync::InfoRequestOf(argc, argv)) {
-    case hhsync::InfoRequest::kHelp:
-      std::fputs(hhsync::UsageText(hhsync::ProgramCaption()).c_str(), stdout);
-      return 0;
-    case hhsync::InfoRequest::kVersion:
-      std::fputs(hhsync::VersionText(hhsync::ProgramCaption()).c_str(), stdout);
-      return 0;
-    case hhsync::InfoRequest::kNone:
-      break;
-  }
+  if (hhsync::AnswerInfoRequest(argc, argv, hhsync::ProgramCaption())) return 0;
   // The command line is searched as one string of everything after the
   // program name.
   const std::string commandLine = hhsync::JoinArguments(argc, argv);

@@ -1,5 +1,6 @@
 #include "app/usage.h"
 
+#include <cstdio>
 #include <cstring>
 
 #ifndef HHSYNC_VERSION
@@ -53,5 +54,19 @@ std::string UsageText(const std::string& program) {
 }
 
 std::string VersionText(const std::string& program) { return program + " " HHSYNC_VERSION "\n"; }
+
+bool AnswerInfoRequest(int argc, const char* const* argv, const std::string& program) {
+  switch (InfoRequestOf(argc, argv)) {
+    case InfoRequest::kHelp:
+      std::fputs(UsageText(program).c_str(), stdout);
+      return true;
+    case InfoRequest::kVersion:
+      std::fputs(VersionText(program).c_str(), stdout);
+      return true;
+    case InfoRequest::kNone:
+      break;
+  }
+  return false;
+}
 
 }  // namespace hhsync

@@ -19,4 +19,8 @@ std::string UsageText(const std::string& program);
 // "<program> <version>".
 std::string VersionText(const std::string& program);
 
+// Prints the usage or the version to standard output when the command line
+// asks for one; true when it did (the run then ends with status 0).
+bool AnswerInfoRequest(int argc, const char* const* argv, const std::string& program);
+
 }  // namespace hhsync
