@@ -1,12 +1,6 @@
 #pragma once
-// A JSON Schema validator for the keywords the project's schemas use
-// (draft-07): type, enum, const, properties, required,
-// additionalProperties, items (one schema for every element), minimum,
-// minLength, pattern, $ref to "#/..." inside the same schema, allOf, and
-// if/then/else; title, description, $schema, $id,
-// $comment and definitions are read as annotations. Any other keyword is
-// itself reported as an error, so that a schema never relies on a keyword
-// this validator would pass over.
+// JSON Schema validation for tests, done by Debian's python3-jsonschema
+// (tests/support/validate_json.py) rather than a validator of our own.
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -14,8 +8,11 @@
 
 namespace hhsync::test {
 
-// Every way value breaks schema, each as "<JSON pointer>: <what>"; empty
-// when it validates.
+// For each value, every way it breaks schema, each as "<JSON pointer>: <what>";
+// an empty list for a value that validates. A schema that is itself invalid,
+// or a validator that cannot run, gives every value one error saying so.
+std::vector<std::vector<std::string>> ValidateJsonEach(const nlohmann::json& schema,
+                                                       const std::vector<nlohmann::json>& values);
 std::vector<std::string> ValidateJson(const nlohmann::json& schema, const nlohmann::json& value);
 
 // The report schema of docs/report.schema.json.

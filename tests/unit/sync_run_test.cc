@@ -6,7 +6,10 @@
 
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
+#include "app/report_collector.h"
 #include "app/sync_runner.h"
+#include "device/records.h"
+#include "platform/fake/forwarding_rapi.h"
 #include "platform/registry.h"
 #include "support/test_platform.h"
 
@@ -67,16 +70,63 @@ TEST_F(SyncRunTest, TheWaitDialogsCancelEndsTheHandshakeAndAbortsTheProbe) {
   EXPECT_EQ(Functions(), (std::vector<std::string>{}));
 }
 
+// Counts the connections begun and ended.
+class CountingRapi : public ForwardingRapi {
+ public:
+  using ForwardingRapi::ForwardingRapi;
+  int32_t CeRapiInitEx(RapiInit* init) override {
+    ++begun;
+    return ForwardingRapi::CeRapiInitEx(init);
+  }
+  int32_t CeRapiUninit() override {
+    ++ended;
+    return ForwardingRapi::CeRapiUninit();
+  }
+  int begun = 0, ended = 0;
+};
+
+// The mode comes from the command line: only a first run says that nothing
+// answered. Either way the connection begun is ended.
 TEST_F(SyncRunTest, OrdinaryRunWithoutHandheldEndsQuietly) {
   std::string err;
   ASSERT_TRUE(p_.handheld().SetConnected(false, &err));
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
+  Ports ports = p_.ports();
+  CountingRapi rapi(*ports.rapi);
+  ports.rapi = &rapi;
+  EXPECT_FALSE(InitInstance(ports, "hhsync", {}));
   EXPECT_EQ(p_.clock().Sleeps(), (std::vector<uint32_t>{5000}));
   EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_EQ(rapi.begun, 1);
+  EXPECT_EQ(rapi.ended, 1);
 
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_FALSE(InitInstance(ports, "hhsync -first", {}));
   EXPECT_EQ(p_.ui().Texts(), (std::vector<std::string>{kNoConnectionMessage}));
   EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
+  EXPECT_EQ(rapi.ended, rapi.begun);
+}
+
+// A sync that is not due, with only page requests waiting, posts them,
+// opens the page and ends page-only.
+TEST_F(SyncRunTest, PageRequestsAloneArePostedAndEndPageOnly) {
+  std::string err;
+  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Set("dbp", "v.vol");
+  Set("ni", "NO");
+  Set("sra", "YES");
+  p_.AddRecord("v.vol", "keep",
+               {CePropVal::Ui4(UintProp(100), 1), CePropVal::Text(TextProp(101), u"m:news")});
+  MemoryHttp http;
+  http.Serve("/zavrik/update/keep", "OK\n");
+  p_.SetHttp(&http);
+  Ports ports = p_.ports();
+  ReportCollector report(p_.clock(), RunMode::kSync);
+  ports.recorder = &report;
+
+  EXPECT_TRUE(SyncRunner(ports).RunSync(false));
+  EXPECT_EQ(report.Finish().outcome, RunOutcome::kPageOnly);
+  EXPECT_EQ(p_.shell().Opened().size(), 1u);
+  ASSERT_EQ(http.requests().size(), 1u) << "no profile is asked for";
+  EXPECT_EQ(http.requests()[0].object.substr(0, 19), "/zavrik/update/keep");
 }
 
 TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
