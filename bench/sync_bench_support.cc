@@ -1,9 +1,5 @@
 #include "sync_bench_support.h"
 
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -13,8 +9,7 @@
 #include "emulator/emulated_handheld.h"
 #include "formats/sdat.h"
 #include "platform/linux/system_clock.h"
-
-extern char** environ;
+#include "tools/support/child_process.h"
 
 namespace hhsync::bench {
 
@@ -52,28 +47,20 @@ void PrepareRun(const fs::path& home, const std::string& baseUrl) {
 }
 
 RunMeasure MeasureHhsync(const std::string& binary, const fs::path& home) {
-  std::vector<std::string> env = {"HHSYNC_HOME=" + home.string(), "HHSYNC_UI=none"};
-  for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("HHSYNC_", 0) != 0) env.push_back(*e);
-  }
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<char*> argv = {const_cast<char*>(binary.c_str()), nullptr};
+  ChildProcess child;
+  std::string error;
   const auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  if (posix_spawn(&pid, binary.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
-    throw std::runtime_error("cannot start " + binary);
+  if (!child.Start({binary},
+                   InheritedEnvironment({"HHSYNC_HOME=" + home.string(), "HHSYNC_UI=none"},
+                                        "HHSYNC_"),
+                   "", "", &error)) {
+    throw std::runtime_error(error);
   }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
+  child.Wait(-1);
   RunMeasure measure;
   measure.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  measure.peakRssKb = usage.ru_maxrss;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(binary + " failed in " + home.string());
-  }
+  measure.peakRssKb = child.peakRssKb();
+  if (child.exitCode() != 0) throw std::runtime_error(binary + " failed in " + home.string());
   return measure;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/test_platform.h"
+#include "tools/support/child_process.h"
 
 namespace hhsync::test {
 
@@ -36,30 +37,21 @@ RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std
 // RunProcess; killed at destruction if it still runs.
 class ChildProcess {
  public:
-  ChildProcess() = default;
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
   // False with *error filled when it cannot be started.
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
              std::string* error = nullptr);
   // Whether it has not ended yet.
-  bool Running();
+  bool Running() { return child_.Running(); }
   // Kills it with SIGKILL if it still runs.
-  void Kill();
+  void Kill() { child_.Kill(); }
   // Waits at most timeoutMs (a negative one: as long as it takes) for it to
   // end; then fills *result (exit code and output) and returns true. False
   // while it still runs.
   bool Wait(int timeoutMs, RunResult* result);
 
  private:
-  bool Reap(bool block);
-
   TempDir scratch_;
-  pid_t pid_ = -1;
-  int status_ = 0;
-  bool ended_ = false;
+  hhsync::ChildProcess child_;
 };
 
 // A server for one test, ended at destruction.
@@ -82,7 +74,7 @@ class ServerProcess {
               std::string* error, const std::string& stdoutPath = "");
 
   TempDir dir_;
-  pid_t pid_ = -1;
+  hhsync::ChildProcess process_;
   uint16_t port_ = 0;
   // How Stop asks the server to end; one that is still there after 5 s is
   // killed.

@@ -78,7 +78,7 @@ bool Screenshot::Holds(int x, int y, int w, int h, const std::vector<Rgb>& expec
 }
 
 bool XvfbProcess::Start(std::string* error) {
-  if (pid_ > 0) return true;
+  if (process_.Running()) return true;
   if (::access(kXvfb, X_OK) != 0) {
     if (error) *error = std::string(kXvfb) + " is not installed";
     return false;

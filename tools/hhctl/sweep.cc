@@ -1,11 +1,7 @@
 #include "sweep.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -40,8 +36,8 @@
 #include "settings/sync_settings.h"
 #include "sqlite_files.h"
 #include "sweep_cases.h"
+#include "tools/support/child_process.h"
 
-extern char** environ;
 
 namespace hhctl {
 namespace {
@@ -488,11 +484,7 @@ class Bench {
     for (const char* name : {"PATH", "HOME", "TMPDIR"}) {
       if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
     }
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = options_.hhsync;
-    char* argv[] = {program.data(), nullptr};
+    const std::string& program = options_.hhsync;
 
     // A killed run may leave its report's temporary file beside the report;
     // hhsync removes such files only in its own program directory.
@@ -502,37 +494,25 @@ class Bench {
     Run run;
     run.reportBefore = ReadIfPresent(reportPath());
 
-    const std::string outPath = (dir_ / "runs" / "out").string();
     const std::string errPath = (dir_ / "runs" / "err").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    fs::remove(errPath);
     const uint32_t killAt = spec.killAtRequest;
     if (killAt != 0) {
       SetServerFaults({});
       server_->SetGate(killAt);
     }
-    pid_t pid = -1;
+    hhsync::ChildProcess child;
+    std::string error;
     const auto start = SteadyClock::now();
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    if (!child.Start({program}, env, "", errPath, &error)) {
       server_->OpenGate();
-      throw Failure("cannot start " + program + ": " + std::strerror(rc));
+      throw Failure(error);
     }
 
-    int status = 0;
     const double limitMs = options_.timeoutSeconds * 1000;
     std::optional<SteadyClock::time_point> reached;  // when the kill's request came
     uint32_t seenBefore = 0;
-    for (;;) {
-      pid_t done = ::waitpid(pid, &status, WNOHANG);
-      if (done == pid) break;
-      if (done < 0 && errno != EINTR) throw Failure("waitpid failed");
+    while (child.Running()) {
       const double elapsed = MsSince(start);
       bool killNow = false;
       const uint32_t seen = server_->RequestsSeen();
@@ -546,10 +526,8 @@ class Bench {
         killNow = reached && (MsSince(*reached) >= spec.killDelayMs || seen > killAt);
       }
       if (killNow || elapsed >= limitMs) {
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        const bool byUs = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        child.Kill();
+        const bool byUs = child.endSignal() == SIGKILL;
         run.killed = byUs && killNow;
         run.timedOut = byUs && !killNow;
         break;
@@ -559,7 +537,7 @@ class Bench {
     }
     if (killAt != 0) server_->OpenGate();
     run.ms = MsSince(start);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.exitCode = child.exitCode();
     run.err = ReadBytes(errPath);
     run.report = ReadIfPresent(reportPath());
     if (options_.verbose && !run.err.empty()) log_ << run.err;
