@@ -74,7 +74,7 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
     if (EqualsNoCase(action, "update")) {
       // The shell's opener alone: no fallback to the registered browser.
       const std::string page = settings.loginUrl() + target;
-      if (ports_.shell->OpenUrl(page, kSwShowNormal) <= 32) {
+      if (!ports_.shell->OpenUrl(page, kSwShowNormal)) {
         ports_.shell->MessageBeep(0);
         reason += "; the page " + UrlWithoutCredentials(page) + " could not be opened";
       } else {

@@ -378,9 +378,7 @@ class SyncRun {
   void OpenKeepPage(const KeepList& keep) {
     progress_->SetStatus("Launching Web browser", 1);
     const std::string url = settings_->loginUrl() + "?m=" + keep.Message();
-    bool opened = false;
-    OpenInBrowser(ports_, url, kSwShow, &opened);
-    ports_.recorder->KeepPage(url, opened);
+    ports_.recorder->KeepPage(url, OpenInBrowser(ports_, url, kSwShow));
   }
 
   // A complete, uncancelled sync clears ni (opening the first-run page) and

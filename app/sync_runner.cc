@@ -26,12 +26,12 @@ RunMode SelectRunMode(const std::string& commandLine) {
   return RunMode::kSync;
 }
 
-bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options) {
+void InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options) {
   if (!ports.http->Initialise()) {
     RecordingPrompter(*ports.prompter, *ports.recorder)
         .MessageBox("Windows sockets initialization failed.", kOkBox);
     ports.recorder->Outcome(RunOutcome::kFailed, "socket support could not be started");
-    return false;
+    return;
   }
   SyncRunner runner(ports, options);
   switch (SelectRunMode(commandLine)) {
@@ -48,7 +48,6 @@ bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions
       runner.RunSync(false);
       break;
   }
-  return false;
 }
 
 namespace {
@@ -167,10 +166,10 @@ void SyncRunner::RunConfiguration() {
   } else if (dialog.accepted()) {
     const auto choice =
         static_cast<std::size_t>(UpdateFrequencyDialog::SelectionForHours(dialog.Hours()));
-    ports_.recorder->Outcome(RunOutcome::kComplete,
-                             std::string("update frequency stored: ") +
-                                 UpdateFrequencyDialog::kChoices[choice] + " (" +
-                                 std::to_string(dialog.Hours()) + " hours)");
+    ports_.recorder->Outcome(RunOutcome::kComplete, std::string("update frequency stored: ") +
+                                                        UpdateFrequencyDialog::kChoices[choice] +
+                                                        " (" + std::to_string(dialog.Hours()) +
+                                                        " hours)");
   } else {
     ports_.recorder->Outcome(RunOutcome::kCancelled,
                              "the dialog was closed without OK; the frequency stays " +

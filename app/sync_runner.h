@@ -87,8 +87,8 @@ class SyncRunner {
 enum class RunMode { kTest, kFirstSync, kConfiguration, kSync };
 RunMode SelectRunMode(const std::string& commandLine);
 
-// The application's start: socket support, the runner, the mode. Returns
-// false, as the application always ends after one run.
-bool InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options = {});
+// The application's start: socket support, the runner, the mode. The
+// application ends after this one run; how it went is in the run's report.
+void InitInstance(const Ports& ports, const std::string& commandLine, RunOptions options = {});
 
 }  // namespace hhsync

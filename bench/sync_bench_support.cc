@@ -50,10 +50,10 @@ RunMeasure MeasureHhsync(const std::string& binary, const fs::path& home) {
   ChildProcess child;
   std::string error;
   const auto start = std::chrono::steady_clock::now();
-  if (!child.Start({binary},
-                   InheritedEnvironment({"HHSYNC_HOME=" + home.string(), "HHSYNC_UI=none"},
-                                        "HHSYNC_"),
-                   "", "", &error)) {
+  if (!child.Start(
+          {binary},
+          InheritedEnvironment({"HHSYNC_HOME=" + home.string(), "HHSYNC_UI=none"}, "HHSYNC_"), "",
+          "", &error)) {
     throw std::runtime_error(error);
   }
   child.Wait(-1);

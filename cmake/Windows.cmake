@@ -13,8 +13,9 @@ add_link_options(-static)
 # nobody here uses; no min/max macros to clash with the standard library's.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
-# Header-only libraries of the host (CLI11, nlohmann-json) for the companion
-# tool: each one's own folder only, never the host's system headers.
+# Header-only libraries of the host (CLI11, nlohmann-json) for the core and
+# the companion tool: each one's own folder only, never the host's system
+# headers.
 set(HHSYNC_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
 file(MAKE_DIRECTORY ${HHSYNC_HOST_HEADERS})
 foreach(dir CLI nlohmann)
@@ -23,6 +24,8 @@ foreach(dir CLI nlohmann)
   endif()
   file(CREATE_LINK /usr/include/${dir} ${HHSYNC_HOST_HEADERS}/${dir} SYMBOLIC)
 endforeach()
+# The core writes the run's report with nlohmann-json.
+target_include_directories(hhsync_core SYSTEM PUBLIC ${HHSYNC_HOST_HEADERS})
 
 # The Windows adapters of the ports, and the window-less front end, which
 # is portable.

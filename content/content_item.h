@@ -92,7 +92,6 @@ class ContentItem {
   void FreeRecords() { records_.reset(); }
   // Number of downloaded records, 0 when there is no list.
   int RecordCount() const { return records_ ? static_cast<int>(records_->size()) : 0; }
-  bool HasRecordList() const { return records_ != nullptr; }
   const ContentRecords* records() const { return records_.get(); }
 
   // The content id as a number (its leading decimal digits, 0 without any).

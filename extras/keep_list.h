@@ -64,7 +64,6 @@ class KeepList {
   const std::vector<std::unique_ptr<KeepRecord>>* records() const {
     return records_ ? &*records_ : nullptr;
   }
-  CEOID keepDbOid() const { return keepDbOid_; }
 
   // The form body of the post: "p=" partner "&count=" n "&keep=" and each
   // entry's text form followed by "|".

@@ -54,7 +54,6 @@ bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, b
       *ports.rapi, ports.prompter, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
       [this](const CePropVal& value) {
         if (value.propid == UintProp(kRidProp)) {
-          ridNumber_ = value.ulVal;
           rid_ = std::to_string(static_cast<int32_t>(value.ulVal));
         } else if (value.propid == TextProp(kRevisionProp)) {
           revision_ = WideToAnsi(value.lpwsz);

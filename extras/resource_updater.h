@@ -72,7 +72,6 @@ class ResourceRecord {
   bool DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
 
   CEOID oid() const { return oid_; }
-  uint32_t ridNumber() const { return ridNumber_; }
   const std::string& rid() const { return rid_; }
   const std::string& type() const { return type_; }
   const std::string& revision() const { return revision_; }
@@ -80,7 +79,6 @@ class ResourceRecord {
 
  private:
   CEOID oid_ = 0;
-  uint32_t ridNumber_ = 0;
   std::string rid_;
   std::string type_;
   std::string revision_;

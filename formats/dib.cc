@@ -148,7 +148,6 @@ std::vector<Rgb> DibImage::HalftonePalette(int n) {
 
 void DibImage::Release() {
   info_ = {};
-  colourCount_ = 0;
   colourTable_.clear();
   masks_ = {};
   bits_.clear();
@@ -216,7 +215,6 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   }
 
   info_ = header;
-  colourCount_ = count;
   hasImage_ = true;
   return true;
 }

@@ -86,10 +86,6 @@ class DibImage {
   int Height() const { return info_.height; }
   const BitmapInfoHeader& Header() const { return info_; }
 
-  // Entries in the colour table: from the depth (1 bit 2, 4 bits 16, 8 bits
-  // 256; 3 masks for bit fields; none otherwise), replaced by the header's
-  // colours used when that is not 0 and not more.
-  uint32_t ColourCount() const { return colourCount_; }
   // The colours of the colour table; empty for images without one (bit-field
   // masks are not colours).
   const std::vector<Rgb>& ColourTable() const { return colourTable_; }
@@ -115,7 +111,6 @@ class DibImage {
   void Release();
 
   BitmapInfoHeader info_;
-  uint32_t colourCount_ = 0;
   std::vector<Rgb> colourTable_;
   std::array<uint32_t, 3> masks_{};  // red, green, blue for 16 and 32 bits
   std::vector<uint8_t> bits_;        // RowBytes * |height|, as stored

@@ -1,10 +1,10 @@
 #include "formats/report_json.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "base/text.h"
 #include "base/version.h"
-#include "formats/json_writer.h"
 
 namespace hhsync {
 
@@ -37,141 +37,84 @@ void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
   *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
 }
 
+using Json = nlohmann::ordered_json;
+
 // Program text as JSON wants it.
 std::string Utf8(const std::string& text) { return AnsiToUtf8(text); }
 
-void TextOrNull(JsonWriter& json, const std::string& text) {
-  if (text.empty()) {
-    json.Null();
-  } else {
-    json.String(Utf8(text));
-  }
+Json TextOrNull(const std::string& text) { return text.empty() ? Json() : Json(Utf8(text)); }
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+  return value ? Json(*value) : Json();
 }
 
-void NumberOrNull(JsonWriter& json, const std::optional<uint32_t>& value) {
-  if (value) {
-    json.Uint(*value);
-  } else {
-    json.Null();
-  }
+Json HandheldJson(const HandheldFacts& handheld) {
+  return {{"connected", OrNull(handheld.connected)},
+          {"volume", TextOrNull(handheld.volume)},
+          {"mounted", handheld.mounted},
+          {"sd6", TextOrNull(handheld.sd6)}};
 }
 
-void WriteHandheld(JsonWriter& json, const HandheldFacts& handheld) {
-  json.BeginObject();
-  json.Key("connected");
-  if (handheld.connected) {
-    json.Bool(*handheld.connected);
-  } else {
-    json.Null();
-  }
-  json.Key("volume");
-  TextOrNull(json, handheld.volume);
-  json.Key("mounted").Bool(handheld.mounted);
-  json.Key("sd6");
-  TextOrNull(json, handheld.sd6);
-  json.EndObject();
-}
-
-void WriteRequest(JsonWriter& json, const RequestFacts& request) {
-  json.BeginObject();
-  json.Key("method").String(Utf8(request.method));
-  json.Key("url").String(Utf8(UrlWithoutCredentials(request.url)));
-  json.Key("status");
-  if (request.status) {
-    json.Int(*request.status);
-  } else {
-    json.Null();
-  }
-  json.Key("bytes").Uint(request.bytesReceived);
-  json.Key("ms").Int(request.ms);
-  json.Key("error");
+Json RequestJson(const RequestFacts& request) {
+  Json error;
   if (request.errorCode != 0 || !request.errorText.empty()) {
-    json.BeginObject();
-    json.Key("code").Int(request.errorCode);
-    json.Key("text").String(Utf8(request.errorText));
-    json.EndObject();
-  } else {
-    json.Null();
+    error = {{"code", request.errorCode}, {"text", Utf8(request.errorText)}};
   }
-  json.EndObject();
+  return {{"method", Utf8(request.method)},
+          {"url", Utf8(UrlWithoutCredentials(request.url))},
+          {"status", OrNull(request.status)},
+          {"bytes", request.bytesReceived},
+          {"ms", request.ms},
+          {"error", error}};
 }
 
-void WriteCategory(JsonWriter& json, const CategoryFacts& category) {
-  json.BeginObject();
-  json.Key("key").String(Utf8(category.key));
-  json.Key("action").String(category.action);
-  json.Key("profile_version");
-  NumberOrNull(json, category.profileVersion);
-  json.Key("version_before");
-  NumberOrNull(json, category.versionBefore);
-  json.Key("version_after");
-  NumberOrNull(json, category.versionAfter);
-  json.Key("items_fetched").Int(category.itemsFetched);
-  json.Key("items_deleted").Int(category.itemsDeleted);
-  json.Key("records_written").Int(category.recordsWritten);
-  json.Key("table_deleted").Bool(category.tableDeleted);
-  json.Key("completed").Bool(category.completed);
-  json.EndObject();
+Json CategoryJson(const CategoryFacts& category) {
+  return {{"key", Utf8(category.key)},
+          {"action", category.action},
+          {"profile_version", OrNull(category.profileVersion)},
+          {"version_before", OrNull(category.versionBefore)},
+          {"version_after", OrNull(category.versionAfter)},
+          {"items_fetched", category.itemsFetched},
+          {"items_deleted", category.itemsDeleted},
+          {"records_written", category.recordsWritten},
+          {"table_deleted", category.tableDeleted},
+          {"completed", category.completed}};
 }
 
-void WriteKeep(JsonWriter& json, const std::optional<KeepFacts>& keep) {
-  if (!keep) {
-    json.Null();
-    return;
-  }
-  json.BeginObject();
-  json.Key("entries_read").Int(keep->entriesRead);
-  json.Key("read_failed").Bool(keep->readFailed);
-  json.Key("posted").Bool(keep->posted);
-  json.Key("accepted").Bool(keep->accepted);
-  json.Key("reply");
-  if (keep->accepted) {
-    json.String(Utf8(keep->reply));
-  } else {
-    json.Null();
-  }
-  json.Key("entries_deleted").Int(keep->entriesDeleted);
-  json.Key("database_deleted").Bool(keep->databaseDeleted);
-  json.Key("page_opened").Bool(keep->pageOpened);
-  json.Key("page_url");
-  if (keep->pageUrl.empty()) {
-    json.Null();
-  } else {
-    json.String(Utf8(UrlWithoutCredentials(keep->pageUrl)));
-  }
-  json.EndObject();
+Json KeepJson(const std::optional<KeepFacts>& keep) {
+  if (!keep) return Json();
+  return {{"entries_read", keep->entriesRead},
+          {"read_failed", keep->readFailed},
+          {"posted", keep->posted},
+          {"accepted", keep->accepted},
+          {"reply", keep->accepted ? Json(Utf8(keep->reply)) : Json()},
+          {"entries_deleted", keep->entriesDeleted},
+          {"database_deleted", keep->databaseDeleted},
+          {"page_opened", keep->pageOpened},
+          {"page_url",
+           keep->pageUrl.empty() ? Json() : Json(Utf8(UrlWithoutCredentials(keep->pageUrl)))}};
 }
 
-void WriteResources(JsonWriter& json, const std::optional<ResourcesFacts>& resources) {
-  if (!resources) {
-    json.Null();
-    return;
-  }
-  json.BeginObject();
-  json.Key("result").String(resources->result);
-  json.Key("reason");
-  TextOrNull(json, resources->reason);
-  json.Key("listed").Int(resources->listed);
-  json.Key("items");
-  json.BeginArray();
+Json ResourcesJson(const std::optional<ResourcesFacts>& resources) {
+  if (!resources) return Json();
+  Json items = Json::array();
   for (const ResourceFacts& item : resources->items) {
-    json.BeginObject();
-    json.Key("rid").String(Utf8(item.rid));
-    json.Key("type").String(Utf8(item.type));
-    json.Key("revision").String(Utf8(item.revision));
-    json.Key("name").String(Utf8(item.name));
-    json.Key("fetched").Bool(item.fetched);
-    json.Key("bytes").Uint(item.bytes);
-    json.Key("stored").Bool(item.stored);
-    json.Key("installed").Bool(item.installed);
-    json.Key("note");
-    TextOrNull(json, item.note);
-    json.EndObject();
+    items.push_back({{"rid", Utf8(item.rid)},
+                     {"type", Utf8(item.type)},
+                     {"revision", Utf8(item.revision)},
+                     {"name", Utf8(item.name)},
+                     {"fetched", item.fetched},
+                     {"bytes", item.bytes},
+                     {"stored", item.stored},
+                     {"installed", item.installed},
+                     {"note", TextOrNull(item.note)}});
   }
-  json.EndArray();
-  json.Key("app_manager_command");
-  TextOrNull(json, resources->appManagerCommand);
-  json.EndObject();
+  return {{"result", resources->result},
+          {"reason", TextOrNull(resources->reason)},
+          {"listed", resources->listed},
+          {"items", items},
+          {"app_manager_command", TextOrNull(resources->appManagerCommand)}};
 }
 
 }  // namespace
@@ -206,46 +149,35 @@ int UtcOffsetMinutes(int64_t utcSeconds, const std::tm& local) {
 }
 
 std::string ReportJson(const RunReport& report) {
-  JsonWriter json;
-  json.BeginObject();
-  json.Key("program").String("hhsync");
-  json.Key("version").String(ProgramVersion() + " build " + kBuild);
-  json.Key("mode").String(report.mode);
-  json.Key("started").String(IsoTime(report.startedAt, report.startedOffsetMinutes));
-  json.Key("ended").String(IsoTime(report.endedAt, report.endedOffsetMinutes));
-  json.Key("seconds").Scaled(report.elapsedMs, 3);
-  json.Key("outcome").String(OutcomeName(report.outcome));
-  json.Key("reason");
-  TextOrNull(json, report.reason);
-  json.Key("handheld");
-  WriteHandheld(json, report.handheld);
-  json.Key("lst_written").Bool(report.lstWritten.has_value());
-  json.Key("lst");
-  NumberOrNull(json, report.lstWritten);
-  json.Key("requests");
-  json.BeginArray();
-  for (const RequestFacts& request : report.requests) WriteRequest(json, request);
-  json.EndArray();
-  json.Key("categories");
-  json.BeginArray();
-  for (const CategoryFacts& category : report.categories) WriteCategory(json, category);
-  json.EndArray();
-  json.Key("keep");
-  WriteKeep(json, report.keep);
-  json.Key("resources");
-  WriteResources(json, report.resources);
-  json.Key("messages");
-  json.BeginArray();
-  for (const MessageFacts& message : report.messages) {
-    json.BeginObject();
-    json.Key("text").String(Utf8(message.text));
-    json.Key("buttons").String(message.buttons);
-    json.Key("answer").String(message.answer);
-    json.EndObject();
+  Json requests = Json::array();
+  for (const RequestFacts& request : report.requests) requests.push_back(RequestJson(request));
+  Json categories = Json::array();
+  for (const CategoryFacts& category : report.categories) {
+    categories.push_back(CategoryJson(category));
   }
-  json.EndArray();
-  json.EndObject();
-  return json.text() + "\n";
+  Json messages = Json::array();
+  for (const MessageFacts& message : report.messages) {
+    messages.push_back(
+        {{"text", Utf8(message.text)}, {"buttons", message.buttons}, {"answer", message.answer}});
+  }
+  const Json json = {{"program", "hhsync"},
+                     {"version", ProgramVersion() + " build " + kBuild},
+                     {"mode", report.mode},
+                     {"started", IsoTime(report.startedAt, report.startedOffsetMinutes)},
+                     {"ended", IsoTime(report.endedAt, report.endedOffsetMinutes)},
+                     {"seconds", static_cast<double>(report.elapsedMs) / 1000},
+                     {"outcome", OutcomeName(report.outcome)},
+                     {"reason", TextOrNull(report.reason)},
+                     {"handheld", HandheldJson(report.handheld)},
+                     {"lst_written", report.lstWritten.has_value()},
+                     {"lst", OrNull(report.lstWritten)},
+                     {"requests", requests},
+                     {"categories", categories},
+                     {"keep", KeepJson(report.keep)},
+                     {"resources", ResourcesJson(report.resources)},
+                     {"messages", messages}};
+  // Text that is not UTF-8 never stops the report: such bytes become U+FFFD.
+  return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace hhsync

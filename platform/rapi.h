@@ -54,7 +54,6 @@ constexpr CEPROPID MakePropId(uint16_t number, uint16_t type) {
   return (static_cast<uint32_t>(number) << 16) | type;
 }
 constexpr uint16_t PropType(CEPROPID id) { return static_cast<uint16_t>(id & 0xFFFF); }
-constexpr uint16_t PropNumber(CEPROPID id) { return static_cast<uint16_t>(id >> 16); }
 
 // CEGUID: names a mounted volume.
 struct CeGuid {

@@ -18,11 +18,10 @@ class Shell {
   Shell(const Shell&) = delete;
   Shell& operator=(const Shell&) = delete;
 
-  // Opens a URL with the desktop's opener. Above 32 means success; 2 (file
-  // not found) when the opener could not be started.
-  virtual int OpenUrl(const std::string& url, int showCommand) = 0;
-  // Starts a command line without waiting. Above 31 means success.
-  virtual int RunCommandLine(const std::string& commandLine, int showCommand) = 0;
+  // Opens a URL with the desktop's opener; whether the opener started.
+  virtual bool OpenUrl(const std::string& url, int showCommand) = 0;
+  // Starts a command line without waiting; whether it started.
+  virtual bool RunCommandLine(const std::string& commandLine, int showCommand) = 0;
   // Starts a command line and waits for it to end. False when it could not
   // be started.
   virtual bool RunAndWait(const std::string& commandLine) = 0;

@@ -33,18 +33,12 @@ std::string BrowserCommandLine(const std::string& registered, const std::string&
   return command + " " + QuoteArgument(url);
 }
 
-int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand, bool* opened) {
-  bool unused = false;
-  if (opened == nullptr) opened = &unused;
-  int result = ports.shell->OpenUrl(url, showCommand);
-  *opened = result > 32;
-  if (*opened) return result;
+bool OpenInBrowser(const Ports& ports, const std::string& url, int showCommand) {
+  if (ports.shell->OpenUrl(url, showCommand)) return true;
   std::string type, command;
-  if (!ReadClassesRoot(*ports.registry, ".htm", &type)) return result;
-  if (!ReadClassesRoot(*ports.registry, type + "\\shell\\open\\command", &command)) return result;
-  result = ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
-  *opened = result > 31;
-  return result;
+  if (!ReadClassesRoot(*ports.registry, ".htm", &type)) return false;
+  if (!ReadClassesRoot(*ports.registry, type + "\\shell\\open\\command", &command)) return false;
+  return ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
 }
 
 void SyncSettings::OpenFirstRunPage() {
@@ -52,7 +46,7 @@ void SyncSettings::OpenFirstRunPage() {
   if (!page.empty()) OpenInBrowser(ports_, page, kSwShow);
 }
 
-int SyncSettings::OpenErrorPage(const std::string& code) {
+bool SyncSettings::OpenErrorPage(const std::string& code) {
   return OpenInBrowser(ports_, loginUrl_ + "?cmd=err&code=" + code, kSwShow);
 }
 

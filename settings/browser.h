@@ -8,11 +8,9 @@
 
 namespace hhsync {
 
-// Returns the shell's result (above 32: success) or, when the registered
-// browser was started instead, that start's result (above 31: success).
-// *opened (when given) tells whether either succeeded.
-int OpenInBrowser(const Ports& ports, const std::string& url, int showCommand,
-                  bool* opened = nullptr);
+// Whether the shell's opener or, when that failed, the registered browser
+// started.
+bool OpenInBrowser(const Ports& ports, const std::string& url, int showCommand);
 
 // The command line that starts the registered browser for url: the
 // registered command cut at its "%1" placeholder (at the opening quote when

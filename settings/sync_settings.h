@@ -87,7 +87,7 @@ class SyncSettings {
   // Opens the first-run page ("furl"); nothing when it is empty.
   void OpenFirstRunPage();
   // Opens loginUrl + "?cmd=err&code=" + code; returns the launcher's result.
-  int OpenErrorPage(const std::string& code);
+  bool OpenErrorPage(const std::string& code);
 
   std::string partner() const { return partner_; }
   std::string product() const { return product_; }

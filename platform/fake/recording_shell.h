@@ -12,7 +12,7 @@ namespace hhsync {
 // with configurable result codes.
 class RecordingShell final : public Shell {
  public:
-  int OpenUrl(const std::string& url, int showCommand) override {
+  bool OpenUrl(const std::string& url, int showCommand) override {
     std::function<void()> onOpen;
     {
       std::lock_guard<std::mutex> l(mu_);
@@ -21,13 +21,13 @@ class RecordingShell final : public Shell {
       onOpen = onOpen_;
     }
     if (onOpen) onOpen();
-    return openResult_;
+    return openSucceeds_;
   }
-  int RunCommandLine(const std::string& commandLine, int showCommand) override {
+  bool RunCommandLine(const std::string& commandLine, int showCommand) override {
     std::lock_guard<std::mutex> l(mu_);
     commands_.push_back(commandLine);
     lastShow_ = showCommand;
-    return runResult_;
+    return true;
   }
   bool RunAndWait(const std::string& commandLine) override {
     std::lock_guard<std::mutex> l(mu_);
@@ -40,13 +40,12 @@ class RecordingShell final : public Shell {
   }
   std::string ShortPath(const std::string& path) override { return path; }
 
-  void SetOpenResult(int r) { openResult_ = r; }
+  void SetOpenSucceeds(bool succeeds) { openSucceeds_ = succeeds; }
   // Runs f whenever a page is opened, as a user acting at that moment would.
   void SetOnOpen(std::function<void()> f) {
     std::lock_guard<std::mutex> l(mu_);
     onOpen_ = std::move(f);
   }
-  void SetRunResult(int r) { runResult_ = r; }
   void SetWaitResult(bool r) { waitResult_ = r; }
 
   std::vector<std::string> Opened() {
@@ -72,8 +71,7 @@ class RecordingShell final : public Shell {
   std::vector<std::string> opened_, commands_, waited_;
   std::vector<unsigned> beeps_;
   std::function<void()> onOpen_;
-  int openResult_ = 42;
-  int runResult_ = 33;
+  bool openSucceeds_ = true;
   bool waitResult_ = true;
   int lastShow_ = -1;
 };

@@ -41,7 +41,6 @@ std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressWindowMod
 }
 
 std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(WaitWindowModel& dialog) {
-  lastWait_ = &dialog;
   ++waitWindows_;
   auto window = std::make_unique<UndrawnWindow<WaitWindowModel>>(dialog);
   if (cancelWait_) dialog.OnCancel();

@@ -28,10 +28,9 @@ class ScriptedUi final : public Prompter, public DialogHost {
   std::unique_ptr<DialogWindow> CreateProgressWindow(ProgressWindowModel& dialog) override;
   std::unique_ptr<DialogWindow> CreateWaitWindow(WaitWindowModel& dialog) override;
 
-  // The progress and wait dialogs of the last windows created, for tests
-  // that press their Cancel buttons.
+  // The progress dialog of the last window created, for tests that press
+  // its Cancel button.
   ProgressWindowModel* LastProgressDialog() { return lastProgress_.load(); }
-  WaitWindowModel* LastWaitDialog() { return lastWait_.load(); }
   int ProgressWindowsCreated() const { return progressWindows_.load(); }
   // Presses Cancel of the wait dialog as soon as its window exists.
   void CancelWaitDialogAtOnce() { cancelWait_ = true; }
@@ -67,7 +66,6 @@ class ScriptedUi final : public Prompter, public DialogHost {
   int selection_ = -1;
   int frequencyDialogs_ = 0;
   std::atomic<ProgressWindowModel*> lastProgress_{nullptr};
-  std::atomic<WaitWindowModel*> lastWait_{nullptr};
   std::atomic<int> progressWindows_{0};
   std::atomic<int> waitWindows_{0};
   std::atomic<bool> cancelWait_{false};

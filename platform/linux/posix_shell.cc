@@ -19,8 +19,6 @@ namespace hhsync {
 namespace {
 
 // Result codes of the desktop's launchers.
-constexpr int kFileNotFound = 2;
-constexpr int kLaunched = 42;
 
 // The arguments in the form exec wants them; the strings stay owned by args.
 std::vector<char*> Argv(const std::vector<std::string>& args) {
@@ -110,14 +108,14 @@ std::vector<std::string> ProgramAndArguments(const std::string& commandLine) {
 PosixShell::PosixShell(std::string opener)
     : opener_(opener.empty() ? std::string("xdg-open") : std::move(opener)) {}
 
-int PosixShell::OpenUrl(const std::string& url, int) {
+bool PosixShell::OpenUrl(const std::string& url, int) {
   // Like the desktop's own call, this returns once the opener has started:
   // the run does not wait for a browser to be closed.
-  return SpawnDetached({opener_, url}) ? kLaunched : kFileNotFound;
+  return SpawnDetached({opener_, url});
 }
 
-int PosixShell::RunCommandLine(const std::string& commandLine, int) {
-  return SpawnDetached(ProgramAndArguments(commandLine)) ? kLaunched : kFileNotFound;
+bool PosixShell::RunCommandLine(const std::string& commandLine, int) {
+  return SpawnDetached(ProgramAndArguments(commandLine));
 }
 
 bool PosixShell::RunAndWait(const std::string& commandLine) {

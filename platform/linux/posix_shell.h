@@ -15,8 +15,8 @@ class PosixShell final : public Shell {
  public:
   explicit PosixShell(std::string opener);
 
-  int OpenUrl(const std::string& url, int showCommand) override;
-  int RunCommandLine(const std::string& commandLine, int showCommand) override;
+  bool OpenUrl(const std::string& url, int showCommand) override;
+  bool RunCommandLine(const std::string& commandLine, int showCommand) override;
   bool RunAndWait(const std::string& commandLine) override;
   void MessageBeep(unsigned type) override;
   std::string ShortPath(const std::string& path) override;

@@ -9,13 +9,15 @@
 
 namespace hhsync {
 
-int Win32Shell::OpenUrl(const std::string& url, int showCommand) {
+// ShellExecute answers a value above 32 when it started the handler.
+bool Win32Shell::OpenUrl(const std::string& url, int showCommand) {
   HINSTANCE result = ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, showCommand);
-  return static_cast<int>(reinterpret_cast<intptr_t>(result));
+  return reinterpret_cast<intptr_t>(result) > 32;
 }
 
-int Win32Shell::RunCommandLine(const std::string& commandLine, int showCommand) {
-  return static_cast<int>(WinExec(commandLine.c_str(), static_cast<UINT>(showCommand)));
+// WinExec answers a value above 31 when it started the program.
+bool Win32Shell::RunCommandLine(const std::string& commandLine, int showCommand) {
+  return WinExec(commandLine.c_str(), static_cast<UINT>(showCommand)) > 31;
 }
 
 bool Win32Shell::RunAndWait(const std::string& commandLine) {

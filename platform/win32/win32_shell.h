@@ -10,8 +10,8 @@ namespace hhsync {
 // command interpreter is involved.
 class Win32Shell final : public Shell {
  public:
-  int OpenUrl(const std::string& url, int showCommand) override;
-  int RunCommandLine(const std::string& commandLine, int showCommand) override;
+  bool OpenUrl(const std::string& url, int showCommand) override;
+  bool RunCommandLine(const std::string& commandLine, int showCommand) override;
   bool RunAndWait(const std::string& commandLine) override;
   void MessageBeep(unsigned type) override;
   // GetShortPathNameA: the 8.3 form of an existing path.

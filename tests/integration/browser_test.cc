@@ -67,7 +67,7 @@ class BrowserTest : public ::testing::Test {
 
 TEST_F(BrowserTest, TheOpenerGetsTheUrlAsItsOneArgument) {
   RegisterHtm("\"" + recorder_ + "\" -registered \"%1\"");
-  EXPECT_GT(OpenInBrowser(ports_, "http://h/p?m=a b&c;$(x)", kSwShow), 32);
+  EXPECT_TRUE(OpenInBrowser(ports_, "http://h/p?m=a b&c;$(x)", kSwShow));
   EXPECT_EQ(Opened(1), "http://h/p?m=a b&c;$(x)\n--\n") << "passed whole, never through a shell";
 }
 
@@ -75,10 +75,10 @@ TEST_F(BrowserTest, AnOpenerThatCannotStartFallsBackToTheRegisteredBrowser) {
   PosixShell missing(p_.dir().File("no-such-opener"));
   ports_.shell = &missing;
   // No ".htm": the opener's failure comes back and nothing else starts.
-  EXPECT_LE(OpenInBrowser(ports_, "http://h/1", kSwShow), 32);
+  EXPECT_FALSE(OpenInBrowser(ports_, "http://h/1", kSwShow));
 
   RegisterHtm("\"" + recorder_ + "\" -nohome \"%1\" --after");
-  EXPECT_GT(OpenInBrowser(ports_, "http://h/2?a=b c\"d", kSwShow), 31);
+  EXPECT_TRUE(OpenInBrowser(ports_, "http://h/2?a=b c\"d", kSwShow));
   // The registered command with the URL in the placeholder's place as one
   // argument, whatever it holds, and the text after it dropped.
   EXPECT_EQ(Opened(1), "-nohome\nhttp://h/2?a=b c\"d\n--\n");
@@ -105,7 +105,7 @@ TEST_F(BrowserTest, OpeningAPageReturnsWhileTheOpenerRunsAndLeavesNoChildBehind)
                   "'\n");
   chmod(opener.c_str(), 0755);
   PosixShell shell(opener);
-  EXPECT_GT(shell.OpenUrl("http://h/page", kSwShow), 32);
+  EXPECT_TRUE(shell.OpenUrl("http://h/page", kSwShow));
   for (int i = 0; i < 200 && !test::FileExists(state); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
@@ -133,7 +133,7 @@ TEST_F(BrowserTest, AnUnquotedProgramPathWithBlanksIsStarted) {
   chmod(manager.c_str(), 0755);
   EXPECT_TRUE(shell_->RunAndWait(manager + " /a.ini \"/b c.ini\""));
   EXPECT_EQ(test::ReadFile(p_.dir().File("opened.txt")), "/a.ini\n/b c.ini\n--\n");
-  EXPECT_GT(shell_->RunCommandLine(manager + " x", kSwShow), 31);
+  EXPECT_TRUE(shell_->RunCommandLine(manager + " x", kSwShow));
   EXPECT_EQ(Opened(2), "/a.ini\n/b c.ini\n--\nx\n--\n");
   EXPECT_FALSE(shell_->RunAndWait(dir + "/missing /a.ini"));
 }
@@ -157,7 +157,7 @@ TEST(PageLaunchTest, FirstRunAndErrorPages) {
     SyncSettings s(p.ports(), &props);
     s.OpenFirstRunPage();
     EXPECT_TRUE(p.shell().Opened().empty()) << "an empty furl opens nothing";
-    EXPECT_GT(s.OpenErrorPage("jdb1[5]"), 32);
+    EXPECT_TRUE(s.OpenErrorPage("jdb1[5]"));
   }
   p.SetDevice("R\\furl", "http://first/run");
   p.SetDevice("R\\loginurl", "http://login/x");

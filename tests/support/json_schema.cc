@@ -12,9 +12,9 @@ std::vector<std::vector<std::string>> ValidateJsonEach(const json& schema,
   TempDir dir;
   WriteFile(dir.File("schema.json"), schema.dump());
   WriteFile(dir.File("values.json"), json(values).dump());
-  const RunResult run = RunProcess({"/usr/bin/python3",
-                                    std::string(HHSYNC_SOURCE_DIR) + "/tests/support/validate_json.py",
-                                    dir.File("schema.json"), dir.File("values.json")});
+  const RunResult run = RunProcess(
+      {"/usr/bin/python3", std::string(HHSYNC_SOURCE_DIR) + "/tests/support/validate_json.py",
+       dir.File("schema.json"), dir.File("values.json")});
   const json answer = json::parse(run.out, nullptr, false);
   if (run.exitCode != 0 || !answer.is_array() || answer.size() != values.size()) {
     const std::string why = "the validator failed (exit " + std::to_string(run.exitCode) +

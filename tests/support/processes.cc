@@ -14,7 +14,6 @@
 #include <sstream>
 #include <thread>
 
-
 namespace hhsync::test {
 namespace {
 

@@ -126,22 +126,23 @@ TEST_F(ProfileExchangeTest, RepliesThatEndTheExchange) {
              RegValue::String("browser %1"));
   struct Case {
     const char* reply;
-    int shellResult;
+    bool shellOpens;
     const char* opened;  // the page opened, or null
     bool beep;
   };
   const Case cases[] = {
-      {"REDIRECT\n?m=renew&x=1\nupdate\n", 42, "http://content.test:8080/login?m=renew&x=1", false},
-      {"redirect\r\n/page\r\nUPDATE\r\n", 42, "http://content.test:8080/login/page", false},
-      {"REDIRECT\n?m=x\nupdate\n", 2, "http://content.test:8080/login?m=x", true},
-      {"REDIRECT\n?m=x\nlogin\n", 42, nullptr, false},
-      {"ERROR\nnews|3|0\nupdate\n", 42, nullptr, false},
-      {"OKAY\n1\nnews|3|0\n", 42, nullptr, false},
-      {nullptr, 42, nullptr, false},  // the fetch failed
+      {"REDIRECT\n?m=renew&x=1\nupdate\n", true, "http://content.test:8080/login?m=renew&x=1",
+       false},
+      {"redirect\r\n/page\r\nUPDATE\r\n", true, "http://content.test:8080/login/page", false},
+      {"REDIRECT\n?m=x\nupdate\n", false, "http://content.test:8080/login?m=x", true},
+      {"REDIRECT\n?m=x\nlogin\n", true, nullptr, false},
+      {"ERROR\nnews|3|0\nupdate\n", true, nullptr, false},
+      {"OKAY\n1\nnews|3|0\n", true, nullptr, false},
+      {nullptr, true, nullptr, false},  // the fetch failed
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.reply ? c.reply : "404");
-    platform_.shell().SetOpenResult(c.shellResult);
+    platform_.shell().SetOpenSucceeds(c.shellOpens);
     std::size_t opened = platform_.shell().Opened().size();
     std::size_t beeps = platform_.shell().Beeps().size();
     EXPECT_FALSE(Exchange(c.reply));

@@ -11,7 +11,6 @@
 
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
-#include "formats/json_writer.h"
 #include "formats/report_json.h"
 #include "platform/registry.h"
 #include "settings/registry_key.h"
@@ -23,40 +22,6 @@ namespace hhsync {
 namespace {
 
 using nlohmann::json;
-
-TEST(JsonWriterTest, NestsEscapesAndWritesNumbers) {
-  JsonWriter w;
-  w.BeginObject();
-  w.Key("text");
-  w.String("a\"b\\c\nd\x01\xC3\xA9");
-  w.Key("list");
-  w.BeginArray();
-  w.Int(-3);
-  w.Uint(18446744073709551615ull);
-  w.Scaled(3412, 3);
-  w.Scaled(5, 3);
-  w.Scaled(-1500, 3);
-  w.Scaled(7, 0);
-  w.Bool(true);
-  w.Null();
-  w.BeginObject();
-  w.EndObject();
-  w.BeginArray();
-  w.EndArray();
-  w.EndArray();
-  w.EndObject();
-  const json parsed = json::parse(w.text());
-  EXPECT_EQ(parsed["text"], "a\"b\\c\nd\x01\xC3\xA9");
-  EXPECT_EQ(parsed["list"][0], -3);
-  EXPECT_EQ(parsed["list"][1].get<uint64_t>(), 18446744073709551615ull);
-  EXPECT_EQ(parsed["list"].dump(), json::parse(w.text())["list"].dump());
-  EXPECT_NE(w.text().find("\n    3.412,\n    0.005,\n    -1.500,\n    7,"), std::string::npos)
-      << w.text();
-  EXPECT_EQ(parsed["list"][5], 7);
-  EXPECT_EQ(parsed["list"][8], json::object());
-  EXPECT_EQ(parsed["list"][9], json::array());
-  EXPECT_EQ(JsonQuote("\x1f"), "\"\\u001f\"");
-}
 
 TEST(ReportTimeTest, IsoTimesCarryTheOffsetAndOffsetsComeFromLocalTime) {
   EXPECT_EQ(IsoTime(0, 0), "1970-01-01T00:00:00+00:00");

@@ -57,8 +57,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::vector
   for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
   envp.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = argv.empty() ? EINVAL
-                              : posix_spawn(&pid, args[0], &fa, nullptr, args.data(), envp.data());
+  const int rc =
+      argv.empty() ? EINVAL : posix_spawn(&pid, args[0], &fa, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   ended_ = false;
   status_ = 0;

@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <csignal>
-
 #include <string>
 #include <vector>
 

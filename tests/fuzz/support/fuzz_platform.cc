@@ -50,12 +50,12 @@ std::unique_ptr<DialogWindow> QuietUi::CreateProgressWindow(ProgressWindowModel&
 
 std::unique_ptr<DialogWindow> QuietUi::CreateWaitWindow(WaitWindowModel&) { return nullptr; }
 
-int NullShell::OpenUrl(const std::string&, int) {
+bool NullShell::OpenUrl(const std::string&, int) {
   ++opened_;
-  return 42;
+  return true;
 }
 
-int NullShell::RunCommandLine(const std::string&, int) { return 33; }
+bool NullShell::RunCommandLine(const std::string&, int) { return true; }
 
 bool NullShell::RunAndWait(const std::string&) { return true; }
 

@@ -55,8 +55,8 @@ class QuietUi final : public Prompter, public DialogHost {
 // Opens nothing and reports success; counts the pages asked for.
 class NullShell final : public Shell {
  public:
-  int OpenUrl(const std::string& url, int showCommand) override;
-  int RunCommandLine(const std::string& commandLine, int showCommand) override;
+  bool OpenUrl(const std::string& url, int showCommand) override;
+  bool RunCommandLine(const std::string& commandLine, int showCommand) override;
   bool RunAndWait(const std::string& commandLine) override;
   void MessageBeep(unsigned type) override;
   std::string ShortPath(const std::string& path) override { return path; }
