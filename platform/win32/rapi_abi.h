@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "platform/rapi.h"
+
 namespace hhsync::rapi_abi {
 
 using CEOID = DWORD;
@@ -121,5 +125,52 @@ using CeRegSetValueExFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*
 using CeRegCloseKeyFn = LONG(WINAPI*)(HKEY);
 using CeRapiInvokeFn = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, BYTE*, DWORD*, BYTE**, void**,
                                         DWORD);
+
+// The port's values as the library's records and back, the same for the
+// adapter and the library that stands in for it.
+inline CEGUID ToAbi(const CeGuid& guid) {
+  return CEGUID{guid.data[0], guid.data[1], guid.data[2], guid.data[3]};
+}
+
+// A null record is the default (object store) volume.
+inline CeGuid FromAbi(const CEGUID* guid) {
+  CeGuid out;
+  if (guid) {
+    out.data[0] = guid->Data1;
+    out.data[1] = guid->Data2;
+    out.data[2] = guid->Data3;
+    out.data[3] = guid->Data4;
+  }
+  return out;
+}
+
+// A null string is empty.
+inline std::u16string FromWide(const WCHAR* text) {
+  std::u16string out;
+  for (; text && *text; ++text) out.push_back(static_cast<char16_t>(*text));
+  return out;
+}
+
+// A property's value; one the record lacks (CEDB_PROPNOTFOUND) has none.
+inline CePropVal FromAbi(const CEPROPVAL& p) {
+  CePropVal v;
+  v.propid = p.propid;
+  v.flags = p.wFlags;
+  if (p.wFlags & CEDB_PROPNOTFOUND) return v;
+  switch (PropType(p.propid)) {
+    case CEVT_UI4:
+      v.ulVal = p.val.ulVal;
+      break;
+    case CEVT_LPWSTR:
+      v.lpwsz = FromWide(p.val.lpwstr);
+      break;
+    case CEVT_BLOB:
+      if (p.val.blob.lpb) v.blob.assign(p.val.blob.lpb, p.val.blob.lpb + p.val.blob.dwCount);
+      break;
+    default:
+      break;
+  }
+  return v;
+}
 
 }  // namespace hhsync::rapi_abi

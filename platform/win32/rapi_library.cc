@@ -13,10 +13,13 @@ using rapi_abi::CEDBASEINFO;
 using rapi_abi::CEGUID;
 using rapi_abi::CEOIDINFO;
 using rapi_abi::CEPROPVAL;
+using rapi_abi::FromAbi;
+using rapi_abi::FromWide;
 using rapi_abi::kMaxDbaseNameLength;
 using rapi_abi::kMaxSortOrders;
 using rapi_abi::kObjTypeDatabase;
 using rapi_abi::RAPIINIT;
+using rapi_abi::ToAbi;
 
 struct RapiLibrary::Api {
   rapi_abi::CeRapiInitExFn initEx;
@@ -47,26 +50,6 @@ static_assert(sizeof(WCHAR) == sizeof(char16_t), "UTF-16 units are WCHARs");
 
 // The port's UTF-16 text as the library's zero-terminated wide string.
 std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::u16string FromWide(const WCHAR* text) {
-  std::u16string out;
-  if (!text) return out;
-  for (; *text; ++text) out.push_back(static_cast<char16_t>(*text));
-  return out;
-}
-
-CEGUID ToAbi(const CeGuid& guid) {
-  return CEGUID{guid.data[0], guid.data[1], guid.data[2], guid.data[3]};
-}
-
-CeGuid FromAbi(const CEGUID& guid) {
-  CeGuid out;
-  out.data[0] = guid.Data1;
-  out.data[1] = guid.Data2;
-  out.data[2] = guid.Data3;
-  out.data[3] = guid.Data4;
-  return out;
-}
 
 HANDLE ToHandle(CeDbHandle db) { return reinterpret_cast<HANDLE>(db); }
 
@@ -184,7 +167,7 @@ bool RapiLibrary::CeMountDBVol(CeGuid* guid, const std::u16string& volume, uint3
   CEGUID raw = ToAbi(*guid);
   std::wstring name = Wide(volume);
   const BOOL ok = api_->mountDbVol(&raw, name.data(), flags);
-  *guid = FromAbi(raw);
+  *guid = FromAbi(&raw);
   return ok != FALSE;
 }
 
@@ -256,30 +239,7 @@ CEOID RapiLibrary::CeReadRecordProps(CeDbHandle db, uint32_t flags,
                                           ids.empty() ? nullptr : ids.data(), &buffer, &size);
   if (oid != 0 && buffer) {
     const CEPROPVAL* props = reinterpret_cast<const CEPROPVAL*>(buffer);
-    for (WORD i = 0; i < count; ++i) {
-      const CEPROPVAL& p = props[i];
-      CePropVal v;
-      v.propid = p.propid;
-      v.flags = p.wFlags;
-      if (!(p.wFlags & CEDB_PROPNOTFOUND)) {
-        switch (PropType(p.propid)) {
-          case CEVT_UI4:
-            v.ulVal = p.val.ulVal;
-            break;
-          case CEVT_LPWSTR:
-            v.lpwsz = FromWide(p.val.lpwstr);
-            break;
-          case CEVT_BLOB:
-            if (p.val.blob.lpb) {
-              v.blob.assign(p.val.blob.lpb, p.val.blob.lpb + p.val.blob.dwCount);
-            }
-            break;
-          default:
-            break;
-        }
-      }
-      values->push_back(std::move(v));
-    }
+    for (WORD i = 0; i < count; ++i) values->push_back(FromAbi(props[i]));
   }
   if (buffer) LocalFree(buffer);
   return oid;

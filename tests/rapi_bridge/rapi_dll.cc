@@ -121,26 +121,10 @@ Rapi& Device() {
   return device;
 }
 
-std::u16string Text(const WCHAR* text) {
-  std::u16string out;
-  for (; text && *text; ++text) out.push_back(static_cast<char16_t>(*text));
-  return out;
-}
+using rapi_abi::FromAbi;
+using rapi_abi::ToAbi;
 
-CeGuid FromAbi(const CEGUID* guid) {
-  CeGuid out;
-  if (guid) {
-    out.data[0] = guid->Data1;
-    out.data[1] = guid->Data2;
-    out.data[2] = guid->Data3;
-    out.data[3] = guid->Data4;
-  }
-  return out;
-}
-
-void ToAbi(const CeGuid& guid, CEGUID* out) {
-  *out = CEGUID{guid.data[0], guid.data[1], guid.data[2], guid.data[3]};
-}
+std::u16string Text(const WCHAR* text) { return rapi_abi::FromWide(text); }
 
 // The handheld's key numbers travel as HKEY values; its root is the
 // desktop's HKEY_LOCAL_MACHINE constant.
@@ -222,7 +206,7 @@ RAPI_EXPORT HRESULT WINAPI CeRapiGetError() {
 RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
   CeGuid g = FromAbi(guid);
   const bool ok = Device().CeMountDBVol(&g, Text(volume), flags);
-  if (guid) ToAbi(g, guid);
+  if (guid) *guid = ToAbi(g);
   return ok;
 }
 
@@ -326,26 +310,7 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
 RAPI_EXPORT rapi_abi::CEOID WINAPI CeWriteRecordProps(HANDLE db, rapi_abi::CEOID oid, WORD count,
                                                       CEPROPVAL* props) {
   std::vector<CePropVal> values;
-  for (WORD i = 0; i < count; ++i) {
-    const CEPROPVAL& p = props[i];
-    CePropVal v;
-    v.propid = p.propid;
-    v.flags = p.wFlags;
-    switch (PropType(p.propid)) {
-      case CEVT_UI4:
-        v.ulVal = p.val.ulVal;
-        break;
-      case CEVT_LPWSTR:
-        v.lpwsz = Text(p.val.lpwstr);
-        break;
-      case CEVT_BLOB:
-        if (p.val.blob.lpb) v.blob.assign(p.val.blob.lpb, p.val.blob.lpb + p.val.blob.dwCount);
-        break;
-      default:
-        break;
-    }
-    values.push_back(std::move(v));
-  }
+  for (WORD i = 0; i < count; ++i) values.push_back(FromAbi(props[i]));
   return Device().CeWriteRecordProps(reinterpret_cast<CeDbHandle>(db), oid, values);
 }
 
