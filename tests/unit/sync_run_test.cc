@@ -129,12 +129,6 @@ TEST_F(SyncRunTest, PageRequestsAloneArePostedAndEndPageOnly) {
   EXPECT_EQ(http.requests()[0].object.substr(0, 19), "/zavrik/update/keep");
 }
 
-TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
-  Set("dbp", "missing.vol");
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
-  EXPECT_TRUE(p_.ui().Messages().empty());
-}
-
 TEST_F(SyncRunTest, ACancelWhileTheFirstRunPageOpensLeavesTheSyncUnrecorded) {
   std::string err;
   ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
