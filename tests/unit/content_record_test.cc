@@ -107,13 +107,14 @@ class ContentItemTest : public test::ContentStepTest {
 };
 
 TEST_F(ContentItemTest, DownloadRequestsTheDataFileOnAGetSession) {
-  auto item = Downloaded("42", EdmBody(1, {Bytes(10)}));
+  // The content id goes into the path as the server gave it, unescaped.
+  auto item = Downloaded("4 2#&", EdmBody(1, {Bytes(10)}));
   EXPECT_TRUE(item->downloadOk());
   EXPECT_EQ(item->RecordCount(), 1);
   ASSERT_EQ(http_.requests().size(), 1u);
   const auto& r = http_.requests()[0];
   EXPECT_EQ(r.verb + " " + r.host + ":" + std::to_string(r.port) + r.object + " " + r.version,
-            "GET content.test:8080/zavrik/update/data/42/7.edm HTTP/1.0");
+            "GET content.test:8080/zavrik/update/data/4 2#&/7.edm HTTP/1.0");
   EXPECT_EQ(r.headers, kStandardHeaders);
 }
 

@@ -324,6 +324,7 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
 TEST_F(ReportedRunTest, AFailedWriteIsPartialAndItsMessageBoxIsReported) {
   // The resource records go in; every handheld write after them fails.
   p_.AddFault("CeWriteRecordProps", 3, true, 87);
+  p_.SetDevice("R\\ni", "YES");
   const RunReport report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kPartial);
   EXPECT_NE(report.reason.find("content"), std::string::npos) << report.reason;
@@ -333,6 +334,7 @@ TEST_F(ReportedRunTest, AFailedWriteIsPartialAndItsMessageBoxIsReported) {
   EXPECT_EQ(report.messages[0].answer, "ok");
   EXPECT_EQ(p_.ui().Texts().size(), report.messages.size());
   EXPECT_FALSE(report.lstWritten.has_value());
+  EXPECT_EQ(p_.Device("R\\ni"), "YES") << "only a complete sync clears it";
   for (const CategoryFacts& category : report.categories) EXPECT_FALSE(category.completed);
 }
 
@@ -367,6 +369,13 @@ TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   EXPECT_EQ(report.reason, "the profile reply began with \"BUSY\"");
 
+  // The server refusing the profile: its status is the cause.
+  http_.Serve("/zavrik/update/profile", MemoryReply{503, "", -1});
+  report = Run();
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  EXPECT_EQ(report.reason,
+            "no profile came back from http://srv:8080/zavrik/update/profile: HTTP status 503");
+
   p_.SetDevice("R\\dbp", "missing.vol");
   report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
@@ -378,6 +387,8 @@ TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {
   report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kNoHandheld);
   EXPECT_EQ(report.handheld.connected, false);
+  // What the handheld's side knows of why it did not answer.
+  EXPECT_NE(report.reason.find("is disconnected"), std::string::npos) << report.reason;
 }
 
 TEST_F(ReportedRunTest, ANotDueRunWithAnUnreadableKeepListSaysSoNotThatItIsEmpty) {
@@ -391,6 +402,7 @@ TEST_F(ReportedRunTest, ANotDueRunWithAnUnreadableKeepListSaysSoNotThatItIsEmpty
             "the last sync was 1 hours ago, syncs are due every 24 hours, and its keep database "
             "could not be read");
   EXPECT_TRUE(http_.requests().empty());
+  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0) << "nothing to do, nothing shown";
 }
 
 TEST_F(ReportedRunTest, ACancelledProgressDialogEndsCancelled) {
