@@ -1,8 +1,8 @@
 // The real hhsync binary with its windows (HHSYNC_UI=wx) on an X server of
 // the test's own (Xvfb): the progress window with both bitmaps and Escape
-// as Cancel, the update frequency dialog, and a message box that waits for
-// its answer. The reference server, an emulated handheld and a registry
-// store live in a temporary program directory.
+// as Cancel, a message box that waits for its answer, and notifications.
+// The reference server, an emulated handheld and a registry store live in a
+// temporary program directory.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "app/dialogs/bitmaps.h"
@@ -47,6 +48,22 @@ test::Bmp MainBitmap() {
     }
   }
   return bmp;
+}
+
+// Whether done() comes true within ms milliseconds.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+  for (int waited = 0; !done(); waited += 25) {
+    if (waited >= ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  return true;
+}
+
+// How often word occurs in text.
+int Count(const std::string& text, const std::string& word) {
+  int n = 0;
+  for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+  return n;
 }
 
 class WxHhsyncTest : public ::testing::Test {
@@ -166,36 +183,6 @@ TEST_F(WxHhsyncTest, ASyncWithItsWindowRunsToItsEnd) {
   EXPECT_TRUE(x_.Windows(kTitle).empty()) << "the window went with the run";
 }
 
-TEST_F(WxHhsyncTest, UpdateFrequencyDialogShowsTheStoredChoiceAndReturnKeepsIt) {
-  // 100 hours falls into "Once a day": OK without a change stores 24.
-  RegistryKey(desktop_, kReg).Set("tu", "100");
-  {
-    test::ChildProcess run;
-    Start(run, HHSYNC_BIN, "-config");
-    const std::string window = x_.WaitForWindow(kTitle);
-    ASSERT_FALSE(window.empty()) << "no update frequency dialog";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(run.Running()) << "the dialog waits for the user";
-    ASSERT_TRUE(x_.PressKeys(window, {"Return"}));
-    RunResult result;
-    ASSERT_TRUE(run.Wait(20000, &result));
-    EXPECT_EQ(result.exitCode, 0);
-    test::TakeSummaryLine(&result.err, "hhsync");
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "24");
-  }
-  // Escape closes it without OK: the hours stay as they were.
-  RegistryKey(desktop_, kReg).Set("tu", "200");
-  test::ChildProcess run;
-  Start(run, HHSYNC_BIN, "-config");
-  const std::string window = x_.WaitForWindow(kTitle);
-  ASSERT_FALSE(window.empty());
-  ASSERT_TRUE(x_.PressKeys(window, {"Escape"}));
-  RunResult result;
-  ASSERT_TRUE(run.Wait(20000, &result));
-  EXPECT_EQ(RegistryKey(desktop_, kReg).Get("tu", ""), "200");
-}
-
 TEST_F(WxHhsyncTest, MessageBoxCarriesTheProgramNameAndWaitsForItsAnswer) {
   // Without the companion library the test mode says "Dll File Not found
   // on handheld". The copy's name is the caption; with a display and no
@@ -235,10 +222,9 @@ TEST_F(WxHhsyncTest, ABoxComesInFrontOfTheWaitWindowAndTakesTheKeyboard) {
   std::string error;
   ASSERT_TRUE(wm.Start({"/usr/bin/openbox", "--sm-disable"}, x_.Environment(), &error))
       << "openbox (scripts/test installs it): " << error;
-  for (int i = 0; i < 200 && RootWindows(x_, "_NET_SUPPORTING_WM_CHECK").empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_FALSE(RootWindows(x_, "_NET_SUPPORTING_WM_CHECK").empty()) << "openbox did not start";
+  ASSERT_TRUE(
+      WaitUntil([&] { return !RootWindows(x_, "_NET_SUPPORTING_WM_CHECK").empty(); }, 10000))
+      << "openbox did not start";
 
   // A first run without a handheld: the wait window, then "Unable to
   // connect".
@@ -261,8 +247,7 @@ TEST_F(WxHhsyncTest, ABoxComesInFrontOfTheWaitWindowAndTakesTheKeyboard) {
   ASSERT_LT(position(wait), static_cast<long>(stacking.size())) << "the wait window is managed";
   ASSERT_LT(position(box), static_cast<long>(stacking.size())) << "the box is managed";
   EXPECT_GT(position(box), position(wait)) << "the box is above the wait window";
-  EXPECT_EQ(RootWindows(x_, "_NET_ACTIVE_WINDOW"),
-            std::vector<unsigned long>{std::stoul(box)})
+  EXPECT_EQ(RootWindows(x_, "_NET_ACTIVE_WINDOW"), std::vector<unsigned long>{std::stoul(box)})
       << "the box has the keyboard";
 
   // Return, typed where the keyboard is, answers the box.
@@ -278,29 +263,19 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   const std::string address = "unix:path=" + bus.File("bus");
   test::ChildProcess daemon, monitor, notifier;
   std::string error;
-  ASSERT_TRUE(daemon.Start({"/usr/bin/dbus-daemon", "--session", "--nofork",
-                            "--address=" + address},
-                           {}, &error))
+  ASSERT_TRUE(daemon.Start(
+      {"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + address}, {}, &error))
       << "dbus-daemon (scripts/test installs it): " << error;
-  for (int i = 0; i < 200 && !test::FileExists(bus.File("bus")); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  ASSERT_TRUE(test::FileExists(bus.File("bus"))) << "dbus-daemon did not start";
+  ASSERT_TRUE(WaitUntil([&] { return test::FileExists(bus.File("bus")); }))
+      << "dbus-daemon did not start";
   const std::string seen = bus.File("monitor.txt");
-  ASSERT_TRUE(monitor.Start({"/bin/sh", "-c",
-                             "exec dbus-monitor --address '" + address +
-                                 "' \"interface='org.freedesktop.Notifications'\" > '" + seen + "'"},
-                            {}, &error))
+  ASSERT_TRUE(
+      monitor.Start({"/bin/sh", "-c",
+                     "exec dbus-monitor --address '" + address +
+                         "' \"interface='org.freedesktop.Notifications'\" > '" + seen + "'"},
+                    {}, &error))
       << error;
-  const auto notifications = [&] {
-    const std::string text = test::ReadFile(seen);
-    int n = 0;
-    for (auto at = text.find("member=Notify"); at != std::string::npos;
-         at = text.find("member=Notify", at + 1)) {
-      ++n;
-    }
-    return n;
-  };
+  const auto notifications = [&] { return Count(test::ReadFile(seen), "member=Notify"); };
 
   // No handheld: an ordinary sync ends before any window. With nothing on
   // the bus to show notifications, the toolkit's own small window says it.
@@ -314,25 +289,14 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   ASSERT_TRUE(run.Wait(30000, &result));
   EXPECT_EQ(result.exitCode, 5) << "no-handheld: " << result.err;
 
-  // A notification service on the bus gets it.
+  // With a notification service on the bus, the timer's hourly run that is
+  // not due tells nobody; the same run started by the user says it there.
   std::vector<std::string> serviceEnv = x_.Environment();
   serviceEnv.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
   ASSERT_TRUE(notifier.Start({"/usr/bin/dunst"}, serviceEnv, &error))
       << "dunst (scripts/test installs it): " << error;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   const int before = notifications();
-  result = test::RunProcess({HHSYNC_BIN}, env);
-  EXPECT_EQ(result.exitCode, 5) << "no-handheld: " << result.err;
-  for (int i = 0; i < 200 && notifications() == before; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  EXPECT_EQ(notifications(), before + 1);
-  EXPECT_NE(test::ReadFile(seen).find("string \"no-handheld: 0 categories updated"),
-            std::string::npos)
-      << test::ReadFile(seen);
-
-  // The timer's hourly run that is not due tells nobody; the same run
-  // started by the user says it.
   ASSERT_TRUE(p_.handheld().SetConnected(true, &error)) << error;
   RegistryKey(desktop_, kReg).Set("tu", "24");
   desktop_.SetValue(RegRoot::kLocalMachine, "Software\\Acme\\News", "lst",
@@ -344,10 +308,10 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   env.pop_back();
   RunResult byUser = test::RunProcess({HHSYNC_BIN}, env);
   EXPECT_NE(byUser.err.find("hhsync: not-due: "), std::string::npos) << byUser.err;
-  for (int i = 0; i < 200 && notifications() == before + 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  EXPECT_EQ(notifications(), before + 2) << "one for the user's run, none for the timer's";
+  WaitUntil([&] { return notifications() > before; });
+  EXPECT_EQ(notifications(), before + 1) << "one for the user's run, none for the timer's";
+  EXPECT_NE(test::ReadFile(seen).find("string \"not-due: "), std::string::npos)
+      << test::ReadFile(seen);
 }
 
 }  // namespace

@@ -8,11 +8,11 @@
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "base/version.h"
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
 #include "support/bmp.h"
@@ -108,17 +108,9 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
     EXPECT_EQ(h.CeGetLastError(), ce_error::kAlreadyExists);
   }
 
-  RunResult dump = Device({"dump", "--json"});
-  ASSERT_EQ(dump.exitCode, 0) << dump.err;
-  const nlohmann::json j = nlohmann::json::parse(dump.out);
-  EXPECT_EQ(j["connected"], true);
-  EXPECT_EQ(j["registry"]["Software\\Acme\\News\\dbp"], "news.vol");
-  EXPECT_EQ(j["libraries"], nlohmann::json::array({"zvdll"}));
-  const auto& keep = j["volumes"]["news.vol"]["keep"];
-  EXPECT_EQ(keep["sort"], nlohmann::json::array());
-  ASSERT_EQ(keep["records"].size(), 1u);
-  EXPECT_GT(keep["records"][0]["id"].get<int64_t>(), 0);
-  EXPECT_EQ(keep["records"][0]["props"],
+  // The record as added, its blob given in mixed case.
+  const nlohmann::json j = nlohmann::json::parse(Device({"dump", "--json"}).out);
+  EXPECT_EQ(j["volumes"]["news.vol"]["keep"]["records"][0]["props"],
             (nlohmann::json{
                 {"0x00640013", 5}, {"0x0065001F", "h\xC3\xA9llo"}, {"0x00660041", "00ff10"}}));
 }
@@ -141,7 +133,6 @@ TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
   ASSERT_EQ(Device({"init"}).exitCode, 0);
   ASSERT_EQ(Device({"volume", "create", "news.vol"}).exitCode, 0);
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
            {"frobnicate"},
            {"record", "add", "news.vol", "keep", "--prop", "0x00640013=five"},
            {"record", "add", "news.vol", "keep", "--prop", "0x00660041=abc"},
@@ -149,7 +140,7 @@ TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
            {"fault", "add", "CeMountDBVol", "--nth", "0", "--error", "2"},
            {"dump", "--yaml"}}) {
     RunResult r = Device(args);
-    EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "(none)" : args.back());
+    EXPECT_EQ(r.exitCode, 2) << args.back();
     EXPECT_EQ(r.err.rfind("hhctl: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
@@ -397,10 +388,7 @@ TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
 
 TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
   const std::string text = Input("t", "x");
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"pack"}, {"pack", out_, "--props", text}, {"list", out_, "extra"}}) {
-    EXPECT_EQ(Sdat(args).exitCode, 2) << (args.empty() ? "(none)" : args.back());
-  }
+  EXPECT_EQ(Sdat({"pack", out_, "--props", text}).exitCode, 2) << "--props without NAME=";
   const std::string missing = dir_.File("missing");
   RunResult pack = Sdat({"pack", out_, "--text", "a=" + missing});
   EXPECT_EQ(pack.exitCode, 1);
@@ -453,40 +441,12 @@ TEST_F(HhctlTest, RegistryGetPrintsTheValueAloneAndValuesMayBeginWithADash) {
   EXPECT_EQ(Device({"reg", "get", "Software\\Acme\\News\\dbp"}).out, "-v\n");
 }
 
-TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelp) {
-  // Each page's options are what the parser was given; that every page is
-  // reachable, and says how it is used, is what can go wrong.
-  for (const std::string command : {"",
-                                    " device",
-                                    " device init",
-                                    " device connect",
-                                    " device disconnect",
-                                    " device reg",
-                                    " device reg get",
-                                    " device reg set",
-                                    " device reg del",
-                                    " device reg list",
-                                    " device volume create",
-                                    " device library install",
-                                    " device library remove",
-                                    " device record add",
-                                    " device fault",
-                                    " device fault add",
-                                    " device fault clear",
-                                    " device dump",
-                                    " device verify",
-                                    " registry",
-                                    " registry get",
-                                    " registry set",
-                                    " registry del",
-                                    " registry list",
-                                    " sdat",
-                                    " sdat pack",
-                                    " sdat list",
-                                    " edm",
-                                    " edm pack",
-                                    " edm list",
-                                    " serve"}) {
+TEST_F(HhctlTest, EachKindOfCommandAnswersHelpAndTheProgramItsVersion) {
+  // Every page comes from the one parser; one of each kind is asked for: the
+  // program, a group, a group within a group, a command, commands whose
+  // values may begin with a dash, and a group without commands.
+  for (const std::string command : {"", " device", " device fault", " device reg get",
+                                    " device reg set", " registry set", " serve"}) {
     std::vector<std::string> args;
     std::istringstream words(command);
     for (std::string word; words >> word;) args.push_back(word);
@@ -500,13 +460,7 @@ TEST_F(HhctlTest, EveryGroupAndCommandAnswersHelp) {
   EXPECT_EQ(Run({"device", "init", "--help"}, {"HHSYNC_HOME=" + dir_.path()}).exitCode, 0);
   EXPECT_FALSE(test::FileExists(dir_.File("handheld.db")));
   EXPECT_FALSE(test::FileExists(dir_.File("registry.db")));
-}
-
-TEST_F(HhctlTest, VersionIsTheProgramsVersion) {
-  RunResult r = Run({"--version"});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "hhctl " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) +
-                       " build " + kBuild + "\n");
+  EXPECT_TRUE(std::regex_match(Run({"--version"}).out, std::regex("hhctl [0-9.]+ build [0-9]+\n")));
 }
 
 TEST_F(HhctlTest, UnknownOptionsAndMissingArgumentsAreOneLineAndExitTwo) {
@@ -515,21 +469,13 @@ TEST_F(HhctlTest, UnknownOptionsAndMissingArgumentsAreOneLineAndExitTwo) {
            {"--bogus"},
            {"frobnicate"},
            {"device", "--image", image_, "reg", "list", "--bogus"},
-           {"registry", "get", "--bogus", "Software"},
-           {"sdat", "list", out_, "--bogus"},
-           {"edm", "list", out_, "--bogus"},
-           {"serve", "--root", dir_.path(), "--bogus"},
-           // Missing commands, arguments and option values.
+           // Missing commands, arguments and option values, and a value out of
+           // range.
            {},
            {"device", "--image", image_},
            {"device", "--image", image_, "reg"},
            {"device", "--image", image_, "reg", "get"},
-           {"device", "--image", image_, "fault", "add", "CeMountDBVol", "--nth", "1"},
            {"device", "--image"},
-           {"registry", "--store", store_, "get"},
-           {"sdat", "pack", out_, "--text"},
-           {"edm", "list"},
-           {"serve"},
            {"serve", "--root", dir_.path(), "--port", "65536"}}) {
     RunResult r = Run(args);
     std::string shown;

@@ -198,7 +198,7 @@ TEST_F(WxUiTest, CredentialsPromptGivesWhatWasTyped) {
   EXPECT_EQ(cancelled.get(), kErrorCancelled);
 }
 
-TEST_F(WxUiTest, UpdateFrequencyDialogRunsModallyAndConfirmsTheChoice) {
+TEST_F(WxUiTest, UpdateFrequencyDialogRunsModallyAndEnterConfirmsButEscapeDoesNot) {
   UpdateFrequencyDialog dialog("Acme", 500);
   auto done = std::async(std::launch::async, [&] { ui_->RunUpdateFrequencyDialog(dialog); });
   const std::string window = x_->WaitForWindow("^Acme Server Link$");
@@ -207,6 +207,18 @@ TEST_F(WxUiTest, UpdateFrequencyDialogRunsModallyAndConfirmsTheChoice) {
   ASSERT_TRUE(x_->PressKeys(window, {"KP_Enter"}));
   ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(dialog.Hours(), 168) << "500 hours shows as Once a week";
+  EXPECT_TRUE(dialog.accepted());
+
+  // Escape closes it without OK: the hours stay as they were.
+  ASSERT_TRUE(x_->WaitUntilNoWindow("^Acme Server Link$"));
+  UpdateFrequencyDialog closed("Acme", 200);
+  auto escaped = std::async(std::launch::async, [&] { ui_->RunUpdateFrequencyDialog(closed); });
+  const std::string again = x_->WaitForWindow("^Acme Server Link$");
+  ASSERT_FALSE(again.empty());
+  ASSERT_TRUE(x_->PressKeys(again, {"Escape"}));
+  ASSERT_EQ(escaped.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(closed.accepted());
+  EXPECT_EQ(closed.Hours(), 200);
 }
 
 TEST_F(WxUiTest, ProgressWindowDrawsABurstOfChangesAtMostOnceAFrame) {

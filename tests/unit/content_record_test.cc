@@ -38,62 +38,47 @@ struct EdmCase {
 };
 
 TEST(EdmBodyTest, FormsAndLimits) {
+  using enum EdmResult;
   const std::string s30 = SplitRecord(10, 30, 'a'), s8 = SplitRecord(8, 8, 'b');
   const std::string s64 = SplitRecord(20, 64, 'c'), s40 = SplitRecord(12, 40);
   const std::string s16 = SplitRecord(8, 16), s16all = SplitRecord(16, 16);
   const std::string ten = EdmBody(1, {Bytes(10)});
+  // The parts of a record kept whole, with its zero padding, and of one split
+  // at a point.
+  const auto padded = [](const std::string& record, std::size_t zeros) {
+    return std::pair{record + Zeros(zeros), std::string()};
+  };
+  const auto split = [](const std::string& record, std::size_t at) {
+    return std::pair{record.substr(0, at), record.substr(at)};
+  };
   const std::vector<EdmCase> cases = {
-      {"10 bytes whole: 2 zero bytes", ten, EdmResult::kOk, true, {{Bytes(10) + Zeros(2), ""}}},
-      {"8 bytes whole: 4 zero bytes",
-       EdmBody(1, {Bytes(8)}),
-       EdmResult::kOk,
-       true,
-       {{Bytes(8) + Zeros(4), ""}}},
+      {"10 bytes whole: 2 zero bytes", ten, kOk, true, {padded(Bytes(10), 2)}},
+      {"8 bytes whole: 4 zero bytes", EdmBody(1, {Bytes(8)}), kOk, true, {padded(Bytes(8), 4)}},
       {"count 0 is whole too",
        EdmBody(0, {Bytes(3), Bytes(5)}),
-       EdmResult::kOk,
+       kOk,
        true,
-       {{Bytes(3) + Zeros(1), ""}, {Bytes(5) + Zeros(3), ""}}},
+       {padded(Bytes(3), 1), padded(Bytes(5), 3)}},
       {"N = 3: split at P",
        EdmBody(3, {s30, s8, s64}),
-       EdmResult::kOk,
+       kOk,
        false,
-       {{s30.substr(0, 10), s30.substr(10)}, {s8, ""}, {s64.substr(0, 20), s64.substr(20)}}},
-      {"N = 2 with one record is split",
-       EdmBody(2, {s40}),
-       EdmResult::kOk,
-       false,
-       {{s40.substr(0, 12), s40.substr(12)}}},
-      {"P = L: empty part 2", EdmBody(2, {s16all}), EdmResult::kOk, false, {{s16all, ""}}},
-      {"66000 accepted",
-       EdmBody(1, {Bytes(66000)}),
-       EdmResult::kOk,
-       true,
-       {{Bytes(66000) + Zeros(4), ""}}},
+       {split(s30, 10), split(s8, 8), split(s64, 20)}},
+      {"N = 2 with one record is split", EdmBody(2, {s40}), kOk, false, {split(s40, 12)}},
+      {"P = L: empty part 2", EdmBody(2, {s16all}), kOk, false, {{s16all, ""}}},
+      {"66000 accepted", EdmBody(1, {Bytes(66000)}), kOk, true, {padded(Bytes(66000), 4)}},
       {"66001 refused, earlier records kept",
        EdmBody(3, {s16, SplitRecord(8, 66001), s16}),
-       EdmResult::kRecordTooLong,
+       kRecordTooLong,
        false,
-       {{s16.substr(0, 8), s16.substr(8)}}},
-      {"only the count", BigEndian(1), EdmResult::kNoRecords, true, {}},
-      {"empty body", "", EdmResult::kNoRecords, true, {}},
-      {"P > L",
-       EdmBody(2, {s16, SplitRecord(17, 16)}),
-       EdmResult::kMalformed,
-       false,
-       {{s16.substr(0, 8), s16.substr(8)}}},
-      {"L < 8 split", EdmBody(2, {"1234567"}), EdmResult::kMalformed, false, {}},
-      {"L < 8 whole",
-       EdmBody(1, {"1234567"}),
-       EdmResult::kOk,
-       true,
-       {{std::string("1234567") + '\0', ""}}},
-      {"record cut short", ten.substr(0, ten.size() - 1), EdmResult::kMalformed, true, {}},
-      {"length cut short",
-       ten + Zeros(2),
-       EdmResult::kMalformed,
-       true,
-       {{Bytes(10) + Zeros(2), ""}}},
+       {split(s16, 8)}},
+      {"only the count", BigEndian(1), kNoRecords, true, {}},
+      {"empty body", "", kNoRecords, true, {}},
+      {"P > L", EdmBody(2, {s16, SplitRecord(17, 16)}), kMalformed, false, {split(s16, 8)}},
+      {"L < 8 split", EdmBody(2, {"1234567"}), kMalformed, false, {}},
+      {"L < 8 whole", EdmBody(1, {"1234567"}), kOk, true, {padded("1234567", 1)}},
+      {"record cut short", ten.substr(0, ten.size() - 1), kMalformed, true, {}},
+      {"length cut short", ten + Zeros(2), kMalformed, true, {padded(Bytes(10), 2)}},
   };
   for (const EdmCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -122,52 +107,42 @@ class ContentItemTest : public test::ContentStepTest {
 };
 
 TEST_F(ContentItemTest, DownloadRequestsTheDataFileOnAGetSession) {
-  auto item = Downloaded("42", EdmBody(1, {Bytes(10)}));
+  // The content id goes into the path as the server gave it, unescaped.
+  auto item = Downloaded("4 2#&", EdmBody(1, {Bytes(10)}));
   EXPECT_TRUE(item->downloadOk());
   EXPECT_EQ(item->RecordCount(), 1);
   ASSERT_EQ(http_.requests().size(), 1u);
   const auto& r = http_.requests()[0];
   EXPECT_EQ(r.verb + " " + r.host + ":" + std::to_string(r.port) + r.object + " " + r.version,
-            "GET content.test:8080/zavrik/update/data/42/7.edm HTTP/1.0");
+            "GET content.test:8080/zavrik/update/data/4 2#&/7.edm HTTP/1.0");
   EXPECT_EQ(r.headers, kStandardHeaders);
 }
 
 TEST_F(ContentItemTest, DataProblems) {
   struct Case {
     const char* id;
-    std::string baseUrl;
     MemoryReply reply;
-    bool returns;        // Download's result
-    std::string logged;  // a log line it must write ("" for none expected)
-    std::string page;    // the error page opened ("" for none)
-    int records;
+    bool returns;           // Download's result
+    std::string logged;     // a log line it must write ("" for none expected)
+    std::string page = "";  // the error page opened ("" for none)
+    int records = 0;
+    std::string baseUrl = "";  // "" for the usual one
   };
   const std::string url = "http://content.test:8080/zavrik/update/data/";
+  const std::string tls = "https://content.test/zavrik";  // a scheme it cannot fetch
+  const auto loading = [&](const std::string& id) {
+    return "Data Problem Loading :" + url + id + "/7.edm";
+  };
   const std::vector<Case> cases = {
-      {"41", "", {404, "", -1}, true, "Data Problem Loading :" + url + "41/7.edm 404", "", 0},
-      {"42",
-       "https://content.test/zavrik",
-       {},
-       true,
-       "Data Problem Loading :https://content.test/zavrik/update/data/42/7.edm",
-       "",
-       0},
-      {"43", "", {200, BigEndian(1), -1}, true, "", "jdb1[43]", 0},
-      {"44", "", {200, EdmBody(1, {Bytes(5), Bytes(66001)}), -1}, true, "", "jdb2[44]", 1},
-      {"45",
-       "",
-       {200, EdmBody(2, {SplitRecord(50, 20)}), -1},
-       true,
-       "Data Problem Loading :" + url + "45/7.edm",
-       "",
-       0},
+      {"41", {404, "", -1}, true, loading("41") + " 404"},
+      {"42", {}, true, "Data Problem Loading :" + tls + "/update/data/42/7.edm", "", 0, tls},
+      {"43", {200, BigEndian(1), -1}, true, "", "jdb1[43]"},
+      {"44", {200, EdmBody(1, {Bytes(5), Bytes(66001)}), -1}, true, "", "jdb2[44]", 1},
+      {"45", {200, EdmBody(2, {SplitRecord(50, 20)}), -1}, true, loading("45")},
       {"46",
-       "",
        {200, EdmBody(1, {Bytes(100)}), 20},
        false,
-       "j:46-The connection with the server was terminated abnormally",
-       "",
-       0},
+       "j:46-The connection with the server was terminated abnormally"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);

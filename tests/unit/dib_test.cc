@@ -102,6 +102,10 @@ TEST(DibImageTest, DecodesFourSixteenAndThirtyTwoBitPixels) {
   sixteen.compression = kBiBitfields;
   ASSERT_TRUE(image.LoadFromMemory(sixteen.Bytes()));
   EXPECT_EQ(image.DecodePixels(), (Pixels{kRed, kBlue}));
+  // 16 bits without masks: 5-5-5.
+  ASSERT_TRUE(
+      image.LoadFromMemory(MakeBmp(3, 1, 16, {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0, 0}).Bytes()));
+  EXPECT_EQ(image.DecodePixels(), (Pixels{kRed, kGreen, kBlue}));
   // 32 bits without masks: blue, green, red, unused; two rows bottom-up.
   ASSERT_TRUE(image.LoadFromMemory(MakeBmp(1, 2, 32, {10, 20, 30, 0, 40, 50, 60, 0}).Bytes()));
   EXPECT_EQ(image.DecodePixels(), (Pixels{{60, 50, 40}, {30, 20, 10}}));

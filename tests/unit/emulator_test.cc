@@ -70,6 +70,7 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   int64_t before = clock_.MonotonicMs();
   EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitTimeout);
   EXPECT_EQ(clock_.MonotonicMs() - before, 5000);
+  EXPECT_EQ(h.NoAnswerText(), "no handheld image at " + image_);
   CeGuid guid;
   EXPECT_FALSE(h.CeMountDBVol(&guid, u"content.vol", kOpenExisting));
   EXPECT_FALSE(test::FileExists(image_));
@@ -79,6 +80,7 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   ASSERT_TRUE(EmulatedHandheld::Init(image_, &err)) << err;
   EXPECT_FALSE(EmulatedHandheld::Init(image_, &err));
   EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitObject0);
+  EXPECT_EQ(h.NoAnswerText(), "");
 
   // Disconnected by another process: the wait runs out and calls fail.
   EmulatedHandheld admin(image_, clock_);
@@ -88,10 +90,20 @@ TEST_F(EmulatorTest, ConnectionFollowsImageAndFlag) {
   before = clock_.MonotonicMs();
   EXPECT_EQ(h.WaitForInit(&init, 5000), kWaitTimeout);
   EXPECT_EQ(clock_.MonotonicMs() - before, 5000);
+  EXPECT_EQ(h.NoAnswerText(),
+            "the handheld image " + image_ + " is disconnected (hhctl device connect)");
   EXPECT_FALSE(h.CeMountDBVol(&guid, u"content.vol", kOpenExisting));
   EXPECT_EQ(h.CeGetLastError(), EmulatedHandheld::kNotConnectedError);
   ASSERT_TRUE(admin.SetConnected(true, &err)) << err;
   EXPECT_TRUE(h.CeMountDBVol(&guid, u"CONTENT.VOL", kOpenExisting));
+
+  // Not even a directory for the image: that is said too.
+  const std::string nowhere = dir_.File("nowhere/handheld.db");
+  EmulatedHandheld lost(nowhere, clock_);
+  lost.CeRapiInitEx(&init);
+  EXPECT_EQ(lost.WaitForInit(&init, 0), kWaitTimeout);
+  EXPECT_EQ(lost.NoAnswerText(), "no handheld image at " + nowhere + ": the directory " +
+                                     dir_.File("nowhere/") + " does not exist");
 }
 
 TEST_F(EmulatorTest, VolumesAndDatabasesFailWithThePlatformsCodes) {

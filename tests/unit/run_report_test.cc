@@ -181,11 +181,17 @@ class ReportedRunTest : public ::testing::Test {
     http_.Serve("/zavrik/update/keep", "OK\nhello\n");
     p_.SetHttp(&http_);
   }
-  RunReport Run() {
+  // One run of the mode, reported by a collector of its own.
+  RunReport Run(RunMode mode = RunMode::kSync) {
+    ReportCollector collector(p_.clock(), mode);
     Ports ports = p_.ports();
-    ports.recorder = &collector_;
-    SyncRunner(ports).RunSync(false);
-    return collector_.Finish();
+    ports.recorder = &collector;
+    if (mode == RunMode::kConfiguration) {
+      SyncRunner(ports).RunConfiguration();
+    } else {
+      SyncRunner(ports).RunSync(false);
+    }
+    return collector.Finish();
   }
 
   static constexpr const char* kProfile =
@@ -194,7 +200,6 @@ class ReportedRunTest : public ::testing::Test {
   static constexpr const char* kResources = "OK\nlist\n1|DAT|r1|x\n2|PRC|r1|p\n";
   test::TestPlatform p_;
   MemoryHttp http_;
-  ReportCollector collector_{p_.clock(), RunMode::kSync};
 };
 
 TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
@@ -271,11 +276,7 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
   // time): the next run fetches no content, finds the resources unchanged,
   // and is complete without stamping lst.
   http_.Serve("/zavrik/update/resource", "OK\nlist\n1|DAT|r1|x\n");
-  ReportCollector again(p_.clock(), RunMode::kSync);
-  Ports ports = p_.ports();
-  ports.recorder = &again;
-  SyncRunner(ports).RunSync(false);
-  const RunReport second = again.Finish();
+  const RunReport second = Run();
   EXPECT_EQ(second.outcome, RunOutcome::kComplete) << second.reason;
   EXPECT_FALSE(second.lstWritten.has_value());
   EXPECT_EQ(second.resources->result, "unchanged");
@@ -288,6 +289,7 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
 TEST_F(ReportedRunTest, AFailedWriteIsPartialAndItsMessageBoxIsReported) {
   // The resource records go in; every handheld write after them fails.
   p_.AddFault("CeWriteRecordProps", 3, true, 87);
+  p_.SetDevice("R\\ni", "YES");
   const RunReport report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kPartial);
   EXPECT_NE(report.reason.find("content"), std::string::npos) << report.reason;
@@ -297,6 +299,7 @@ TEST_F(ReportedRunTest, AFailedWriteIsPartialAndItsMessageBoxIsReported) {
   EXPECT_EQ(report.messages[0].answer, "ok");
   EXPECT_EQ(p_.ui().Texts().size(), report.messages.size());
   EXPECT_FALSE(report.lstWritten.has_value());
+  EXPECT_EQ(p_.Device("R\\ni"), "YES") << "only a complete sync clears it";
   for (const CategoryFacts& category : report.categories) EXPECT_FALSE(category.completed);
 }
 
@@ -315,11 +318,7 @@ TEST_F(ReportedRunTest, ARunThatLeftAHoleIsPartialAndNamesItWhateverItStamped) {
   http_.Serve("/zavrik/update/data/102/2.edm",
               test::EdmBody(2, {test::SplitRecord(8, 20, 'b'), test::SplitRecord(9, 12, 'c')}));
   http_.Serve("/zavrik/update/resource", "OK\nlist\n1|DAT|r1|x\n");
-  ReportCollector again(p_.clock(), RunMode::kSync);
-  Ports ports = p_.ports();
-  ports.recorder = &again;
-  SyncRunner(ports).RunSync(false);
-  report = again.Finish();
+  report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kComplete) << report.reason;
 }
 
@@ -331,31 +330,30 @@ TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {
   EXPECT_TRUE(report.categories.empty());
 
   http_.Serve("/zavrik/update/profile", "BUSY\n");
-  ReportCollector busy(p_.clock(), RunMode::kSync);
-  Ports ports = p_.ports();
-  ports.recorder = &busy;
-  SyncRunner(ports).RunSync(false);
-  report = busy.Finish();
+  report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   EXPECT_EQ(report.reason, "the profile reply began with \"BUSY\"");
 
+  // The server refusing the profile: its status is the cause.
+  http_.Serve("/zavrik/update/profile", MemoryReply{503, "", -1});
+  report = Run();
+  EXPECT_EQ(report.outcome, RunOutcome::kFailed);
+  EXPECT_EQ(report.reason,
+            "no profile came back from http://srv:8080/zavrik/update/profile: HTTP status 503");
+
   p_.SetDevice("R\\dbp", "missing.vol");
-  ReportCollector noVolume(p_.clock(), RunMode::kSync);
-  ports.recorder = &noVolume;
-  SyncRunner(ports).RunSync(false);
-  report = noVolume.Finish();
+  report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kFailed);
   EXPECT_EQ(report.handheld.volume, "missing.vol");
   EXPECT_FALSE(report.handheld.mounted);
 
   std::string err;
   ASSERT_TRUE(p_.handheld().SetConnected(false, &err));
-  ReportCollector noHandheld(p_.clock(), RunMode::kSync);
-  ports.recorder = &noHandheld;
-  SyncRunner(ports).RunSync(false);
-  report = noHandheld.Finish();
+  report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kNoHandheld);
   EXPECT_EQ(report.handheld.connected, false);
+  // What the handheld's side knows of why it did not answer.
+  EXPECT_NE(report.reason.find("is disconnected"), std::string::npos) << report.reason;
 }
 
 TEST_F(ReportedRunTest, ANotDueRunWithAnUnreadableKeepListSaysSoNotThatItIsEmpty) {
@@ -369,6 +367,7 @@ TEST_F(ReportedRunTest, ANotDueRunWithAnUnreadableKeepListSaysSoNotThatItIsEmpty
             "the last sync was 1 hours ago, syncs are due every 24 hours, and its keep database "
             "could not be read");
   EXPECT_TRUE(http_.requests().empty());
+  EXPECT_EQ(p_.ui().ProgressWindowsCreated(), 0) << "nothing to do, nothing shown";
 }
 
 TEST_F(ReportedRunTest, ACancelledProgressDialogEndsCancelled) {
@@ -379,18 +378,12 @@ TEST_F(ReportedRunTest, ACancelledProgressDialogEndsCancelled) {
 }
 
 TEST_F(ReportedRunTest, TheConfigurationModeReportsWhetherTheDialogWasConfirmed) {
-  Ports ports = p_.ports();
-  ports.recorder = &collector_;
-  SyncRunner(ports).RunConfiguration();
-  RunReport report = collector_.Finish();
+  RunReport report = Run(RunMode::kConfiguration);
   EXPECT_EQ(report.outcome, RunOutcome::kCancelled) << "closed without OK";
   EXPECT_TRUE(report.lstWritten.has_value()) << "the frequency is stored all the same";
 
   p_.ui().SetFrequencyChoice(true, 1);
-  ReportCollector confirmed(p_.clock(), RunMode::kConfiguration);
-  ports.recorder = &confirmed;
-  SyncRunner(ports).RunConfiguration();
-  report = confirmed.Finish();
+  report = Run(RunMode::kConfiguration);
   EXPECT_EQ(report.outcome, RunOutcome::kComplete);
   EXPECT_EQ(report.handheld.connected, std::nullopt) << "the mode never connects";
 }

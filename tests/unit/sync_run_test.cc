@@ -11,6 +11,7 @@
 #include "device/records.h"
 #include "platform/fake/forwarding_rapi.h"
 #include "platform/registry.h"
+#include "settings/registry_key.h"
 #include "support/test_platform.h"
 
 namespace hhsync {
@@ -105,16 +106,20 @@ TEST_F(SyncRunTest, OrdinaryRunWithoutHandheldEndsQuietly) {
   EXPECT_EQ(rapi.ended, rapi.begun);
 }
 
-// A sync that is not due, with only page requests waiting, posts them,
-// opens the page and ends page-only.
+// Only page requests waiting, asked for by the handheld (sra) or in a sync
+// that is not due: they are posted, the page opens and the run ends
+// page-only.
 TEST_F(SyncRunTest, PageRequestsAloneArePostedAndEndPageOnly) {
   std::string err;
   ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
   Set("dbp", "v.vol");
   Set("ni", "NO");
   Set("sra", "YES");
-  p_.AddRecord("v.vol", "keep",
-               {CePropVal::Ui4(UintProp(100), 1), CePropVal::Text(TextProp(101), u"m:news")});
+  const auto addPageRequest = [this] {
+    p_.AddRecord("v.vol", "keep",
+                 {CePropVal::Ui4(UintProp(100), 1), CePropVal::Text(TextProp(101), u"m:news")});
+  };
+  addPageRequest();
   MemoryHttp http;
   http.Serve("/zavrik/update/keep", "OK\n");
   p_.SetHttp(&http);
@@ -127,12 +132,23 @@ TEST_F(SyncRunTest, PageRequestsAloneArePostedAndEndPageOnly) {
   EXPECT_EQ(p_.shell().Opened().size(), 1u);
   ASSERT_EQ(http.requests().size(), 1u) << "no profile is asked for";
   EXPECT_EQ(http.requests()[0].object.substr(0, 19), "/zavrik/update/keep");
-}
 
-TEST_F(SyncRunTest, OrdinaryRunWithoutVolumeAbortsSilently) {
-  Set("dbp", "missing.vol");
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
-  EXPECT_TRUE(p_.ui().Messages().empty());
+  // Not asked for, but the last sync was an hour ago and one is due every
+  // 24 hours: the same, and the last sync stays as it was.
+  Set("sra", "NO");
+  RegistryKey(p_.registry(), "R\\").Set("tu", "24");
+  const auto lastSync = static_cast<uint32_t>(p_.clock().Now() - 3600);
+  p_.registry().SetValue(RegRoot::kLocalMachine, "R\\", "lst", RegValue::Dword(lastSync));
+  addPageRequest();
+  ReportCollector notDue(p_.clock(), RunMode::kSync);
+  ports.recorder = &notDue;
+  EXPECT_TRUE(SyncRunner(ports).RunSync(false));
+  EXPECT_EQ(notDue.Finish().outcome, RunOutcome::kPageOnly);
+  EXPECT_EQ(p_.shell().Opened().size(), 2u);
+  ASSERT_EQ(http.requests().size(), 2u) << "again no profile";
+  EXPECT_EQ(http.requests()[1].object.substr(0, 19), "/zavrik/update/keep");
+  EXPECT_EQ(p_.registry().Query(RegRoot::kLocalMachine, "R", "lst")->AsDword(), lastSync)
+      << "not recorded as a sync";
 }
 
 TEST_F(SyncRunTest, ACancelWhileTheFirstRunPageOpensLeavesTheSyncUnrecorded) {

@@ -34,8 +34,6 @@ class SyncRunnerTest : public ::testing::Test {
   test::TestPlatform p_;
 };
 
-// The message for a missing library is checked on the real binary
-// (e2e/hhsync_test.cc).
 TEST_F(SyncRunnerTest, TestModeBuildsTheSettingsAndReportsTheLaunchResult) {
   WriteProps();
   std::string err;
@@ -46,7 +44,8 @@ TEST_F(SyncRunnerTest, TestModeBuildsTheSettingsAndReportsTheLaunchResult) {
   struct Case {
     uint32_t error;
     std::string prefix;
-  } cases[] = {{120, "Dll function RAPIlaunchapp not found"},
+  } cases[] = {{2, "Dll File Not found on handheld"},
+               {120, "Dll function RAPIlaunchapp not found"},
                {1064, "Exception in service result= -"},
                {5, "unknown error: result= 5,-"}};
   for (const auto& c : cases) {
