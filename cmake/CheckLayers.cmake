@@ -1,5 +1,6 @@
-# Fails when a file of the core includes a file of a higher layer, or of the
-# other folder of its own layer. Layers, bottom to top:
+# Fails when a file of the core includes a file of a higher layer, of the
+# other folder of its own layer, of an adapter, or of a folder outside the
+# core (the emulator, tools, tests, benchmarks). Layers, bottom to top:
 #   base, res  <  formats  <  platform (the port headers)  <  device | net
 #   <  settings  <  content | extras  <  app
 # Adapters (platform/<adapter>/), the emulator, tools, tests and benchmarks
@@ -35,12 +36,16 @@ foreach(layer IN LISTS layers)
     if(file STREQUAL "app/main.cc")
       continue()  # main wires the adapters in
     endif()
-    file(STRINGS "${SOURCE_DIR}/${file}" includes REGEX "^#include \"")
+    file(STRINGS "${SOURCE_DIR}/${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" target "${line}")
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" target "${line}")
+      if(NOT target MATCHES "/")
+        continue()  # beside the including file: its own folder
+      endif()
       folder_of("${target}" to)
       if(NOT DEFINED rank_${to})
-        continue()  # not a file of the core
+        list(APPEND problems "${file}: includes ${target}, which is outside the core")
+        continue()
       endif()
       if(to STREQUAL "platform" AND target MATCHES "^platform/[^/]+/")
         list(APPEND problems "${file}: includes the adapter ${target}")
