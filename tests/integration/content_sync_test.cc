@@ -135,6 +135,7 @@ class ContentSyncTest : public ::testing::Test {
     if (cancel) progress.OnCancel();
     bool loaded = categories.LoadContent(progress, settings, link);
     upperPosition_ = progress.Snapshot().upper.position;
+    unfinished_ = categories.Unfinished(true);
     return loaded;
   }
 
@@ -186,6 +187,7 @@ class ContentSyncTest : public ::testing::Test {
   }
 
   int upperPosition_ = 0;  // the upper bar at the end of the last run
+  std::vector<std::string> unfinished_;  // the categories the last run left unfinished
   test::ReferenceServerProcess server_;
   CurlHttp http_;
   test::TestPlatform platform_;
@@ -267,6 +269,7 @@ TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
   // them its table and its "cats" record.
   platform_.AddFault("CeDeleteDatabaseEx", 1, true, 5);
   EXPECT_FALSE(Sync()) << "a category still on the handheld is not done";
+  EXPECT_EQ(unfinished_, std::vector<std::string>{"sport"});
   Records databases = Databases();
   EXPECT_EQ(databases.count("c_sport"), 1u);
   EXPECT_NE(std::find(databases["cats"].begin(), databases["cats"].end(), Cats("sport", 5, 0)),
@@ -274,6 +277,7 @@ TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
 
   platform_.ClearFaults();
   EXPECT_TRUE(Sync());
+  EXPECT_TRUE(unfinished_.empty());
   Records expected = ExpectedAfterV1();
   for (const char* gone : {"c_sport", "J202", "JJ202"}) expected.erase(gone);
   databases = Databases();

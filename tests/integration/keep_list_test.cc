@@ -70,7 +70,13 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
     SCOPED_TRACE(c.reply + c.companion + c.content);
     if (c.companion == "-") server_.Stop();
     if (!c.content.empty()) server_.WriteFile("keep-reply.txt" + c.companion, c.content);
+    const std::size_t logged = test::ReadFile(Program("sync.txt")).size();
     auto list = PostOne(c.reply);
+    // Only a failed transfer (no server, a cut reply) leaves an error line.
+    const std::string log = test::ReadFile(Program("sync.txt")).substr(logged);
+    EXPECT_EQ(log.find("Error:  ") != std::string::npos,
+              c.companion == "-" || c.companion == ".cut")
+        << log;
     EXPECT_EQ(list->Message(), c.message);
     EXPECT_EQ(list->ShouldOpenBrowser(), c.browser);
     EXPECT_EQ(Records("keep").empty(), c.deleted);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/report_collector.h"
 #include "formats/sdat.h"
 #include "settings/registry_key.h"
 #include "support/test_platform.h"
@@ -154,6 +155,17 @@ TEST_F(SyncSettingsTest, UpdateFrequencyLastSyncAndDwordsNeverCreateKeys) {
   s.WriteMachineDword("Software\\Nowhere", "lst", 5);
   EXPECT_FALSE(p_.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Nowhere"));
   EXPECT_EQ(s.ReadMachineDword("Software\\Nowhere", "lst"), 0u);
+
+  // A sync time the desktop has no key to hold is not reported as written.
+  ReportCollector report(p_.clock(), RunMode::kSync);
+  Ports ports = p_.ports();
+  ports.recorder = &report;
+  PropertySet elsewhere;
+  elsewhere.Set("registry", "Software\\Gone\\");
+  SyncSettings gone(ports, &elsewhere);
+  ASSERT_FALSE(p_.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Gone\\"));
+  gone.StampLastSync();
+  EXPECT_FALSE(report.Finish().lstWritten.has_value());
 }
 
 TEST_F(SyncSettingsTest, StatusHandOver) {
