@@ -150,6 +150,8 @@ class EmulatedHandheld final : public Rapi {
   bool AddFault(const InjectedFault& fault, std::string* err);
   bool ClearFaults(std::string* err);
   bool Dump(HandheldDump* out, std::string* err);
+  // Database handles this instance has opened and not yet closed.
+  std::size_t OpenDatabaseHandles();
 
  private:
   struct Impl;

@@ -185,6 +185,11 @@ bool EmulatedHandheld::ClearFaults(std::string* err) {
   });
 }
 
+std::size_t EmulatedHandheld::OpenDatabaseHandles() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->handles.size();
+}
+
 bool EmulatedHandheld::Dump(HandheldDump* out, std::string* err) {
   Impl& m = *impl_;
   return m.Admin(

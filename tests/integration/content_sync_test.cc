@@ -89,6 +89,9 @@ using Records = std::map<std::string, std::vector<std::string>>;
 
 class ContentSyncTest : public ::testing::Test {
  protected:
+  void TearDown() override {
+    EXPECT_EQ(platform_.handheld().OpenDatabaseHandles(), 0u) << "the last run left a handle open";
+  }
   void SetUp() override {
     std::string err;
     ASSERT_TRUE(server_.Start(&err)) << err;
@@ -118,8 +121,11 @@ class ContentSyncTest : public ::testing::Test {
   }
 
   // One sync as the run does it, from the profile to the written categories;
-  // cancelled right after Reconcile when asked. LoadContent's result.
-  bool Sync(bool cancel = false) {
+  // cancelled right after Reconcile when asked. LoadContent's result. With
+  // reconciled, Reconcile may fail: *reconciled tells, and a failed one ends
+  // the sync.
+  bool Sync(bool cancel = false, bool* reconciled = nullptr) {
+    EXPECT_EQ(platform_.handheld().OpenDatabaseHandles(), 0u) << "the last run left a handle open";
     // Each run is a process of its own: nobody holds the volume at first.
     VolumeMount mount_;
     DeviceDatabase volume(platform_.ports(), mount_, kVolume);
@@ -131,7 +137,12 @@ class ContentSyncTest : public ::testing::Test {
     CategoryList categories(platform_.ports(), mount_);
     ServerLink link(*platform_.ports().http, *platform_.ports().prompter, settings.proxyConfig());
     EXPECT_TRUE(runner.ExchangeProfile(settings, link, progress, categories));
-    EXPECT_TRUE(categories.Reconcile(progress));
+    const bool done = categories.Reconcile(progress);
+    if (reconciled == nullptr) {
+      EXPECT_TRUE(done);
+    } else if (!(*reconciled = done)) {
+      return false;
+    }
     if (cancel) progress.OnCancel();
     bool loaded = categories.LoadContent(progress, settings, link);
     upperPosition_ = progress.Snapshot().upper.position;
@@ -186,7 +197,7 @@ class ContentSyncTest : public ::testing::Test {
     return db;
   }
 
-  int upperPosition_ = 0;  // the upper bar at the end of the last run
+  int upperPosition_ = 0;                // the upper bar at the end of the last run
   std::vector<std::string> unfinished_;  // the categories the last run left unfinished
   test::ReferenceServerProcess server_;
   CurlHttp http_;
@@ -284,6 +295,23 @@ TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
   std::sort(databases["cats"].begin(), databases["cats"].end());
   expected["cats"] = {Cats("news", 3, 0), Cats("weather", 0, 1)};
   EXPECT_EQ(databases, expected);
+}
+
+TEST_F(ContentSyncTest, ACatsDatabaseThatCannotBeReadOrCountedEndsTheSyncAndIsLogged) {
+  ASSERT_TRUE(Sync());
+  const Records before = Databases();
+  for (const char* operation : {"CeReadRecordProps", "CeOidGetInfoEx"}) {
+    SCOPED_TRACE(operation);
+    const std::size_t logged = Log().size();
+    platform_.AddFault(operation, 1, true, 5);
+    bool reconciled = true;
+    EXPECT_FALSE(Sync(false, &reconciled));
+    EXPECT_FALSE(reconciled);
+    EXPECT_NE(Log().find("Problem reading category database from device", logged),
+              std::string::npos);
+    platform_.ClearFaults();
+    EXPECT_EQ(Databases(), before);
+  }
 }
 
 TEST_F(ContentSyncTest, ANewCategoryWhoseOldTableStaysIsLeftAndTheOthersGoOn) {

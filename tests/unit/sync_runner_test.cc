@@ -60,7 +60,7 @@ TEST_F(SyncRunnerTest, TestModeWithoutHandheldWaitsThenSaysSo) {
   std::string err;
   ASSERT_TRUE(p_.handheld().SetConnected(false, &err));
   int64_t before = p_.clock().MonotonicMs();
-  SyncRunner(p_.ports()).RunTest();  // S.DAT missing: the test mode goes on regardless
+  InitInstance(p_.ports(), "hhsync -test");  // S.DAT missing: the test mode goes on regardless
   EXPECT_EQ(p_.clock().MonotonicMs() - before, 5000);
   EXPECT_EQ(p_.ui().Texts(),
             (std::vector<std::string>{"Unable to open configuration file.", kNoConnectionMessage}));
