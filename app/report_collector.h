@@ -48,7 +48,7 @@ class ReportCollector final : public RunRecorder {
   Clock& clock_;
   const int64_t startMs_;
   RunReport report_;
-  std::string problems_;  // "; "-separated
+  std::string problems_;                 // "; "-separated
   std::vector<int64_t> requestStartMs_;  // by request number
 };
 

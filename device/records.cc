@@ -1,6 +1,5 @@
 #include "device/records.h"
 
-
 #include "platform/prompter.h"
 
 namespace hhsync {

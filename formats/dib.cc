@@ -15,7 +15,6 @@ constexpr size_t kFileHeaderSize = 14;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr uint16_t kBmSignature = 0x4D42;  // "BM"
 
-
 int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadLe32(p)); }
 
 BitmapInfoHeader ReadInfoHeader(const uint8_t* p) {

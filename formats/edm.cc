@@ -39,8 +39,8 @@ std::optional<EdmRecord> EdmRecord::Make(const uint8_t* bytes, uint32_t length, 
   return record;
 }
 
-EdmResult ReadEdm(EdmSource& source, std::vector<EdmRecord>* records,
-                  const EdmProgress& progress, std::size_t maxBytes) {
+EdmResult ReadEdm(EdmSource& source, std::vector<EdmRecord>* records, const EdmProgress& progress,
+                  std::size_t maxBytes) {
   uint32_t count = 0;
   if (ReadWord(source, &count) < 0) return EdmResult::kTransferError;
   if (progress.onCount) progress.onCount(count);

@@ -60,8 +60,7 @@ class Paths {
 
   // Reads a whole file into *bytes; false when it cannot be opened or read,
   // with *why (when given) saying why in the system's words.
-  virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
-                        std::string* why) = 0;
+  virtual bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) = 0;
   bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
     return ReadFile(path, bytes, nullptr);
   }

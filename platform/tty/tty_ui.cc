@@ -128,7 +128,8 @@ void TtyUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
       std::fprintf(out_, "  %c %zu. %s\n", static_cast<int>(i) == selection ? '>' : ' ', i + 1,
                    AnsiToUtf8(choices[i]).c_str());
     }
-    std::fprintf(out_, "Type 1-%zu and Enter to choose (Enter alone: the one marked >), q to close: ",
+    std::fprintf(out_,
+                 "Type 1-%zu and Enter to choose (Enter alone: the one marked >), q to close: ",
                  choices.size());
     std::fflush(out_);
     std::string line = ReadLine(true);
@@ -140,7 +141,8 @@ void TtyUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
     }
     if (line.empty()) {
       if (selection >= 0 && static_cast<std::size_t>(selection) < choices.size()) {
-        std::fprintf(out_, "%s\n", AnsiToUtf8(choices[static_cast<std::size_t>(selection)]).c_str());
+        std::fprintf(out_, "%s\n",
+                     AnsiToUtf8(choices[static_cast<std::size_t>(selection)]).c_str());
       }
       dialog.OnOk(selection);
       return;

@@ -112,8 +112,7 @@ std::string Win32Paths::ProgramDir() {
   return dir;
 }
 
-bool Win32Paths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes,
-                          std::string* why) {
+bool Win32Paths::ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

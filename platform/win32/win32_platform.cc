@@ -1,8 +1,8 @@
 #include "platform/win32/win32_platform.h"
 
 // The error calls alone: <windows.h> would turn MessageBox into a macro.
-#include <windef.h>
 #include <errhandlingapi.h>
+#include <windef.h>
 
 #include <cstdlib>
 

@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <wx/log.h>
+#include <wx/notifmsg.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,9 +17,6 @@
 #include <future>
 #include <mutex>
 #include <thread>
-
-#include <wx/log.h>
-#include <wx/notifmsg.h>
 // After the native one, whose base class it shares.
 #include <wx/generic/notifmsg.h>
 
@@ -222,14 +221,13 @@ bool WxUi::DisplayUsable(std::string* why) {
 
 MbAnswer WxUi::MessageBox(std::string_view text, const MessageBoxStyle& style) {
   MbAnswer answer = DefaultAnswer(style.buttons);
-  if (!impl_->Gui() ||
-      !Ask<MessageWindow>(
-          impl_->gui,
-          [&] {
-            impl_->shown = true;
-            return new MessageWindow(impl_->caption, text, style);
-          },
-          [&](MessageWindow& box, int) { answer = box.answer(); })) {
+  if (!impl_->Gui() || !Ask<MessageWindow>(
+                           impl_->gui,
+                           [&] {
+                             impl_->shown = true;
+                             return new MessageWindow(impl_->caption, text, style);
+                           },
+                           [&](MessageWindow& box, int) { answer = box.answer(); })) {
     return impl_->fallback.MessageBox(text, style);
   }
   return answer;
@@ -255,14 +253,13 @@ int WxUi::AskProxyCredentials(std::string* user, std::string* password) {
 }
 
 void WxUi::RunUpdateFrequencyDialog(FrequencyDialogModel& dialog) {
-  if (!impl_->Gui() ||
-      !Ask<FrequencyDialog>(
-          impl_->gui,
-          [&] {
-            impl_->shown = true;
-            return new FrequencyDialog(dialog);
-          },
-          [](FrequencyDialog&, int) {})) {
+  if (!impl_->Gui() || !Ask<FrequencyDialog>(
+                           impl_->gui,
+                           [&] {
+                             impl_->shown = true;
+                             return new FrequencyDialog(dialog);
+                           },
+                           [](FrequencyDialog&, int) {})) {
     impl_->fallback.RunUpdateFrequencyDialog(dialog);
   }
 }

@@ -93,7 +93,8 @@ TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
     dialog.SetStatus("Writing Status", 2);
   }
   std::string screen = term.Screen();
-  EXPECT_NE(screen.find("Writing Status"), std::string::npos) << "the last frame is the final state";
+  EXPECT_NE(screen.find("Writing Status"), std::string::npos)
+      << "the last frame is the final state";
   EXPECT_NE(screen.find("Acme Server Link"), std::string::npos);
   EXPECT_NE(screen.find("Reading Status"), std::string::npos);
   EXPECT_NE(screen.find("[#####"), std::string::npos) << "the upper bar is 1 of 7";

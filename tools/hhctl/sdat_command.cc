@@ -152,8 +152,8 @@ int List(const std::string& path) {
     std::string kind = KindName(rec.type);
     bool skipped = kind == "skipped";
     std::size_t length = skipped ? rec.length : rec.dataSize;
-    std::cout << Printable(rec.name) << "  " << kind << " (type " << rec.type << ")  "
-              << length << (length == 1 ? " byte" : " bytes");
+    std::cout << Printable(rec.name) << "  " << kind << " (type " << rec.type << ")  " << length
+              << (length == 1 ? " byte" : " bytes");
     if (!skipped && kept[rec.name] != i) std::cout << "  (replaced by a later entry)";
     std::cout << "\n";
     if (rec.type == hhsync::kSdatPropertySet) {

@@ -38,7 +38,6 @@
 #include "sweep_cases.h"
 #include "tools/support/child_process.h"
 
-
 namespace hhctl {
 namespace {
 
