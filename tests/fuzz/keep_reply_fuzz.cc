@@ -26,8 +26,8 @@
 #include "formats/sdat.h"
 #include "fuzz/support/fuzz_platform.h"
 #include "net/server_link.h"
-#include "settings/sync_settings.h"
 #include "platform/fake/memory_http.h"
+#include "settings/sync_settings.h"
 
 using hhsync::fuzz::Check;
 
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(reinterpret_cast<const char*>(data), size);
   CheckLineReader(body);
 
-  setup.platform.http().SetReply(body);
+  setup.platform.http().Serve("", body);
   hhsync::KeepList list(setup.platform.ports(), setup.platform.mount());
   Check(list.records() != nullptr && list.records()->size() == 1, "the entry was not read");
   list.Upload(*setup.progress, *setup.settings, *setup.link);

@@ -75,7 +75,7 @@ std::vector<std::string> Lines(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Setup setup;
-  setup.platform.http().SetReply(std::string_view(reinterpret_cast<const char*>(data), size));
+  setup.platform.http().Serve("", std::string(reinterpret_cast<const char*>(data), size));
   const uint64_t openedBefore = setup.platform.shell().opened();
 
   hhsync::CategoryList categories(setup.platform.ports(), setup.platform.mount());

@@ -1,7 +1,8 @@
 // The libcurl internet client on 127.0.0.1: against the real reference
-// server, a server that trickles its reply, sockets that never answer, and
-// tinyproxy. Full-size reads and cut connections are checked through the
-// server link's byte-exact fetches (server_link_test.cc).
+// server, peers that record the raw bytes or answer as a hostile server
+// would, sockets that never answer, and tinyproxy. Full-size reads and cut
+// connections are checked through the server link's byte-exact fetches
+// (server_link_test.cc).
 
 #include "platform/curl/curl_http.h"
 
@@ -75,10 +76,31 @@ class CurlHttpTest : public ::testing::Test {
     return sessions_.back()->OpenRequest(verb, "127.0.0.1", port ? port : server_.port(), object,
                                          version);
   }
+  // Sends a request for url through a session with options, as the program
+  // does (with its standard headers); the status, 0 when it failed.
+  int Fetch(const std::string& url, HttpSessionOptions options = {},
+            const std::string& verb = "GET", const std::string& body = "") {
+    ParsedUrl parsed;
+    EXPECT_TRUE(ParseHttpUrl(url, &parsed)) << url;
+    auto session = http_.OpenSession(options);
+    auto request = session->OpenRequest(verb, parsed.host, parsed.port, parsed.object, "HTTP/1.0");
+    request->AddHeaders(kStandardHeaders);
+    if (verb == "POST") {
+      request->AddHeaders("Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n");
+    }
+    HttpError error;
+    if (!request->Send(body, &error)) {
+      lastError_ = error;
+      return 0;
+    }
+    return request->StatusCode();
+  }
 
   CurlHttp http_;
   test::ReferenceServerProcess server_;
   std::vector<std::unique_ptr<HttpSession>> sessions_;  // kept while their requests live
+  HttpError lastError_;                                 // of the last Fetch that failed
 };
 
 // The resident memory of this process in bytes, from /proc.
@@ -128,27 +150,16 @@ TEST_F(CurlHttpTest, ALargeBodyComesWholeAndInOrderWithoutBeingHeld) {
 
 TEST_F(CurlHttpTest, ABodyThatTricklesInIsStillReadInFullSizeReads) {
   const std::string body = RandomBytes(3000, 6);
-  // One connection answered with pieces that cut across every 1024-byte
-  // read, 150 ms apart.
-  sockaddr_in addr;
-  int listener = BoundLoopbackSocket(&addr);
-  ::listen(listener, 1);
-  std::thread server([&] {
-    int fd = ::accept(listener, nullptr, nullptr);
-    std::string request;
-    for (char c; request.find("\r\n\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1;) {
-      request += c;
-    }
-    std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n";
-    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+  // An answer in pieces that cut across every 1024-byte read, 150 ms apart.
+  test::RawServer server([&body](int fd, const test::RawRequest&) {
+    test::RawServer::Send(fd, "HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n");
     const std::size_t cuts[] = {0, 700, 1400, 1405, 3000};
     for (int i = 0; i < 4; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(150));
-      ::send(fd, body.data() + cuts[i], cuts[i + 1] - cuts[i], MSG_NOSIGNAL);
+      test::RawServer::Send(fd, body.substr(cuts[i], cuts[i + 1] - cuts[i]));
     }
-    ::close(fd);
   });
-  auto request = Open("/zavrik/update/profile?", "GET", "HTTP/1.0", {}, ntohs(addr.sin_port));
+  auto request = Open("/zavrik/update/profile?", "GET", "HTTP/1.0", {}, server.port());
   HttpError error;
   const std::clock_t cpuBefore = std::clock();
   EXPECT_TRUE(request->Send("", &error)) << error.message;
@@ -159,8 +170,6 @@ TEST_F(CurlHttpTest, ABodyThatTricklesInIsStillReadInFullSizeReads) {
   // The reads wait on the socket for the 600 ms the body takes; they do not spin.
   // Spinning through the wait would take about 0.6 s of CPU.
   EXPECT_LT(cpuSeconds, 0.45);
-  server.join();
-  ::close(listener);
 }
 
 TEST_F(CurlHttpTest, ARefusedConnectIsCannotConnectAndAnUnansweredOneTimesOut) {
@@ -258,36 +267,7 @@ TEST_F(CurlHttpTest, ProxyCredentialsReplaceAnAddedCredentialsHeader) {
   EXPECT_EQ(server_.RequestLog().size(), 1u);
 }
 
-// What reaches the wire, seen by a peer that records the raw bytes.
-class CurlWireTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(http_.Initialise()); }
-
-  // Sends a request for url through a session with options; the status.
-  int Fetch(const std::string& url, HttpSessionOptions options = {},
-            const std::string& verb = "GET", const std::string& body = "") {
-    ParsedUrl parsed;
-    EXPECT_TRUE(ParseHttpUrl(url, &parsed)) << url;
-    auto session = http_.OpenSession(options);
-    auto request = session->OpenRequest(verb, parsed.host, parsed.port, parsed.object, "HTTP/1.0");
-    request->AddHeaders(kStandardHeaders);
-    if (verb == "POST") {
-      request->AddHeaders("Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n");
-    }
-    HttpError error;
-    if (!request->Send(body, &error)) {
-      lastError_ = error;
-      return 0;
-    }
-    return request->StatusCode();
-  }
-
-  CurlHttp http_;
-  HttpError lastError_;
-};
-
-TEST_F(CurlWireTest, TheRequestTargetGoesOutByteForByte) {
+TEST_F(CurlHttpTest, TheRequestTargetGoesOutByteForByte) {
   test::RawServer server;
   ASSERT_TRUE(server.ok());
   const std::string target = "/zavrik/update/profile?su=|s d6#x&p=ac me\tco&pr=n&w\xE9&dt=%20#frag";
@@ -309,7 +289,7 @@ TEST_F(CurlWireTest, TheRequestTargetGoesOutByteForByte) {
   EXPECT_EQ(server.Requests().size(), 2u);
 }
 
-TEST_F(CurlWireTest, AReplyCutInsideItsHeaderIsABrokenTransferNotAnEmptyBody) {
+TEST_F(CurlHttpTest, AReplyCutInsideItsHeaderIsABrokenTransferNotAnEmptyBody) {
   for (const std::string cut : {"HTTP/1.1 200 OK\r\nC", "HTTP/1.0 200 OK\r\n",
                                 "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"}) {
     test::RawServer server(
@@ -320,7 +300,7 @@ TEST_F(CurlWireTest, AReplyCutInsideItsHeaderIsABrokenTransferNotAnEmptyBody) {
   }
 }
 
-TEST_F(CurlWireTest, ABracketedIpv6HostWithItsPortIsReached) {
+TEST_F(CurlHttpTest, ABracketedIpv6HostWithItsPortIsReached) {
   test::RawServer server(nullptr, /*ipv6=*/true);
   if (!server.ok()) GTEST_SKIP() << "no IPv6 loopback here";
   ParsedUrl parsed;
@@ -332,7 +312,7 @@ TEST_F(CurlWireTest, ABracketedIpv6HostWithItsPortIsReached) {
   EXPECT_EQ(server.Requests()[0].RequestLine(), "GET /x y?a=1 HTTP/1.0");
 }
 
-TEST_F(CurlWireTest, AProxyGetsTheWholeUrlAndOnlyTheCallersHeaders) {
+TEST_F(CurlHttpTest, AProxyGetsTheWholeUrlAndOnlyTheCallersHeaders) {
   // The recorder stands in for the proxy: it sees what a proxy would.
   test::RawServer proxy;
   ASSERT_TRUE(proxy.ok());

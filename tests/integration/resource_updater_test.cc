@@ -1,6 +1,8 @@
-// The resource step against the reference server: status list, reconcile
-// with "zavResA" and "zavRes", downloads into memory and into files, the CE
-// application manager's command line, and the write recovery.
+// The resource step against the reference server: reconcile with "zavResA"
+// and "zavRes", downloads into memory and into files, the CE application
+// manager's command line, and the write recovery. How the status list is
+// read is held to its rules by tests/fuzz/resource_status_fuzz.cc, whose
+// seeds run in CI (scripts/fuzz).
 
 #include "extras/resource_updater.h"
 
@@ -17,32 +19,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 const std::string kManager = "/opt/ce/CEAPPMGR.EXE";
-
-// A list as "rid|type|revision|name" lines.
-Lines Describe(const ResourceUpdater::RecordMap& list) {
-  Lines out;
-  for (const auto& [rid, r] : list) {
-    out.push_back(rid + "|" + r->type() + "|" + r->revision() + "|" + r->name());
-  }
-  return out;
-}
-
-TEST(ResourceStatusListTest, FirstLineOkThenLinesOfFourFields) {
-  VolumeMount mount_;
-  for (auto [reply, ok] : std::vector<std::pair<const char*, bool>>{
-           {"FAIL\nx\n1|CAB|r|a\n", false}, {"", false}, {"Ok \t\r\n", true}}) {
-    EXPECT_EQ(ResourceUpdater(Ports{}, mount_, "u").ParseStatusList(reply), ok) << reply;
-  }
-  ResourceUpdater updater(Ports{}, mount_, "u");
-  ASSERT_TRUE(updater.ParseStatusList(
-      "ok\r\nsecond|line|is|ignored\r\n1|CAB|r1|a.cab|extra\r\nab\r\n2|INI|r2\r\n"
-      "3|BMP|r3|x\r\n3|BMP|r4|y\r\n  \n\n"));
-  // A short line is skipped, a missing name is empty, a later line wins.
-  const Lines expected = {"1|CAB|r1|a.cab", "2|INI|r2|", "3|BMP|r4|y"};
-  EXPECT_EQ(Describe(updater.downloadList()), expected);
-  EXPECT_EQ(Describe(updater.statusList()), expected);
-  EXPECT_NE(updater.downloadList().at("3").get(), updater.statusList().at("3").get());
-}
 
 class ResourceUpdaterTest : public test::HandheldServerTest {
  protected:

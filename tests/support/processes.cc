@@ -130,7 +130,7 @@ bool ReferenceServerProcess::Start(std::string* error) {
   // The server writes the port file by renaming, so it is whole once seen.
   return Launch(
       {HHCTL_BIN, "serve", "--root", root(), "--port", "0", "--port-file", portFile, "--log",
-       dir_.File("requests.log")},
+       logPath()},
       [&] {
         std::string text = test::ReadFile(portFile);
         if (!text.empty()) port_ = static_cast<uint16_t>(std::stoul(text));
@@ -145,7 +145,7 @@ std::string ReferenceServerProcess::Url(const std::string& path) const {
 
 std::vector<nlohmann::json> ReferenceServerProcess::RequestLog() const {
   std::vector<nlohmann::json> lines;
-  std::istringstream in(test::ReadFile(dir_.File("requests.log")));
+  std::istringstream in(test::ReadFile(logPath()));
   for (std::string line; std::getline(in, line);) {
     if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
   }

@@ -82,12 +82,14 @@ class ServerProcess {
 };
 
 // The reference content server on a free port, answering from root(), with
-// its request log read back as JSON objects.
+// its request log read back as JSON objects. Its root and log serve a server
+// in the test's own process as well, when Start is never called.
 class ReferenceServerProcess : public ServerProcess {
  public:
   ReferenceServerProcess();  // makes the root; nothing runs yet
 
   std::string root() const { return dir_.File("root"); }
+  std::string logPath() const { return dir_.File("requests.log"); }
   // Writes bytes to root/relative, making the directories on the way.
   void WriteFile(const std::string& relative, const std::string& bytes) const;
   // The bytes of root/relative; empty when it does not exist.

@@ -37,29 +37,16 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
-namespace {
-
-void WriteSdatItems(const std::string& path, const std::vector<SdatItem>& items) {
+void WriteSdat(const std::string& path, const std::string& syncProperties,
+               const std::vector<uint8_t>& mainBitmap) {
+  std::vector<SdatItem> items = {
+      {"sync.properties", kSdatPropertySet,
+       std::vector<uint8_t>(syncProperties.begin(), syncProperties.end())}};
+  if (!mainBitmap.empty()) items.push_back({"main.bmp", kSdatBitmap, mainBitmap});
   std::vector<uint8_t> image;
   std::string err;
   if (!BuildSdat(items, &image, &err)) ADD_FAILURE() << err;
   WriteFile(path, std::string(image.begin(), image.end()));
-}
-
-SdatItem PropertiesItem(const std::string& syncProperties) {
-  return {"sync.properties", kSdatPropertySet,
-          std::vector<uint8_t>(syncProperties.begin(), syncProperties.end())};
-}
-
-}  // namespace
-
-void WriteSdat(const std::string& path, const std::string& syncProperties) {
-  WriteSdatItems(path, {PropertiesItem(syncProperties)});
-}
-
-void WriteSdat(const std::string& path, const std::string& syncProperties,
-               const std::vector<uint8_t>& mainBitmap) {
-  WriteSdatItems(path, {PropertiesItem(syncProperties), {"main.bmp", kSdatBitmap, mainBitmap}});
 }
 
 std::vector<std::string> LogMessages(const std::string& bytes) {

@@ -39,11 +39,10 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 // Writes an S.DAT holding the property set "sync.properties" made of the
-// given text (lines of key=value).
-void WriteSdat(const std::string& path, const std::string& syncProperties);
-// The same with the BMP file image mainBitmap as the bitmap "main.bmp".
+// given text (lines of key=value), and the BMP file image mainBitmap as the
+// bitmap "main.bmp" unless it is empty.
 void WriteSdat(const std::string& path, const std::string& syncProperties,
-               const std::vector<uint8_t>& mainBitmap);
+               const std::vector<uint8_t>& mainBitmap = {});
 // The messages of every entry in a sync log's bytes, in order, without their
 // time headers.
 std::vector<std::string> LogMessages(const std::string& logBytes);

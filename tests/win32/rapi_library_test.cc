@@ -43,12 +43,6 @@ TEST(RapiLibraryTest, ALibraryWithoutTheEntryPointsIsNoLibrary) {
   EXPECT_EQ(rapi.CeGetLastError(), static_cast<uint32_t>(ERROR_PROC_NOT_FOUND));
 }
 
-}  // namespace
-}  // namespace hhsync
-
-namespace hhsync {
-namespace {
-
 // The test library beside the tests (built into test-device\ so that it is
 // never found by accident), answered by hhsync_rapi_bridge when
 // scripts/test-windows names one in HHSYNC_RAPI_BRIDGE.

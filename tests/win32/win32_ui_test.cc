@@ -211,12 +211,6 @@ TEST(Win32UiTest, ProxyCredentialsAreAskedForInADialog) {
   cancel.join();
 }
 
-}  // namespace
-}  // namespace hhsync
-
-namespace hhsync {
-namespace {
-
 // The first edit control of a window, and the one after it.
 struct Edits {
   HWND first = nullptr;

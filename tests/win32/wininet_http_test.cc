@@ -17,16 +17,22 @@ std::string Reply(int status, const std::string& body) {
 class WinInetHttpTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(http_.Initialise()); }
+  // An HTTP/1.0 request through a session of its own, kept for the test.
+  std::unique_ptr<HttpRequest> Open(const std::string& verb, uint16_t port,
+                                    const std::string& object,
+                                    const HttpSessionOptions& options = {},
+                                    const std::string& host = "127.0.0.1") {
+    sessions_.push_back(http_.OpenSession(options));
+    return sessions_.back()->OpenRequest(verb, host, port, object, "HTTP/1.0");
+  }
+
   WinInetHttp http_;
+  std::vector<std::unique_ptr<HttpSession>> sessions_;
 };
 
 TEST_F(WinInetHttpTest, GetSendsAnHttp10RequestWithTheCallersHeaders) {
   LoopbackServer server(Reply(200, "profile body"));
-  auto session = http_.OpenSession({});
-  ASSERT_TRUE(session);
-  auto request = session->OpenRequest("GET", "127.0.0.1", server.port(),
-                                      "/zavrik/update/profile?u=1&v=2", "HTTP/1.0");
-  ASSERT_TRUE(request);
+  auto request = Open("GET", server.port(), "/zavrik/update/profile?u=1&v=2");
   request->AddHeaders("Accept: */*\r\nUser-Agent: Tessary Conduit\r\n");
   HttpError error;
   ASSERT_TRUE(request->Send("", &error)) << error.code << " " << error.message;
@@ -46,9 +52,7 @@ TEST_F(WinInetHttpTest, GetSendsAnHttp10RequestWithTheCallersHeaders) {
 
 TEST_F(WinInetHttpTest, AnOpenThatFailsIsATransferErrorNotANullRequest) {
   // No server name: the connection handle cannot be had.
-  auto session = http_.OpenSession({});
-  ASSERT_TRUE(session);
-  auto request = session->OpenRequest("GET", "", 80, "/", "HTTP/1.0");
+  auto request = Open("GET", 80, "/", {}, "");
   ASSERT_TRUE(request);
   request->AddHeaders("Accept: */*\r\n");
   HttpError error;
@@ -63,10 +67,7 @@ TEST_F(WinInetHttpTest, ReadsFillTheCallersSizeHoweverTheBodyArrives) {
   std::string body;
   for (int i = 0; i < 3000; ++i) body += static_cast<char>('a' + i % 26);
   LoopbackServer server(Reply(200, body), 97);
-  auto session = http_.OpenSession({});
-  ASSERT_TRUE(session);
-  auto request = session->OpenRequest("GET", "127.0.0.1", server.port(), "/f", "HTTP/1.0");
-  ASSERT_TRUE(request);
+  auto request = Open("GET", server.port(), "/f");
   HttpError error;
   ASSERT_TRUE(request->Send("", &error));
   std::string got;
@@ -85,11 +86,7 @@ TEST_F(WinInetHttpTest, ReadsFillTheCallersSizeHoweverTheBodyArrives) {
 
 TEST_F(WinInetHttpTest, PostSendsTheBodyAndStatusCodesComeBack) {
   LoopbackServer server(Reply(404, "nope"));
-  auto session = http_.OpenSession({});
-  ASSERT_TRUE(session);
-  auto request =
-      session->OpenRequest("POST", "127.0.0.1", server.port(), "/z/update/keep?", "HTTP/1.0");
-  ASSERT_TRUE(request);
+  auto request = Open("POST", server.port(), "/z/update/keep?");
   request->AddHeaders("Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 9\r\n");
   HttpError error;
   ASSERT_TRUE(request->Send("k=1&m=two", &error)) << error.code << " " << error.message;
@@ -109,10 +106,7 @@ TEST_F(WinInetHttpTest, ARefusedConnectionIsAnErrorWithTheClientsCode) {
   HttpSessionOptions options;
   options.connectTimeoutMs = 2000;
   options.connectRetries = 2;
-  auto session = http_.OpenSession(options);
-  ASSERT_TRUE(session);
-  auto request = session->OpenRequest("GET", "127.0.0.1", closedPort, "/", "HTTP/1.0");
-  ASSERT_TRUE(request);
+  auto request = Open("GET", closedPort, "/", options);
   HttpError error;
   EXPECT_FALSE(request->Send("", &error));
   EXPECT_EQ(error.code, http_error::kCannotConnect);
@@ -125,11 +119,7 @@ TEST_F(WinInetHttpTest, AProxySessionAsksTheProxyForTheWholeUrl) {
   options.viaProxy = true;
   options.proxy = "127.0.0.1:" + std::to_string(proxy.port());
   options.agent = "Zavrik Session";
-  auto session = http_.OpenSession(options);
-  ASSERT_TRUE(session);
-  auto request =
-      session->OpenRequest("GET", "content.invalid", 8080, "/z/update/profile?x=1", "HTTP/1.0");
-  ASSERT_TRUE(request);
+  auto request = Open("GET", 8080, "/z/update/profile?x=1", options, "content.invalid");
   HttpError error;
   ASSERT_TRUE(request->Send("", &error)) << error.code << " " << error.message;
   EXPECT_EQ(request->StatusCode(), 200);

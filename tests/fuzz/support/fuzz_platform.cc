@@ -11,31 +11,6 @@
 
 namespace hhsync::fuzz {
 
-namespace {
-
-class Session final : public HttpSession {
- public:
-  explicit Session(std::shared_ptr<const MemoryReply> reply) : reply_(std::move(reply)) {}
-  std::unique_ptr<HttpRequest> OpenRequest(const std::string&, const std::string&, uint16_t,
-                                           const std::string&, const std::string&) override {
-    return std::make_unique<MemoryBody>(reply_);
-  }
-
- private:
-  std::shared_ptr<const MemoryReply> reply_;
-};
-
-}  // namespace
-
-void OneReplyHttp::SetReply(std::string_view body, int status) {
-  reply_ =
-      std::make_shared<const MemoryReply>(MemoryReply{status, std::string(body), -1});
-}
-
-std::unique_ptr<HttpSession> OneReplyHttp::OpenSession(const HttpSessionOptions&) {
-  return std::make_unique<Session>(reply_);
-}
-
 MbAnswer QuietUi::MessageBox(std::string_view, const MessageBoxStyle& style) {
   return DefaultAnswer(style.buttons);
 }
@@ -78,6 +53,7 @@ ScratchDir::~ScratchDir() {
 }
 
 FuzzPlatform::FuzzPlatform() : paths_(dir_.path()) {
+  http_.SetRecording(false);
   const std::string image = dir_.File("handheld.db");
   std::string err;
   if (!EmulatedHandheld::Init(image, &err)) Fail(err.c_str());

@@ -2,11 +2,11 @@
 // What the fuzz targets run on. A fuzz target feeds millions of inputs to
 // one process, so these fakes keep nothing from one input to the next (the
 // test fakes record every request, message and page, and would grow without
-// end): an internet client that answers every request with the one reply set
-// for the current input, a user interface that answers every box with its
-// default and remembers nothing, a shell that opens nothing, and an emulated
-// handheld in a temporary directory (under /dev/shm when there is one, so
-// that its SQLite transactions stay in memory).
+// end): the in-memory internet client with its request record turned off, a
+// user interface that answers every box with its default and remembers
+// nothing, a shell that opens nothing, and an emulated handheld in a
+// temporary directory (under /dev/shm when there is one, so that its SQLite
+// transactions stay in memory).
 
 #include <cstddef>
 #include <cstdint>
@@ -19,27 +19,15 @@
 #include "emulator/emulated_handheld.h"
 #include "platform/dialog_host.h"
 #include "platform/fake/fake_clock.h"
+#include "platform/fake/memory_http.h"
 #include "platform/http.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
 #include "platform/prompter.h"
 #include "platform/shell.h"
 #include "platform/sqlite/sqlite_registry.h"
-#include "platform/fake/memory_http.h"
 
 namespace hhsync::fuzz {
-
-// Answers every request, whatever its verb or object, with status and body.
-class OneReplyHttp final : public Http {
- public:
-  void SetReply(std::string_view body, int status = 200);
-
-  bool Initialise() override { return true; }
-  std::unique_ptr<HttpSession> OpenSession(const HttpSessionOptions& options) override;
-
- private:
-  std::shared_ptr<const MemoryReply> reply_ = std::make_shared<MemoryReply>();
-};
 
 // Every message box gets its default answer (OK, Cancel or No); a proxy
 // prompt is cancelled; no window is made.
@@ -96,10 +84,9 @@ class FuzzPlatform {
 
   const Ports& ports() const { return ports_; }
   VolumeMount& mount() { return mount_; }
-  EmulatedHandheld& handheld() { return *handheld_; }
-  OneReplyHttp& http() { return http_; }
+  // Serves the reply of the current input to every request.
+  MemoryHttp& http() { return http_; }
   NullShell& shell() { return shell_; }
-  const ScratchDir& dir() const { return dir_; }
 
   // Sets the handheld's registry value kRegistryPath + name; aborts when it
   // cannot (the fuzz target could not run as meant).
@@ -117,7 +104,7 @@ class FuzzPlatform {
   SqliteRegistry registry_{":memory:"};
   NullShell shell_;
   EnvPaths paths_;
-  OneReplyHttp http_;
+  MemoryHttp http_;
   std::unique_ptr<EmulatedHandheld> handheld_;
   Ports ports_;
   VolumeMount mount_;
