@@ -11,9 +11,7 @@ class ForwardingRapi : public Rapi {
   explicit ForwardingRapi(Rapi& target) : t_(target) {}
 
   int32_t CeRapiInitEx(RapiInit* init) override { return t_.CeRapiInitEx(init); }
-  uint32_t WaitForInit(RapiInit* init, uint32_t ms) override {
-    return t_.WaitForInit(init, ms);
-  }
+  uint32_t WaitForInit(RapiInit* init, uint32_t ms) override { return t_.WaitForInit(init, ms); }
   int32_t CeRapiUninit() override { return t_.CeRapiUninit(); }
   uint32_t CeGetLastError() override { return t_.CeGetLastError(); }
   std::string DesktopErrorText() override { return t_.DesktopErrorText(); }

@@ -26,7 +26,6 @@ class MemoryCanvas final : public Canvas {
   std::vector<Rgb> SelectPalette(const std::vector<Rgb>& palette) override;
   bool Blit(int x, int y, int width, int height, std::span<const Rgb> pixels) override;
 
-
   // The pixel at (x, y); the caller keeps x and y inside the canvas.
   Rgb Pixel(int x, int y) const;
   // All pixels, row by row from the top.

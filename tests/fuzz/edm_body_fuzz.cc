@@ -22,8 +22,8 @@
 #include "app/dialogs/progress_dialog.h"
 #include "content/content_item.h"
 #include "fuzz/support/fuzz_platform.h"
-#include "platform/http.h"
 #include "platform/fake/memory_http.h"
+#include "platform/http.h"
 
 using hhsync::EdmResult;
 using hhsync::fuzz::Check;
