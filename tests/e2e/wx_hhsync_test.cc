@@ -237,13 +237,20 @@ TEST_F(WxHhsyncTest, ABoxComesInFrontOfTheWaitWindowAndTakesTheKeyboard) {
   ASSERT_FALSE(wait.empty()) << "no wait window";
   const std::string box = x_.WaitForWindow("^hhsync$");
   ASSERT_FALSE(box.empty()) << "no message box";
-  // Let the window manager settle the stacking and the focus.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-
-  const std::vector<unsigned long> stacking = RootWindows(x_, "_NET_CLIENT_LIST_STACKING");
+  // The window manager settles the stacking and the focus in its own time:
+  // wait for the order wanted, then say what is wrong if it never came.
+  std::vector<unsigned long> stacking;
   const auto position = [&](const std::string& id) {
     return std::find(stacking.begin(), stacking.end(), std::stoul(id)) - stacking.begin();
   };
+  WaitUntil(
+      [&] {
+        stacking = RootWindows(x_, "_NET_CLIENT_LIST_STACKING");
+        return position(box) < static_cast<long>(stacking.size()) &&
+               position(wait) < position(box) &&
+               RootWindows(x_, "_NET_ACTIVE_WINDOW") == std::vector<unsigned long>{std::stoul(box)};
+      },
+      10000);
   ASSERT_LT(position(wait), static_cast<long>(stacking.size())) << "the wait window is managed";
   ASSERT_LT(position(box), static_cast<long>(stacking.size())) << "the box is managed";
   EXPECT_GT(position(box), position(wait)) << "the box is above the wait window";
@@ -295,7 +302,13 @@ TEST_F(WxHhsyncTest, ARunThatShowedNothingSaysItsOutcomeAsANotification) {
   serviceEnv.push_back("DBUS_SESSION_BUS_ADDRESS=" + address);
   ASSERT_TRUE(notifier.Start({"/usr/bin/dunst"}, serviceEnv, &error))
       << "dunst (scripts/test installs it): " << error;
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(WaitUntil([&] {
+    return test::RunProcess({"/usr/bin/dbus-send", "--bus=" + address, "--print-reply",
+                             "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus.NameHasOwner",
+                             "string:org.freedesktop.Notifications"})
+               .out.find("boolean true") != std::string::npos;
+  })) << "dunst did not take the notification service's name";
   const int before = notifications();
   ASSERT_TRUE(p_.handheld().SetConnected(true, &error)) << error;
   RegistryKey(desktop_, kReg).Set("tu", "24");
