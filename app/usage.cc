@@ -17,22 +17,16 @@ InfoRequest InfoRequestOf(int argc, const char* const* argv) {
 }
 
 std::string UsageText(const std::string& program) {
-  const std::string p = program;
-  return "Usage: " + p + " [-test | -first | -config]\n" + "       " + p +
-         " --help | --version\n"
-         "\n"
-         "  " +
-         p +
-         "            an ordinary sync\n"
-         "  " +
-         p +
-         " -first     a sync straight after an installation on the handheld\n"
-         "  " +
-         p +
-         " -config    choose how often to check for updates\n"
-         "  " +
-         p +
-         " -test      launch the companion library on the handheld and report\n"
+  // One line per form of the command line: the program's name, then what
+  // follows it.
+  const auto line = [&program](const char* indent, const char* rest) {
+    return indent + program + rest + "\n";
+  };
+  return line("Usage: ", " [-test | -first | -config]") + line("       ", " --help | --version") +
+         "\n" + line("  ", "            an ordinary sync") +
+         line("  ", " -first     a sync straight after an installation on the handheld") +
+         line("  ", " -config    choose how often to check for updates") +
+         line("  ", " -test      launch the companion library on the handheld and report") +
          "\n"
          "The switches are found as substrings anywhere in the command line, -test\n"
          "before -first before -config; any other command line is an ordinary sync.\n"

@@ -9,7 +9,7 @@
 namespace hhsync {
 
 // A Shell for tests: records every page, command line and beep, and answers
-// with configurable result codes.
+// with configurable results.
 class RecordingShell final : public Shell {
  public:
   bool OpenUrl(const std::string& url, int showCommand) override {

@@ -18,8 +18,6 @@ namespace hhsync {
 
 namespace {
 
-// Result codes of the desktop's launchers.
-
 // The arguments in the form exec wants them; the strings stay owned by args.
 std::vector<char*> Argv(const std::vector<std::string>& args) {
   std::vector<char*> argv;

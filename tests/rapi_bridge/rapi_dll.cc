@@ -23,10 +23,13 @@ using hhsync::rapi_abi::CEDBASEINFO;
 using hhsync::rapi_abi::CEGUID;
 using hhsync::rapi_abi::CEOIDINFO;
 using hhsync::rapi_abi::CEPROPVAL;
+using hhsync::rapi_abi::FromAbi;
+using hhsync::rapi_abi::FromWide;
 using hhsync::rapi_abi::kMaxDbaseNameLength;
 using hhsync::rapi_abi::kMaxSortOrders;
 using hhsync::rapi_abi::kObjTypeDatabase;
 using hhsync::rapi_abi::RAPIINIT;
+using hhsync::rapi_abi::ToAbi;
 
 namespace {
 
@@ -121,11 +124,6 @@ Rapi& Device() {
   return device;
 }
 
-using rapi_abi::FromAbi;
-using rapi_abi::ToAbi;
-
-std::u16string Text(const WCHAR* text) { return rapi_abi::FromWide(text); }
-
 // The handheld's key numbers travel as HKEY values; its root is the
 // desktop's HKEY_LOCAL_MACHINE constant.
 CeHKey KeyOf(HKEY key) {
@@ -205,7 +203,7 @@ RAPI_EXPORT HRESULT WINAPI CeRapiGetError() {
 
 RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
   CeGuid g = FromAbi(guid);
-  const bool ok = Device().CeMountDBVol(&g, Text(volume), flags);
+  const bool ok = Device().CeMountDBVol(&g, FromWide(volume), flags);
   if (guid) *guid = ToAbi(g);
   return ok;
 }
@@ -218,7 +216,7 @@ RAPI_EXPORT BOOL WINAPI CeUnmountDBVol(CEGUID* guid) {
 RAPI_EXPORT HANDLE WINAPI CeOpenDatabaseEx(CEGUID* guid, rapi_abi::CEOID* oid, LPWSTR name,
                                            rapi_abi::CEPROPID sort, DWORD flags, void*) {
   hhsync::CEOID id = oid ? *oid : 0;
-  const CeDbHandle db = Device().CeOpenDatabaseEx(FromAbi(guid), &id, Text(name), sort, flags);
+  const CeDbHandle db = Device().CeOpenDatabaseEx(FromAbi(guid), &id, FromWide(name), sort, flags);
   if (oid) *oid = id;
   return reinterpret_cast<HANDLE>(db);
 }
@@ -229,7 +227,7 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO*
   dbInfo.flags = info->dwFlags;
   WCHAR name[kMaxDbaseNameLength + 1] = {};
   std::memcpy(name, info->szDbaseName, sizeof info->szDbaseName);
-  dbInfo.name = Text(name);
+  dbInfo.name = FromWide(name);
   for (int i = 0; i < info->wNumSortOrder && i < kMaxSortOrders; ++i) {
     dbInfo.sorts.push_back(CeSortOrder{info->rgSortSpecs[i].propid, info->rgSortSpecs[i].dwFlags});
   }
@@ -324,7 +322,7 @@ RAPI_EXPORT BOOL WINAPI CeCloseHandle(HANDLE db) {
 
 RAPI_EXPORT LONG WINAPI CeRegOpenKeyEx(HKEY root, LPCWSTR sub, DWORD, REGSAM, HKEY* key) {
   CeHKey opened = 0;
-  const int32_t rc = Device().CeRegOpenKeyEx(KeyOf(root), Text(sub), &opened);
+  const int32_t rc = Device().CeRegOpenKeyEx(KeyOf(root), FromWide(sub), &opened);
   if (rc == 0 && key) *key = HandleOf(opened);
   return rc;
 }
@@ -334,7 +332,7 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
   std::vector<uint8_t> bytes;
   uint32_t t = 0;
   const uint32_t capacity = size ? *size : 0;
-  const int32_t rc = Device().CeRegQueryValueEx(KeyOf(key), Text(name), &t, &bytes, capacity);
+  const int32_t rc = Device().CeRegQueryValueEx(KeyOf(key), FromWide(name), &t, &bytes, capacity);
   if (type) *type = t;
   if (rc == 0) {
     if (data && !bytes.empty())
@@ -347,7 +345,7 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
 RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM,
                                          SECURITY_ATTRIBUTES*, HKEY* key, DWORD* disposition) {
   CeHKey created = 0;
-  const int32_t rc = Device().CeRegCreateKeyEx(KeyOf(root), Text(sub), &created);
+  const int32_t rc = Device().CeRegCreateKeyEx(KeyOf(root), FromWide(sub), &created);
   if (rc == 0 && key) *key = HandleOf(created);
   if (disposition) *disposition = 0;
   return rc;
@@ -356,7 +354,7 @@ RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, 
 RAPI_EXPORT LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
                                         DWORD size) {
   std::vector<uint8_t> bytes(data, data ? data + size : data);
-  return Device().CeRegSetValueEx(KeyOf(key), Text(name), type, bytes);
+  return Device().CeRegSetValueEx(KeyOf(key), FromWide(name), type, bytes);
 }
 
 RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) { return Device().CeRegCloseKey(KeyOf(key)); }
@@ -380,7 +378,8 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD
   }
   uint32_t outSize = outputSize ? *outputSize : 0;
   std::vector<uint8_t> out;
-  const int32_t hr = Device().CeRapiInvoke(Text(library), Text(function), in, &outSize, &out);
+  const int32_t hr =
+      Device().CeRapiInvoke(FromWide(library), FromWide(function), in, &outSize, &out);
   if (outputSize) *outputSize = outSize;
   if (output) {
     *output = nullptr;

@@ -51,25 +51,10 @@ bool Accepts(uint16_t port) {
 
 }  // namespace
 
-RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                     double killAfterMs) {
+RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   ChildProcess child;
   RunResult r;
-  if (!child.Start(argv, env)) return r;
-  if (killAfterMs >= 0) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::microseconds(static_cast<int64_t>(killAfterMs * 1000));
-    while (child.Running() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    if (child.Running()) {
-      child.Kill();
-      r.killed = true;
-    }
-  }
-  child.Wait(-1, &r);
-  // A program that ended on its own just before the kill counts as ended.
-  if (r.killed && r.exitCode >= 0) r.killed = false;
+  if (child.Start(argv, env)) child.Wait(-1, &r);
   return r;
 }
 

@@ -19,19 +19,16 @@
 namespace hhsync::test {
 
 struct RunResult {
-  int exitCode = -1;    // -1 when the program could not be started or was killed
-  bool killed = false;  // ended by the SIGKILL RunProcess sent
+  int exitCode = -1;  // -1 when the program could not be started or a signal ended it
   std::string out;
   std::string err;
 };
 
 // Runs a program with the arguments and waits for it. The environment is the
 // test's own without any HHSYNC_ variable, plus env ("NAME=value" items, which
-// replace the test's own of the same name). Standard input is empty. With
-// killAfterMs >= 0 the program is killed with SIGKILL that many milliseconds
-// after its start unless it ended before.
-RunResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-                     double killAfterMs = -1);
+// replace the test's own of the same name). Standard input is empty.
+RunResult RunProcess(const std::vector<std::string>& argv,
+                     const std::vector<std::string>& env = {});
 
 // A program started in the background, with the environment and input of
 // RunProcess; killed at destruction if it still runs.
