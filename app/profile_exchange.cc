@@ -42,49 +42,10 @@ bool GreaterThanParen(std::string_view line) {
   return line.compare("(") > 0;  // char_traits<char> compares as unsigned char
 }
 
-}  // namespace
-
-bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
-                                 CategoryList& categories) {
-  RunRecorder& recorder = *ports_.recorder;
-  progress.SetStatus("Contacting Server for Profile", 1);
-  const std::string url = settings.ProfileUrl();
-  std::string reply = link.FetchText(url, &progress);
-  if (reply.empty()) {
-    // The URL up to its query: the query carries the user's settings.
-    const std::string shown = UrlWithoutCredentials(url.substr(0, url.find('?')));
-    recorder.Outcome(RunOutcome::kFailed,
-                     "no profile came back from " + shown + ": " + link.LastFailure());
-    return false;
-  }
-
-  Tokenizer lines(std::move(reply), "\n");  // the reply itself, not a copy
-  const std::string status = lines.Next();
-
-  if (!EqualsNoCase(status, "OK")) {
-    const std::string target = lines.Next();
-    const std::string action = lines.Next();
-    if (!EqualsNoCase(status, "REDIRECT")) {
-      constexpr std::size_t kShownChars = 80;
-      recorder.Outcome(RunOutcome::kFailed,
-                       "the profile reply began with \"" + status.substr(0, kShownChars) + "\"");
-      return false;
-    }
-    std::string reason = "the server redirected to " + target;
-    if (EqualsNoCase(action, "update")) {
-      // The shell's opener alone: no fallback to the registered browser.
-      const std::string page = settings.loginUrl() + target;
-      if (!ports_.shell->OpenUrl(page, kSwShowNormal)) {
-        ports_.shell->MessageBeep(0);
-        reason += "; the page " + UrlWithoutCredentials(page) + " could not be opened";
-      } else {
-        reason += "; opened " + UrlWithoutCredentials(page);
-      }
-    }
-    recorder.Outcome(RunOutcome::kRedirect, reason);
-    return false;
-  }
-
+// The categories and status lines of an OK reply, into categories. False,
+// with the outcome recorded, when the reply lists too many entries.
+bool ReadProfile(Tokenizer& lines, CategoryList& categories, ProgressSink& progress,
+                 RunRecorder& recorder) {
   Tokenizer fields;
   std::size_t entries = 0;
   auto tooMany = [&] {
@@ -127,6 +88,56 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
     categories.AddContent(field[0], field[1], field[2], field[3], field[4], field[5], field[6]);
   }
   return true;
+}
+
+}  // namespace
+
+void SyncRunner::FollowRedirect(SyncSettings& settings, const std::string& target, bool openPage) {
+  std::string reason = "the server redirected to " + target;
+  if (openPage) {
+    // The shell's opener alone: no fallback to the registered browser.
+    const std::string page = settings.loginUrl() + target;
+    if (!ports_.shell->OpenUrl(page, kSwShowNormal)) {
+      ports_.shell->MessageBeep(0);
+      reason += "; the page " + UrlWithoutCredentials(page) + " could not be opened";
+    } else {
+      reason += "; opened " + UrlWithoutCredentials(page);
+    }
+  }
+  ports_.recorder->Outcome(RunOutcome::kRedirect, reason);
+}
+
+bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
+                                 CategoryList& categories) {
+  RunRecorder& recorder = *ports_.recorder;
+  progress.SetStatus("Contacting Server for Profile", 1);
+  const std::string url = settings.ProfileUrl();
+  std::string reply = link.FetchText(url, &progress);
+  if (reply.empty()) {
+    // The URL up to its query: the query carries the user's settings.
+    const std::string shown = UrlWithoutCredentials(url.substr(0, url.find('?')));
+    recorder.Outcome(RunOutcome::kFailed,
+                     "no profile came back from " + shown + ": " + link.LastFailure());
+    return false;
+  }
+
+  Tokenizer lines(std::move(reply), "\n");  // the reply itself, not a copy
+  const std::string status = lines.Next();
+
+  if (!EqualsNoCase(status, "OK")) {
+    const std::string target = lines.Next();
+    const std::string action = lines.Next();
+    if (!EqualsNoCase(status, "REDIRECT")) {
+      constexpr std::size_t kShownChars = 80;
+      recorder.Outcome(RunOutcome::kFailed,
+                       "the profile reply began with \"" + status.substr(0, kShownChars) + "\"");
+    } else {
+      FollowRedirect(settings, target, EqualsNoCase(action, "update"));
+    }
+    return false;
+  }
+
+  return ReadProfile(lines, categories, progress, recorder);
 }
 
 }  // namespace hhsync

@@ -64,6 +64,9 @@ class SyncRunner {
   // otherwise the run's outcome (failed, or redirect) is reported.
   bool ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
                        CategoryList& categories);
+  // A REDIRECT reply: opens loginurl + target when openPage, and records
+  // the outcome.
+  void FollowRedirect(SyncSettings& settings, const std::string& target, bool openPage);
 
   const ConfigFile& config() const { return config_; }
 

@@ -252,7 +252,6 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
                             ServerLink& link) {
   progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
   progress.SetStatus("Getting status from server.", 1);
-  std::string installArguments;
   // An INI file is installed by the application manager. When its path
   // could not be read (the PC's registry failed, which is not the same as
   // a manager that is not there), the install cannot be tried, and the
@@ -260,10 +259,20 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
   const std::string manager = settings.AppManagerPath();
   const bool installUntried = manager.empty() && !ports_.registry->Trouble().empty();
 
-  // The resources themselves first: a resource is recorded as current in
-  // "zavResA" only once its data is on the handheld (or its file complete
-  // beside the program), so one that broke off is fetched again next time.
+  std::string installArguments;
   std::set<std::string> arrived;
+  if (!StoreDownloads(volume, progress, link, &installArguments, &arrived)) return false;
+  if (!RecordStatus(volume, progress, arrived, installUntried)) return false;
+  if (installArguments.size() > 1) RunAppManager(manager, installArguments, progress);
+  return true;
+}
+
+// The resources themselves first: a resource is recorded as current in
+// "zavResA" only once its data is on the handheld (or its file complete
+// beside the program), so one that broke off is fetched again next time.
+bool ResourceUpdater::StoreDownloads(DeviceDatabase& volume, ProgressSink& progress,
+                                     ServerLink& link, std::string* installArguments,
+                                     std::set<std::string>* arrived) {
   for (const auto& [rid, record] : downloadList_) {
     std::vector<uint8_t> buffer(kResourceBufferBytes, 0);
     progress.StepDetail();
@@ -274,34 +283,34 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
       facts.note = "PRC and PDB resources are not kept";
       continue;
     }
+    std::size_t size = 1;
     if (type == "CAB" || type == "INI") {
       std::string shortPath;
       if (!SaveToFile(*record, url, link, progress, &shortPath, &facts)) continue;
-      if (type == "INI") installArguments += shortPath;
-      if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), 1,
-                          true)) {
-        return Fail("resource " + rid + " could not be stored on the handheld");
+      if (type == "INI") *installArguments += shortPath;
+    } else {
+      size = link.FetchIntoBuffer(url, buffer.data(), buffer.size());
+      if (size == 0) {
+        facts.note = "the download brought nothing";
+        return Fail("the download of resource " + rid + " failed");
       }
-      facts.stored = true;
-      arrived.insert(rid);
-      continue;
+      facts.fetched = true;
+      facts.bytes = size;
+      progress.StepDetail();
     }
-    std::size_t received = link.FetchIntoBuffer(url, buffer.data(), buffer.size());
-    if (received == 0) {
-      facts.note = "the download brought nothing";
-      return Fail("the download of resource " + rid + " failed");
-    }
-    facts.fetched = true;
-    facts.bytes = received;
-    progress.StepDetail();
-    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), received,
+    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), size,
                         true)) {
       return Fail("resource " + rid + " could not be stored on the handheld");
     }
     facts.stored = true;
-    arrived.insert(rid);
+    arrived->insert(rid);
   }
+  return true;
+}
 
+// Then the status records, for what arrived and what was current already.
+bool ResourceUpdater::RecordStatus(DeviceDatabase& volume, ProgressSink& progress,
+                                   const std::set<std::string>& arrived, bool installUntried) {
   for (const auto& [rid, record] : statusList_) {
     progress.StepDetail();
     ResourceFacts& facts = Facts(*record);
@@ -320,21 +329,21 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
     }
     facts.installed = true;
   }
-
-  if (installArguments.size() > 1) {
-    if (manager.empty()) {
-      // Without the manager the command line would start the first INI file.
-      progress.LogLine("CE application manager not registered; nothing installed");
-    } else {
-      // An unquoted path with blanks (C:\Program Files\...) would start
-      // whatever its first word names (C:\Program.exe).
-      const bool quote =
-          manager.front() != '"' && manager.find_first_of(" \t") != std::string::npos;
-      facts_.appManagerCommand = (quote ? "\"" + manager + "\"" : manager) + installArguments;
-      ports_.shell->RunAndWait(facts_.appManagerCommand);
-    }
-  }
   return true;
+}
+
+void ResourceUpdater::RunAppManager(const std::string& manager, const std::string& arguments,
+                                    ProgressSink& progress) {
+  if (manager.empty()) {
+    // Without the manager the command line would start the first INI file.
+    progress.LogLine("CE application manager not registered; nothing installed");
+    return;
+  }
+  // An unquoted path with blanks (C:\Program Files\...) would start
+  // whatever its first word names (C:\Program.exe).
+  const bool quote = manager.front() != '"' && manager.find_first_of(" \t") != std::string::npos;
+  facts_.appManagerCommand = (quote ? "\"" + manager + "\"" : manager) + arguments;
+  ports_.shell->RunAndWait(facts_.appManagerCommand);
 }
 
 bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database,

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,15 @@ class ResourceUpdater {
   Comparison Reconcile(DeviceDatabase& volume);
   bool Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings,
              ServerLink& link);
+  // Apply's steps: store the new and changed resources (and save the CAB
+  // and INI files, collecting the INI paths), record the status of what is
+  // current, start the CE application manager on the INI files saved.
+  bool StoreDownloads(DeviceDatabase& volume, ProgressSink& progress, ServerLink& link,
+                      std::string* installArguments, std::set<std::string>* arrived);
+  bool RecordStatus(DeviceDatabase& volume, ProgressSink& progress,
+                    const std::set<std::string>& arrived, bool installUntried);
+  void RunAppManager(const std::string& manager, const std::string& arguments,
+                     ProgressSink& progress);
   // Writes a record; after a refusal closes the handle, remounts the volume,
   // reopens the database by name and tries once more; tells the user when
   // that fails too.

@@ -154,6 +154,33 @@ void DibImage::Release() {
   hasImage_ = false;
 }
 
+void DibImage::ReadColours(const uint8_t* table, uint32_t count, const BitmapInfoHeader& header) {
+  if (header.compression == kBiBitfields) {
+    // The masks are the colour table's entries; a table cut short by its
+    // colours-used count leaves the missing masks at zero.
+    for (uint32_t i = 0; i < count && i < masks_.size(); ++i) masks_[i] = ReadLe32(table + i * 4);
+  } else {
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* q = table + size_t{i} * 4;  // blue, green, red, reserved
+      colourTable_.push_back(Rgb{q[2], q[1], q[0]});
+    }
+    if (header.bitCount == 16) {
+      masks_ = {0x7C00, 0x03E0, 0x001F};
+    } else if (header.bitCount == 32) {
+      masks_ = {0xFF0000, 0x00FF00, 0x0000FF};
+    }
+  }
+
+  // The palette: the image's own colours, else the halftone palette. A
+  // table of masks holds no colours, so it gets the halftone palette of its
+  // entry count, as for a table that could not be read.
+  if (!colourTable_.empty()) {
+    palette_ = colourTable_;
+  } else {
+    palette_ = HalftonePalette(count != 0 ? static_cast<int>(count) : 256);
+  }
+}
+
 bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   Release();
   if (image == nullptr || length < kFileHeaderSize) return false;
@@ -187,32 +214,7 @@ bool DibImage::LoadFromMemory(const uint8_t* image, size_t length) {
   }
   std::memcpy(bits_.data(), image + offset, static_cast<size_t>(pixelLength));
 
-  const uint8_t* table = image + tableStart;
-  if (header.compression == kBiBitfields) {
-    // The masks are the colour table's entries; a table cut short by its
-    // colours-used count leaves the missing masks at zero.
-    for (uint32_t i = 0; i < count && i < masks_.size(); ++i) masks_[i] = ReadLe32(table + i * 4);
-  } else {
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint8_t* q = table + size_t{i} * 4;  // blue, green, red, reserved
-      colourTable_.push_back(Rgb{q[2], q[1], q[0]});
-    }
-    if (header.bitCount == 16) {
-      masks_ = {0x7C00, 0x03E0, 0x001F};
-    } else if (header.bitCount == 32) {
-      masks_ = {0xFF0000, 0x00FF00, 0x0000FF};
-    }
-  }
-
-  // The palette: the image's own colours, else the halftone palette. A
-  // table of masks holds no colours, so it gets the halftone palette of its
-  // entry count, as for a table that could not be read.
-  if (!colourTable_.empty()) {
-    palette_ = colourTable_;
-  } else {
-    palette_ = HalftonePalette(count != 0 ? static_cast<int>(count) : 256);
-  }
-
+  ReadColours(image + tableStart, count, header);
   info_ = header;
   hasImage_ = true;
   return true;

@@ -109,6 +109,9 @@ class DibImage {
  private:
   // Forgets any image held.
   void Release();
+  // Reads count entries of the colour table (or the bit field masks) and
+  // sets the palette from them.
+  void ReadColours(const uint8_t* table, uint32_t count, const BitmapInfoHeader& header);
 
   BitmapInfoHeader info_;
   std::vector<Rgb> colourTable_;

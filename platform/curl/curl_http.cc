@@ -193,19 +193,9 @@ class CurlRequest final : public HttpRequest {
                        [&](const std::string& h) { return HeaderName(h) == lowerName; });
   }
 
-  bool Start(HttpError* error) {
-    Reset();
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
-    if (easy_ == nullptr || multi_ == nullptr) {
-      if (error) *error = HttpError{kInternalError, "cannot create a transfer"};
-      return false;
-    }
-    // Bytes that would end the request line cannot go out as they were built.
-    if (target_.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-      if (error) *error = HttpError{http_error::kInvalidUrl, "invalid request target"};
-      return false;
-    }
+  // Where the request goes and how: its target byte for byte, HTTP version,
+  // limits, proxy and its credentials.
+  void SetTransport() {
     curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
     // The target goes out byte for byte: curl's own URL parser would refuse
     // blanks and take "#" for the start of a fragment.
@@ -241,7 +231,10 @@ class CurlRequest final : public HttpRequest {
     if (!options_.agent.empty() && !HasHeader("user-agent")) {
       curl_easy_setopt(easy_, CURLOPT_USERAGENT, options_.agent.c_str());
     }
+  }
 
+  // The caller's headers, and none of curl's own.
+  void SetHeaders() {
     for (const auto& h : headers_) {
       if (haveProxyCredentials_ && HeaderName(h) == "proxy-authorization") continue;
       headerList_ = curl_slist_append(headerList_, h.c_str());
@@ -258,7 +251,9 @@ class CurlRequest final : public HttpRequest {
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
     // Headers for a plain proxy request go to the proxy as they are.
     curl_easy_setopt(easy_, CURLOPT_HEADEROPT, static_cast<long>(CURLHEADER_UNIFIED));
+  }
 
+  void SetVerb() {
     if (verb_ == "GET") {
       curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
     } else if (verb_ == "HEAD") {
@@ -271,7 +266,24 @@ class CurlRequest final : public HttpRequest {
       curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, body_.data());
       curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
     }
+  }
 
+  bool Start(HttpError* error) {
+    Reset();
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    if (easy_ == nullptr || multi_ == nullptr) {
+      if (error) *error = HttpError{kInternalError, "cannot create a transfer"};
+      return false;
+    }
+    // Bytes that would end the request line cannot go out as they were built.
+    if (target_.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+      if (error) *error = HttpError{http_error::kInvalidUrl, "invalid request target"};
+      return false;
+    }
+    SetTransport();
+    SetHeaders();
+    SetVerb();
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);
