@@ -73,7 +73,7 @@ class SyncRun {
       } else {
         FullSync();
       }
-      if (firstRun_) runner_.LaunchDeviceApp(true);
+      if (firstRun_) runner_.LaunchDeviceApp(LaunchCall::kLaunchAfter);
     }
     ports_.rapi->CeRapiUninit();
     if (progressThread_) progressThread_->Stop();
@@ -112,7 +112,7 @@ class SyncRun {
 
   // The volume as the probe left it; a run that cannot use it ends here.
   void ReportVolume(bool mounted) {
-    if (settings_) ports_.recorder->HandheldSd6(settings_->GetSd6(false));
+    if (settings_) ports_.recorder->HandheldSd6(settings_->GetSd6());
     ports_.recorder->HandheldVolume(probe_ ? probe_->VolumeName() : std::string(), mounted);
     if (mounted) return;
     if (userCancelled_) {
@@ -133,7 +133,7 @@ class SyncRun {
     settings_ = std::make_unique<SyncSettings>(ports_, &properties_);
     std::string volume = settings_->GetDbp();
     if (firstRun_) {
-      for (int i = 0; i < kDbpOkTries && !settings_->CheckDbpOk(dbDone); ++i) {
+      for (int i = 0; i < kDbpOkTries && !(dbDone || settings_->CheckDbpOk()); ++i) {
         Pause(kDbpOkPauseMs);
         volume = settings_->GetDbp();
       }
@@ -147,20 +147,20 @@ class SyncRun {
   // companion library. Whether the database marker was seen.
   bool Handshake() {
     SyncSettings first(ports_, &properties_);
-    bool dbDone = first.CheckDbpOk(false);
-    bool dllDone = first.CheckDllOk(false);
+    bool dbDone = first.CheckDbpOk();
+    bool dllDone = first.CheckDllOk();
     for (int i = 0; i < kHandshakeTries && !(dbDone && dllDone); ++i) {
       if (waitDialog_.IsDone()) break;
       Pause(kHandshakePauseMs);
-      dbDone = first.CheckDbpOk(dbDone);
-      dllDone = first.CheckDllOk(dllDone);
+      dbDone = dbDone || first.CheckDbpOk();
+      dllDone = dllDone || first.CheckDllOk();
     }
-    runner_.LaunchDeviceApp(false);
-    for (int retries = 0; first.GetSd6(true).empty() && retries < kSd6Retries; ++retries) {
+    runner_.LaunchDeviceApp(LaunchCall::kLaunchApp);
+    for (int retries = 0; first.RefreshSd6().empty() && retries < kSd6Retries; ++retries) {
       waitDialog_.Step();
       if (waitDialog_.IsDone()) break;
       ports_.clock->SleepMs(kHandshakePauseMs);
-      runner_.LaunchDeviceApp(false);
+      runner_.LaunchDeviceApp(LaunchCall::kLaunchApp);
     }
     return dbDone;
   }
@@ -360,7 +360,7 @@ class SyncRun {
           "the category database could not be read; the content stays as it was");
       return loaded;
     }
-    const std::vector<std::string> unfinished = categories.Unfinished(true);
+    const std::vector<std::string> unfinished = categories.Unfinished();
     const std::vector<std::string> leftOut = categories.LeftOut();
     if (!unfinished.empty()) {
       contentProblems_.push_back("content: categories not whole: " + NameList(unfinished));
@@ -418,12 +418,12 @@ class SyncRun {
 
 }  // namespace
 
-bool SyncRunner::RunSync(bool firstRun) {
+bool SyncRunner::RunSync(SyncKind kind) {
   if (config_.LoadFailed()) {
     ports_.recorder->Outcome(RunOutcome::kNoConfiguration, config_.Problem());
     return false;
   }
-  return SyncRun(*this, ports_, firstRun).Run();
+  return SyncRun(*this, ports_, kind == SyncKind::kFirst).Run();
 }
 
 }  // namespace hhsync

@@ -39,13 +39,13 @@ void InitInstance(const Ports& ports, const std::string& commandLine, RunOptions
       runner.RunTest();
       break;
     case RunMode::kFirstSync:
-      runner.RunSync(true);
+      runner.RunSync(SyncKind::kFirst);
       break;
     case RunMode::kConfiguration:
       runner.RunConfiguration();
       break;
     case RunMode::kSync:
-      runner.RunSync(false);
+      runner.RunSync(SyncKind::kOrdinary);
       break;
   }
 }
@@ -88,12 +88,12 @@ bool SyncRunner::Connect() {
   return wait == kWaitObject0 && init.result >= 0;
 }
 
-LaunchOutcome SyncRunner::LaunchDeviceApp(bool after) {
+LaunchOutcome SyncRunner::LaunchDeviceApp(LaunchCall call) {
   LaunchOutcome outcome;
   std::vector<uint8_t> output;  // released here; its content is not looked at
-  outcome.result =
-      ports_.rapi->CeRapiInvoke(kLibrary, after ? u"RAPIlaunchafter" : u"RAPIlaunchapp",
-                                LaunchInput(), &outcome.outSize, &output);
+  outcome.result = ports_.rapi->CeRapiInvoke(
+      kLibrary, call == LaunchCall::kLaunchAfter ? u"RAPIlaunchafter" : u"RAPIlaunchapp",
+      LaunchInput(), &outcome.outSize, &output);
   outcome.error = ports_.rapi->CeGetLastError();
   return outcome;
 }
@@ -116,8 +116,8 @@ void SyncRunner::RunTest() {
     return;
   }
   SyncSettings settings(ports_, &Properties());
-  recorder.HandheldSd6(settings.GetSd6(false));
-  const LaunchOutcome launch = LaunchDeviceApp(false);
+  recorder.HandheldSd6(settings.GetSd6());
+  const LaunchOutcome launch = LaunchDeviceApp(LaunchCall::kLaunchApp);
   const int32_t result = launch.result;
   char text[128];
   switch (launch.error) {

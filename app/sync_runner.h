@@ -42,23 +42,26 @@ struct LaunchOutcome {
   uint32_t error = 0;     // the handheld's last error after the call
 };
 
+enum class SyncKind { kOrdinary, kFirst };
+// The companion library's functions: RAPIlaunchapp, RAPIlaunchafter.
+enum class LaunchCall { kLaunchApp, kLaunchAfter };
+
 // Each run mode reports how it ended, and every message box it shows, to
 // the recorder of its ports.
 class SyncRunner {
  public:
   explicit SyncRunner(const Ports& ports, RunOptions options = {});
 
-  // One complete sync; firstRun selects the behaviour straight after an
+  // One complete sync; kFirst selects the behaviour straight after an
   // installation. True when the run reached its regular end.
-  bool RunSync(bool firstRun);
+  bool RunSync(SyncKind kind);
   // Connects, launches the companion library and reports the outcome.
   void RunTest();
   // Lets the user choose how often to check for updates.
   void RunConfiguration();
-  // Starts the companion library on the connected handheld: RAPIlaunchapp,
-  // or RAPIlaunchafter when after is true. A sync does not look at the
-  // outcome; the test mode reports it.
-  LaunchOutcome LaunchDeviceApp(bool after);
+  // Starts the companion library on the connected handheld by the function
+  // call names. A sync does not look at the outcome; the test mode reports it.
+  LaunchOutcome LaunchDeviceApp(LaunchCall call);
   // Asks the server for the profile and fills the category set with its
   // categories and content items. True when an OK reply was read completely;
   // otherwise the run's outcome (failed, or redirect) is reported.

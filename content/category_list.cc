@@ -573,11 +573,11 @@ bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, S
   return result;
 }
 
-std::vector<std::string> CategoryList::Unfinished(bool reconciled) const {
+std::vector<std::string> CategoryList::Unfinished() const {
   std::vector<std::string> keys;
   for (const auto& entry : categories_) {
     if (!entry.second->tableOwner.empty()) continue;
-    if (!entry.second->Facts(reconciled).completed) keys.push_back(entry.first);
+    if (!entry.second->Facts(/*reconciled=*/true).completed) keys.push_back(entry.first);
   }
   for (const CategoryFacts& gone : gone_) {
     if (!gone.completed) keys.push_back(gone.key);

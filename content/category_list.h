@@ -205,8 +205,9 @@ class CategoryList {
   // The keys of the categories the handheld does not hold whole after this
   // run: synced but incomplete, not recorded, left for the next sync, or
   // gone but not deleted. Empty when the content is all there. Categories
-  // left out for their table are not among them.
-  std::vector<std::string> Unfinished(bool reconciled) const;
+  // left out for their table are not among them. Asked only after "cats"
+  // was read.
+  std::vector<std::string> Unfinished() const;
   // The keys of the categories left out because an earlier one of the
   // profile has their content table.
   std::vector<std::string> LeftOut() const;

@@ -64,7 +64,7 @@ bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, b
 }
 
 bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data,
-                                   std::size_t size, bool withData) const {
+                                   std::size_t size) const {
   if (handle == kInvalidHandle) return false;
   std::vector<CePropVal> values = {
       CePropVal::Ui4(UintProp(kRidProp), static_cast<uint32_t>(AtoI(rid_))),
@@ -72,7 +72,7 @@ bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t*
       CePropVal::Text(TextProp(kTypeProp), AnsiToWide(type_)),
       CePropVal::Text(TextProp(kNameProp), AnsiToWide(name_)),
   };
-  if (withData) {
+  if (data != nullptr) {
     values.push_back(CePropVal::Blob(BlobProp(kDataProp), std::vector<uint8_t>(data, data + size)));
   }
   return WriteNewRecord(rapi, handle, values).ok;
@@ -298,8 +298,7 @@ bool ResourceUpdater::StoreDownloads(DeviceDatabase& volume, ProgressSink& progr
       facts.bytes = size;
       progress.StepDetail();
     }
-    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), size,
-                        true)) {
+    if (!WriteWithRetry(volume, kResourceDatabase, &resourceDb_, *record, buffer.data(), size)) {
       return Fail("resource " + rid + " could not be stored on the handheld");
     }
     facts.stored = true;
@@ -324,7 +323,7 @@ bool ResourceUpdater::RecordStatus(DeviceDatabase& volume, ProgressSink& progres
       facts.note = "not recorded: the application manager could not be looked up";
       continue;
     }
-    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0, false)) {
+    if (!WriteWithRetry(volume, kResourceStatusDatabase, &statusDb_, *record, nullptr, 0)) {
       return Fail("resource " + rid + " could not be recorded on the handheld");
     }
     facts.installed = true;
@@ -348,15 +347,15 @@ void ResourceUpdater::RunAppManager(const std::string& manager, const std::strin
 
 bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database,
                                      CeDbHandle* handle, const ResourceRecord& record,
-                                     const uint8_t* data, std::size_t size, bool withData) {
+                                     const uint8_t* data, std::size_t size) {
   Rapi& rapi = *ports_.rapi;
-  if (record.WriteToDevice(rapi, *handle, data, size, withData)) return true;
+  if (record.WriteToDevice(rapi, *handle, data, size)) return true;
   volume.CloseHandle(*handle);
   *handle = 0;
   volume.Remount(kResourceRemountPauseMs);
   CEOID oid = 0;
   volume.OpenOrCreate(database, kRidSort, 0, handle, &oid);
-  if (record.WriteToDevice(rapi, *handle, data, size, withData)) return true;
+  if (record.WriteToDevice(rapi, *handle, data, size)) return true;
   MessageBoxStyle style;
   style.systemModal = true;
   ports_.prompter->MessageBox("Unable to write resource, please sync again.", style);

@@ -63,11 +63,10 @@ class ResourceRecord {
   // the signed decimal text of the stored number.
   bool ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
   // Writes the record as a new one: properties 100 to 103, and 104 with
-  // size bytes of data when withData is set. The rid is stored as the number
+  // size bytes of data unless data is null. The rid is stored as the number
   // its leading decimal digits give. False on an invalid handle or a refused
   // write (error 87, 112 or no error code).
-  bool WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data, std::size_t size,
-                     bool withData) const;
+  bool WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data, std::size_t size) const;
   // Deletes the record last read, when one was read. True when the
   // handheld reported it deleted.
   bool DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
@@ -144,8 +143,7 @@ class ResourceUpdater {
   // reopens the database by name and tries once more; tells the user when
   // that fails too.
   bool WriteWithRetry(DeviceDatabase& volume, const char* database, CeDbHandle* handle,
-                      const ResourceRecord& record, const uint8_t* data, std::size_t size,
-                      bool withData);
+                      const ResourceRecord& record, const uint8_t* data, std::size_t size);
   // Saves a CAB or INI resource into the program directory and appends a
   // blank and the file's short path to *arguments. False when the file could
   // not be created or written whole; *facts tells what happened.

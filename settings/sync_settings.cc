@@ -233,20 +233,19 @@ void SyncSettings::WriteMachineDword(const std::string& path, const std::string&
   WriteDword(*ports_.registry, RegRoot::kLocalMachine, path, name, value);
 }
 
-bool SyncSettings::CheckOk(const std::string& name, bool alreadyDone) {
-  if (alreadyDone) return true;
+bool SyncSettings::CheckOk(const std::string& name) {
   if (!EqualsNoCase(GetDeviceSetting(name, ""), "OK")) return false;
   SetDeviceSetting(name, "DONE");
   return true;
 }
 
-bool SyncSettings::CheckDbpOk(bool alreadyDone) { return CheckOk("dbpok", alreadyDone); }
-bool SyncSettings::CheckDllOk(bool alreadyDone) { return CheckOk("dllok", alreadyDone); }
+bool SyncSettings::CheckDbpOk() { return CheckOk("dbpok"); }
+bool SyncSettings::CheckDllOk() { return CheckOk("dllok"); }
 std::string SyncSettings::GetDbp() { return GetDeviceSetting("dbp", ""); }
 std::string SyncSettings::GetDt() { return GetDeviceSetting("dt", ""); }
 
-std::string SyncSettings::GetSd6(bool refresh) {
-  if (refresh) sd6_ = GetDeviceSetting("sd6", "");
+const std::string& SyncSettings::RefreshSd6() {
+  sd6_ = GetDeviceSetting("sd6", "");
   return sd6_;
 }
 

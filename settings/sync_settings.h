@@ -63,15 +63,16 @@ class SyncSettings {
   void WriteUserDword(const std::string& path, const std::string& name, uint32_t value);
   void WriteMachineDword(const std::string& path, const std::string& name, uint32_t value);
 
-  // Handheld status hand-over. A check given true returns true at once;
-  // otherwise it reads the setting and, when it is "OK" (any case), writes
-  // "DONE" over it and returns true.
-  bool CheckDbpOk(bool alreadyDone);
-  bool CheckDllOk(bool alreadyDone);
+  // Handheld status hand-over: reads the setting and, when it is "OK" (any
+  // case), writes "DONE" over it and returns true.
+  bool CheckDbpOk();
+  bool CheckDllOk();
   std::string GetDbp();
   std::string GetDt();
-  // With refresh, "sd6" is read again into the field first.
-  std::string GetSd6(bool refresh);
+  // "sd6" as last read (at construction or by RefreshSd6).
+  const std::string& GetSd6() const { return sd6_; }
+  // Reads "sd6" from the handheld again into the field and returns it.
+  const std::string& RefreshSd6();
   // Writes "NO" into "ni"; the field keeps its value.
   void ClearNi();
   // Clears the field and writes "NO" into "sra".
@@ -115,7 +116,7 @@ class SyncSettings {
   static std::string BuildProxyHeaders(const std::string& user, const std::string& password);
 
  private:
-  bool CheckOk(const std::string& name, bool alreadyDone);
+  bool CheckOk(const std::string& name);
 
   Ports ports_;
   std::string partner_;

@@ -146,7 +146,7 @@ class ContentSyncTest : public ::testing::Test {
     if (cancel) progress.OnCancel();
     bool loaded = categories.LoadContent(progress, settings, link);
     upperPosition_ = progress.Snapshot().upper.position;
-    unfinished_ = categories.Unfinished(true);
+    unfinished_ = categories.Unfinished();
     return loaded;
   }
 

@@ -189,7 +189,7 @@ class ReportedRunTest : public ::testing::Test {
     if (mode == RunMode::kConfiguration) {
       SyncRunner(ports).RunConfiguration();
     } else {
-      SyncRunner(ports).RunSync(false);
+      SyncRunner(ports).RunSync(SyncKind::kOrdinary);
     }
     return collector.Finish();
   }

@@ -33,7 +33,7 @@ class SyncRunTest : public ::testing::Test {
 
 TEST_F(SyncRunTest, FirstRunWithNothingAnsweringRetriesThenAsksAndCancels) {
   p_.ui().QueueAnswer(MbAnswer::kRetry);
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(SyncKind::kFirst));
 
   std::vector<uint32_t> expected(20, 1000);  // the handshake, then the sd6 retries
   expected.insert(expected.end(), {2000, 2000, 2000, 1000, 3000, 3000});
@@ -54,7 +54,7 @@ TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
   Set("dbpok", "OK");
   Set("dllok", "OK");
   Set("dbp", "v.vol");
-  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(SyncKind::kFirst));
   EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
   EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
   EXPECT_TRUE(p_.ui().Messages().empty());
@@ -63,7 +63,7 @@ TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
 TEST_F(SyncRunTest, TheWaitDialogsCancelEndsTheHandshakeAndAbortsTheProbe) {
   Set("dbp", "missing.vol");
   p_.ui().CancelWaitDialogAtOnce();
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(SyncKind::kFirst));
   EXPECT_TRUE(p_.ui().Messages().empty()) << "no Retry/Cancel box after the wait dialog's Cancel";
   // The handshake waits end at once; only the dbpok polling (which does not
   // look at the dialog) still sleeps.
@@ -128,7 +128,7 @@ TEST_F(SyncRunTest, PageRequestsAloneArePostedAndEndPageOnly) {
     Ports ports = p_.ports();
     ReportCollector report(p_.clock(), RunMode::kSync);
     ports.recorder = &report;
-    EXPECT_TRUE(SyncRunner(ports).RunSync(false));
+    EXPECT_TRUE(SyncRunner(ports).RunSync(SyncKind::kOrdinary));
     EXPECT_EQ(report.Finish().outcome, RunOutcome::kPageOnly);
     EXPECT_EQ(p_.shell().Opened().size(), opened + 1);
     ASSERT_EQ(http.requests().size(), requests + 1) << "no profile is asked for";
@@ -162,7 +162,7 @@ TEST_F(SyncRunTest, ACancelWhileTheFirstRunPageOpensLeavesTheSyncUnrecorded) {
   // The user presses Cancel just as the page opens.
   p_.shell().SetOnOpen([this] { p_.ui().LastProgressDialog()->OnCancel(); });
 
-  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(false));
+  EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(SyncKind::kOrdinary));
   EXPECT_EQ(p_.shell().Opened(), (std::vector<std::string>{"http://first/run"}));
   EXPECT_EQ(p_.Device("R\\ni"), "NO");
   EXPECT_FALSE(p_.registry().Query(RegRoot::kLocalMachine, "R", "lst").has_value())

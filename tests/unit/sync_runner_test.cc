@@ -88,8 +88,8 @@ TEST_F(SyncRunnerTest, ConfigurationStoresHoursAndStampsLastSync) {
 }
 
 TEST_F(SyncRunnerTest, WithoutSdatASyncTouchesNothing) {
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(false));
-  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(true));
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(SyncKind::kOrdinary));
+  EXPECT_FALSE(SyncRunner(p_.ports()).RunSync(SyncKind::kFirst));
   EXPECT_TRUE(p_.registry().List(RegRoot::kLocalMachine, "").empty());
   auto dump = p_.Dump();
   EXPECT_TRUE(dump.registry.empty());

@@ -171,17 +171,16 @@ TEST_F(SyncSettingsTest, UpdateFrequencyLastSyncAndDwordsNeverCreateKeys) {
 TEST_F(SyncSettingsTest, StatusHandOver) {
   SyncSettings s(p_.ports(), &props_);
   SetDevice("dbpok", "ok");
-  EXPECT_TRUE(s.CheckDbpOk(false));
+  EXPECT_TRUE(s.CheckDbpOk());
   EXPECT_EQ(Device("dbpok"), "DONE");
-  EXPECT_FALSE(s.CheckDbpOk(false)) << "OK is consumed once";
-  EXPECT_TRUE(s.CheckDbpOk(true));
-  EXPECT_FALSE(s.CheckDllOk(false));
+  EXPECT_FALSE(s.CheckDbpOk()) << "OK is consumed once";
+  EXPECT_FALSE(s.CheckDllOk());
   EXPECT_EQ(Device("dllok"), std::nullopt);
 
-  EXPECT_EQ(s.GetSd6(false), "");
+  EXPECT_EQ(s.GetSd6(), "");
   SetDevice("sd6", "A1");
-  EXPECT_EQ(s.GetSd6(false), "") << "without refresh the handheld is not read";
-  EXPECT_EQ(s.GetSd6(true), "A1");
+  EXPECT_EQ(s.GetSd6(), "") << "without refresh the handheld is not read";
+  EXPECT_EQ(s.RefreshSd6(), "A1");
 
   SetDevice("ni", "YES");
   SetDevice("sra", "YES");
@@ -211,8 +210,7 @@ TEST_F(SyncSettingsTest, EmptyRegistryPathAndDisconnectedHandheld) {
   test::TestPlatform q;
   SyncSettings s(q.ports(), &props_);
   EXPECT_EQ(s.baseUrl(), kDefaultBaseUrl);
-  EXPECT_FALSE(s.CheckDllOk(false));
-  EXPECT_TRUE(s.CheckDllOk(true));
+  EXPECT_FALSE(s.CheckDllOk());
   EXPECT_EQ(q.Device(kPath + std::string("baseurl")), std::nullopt);
 }
 
