@@ -55,7 +55,7 @@ bool Category::NeedsSync() {
   return true;
 }
 
-bool Category::ReadRecord(CeDbHandle handle, bool* failed) {
+bool Category::ReadRecord(const DbHandle& handle, bool* failed) {
   // A property a "cats" record lacks is passed over without a message.
   const CEOID id = ReadRecordValues(
       *ports_.rapi, nullptr, handle,
@@ -76,7 +76,7 @@ bool Category::ReadRecord(CeDbHandle handle, bool* failed) {
   return true;
 }
 
-bool Category::WriteRecord(CeDbHandle handle) {
+bool Category::WriteRecord(const DbHandle& handle) {
   const uint32_t recorded = complete ? version_ : 0;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Text(kPropCategoryKey, AnsiToWide(key_)));
@@ -121,7 +121,7 @@ CategoryFacts Category::Facts(bool reconciled) const {
   return facts;
 }
 
-bool Category::DeleteRecord(CeDbHandle handle) {
+bool Category::DeleteRecord(const DbHandle& handle) {
   return DeleteRecordById(*ports_.rapi, handle, oid_);
 }
 
@@ -177,17 +177,12 @@ ContentItem* Category::FindItem(std::string_view contentId) {
   return slot->position == 0 ? nullptr : &items_[slot->position - 1];
 }
 
-bool Category::OpenTable(CeDbHandle* handle) {
+bool Category::OpenTable(DbHandle* handle) {
   CEOID oid = 0;
-  if (database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, handle, &oid)) return true;
-  *handle = 0;
-  return false;
+  return database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, handle, &oid);
 }
 
-void Category::CloseTable() {
-  if (tableHandle_ != 0) database_.CloseHandle(tableHandle_);
-  tableHandle_ = 0;
-}
+void Category::CloseTable() { tableHandle_.Close(); }
 
 bool Category::DeleteRecordDatabases(std::string_view contentId) {
   const bool part1 = database_.RemoveDatabase("J" + std::string(contentId));
@@ -196,7 +191,7 @@ bool Category::DeleteRecordDatabases(std::string_view contentId) {
 }
 
 bool Category::Check(ProgressSink& progress) {
-  CeDbHandle handle = 0;
+  DbHandle handle;
   CEOID tableOid = 0;
   if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &handle, &tableOid)) {
     return false;
@@ -242,7 +237,6 @@ bool Category::Check(ProgressSink& progress) {
     }
     progress.SetStatus("", 1);
   }
-  database_.CloseHandle(handle);
   return known && progress.IsRunning();
 }
 
@@ -251,7 +245,6 @@ bool Category::DeleteContent(ProgressSink& progress) {
   CEOID tableOid = 0;
   if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &tableHandle_,
                               &tableOid)) {
-    tableHandle_ = 0;
     return false;
   }
   progress.SetDetail(0, database_.RecordCount(tableOid));
@@ -328,7 +321,7 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
 }
 
 bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings) {
-  if (tableHandle_ == 0 && !OpenTable(&tableHandle_)) return false;
+  if (!tableHandle_.open() && !OpenTable(&tableHandle_)) return false;
   if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
     ++recordsWritten;
   } else {
@@ -422,14 +415,14 @@ void CategoryList::AddContent(std::string_view title, std::string_view contentId
   last_->AddItem(ContentItem(title, contentId, field3, field4, version, categoryKey, field7), hash);
 }
 
-bool CategoryList::OpenCats(DeviceDatabase& database, CeDbHandle* handle) {
+bool CategoryList::OpenCats(DeviceDatabase& database, DbHandle* handle) {
   CEOID oid = 0;
   return database.OpenOrCreate(kCategoryDatabase, kPropCategoryKey, 0, handle, &oid);
 }
 
 void CategoryList::MarkUnchanged(ProgressSink& progress) {
   DeviceDatabase database(ports_, mount_);
-  CeDbHandle handle = 0;
+  DbHandle handle;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("Unable to open or create cats database");
     return;
@@ -442,10 +435,9 @@ void CategoryList::MarkUnchanged(ProgressSink& progress) {
       found->acceptsContent = false;
     }
   }
-  database.CloseHandle(handle);
 }
 
-void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbHandle handle,
+void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, const DbHandle& handle,
                                  ProgressSink& progress) {
   Category* found = Find(copy.key());
   if (found == nullptr) {
@@ -498,7 +490,7 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, CeDbH
 
 bool CategoryList::Reconcile(ProgressSink& progress) {
   DeviceDatabase database(ports_, mount_);
-  CeDbHandle handle = 0;
+  DbHandle handle;
   CEOID catsOid = 0;
   if (!database.OpenOrCreate(kCategoryDatabase, kPropCategoryKey, 0, &handle, &catsOid)) {
     progress.LogLine("Problem opening category database");
@@ -511,12 +503,11 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
     Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
     if (!copy.ReadRecord(handle)) {
       progress.LogLine("Problem reading category database from device");
-      database.CloseHandle(handle);
       return false;
     }
     CompareRecord(copy, database, handle, progress);
   }
-  database.CloseHandle(handle);
+  handle.Close();
   if (!count) {
     progress.LogLine("Problem reading category database from device");
     return false;
@@ -606,7 +597,7 @@ void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
 
 bool CategoryList::WriteCategories(ProgressSink& progress) {
   DeviceDatabase database(ports_, mount_);
-  CeDbHandle handle = 0;
+  DbHandle handle;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("could not update main cat database");
     return false;
@@ -618,18 +609,16 @@ bool CategoryList::WriteCategories(ProgressSink& progress) {
     if (!category.tableOwner.empty()) continue;
     if (category.WriteRecord(handle)) continue;
     // One more try on a fresh mount.
-    database.CloseHandle(handle);
+    handle.Close();
     database.Unmount();
     ports_.clock->SleepMs(kCatsRetryPauseMs);
     database.Mount(database.VolumeName());
     if (!OpenCats(database, &handle)) return false;
     if (!category.WriteRecord(handle)) {
       progress.LogLine("could not update record in main cat database");
-      database.CloseHandle(handle);
       return false;
     }
   }
-  database.CloseHandle(handle);
   return true;
 }
 

@@ -63,12 +63,12 @@ class Category {
   bool NeedsSync();
   // Reads the next "cats" record into this category. False when none;
   // *failed (when given) tells a failed read from the end.
-  bool ReadRecord(CeDbHandle handle, bool* failed = nullptr);
+  bool ReadRecord(const DbHandle& handle, bool* failed = nullptr);
   // Writes this category as a new "cats" record (version 0 unless complete).
-  bool WriteRecord(CeDbHandle handle);
+  bool WriteRecord(const DbHandle& handle);
   // Deletes the "cats" record this category was read from. True when the
   // handheld reported it deleted.
-  bool DeleteRecord(CeDbHandle handle);
+  bool DeleteRecord(const DbHandle& handle);
 
   // Keeps the item when the category accepts content, replacing an item of
   // the same content id (the last status line wins).
@@ -132,7 +132,7 @@ class Category {
   CategoryFacts Facts(bool reconciled) const;
 
  private:
-  bool OpenTable(CeDbHandle* handle);
+  bool OpenTable(DbHandle* handle);
   void CloseTable();
   // Removes the item's record databases; true when both are gone.
   bool DeleteRecordDatabases(std::string_view contentId);
@@ -163,7 +163,7 @@ class Category {
   // open-addressed table.
   std::deque<ContentItem> items_;
   std::vector<IndexSlot> slots_;
-  CeDbHandle tableHandle_ = 0;
+  DbHandle tableHandle_;
   DeviceDatabase database_;
 };
 
@@ -221,10 +221,10 @@ class CategoryList {
   }
 
  private:
-  bool OpenCats(DeviceDatabase& database, CeDbHandle* handle);
+  bool OpenCats(DeviceDatabase& database, DbHandle* handle);
   // Compares one "cats" record (read into copy) with the list: deletes what
   // is gone or duplicated and flags what changed.
-  void CompareRecord(Category& copy, DeviceDatabase& database, CeDbHandle handle,
+  void CompareRecord(Category& copy, DeviceDatabase& database, const DbHandle& handle,
                      ProgressSink& progress);
 
   // Makes category the owner of its content table, or marks it left out

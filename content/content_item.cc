@@ -37,9 +37,9 @@ class ReplySource final : public EdmSource {
 
 // Writes part 1 (into "J" + id) or part 2 (into "JJ" + id) of a record as one
 // new record with its sequence number. True when the write counts as done.
-bool WritePart(Rapi& rapi, const EdmRecord& record, int part, CeDbHandle handle,
+bool WritePart(Rapi& rapi, const EdmRecord& record, int part, const DbHandle& handle,
                uint32_t sequence) {
-  if (handle == kInvalidHandle || handle == 0) return false;
+  if (!handle.open()) return false;
   std::vector<CePropVal> values;
   if (part == 1) {
     values.push_back(CePropVal::Blob(kPropPart1, record.part1()));
@@ -162,8 +162,8 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
   return true;
 }
 
-bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& progress) {
-  if (handle == kInvalidHandle || handle == 0) return false;
+bool ContentItem::WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressSink& progress) {
+  if (!handle.open()) return false;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Ui4(kPropContentId, static_cast<uint32_t>(ContentIdNumber())));
   values.push_back(CePropVal::Text(kPropVersion, AnsiToWide(version())));
@@ -182,7 +182,7 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& 
   return false;
 }
 
-bool ContentItem::ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed) {
+bool ContentItem::ReadIndexRecord(const Ports& ports, const DbHandle& handle, bool* failed) {
   std::string id(contentId()), versionText(version());
   const CEOID record = ReadRecordValues(
       *ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
@@ -208,7 +208,7 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
     return false;
   }
   const std::string name = part == 1 ? Part1DatabaseName() : Part2DatabaseName();
-  CeDbHandle handle = kInvalidHandle;
+  DbHandle handle;
   CEOID dbOid = 0;
   if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
     database.Remount(30);
@@ -229,7 +229,7 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
       done = WritePart(*ports.rapi, record, part, handle, sequence);
       if (done) break;
       // Start over on a fresh mount and handle before the next try.
-      database.CloseHandle(handle);
+      handle.Close();
       database.Remount(10 + attempt);
       if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
         database.Remount(40 + attempt);
@@ -242,17 +242,15 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
     }
     if (!done) {
       ports.prompter->MessageBox("Unable to write content, please sync again.", kSystemModalOk);
-      database.CloseHandle(handle);
       return false;
     }
     if (written) ++*written;
     ++sequence;
   }
-  database.CloseHandle(handle);
   return true;
 }
 
-bool ContentItem::DeleteRecord(Rapi& rapi, CeDbHandle handle) const {
+bool ContentItem::DeleteRecord(Rapi& rapi, const DbHandle& handle) const {
   return DeleteRecordById(rapi, handle, oid);
 }
 

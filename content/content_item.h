@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device/db_handle.h"
 #include "formats/edm.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
@@ -75,11 +76,11 @@ class ContentItem {
   // Writes the index record into an open content table; one data record is
   // stored inside it. Failures are logged through progress. On success oid
   // names the record written.
-  bool WriteIndexRecord(Rapi& rapi, CeDbHandle handle, ProgressSink& progress);
+  bool WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressSink& progress);
   // Reads the next index record (content id and version) of an open content
   // table; a missing property shows "prop not found". False when no record
   // was read; *failed (when given) tells a failed read from the end.
-  bool ReadIndexRecord(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
+  bool ReadIndexRecord(const Ports& ports, const DbHandle& handle, bool* failed = nullptr);
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
   // *written (when given) is increased by the records written.
@@ -87,7 +88,7 @@ class ContentItem {
                         ProgressSink& progress, int* written = nullptr);
   // Deletes the index record this item was read from or last wrote (when it
   // has an id). True when the handheld reported it deleted.
-  bool DeleteRecord(Rapi& rapi, CeDbHandle handle) const;
+  bool DeleteRecord(Rapi& rapi, const DbHandle& handle) const;
   // Releases the downloaded records; afterwards there is no record list.
   void FreeRecords() { records_.reset(); }
   // Number of downloaded records, 0 when there is no list.

@@ -80,10 +80,13 @@ bool DeviceDatabase::Remount(uint32_t pauseMs) {
 }
 
 bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, CEPROPID secondSort,
-                                  CeDbHandle* handle, CEOID* oid) {
+                                  DbHandle* handle, CEOID* oid) {
   *oid = 0;
-  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
-  if (*handle != kInvalidHandle) return true;
+  // Closed first: closing after the open would replace the open's error.
+  handle->Close();
+  *handle = DbHandle(
+      rapi(), rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT));
+  if (handle->open()) return true;
 
   uint32_t error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
@@ -115,8 +118,9 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   }
 
   *oid = created;
-  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, std::u16string(), 0, CEDB_AUTOINCREMENT);
-  if (*handle != kInvalidHandle) return true;
+  *handle = DbHandle(
+      rapi(), rapi().CeOpenDatabaseEx(mount_.id_, oid, std::u16string(), 0, CEDB_AUTOINCREMENT));
+  if (handle->open()) return true;
   error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
     ports_.prompter->MessageBox("could not open database bad parameter", kStopOk);
@@ -129,10 +133,12 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   return true;
 }
 
-bool DeviceDatabase::OpenExisting(const std::string& name, CeDbHandle* handle, CEOID* oid) {
+bool DeviceDatabase::OpenExisting(const std::string& name, DbHandle* handle, CEOID* oid) {
   *oid = 0;
-  *handle = rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT);
-  return *handle != kInvalidHandle;
+  handle->Close();
+  *handle = DbHandle(
+      rapi(), rapi().CeOpenDatabaseEx(mount_.id_, oid, AnsiToWide(name), 0, CEDB_AUTOINCREMENT));
+  return handle->open();
 }
 
 std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
@@ -151,29 +157,25 @@ bool DeviceDatabase::DeleteDatabase(CEOID oid) {
 }
 
 bool DeviceDatabase::DeleteDatabaseByName(const std::string& name) {
-  CeDbHandle handle;
+  DbHandle handle;
   CEOID oid;
   if (!OpenExisting(name, &handle, &oid)) return false;
-  rapi().CeCloseHandle(handle);
+  handle.Close();
   return DeleteDatabase(oid);
 }
 
 bool DeviceDatabase::RemoveDatabase(const std::string& name) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    CeDbHandle handle;
+    DbHandle handle;
     CEOID oid;
     if (!OpenExisting(name, &handle, &oid)) {
       if (rapi().CeGetLastError() == ce_error::kFileNotFound) return true;  // not there
       continue;
     }
-    rapi().CeCloseHandle(handle);
+    handle.Close();
     if (DeleteDatabase(oid)) return true;
   }
   return false;
-}
-
-void DeviceDatabase::CloseHandle(CeDbHandle handle) {
-  if (handle != kInvalidHandle && handle != 0) rapi().CeCloseHandle(handle);
 }
 
 std::string DeviceDatabase::VolumeName() const { return mount_.name_; }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "device/db_handle.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -68,14 +69,14 @@ class DeviceDatabase {
 
   // Opens a database by name, creating it with 0, 1 or 2 sort orders (a sort
   // identifier of 0 means none) when it cannot be opened. Shows the message
-  // boxes for the open and create failures. The caller closes the handle.
-  // May return true with kInvalidHandle when the new database cannot be
-  // reopened for a reason other than a bad parameter or lack of memory; every
-  // record writer refuses such a handle.
+  // boxes for the open and create failures. *handle closes what it held
+  // before and holds the new database. May return true with nothing open
+  // when the new database cannot be reopened for a reason other than a bad
+  // parameter or lack of memory; every record writer refuses such a handle.
   bool OpenOrCreate(const std::string& name, CEPROPID firstSort, CEPROPID secondSort,
-                    CeDbHandle* handle, CEOID* oid);
+                    DbHandle* handle, CEOID* oid);
   // Opens a database by name; no message.
-  bool OpenExisting(const std::string& name, CeDbHandle* handle, CEOID* oid);
+  bool OpenExisting(const std::string& name, DbHandle* handle, CEOID* oid);
   // The database's record count, 0 with a "DB Problem" box on failure.
   uint16_t RecordCount(CEOID oid);
   // The same, with a failure told apart from an empty database.
@@ -87,7 +88,6 @@ class DeviceDatabase {
   // exist; a failed open or delete is tried once more. False when it may
   // still be there.
   bool RemoveDatabase(const std::string& name);
-  void CloseHandle(CeDbHandle handle);
 
   std::string VolumeName() const;
   Rapi& rapi() const { return *ports_.rapi; }

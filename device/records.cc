@@ -4,16 +4,16 @@
 
 namespace hhsync {
 
-CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+CEOID ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
                      std::vector<CePropVal>* values, bool* failed) {
   values->clear();
   if (failed) *failed = false;
-  if (handle == kInvalidHandle || handle == 0) {
+  if (!handle.open()) {
     if (failed) *failed = true;
     return 0;
   }
   for (int attempt = 0; attempt < 2; ++attempt) {
-    CEOID oid = rapi.CeReadRecordProps(handle, CEDB_ALLOWREALLOC, wanted, values);
+    CEOID oid = rapi.CeReadRecordProps(handle.get(), CEDB_ALLOWREALLOC, wanted, values);
     if (oid != 0) return oid;
     // The end of the database is an answer, not a failure.
     if (rapi.CeGetLastError() == ce_error::kNoMoreItems) return 0;
@@ -22,7 +22,7 @@ CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>&
   return 0;
 }
 
-CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
+CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
                        const std::vector<CEPROPID>& wanted,
                        const std::function<void(const CePropVal&)>& take, bool* failed) {
   std::vector<CePropVal> values;
@@ -38,10 +38,11 @@ CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
   return oid;
 }
 
-WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values) {
+WriteResult WriteNewRecord(Rapi& rapi, const DbHandle& handle,
+                           const std::vector<CePropVal>& values) {
   WriteResult result;
-  if (handle == kInvalidHandle || handle == 0) return result;
-  result.oid = rapi.CeWriteRecordProps(handle, 0, values);
+  if (!handle.open()) return result;
+  result.oid = rapi.CeWriteRecordProps(handle.get(), 0, values);
   if (result.oid != 0) {
     result.ok = true;
     return result;
@@ -66,9 +67,9 @@ WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePr
   return result;
 }
 
-bool DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid) {
+bool DeleteRecordById(Rapi& rapi, const DbHandle& handle, CEOID oid) {
   if (oid == 0) return false;
-  return rapi.CeDeleteRecord(handle, oid) || rapi.CeDeleteRecord(handle, oid);
+  return rapi.CeDeleteRecord(handle.get(), oid) || rapi.CeDeleteRecord(handle.get(), oid);
 }
 
 }  // namespace hhsync

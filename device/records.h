@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "device/db_handle.h"
 #include "platform/rapi.h"
 
 namespace hhsync {
@@ -24,13 +25,13 @@ class Prompter;
 // was read; values are those the handheld returned. *failed (when given) is
 // set when no record was read for another reason than the end of the
 // database, even after a second try.
-CEOID ReadNextRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CEPROPID>& wanted,
+CEOID ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
                      std::vector<CePropVal>* values, bool* failed = nullptr);
 
 // Reads the next record like ReadNextRecord and hands each value the
 // handheld returned to take, matched by identifier. A value flagged as
 // missing is skipped; with ui given it first shows "prop not found".
-CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, CeDbHandle handle,
+CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
                        const std::vector<CEPROPID>& wanted,
                        const std::function<void(const CePropVal&)>& take, bool* failed = nullptr);
 
@@ -45,15 +46,16 @@ struct WriteResult {
   std::string failureText;
 };
 
-// Writes one new record. An invalid handle fails at once without a call. A
+// Writes one new record. A handle that is not open fails at once without a call. A
 // write the handheld did not do (no record id came back) is a failure
 // whatever its error code: counting it as done would record content as
 // present that is not there.
-WriteResult WriteNewRecord(Rapi& rapi, CeDbHandle handle, const std::vector<CePropVal>& values);
+WriteResult WriteNewRecord(Rapi& rapi, const DbHandle& handle,
+                           const std::vector<CePropVal>& values);
 
 // Deletes a record by id; an id of 0 is never sent. A refused delete is
 // tried once more. True when the handheld reported the record deleted.
-bool DeleteRecordById(Rapi& rapi, CeDbHandle handle, CEOID oid);
+bool DeleteRecordById(Rapi& rapi, const DbHandle& handle, CEOID oid);
 
 // Property identifiers of the three value types.
 constexpr CEPROPID UintProp(uint16_t number) { return MakePropId(number, CEVT_UI4); }

@@ -27,7 +27,7 @@ void LogTransferError(ProgressSink& progress, const HttpError& error) {
 
 KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), mount_(mount) {
   DeviceDatabase volume(ports_, mount_);
-  CeDbHandle handle = kInvalidHandle;
+  DbHandle handle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) {
     // A database that is there but cannot be opened holds entries that
@@ -55,7 +55,6 @@ KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), moun
       records_->push_back(std::move(record));
     }
   }
-  volume.CloseHandle(handle);
 }
 
 KeepList::~KeepList() = default;
@@ -135,20 +134,17 @@ void KeepList::DeletePosted() {
   // on its way stays for the next sync. The database goes once it is empty.
   // Each step is tried twice, since an entry left behind is posted again.
   DeviceDatabase volume(ports_, mount_);
-  CeDbHandle handle = kInvalidHandle;
+  DbHandle handle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid) &&
       !volume.OpenExisting(kKeepDatabase, &handle, &oid)) {
     return;
   }
-  if (oid != keepDbOid_) {  // not the database the entries were read from
-    volume.CloseHandle(handle);
-    return;
-  }
+  if (oid != keepDbOid_) return;  // not the database the entries were read from
   for (const auto& record : *records_) {
     if (DeleteRecordById(*ports_.rapi, handle, record->oid())) ++facts_.entriesDeleted;
   }
-  volume.CloseHandle(handle);
+  handle.Close();
   facts_.databaseDeleted = DeleteIfEmpty(volume);
 }
 

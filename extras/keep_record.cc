@@ -37,7 +37,7 @@ std::string EscapeKeepText(const std::string& text) {
   return out;
 }
 
-KeepRecord::KeepRecord(const Ports& ports, CeDbHandle handle) {
+KeepRecord::KeepRecord(const Ports& ports, const DbHandle& handle) {
   const std::vector<CEPROPID> wanted = {UintProp(kValueProp), TextProp(kTextProp101),
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/db_handle.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -26,7 +27,7 @@ class KeepRecord {
   // "prop not found" message box and leaves its field empty (or 0). When no
   // record is left, every field stays empty; readFailed() tells whether a
   // record should have been there but could not be read.
-  KeepRecord(const Ports& ports, CeDbHandle handle);
+  KeepRecord(const Ports& ports, const DbHandle& handle);
   // An entry with the given fields.
   KeepRecord(uint32_t value100, std::string text101, std::string text103, std::string text104,
              std::string text105);

@@ -24,8 +24,6 @@ namespace {
 
 constexpr CEPROPID kRidSort = UintProp(ResourceRecord::kRidProp);
 
-bool IsOpen(CeDbHandle handle) { return handle != 0 && handle != kInvalidHandle; }
-
 bool IsIgnoredType(const std::string& type) { return type == "PRC" || type == "PDB"; }
 
 }  // namespace
@@ -49,7 +47,7 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
       revision_(std::move(revision)),
       name_(std::move(name)) {}
 
-bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed) {
+bool ResourceRecord::ReadNextFromDevice(const Ports& ports, const DbHandle& handle, bool* failed) {
   oid_ = ReadRecordValues(
       *ports.rapi, ports.prompter, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
       [this](const CePropVal& value) {
@@ -63,9 +61,9 @@ bool ResourceRecord::ReadNextFromDevice(const Ports& ports, CeDbHandle handle, b
   return oid_ != 0;
 }
 
-bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data,
+bool ResourceRecord::WriteToDevice(Rapi& rapi, const DbHandle& handle, const uint8_t* data,
                                    std::size_t size) const {
-  if (handle == kInvalidHandle) return false;
+  if (!handle.open()) return false;
   std::vector<CePropVal> values = {
       CePropVal::Ui4(UintProp(kRidProp), static_cast<uint32_t>(AtoI(rid_))),
       CePropVal::Text(TextProp(kRevisionProp), AnsiToWide(revision_)),
@@ -78,7 +76,7 @@ bool ResourceRecord::WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t*
   return WriteNewRecord(rapi, handle, values).ok;
 }
 
-bool ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
+bool ResourceRecord::DeleteFromDevice(Rapi& rapi, const DbHandle& handle) const {
   return DeleteRecordById(rapi, handle, oid_);
 }
 
@@ -87,13 +85,11 @@ bool ResourceRecord::DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const {
 ResourceUpdater::ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl)
     : ports_(ports), mount_(mount), statusUrl_(std::move(statusUrl)) {}
 
-ResourceUpdater::~ResourceUpdater() { CloseHandles(); }
+ResourceUpdater::~ResourceUpdater() = default;
 
 void ResourceUpdater::CloseHandles() {
-  if (IsOpen(resourceDb_)) ports_.rapi->CeCloseHandle(resourceDb_);
-  if (IsOpen(statusDb_)) ports_.rapi->CeCloseHandle(statusDb_);
-  resourceDb_ = 0;
-  statusDb_ = 0;
+  resourceDb_.Close();
+  statusDb_.Close();
 }
 
 bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings,
@@ -107,7 +103,6 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
   if (!volume.OpenOrCreate(kResourceStatusDatabase, kRidSort, 0, &statusDb_, &oid)) {
-    statusDb_ = 0;
     recordProblems_.push_back(std::string(kResourceStatusDatabase) +
                               " could not be opened: its records may be doubled");
   }
@@ -208,7 +203,7 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   // A database that could not be opened is read as empty; its first write
   // reopens it.
   for (ResourceRecord stored;
-       IsOpen(statusDb_) && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
+       statusDb_.open() && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
        stored = ResourceRecord()) {
     auto it = statusList_.find(stored.rid());
     if (it != statusList_.end() && it->second->revision() == stored.revision()) {
@@ -225,12 +220,11 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
 
   CEOID oid = 0;
   if (!volume.OpenOrCreate(kResourceDatabase, kRidSort, 0, &resourceDb_, &oid)) {
-    resourceDb_ = 0;
     recordProblems_.push_back(std::string(kResourceDatabase) +
                               " could not be opened: its records may be doubled");
   }
   for (ResourceRecord stored;
-       IsOpen(resourceDb_) && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
+       resourceDb_.open() && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
        stored = ResourceRecord()) {
     auto it = downloadList_.find(stored.rid());
     if (it != downloadList_.end() && it->second->revision() == stored.revision()) {
@@ -345,13 +339,12 @@ void ResourceUpdater::RunAppManager(const std::string& manager, const std::strin
   ports_.shell->RunAndWait(facts_.appManagerCommand);
 }
 
-bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database,
-                                     CeDbHandle* handle, const ResourceRecord& record,
-                                     const uint8_t* data, std::size_t size) {
+bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database, DbHandle* handle,
+                                     const ResourceRecord& record, const uint8_t* data,
+                                     std::size_t size) {
   Rapi& rapi = *ports_.rapi;
   if (record.WriteToDevice(rapi, *handle, data, size)) return true;
-  volume.CloseHandle(*handle);
-  *handle = 0;
+  handle->Close();
   volume.Remount(kResourceRemountPauseMs);
   CEOID oid = 0;
   volume.OpenOrCreate(database, kRidSort, 0, handle, &oid);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/run_report.h"
+#include "device/db_handle.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -61,15 +62,16 @@ class ResourceRecord {
   // record was read; *failed (when given) tells a failed read from the end.
   // Each property the record lacks shows "prop not found". The rid becomes
   // the signed decimal text of the stored number.
-  bool ReadNextFromDevice(const Ports& ports, CeDbHandle handle, bool* failed = nullptr);
+  bool ReadNextFromDevice(const Ports& ports, const DbHandle& handle, bool* failed = nullptr);
   // Writes the record as a new one: properties 100 to 103, and 104 with
   // size bytes of data unless data is null. The rid is stored as the number
   // its leading decimal digits give. False on an invalid handle or a refused
   // write (error 87, 112 or no error code).
-  bool WriteToDevice(Rapi& rapi, CeDbHandle handle, const uint8_t* data, std::size_t size) const;
+  bool WriteToDevice(Rapi& rapi, const DbHandle& handle, const uint8_t* data,
+                     std::size_t size) const;
   // Deletes the record last read, when one was read. True when the
   // handheld reported it deleted.
-  bool DeleteFromDevice(Rapi& rapi, CeDbHandle handle) const;
+  bool DeleteFromDevice(Rapi& rapi, const DbHandle& handle) const;
 
   CEOID oid() const { return oid_; }
   const std::string& rid() const { return rid_; }
@@ -91,8 +93,7 @@ class ResourceUpdater {
 
   // statusUrl: the resource status request; a download adds "&rid=" + rid.
   ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl);
-  // Closes a handle still open.
-  virtual ~ResourceUpdater();
+  virtual ~ResourceUpdater();  // closes the databases still open
   ResourceUpdater(const ResourceUpdater&) = delete;
   ResourceUpdater& operator=(const ResourceUpdater&) = delete;
 
@@ -142,7 +143,7 @@ class ResourceUpdater {
   // Writes a record; after a refusal closes the handle, remounts the volume,
   // reopens the database by name and tries once more; tells the user when
   // that fails too.
-  bool WriteWithRetry(DeviceDatabase& volume, const char* database, CeDbHandle* handle,
+  bool WriteWithRetry(DeviceDatabase& volume, const char* database, DbHandle* handle,
                       const ResourceRecord& record, const uint8_t* data, std::size_t size);
   // Saves a CAB or INI resource into the program directory and appends a
   // blank and the file's short path to *arguments. False when the file could
@@ -164,8 +165,8 @@ class ResourceUpdater {
   std::string statusUrl_;
   RecordMap downloadList_;
   RecordMap statusList_;
-  CeDbHandle resourceDb_ = 0;
-  CeDbHandle statusDb_ = 0;
+  DbHandle resourceDb_;
+  DbHandle statusDb_;
   ResourcesFacts facts_;
   std::map<std::string, ResourceFacts> itemFacts_;  // by rid
   std::vector<std::string> notCurrent_;

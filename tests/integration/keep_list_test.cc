@@ -88,10 +88,10 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
 
 TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   KeepList missing(ports_, mount_);
-  CeDbHandle handle = 0;
+  DbHandle handle;
   CEOID oid = 0;
   ASSERT_TRUE(volume_->OpenOrCreate("keep", 0, 0, &handle, &oid));
-  volume_->CloseHandle(handle);
+  handle.Close();
   KeepList empty(ports_, mount_);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);

@@ -171,7 +171,7 @@ TEST_F(ContentItemTest, DataProblems) {
 
 TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   const CEOID id = platform_.AddRecord(kVolume, "c_news", {CePropVal::Ui4(0x00640013, 77)});
-  CeDbHandle handle = 0;
+  DbHandle handle;
   CEOID table = 0;
   ASSERT_TRUE(volume_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
@@ -181,7 +181,6 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
   EXPECT_FALSE(copy.ReadIndexRecord(platform_.ports(), handle));
-  volume_->CloseHandle(handle);
 }
 
 TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {

@@ -92,10 +92,9 @@ TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
       EXPECT_EQ(watcher_.unmounts, before);
     }
     EXPECT_EQ(mount_.holders(), 1);
-    CeDbHandle h;
+    DbHandle h;
     CEOID oid;
     EXPECT_TRUE(a.OpenOrCreate("cats", 0, 0, &h, &oid)) << "still mounted for the first holder";
-    a.CloseHandle(h);
   }
   EXPECT_EQ(mount_.holders(), 0);
 }
@@ -152,7 +151,7 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
 
 TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
   DeviceDatabase db(ports_, mount_, "news.vol");
-  CeDbHandle h;
+  DbHandle h;
   CEOID oid;
   const MessageBoxStyle stopOk{MbButtons::kOk, MbIcon::kStop, true};
   const MessageBoxStyle stopYesNo{MbButtons::kYesNo, MbIcon::kStop, true};
@@ -191,14 +190,14 @@ TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
     EXPECT_EQ(shown.back().style.icon, c.style.icon);
     EXPECT_EQ(shown.back().style.systemModal, c.style.systemModal);
   }
-  // The last reopen failed quietly: the handle is invalid and writes fail.
-  EXPECT_EQ(h, kInvalidHandle);
+  // The last reopen failed quietly: nothing is open and writes fail.
+  EXPECT_FALSE(h.open());
   EXPECT_FALSE(WriteNewRecord(p_.handheld(), h, {CePropVal::Ui4(UintProp(1), 1)}).ok);
 }
 
 TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
   DeviceDatabase db(ports_, mount_, "news.vol");
-  CeDbHandle h;
+  DbHandle h;
   CEOID oid;
   ASSERT_TRUE(db.OpenOrCreate("keep", 0, 0, &h, &oid));
   std::vector<CePropVal> rec = {CePropVal::Ui4(UintProp(0x64), 5),

@@ -51,7 +51,7 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
   p.AddRecord("vol", "keep",
               {CePropVal::Text(TextProp(101), u"hello"), CePropVal::Text(TextProp(104), u"t")});
   CEOID id = 0;
-  CeDbHandle handle = 0;
+  DbHandle handle;
   ASSERT_TRUE(volume.OpenExisting("keep", &handle, &id));
 
   KeepRecord full(p.ports(), handle);
@@ -71,7 +71,7 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
 
   KeepRecord none(p.ports(), handle);  // past the end: empty, no message
   EXPECT_EQ(p.ui().Messages().size(), 3u);
-  volume.CloseHandle(handle);
+  handle.Close();
 }
 
 }  // namespace

@@ -82,11 +82,9 @@ void FuzzPlatform::AddRecord(const std::string& database, const std::vector<CePr
 }
 
 bool FuzzPlatform::HasDatabase(const std::string& database) {
-  CeDbHandle handle = kInvalidHandle;
+  DbHandle handle;
   CEOID oid = 0;
-  if (!volume_->OpenExisting(database, &handle, &oid)) return false;
-  volume_->CloseHandle(handle);
-  return true;
+  return volume_->OpenExisting(database, &handle, &oid);
 }
 
 void Fail(const char* what) {
