@@ -297,7 +297,7 @@ class SyncRun {
       return;
     }
     std::vector<std::string> missing = contentProblems_;
-    if (resources.facts().result == "failed") {
+    if (resources.facts().result == ResourcesResult::kFailed) {
       missing.push_back("resources: " + resources.facts().reason);
     } else if (!resources.notCurrent().empty()) {
       missing.push_back("resources not current: " + NameList(resources.notCurrent()));

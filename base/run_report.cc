@@ -82,6 +82,36 @@ std::string SizeText(uint64_t bytes) {
   return text;
 }
 
+const char* CategoryActionName(CategoryAction action) {
+  switch (action) {
+    case CategoryAction::kNew:
+      return "new";
+    case CategoryAction::kUpdated:
+      return "updated";
+    case CategoryAction::kUnchanged:
+      return "unchanged";
+    case CategoryAction::kGone:
+      return "gone";
+    case CategoryAction::kLeft:
+      return "left";
+    case CategoryAction::kSharedTable:
+      return "shared-table";
+  }
+  return "left";
+}
+
+const char* ResourcesResultName(ResourcesResult result) {
+  switch (result) {
+    case ResourcesResult::kUpdated:
+      return "updated";
+    case ResourcesResult::kUnchanged:
+      return "unchanged";
+    case ResourcesResult::kFailed:
+      return "failed";
+  }
+  return "failed";
+}
+
 std::string ReportSummary(const RunReport& report) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", static_cast<double>(report.elapsedMs) / 1000.0);
@@ -93,7 +123,8 @@ std::string ReportSummary(const RunReport& report) {
   int updated = 0;
   int items = 0;
   for (const CategoryFacts& category : report.categories) {
-    if (category.completed && (category.action == "new" || category.action == "updated")) {
+    if (category.completed &&
+        (category.action == CategoryAction::kNew || category.action == CategoryAction::kUpdated)) {
       ++updated;
     }
     items += category.itemsFetched;

@@ -63,15 +63,22 @@ struct RequestResult {
   std::string errorText;
 };
 
+// What the content step did with a category.
+enum class CategoryAction {
+  kNew,          // not on the handheld
+  kUpdated,      // on the handheld in another version, or a category of status lines only
+  kUnchanged,    // on the handheld in the profile's version
+  kGone,         // on the handheld, no longer in the profile
+  kLeft,         // left for the next sync: what the handheld holds of it could not be read
+  kSharedTable,  // left out: an earlier category of the profile has its content table
+};
+// "new", "updated", "unchanged", "gone", "left", "shared-table".
+const char* CategoryActionName(CategoryAction action);
+
 // One category the content step dealt with.
 struct CategoryFacts {
   std::string key;
-  // "new" (not on the handheld), "updated" (on the handheld in another
-  // version, or a category of status lines only), "unchanged", "gone" (on
-  // the handheld, no longer in the profile), "left" (left for the next sync:
-  // what the handheld holds of it could not be read), "shared-table" (left
-  // out: an earlier category of the profile has its content table).
-  std::string action;
+  CategoryAction action = CategoryAction::kLeft;
   std::optional<uint32_t> profileVersion;  // none for a category of status lines only
   std::optional<uint32_t> versionBefore;   // its "cats" record before the run; none without
   std::optional<uint32_t> versionAfter;    // its "cats" record after the run; none without
@@ -108,9 +115,14 @@ struct ResourceFacts {
   std::string note;        // why it was passed over, when it was
 };
 
+// How the resource step of a full sync ended.
+enum class ResourcesResult { kUpdated, kUnchanged, kFailed };
+// "updated", "unchanged", "failed".
+const char* ResourcesResultName(ResourcesResult result);
+
 // The resource step of a full sync.
 struct ResourcesFacts {
-  std::string result;  // "updated", "unchanged" or "failed"
+  ResourcesResult result = ResourcesResult::kFailed;
   std::string reason;  // why it failed
   int listed = 0;      // entries of the server's resource list
   std::vector<ResourceFacts> items;

@@ -95,25 +95,25 @@ CategoryFacts Category::Facts(bool reconciled) const {
   facts.itemsDeleted = itemsDeleted;
   facts.recordsWritten = recordsWritten;
   if (!reconciled) {
-    facts.action = "left";
+    facts.action = CategoryAction::kLeft;
     return facts;
   }
   facts.versionBefore = handheldVersion;
   facts.versionAfter = versionWritten ? versionWritten : versionLeft;
   if (!tableOwner.empty()) {
-    facts.action = "shared-table";
+    facts.action = CategoryAction::kSharedTable;
     return facts;
   }
   if (deferred) {
-    facts.action = "left";
+    facts.action = CategoryAction::kLeft;
   } else if (isNew) {
-    facts.action = "new";
+    facts.action = CategoryAction::kNew;
   } else if (fromServer && !needsUpdate) {
-    facts.action = "unchanged";
+    facts.action = CategoryAction::kUnchanged;
     facts.completed = true;
     return facts;
   } else {
-    facts.action = "updated";
+    facts.action = CategoryAction::kUpdated;
   }
   // Complete, and recorded in "cats" where the category needs a record.
   const bool needsRecord = isNew || (needsUpdate && fromServer);
@@ -446,7 +446,7 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, const
     // record for the next sync to finish the job.
     CategoryFacts gone;
     gone.key = copy.key();
-    gone.action = "gone";
+    gone.action = CategoryAction::kGone;
     gone.versionBefore = copy.version();
     gone.tableDeleted = copy.DeleteContent(progress) && database.RemoveDatabase(copy.tableName());
     gone.completed = gone.tableDeleted && copy.DeleteRecord(handle);

@@ -111,7 +111,7 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
     facts_.listed = static_cast<int>(statusList_.size());
     switch (Reconcile(volume)) {
       case Comparison::kUnchanged:
-        facts_.result = "unchanged";
+        facts_.result = ResourcesResult::kUnchanged;
         recordProblems_.clear();  // nothing was written into them
         break;
       case Comparison::kUnreadable:
@@ -120,7 +120,7 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
         break;
       case Comparison::kChanged:
         done = Apply(volume, progress, settings, link);
-        if (done) facts_.result = "updated";
+        if (done) facts_.result = ResourcesResult::kUpdated;
         FindNotCurrent();
         break;
     }
@@ -147,7 +147,7 @@ void ResourceUpdater::FindNotCurrent() {
 }
 
 bool ResourceUpdater::Fail(const std::string& reason) {
-  facts_.result = "failed";
+  facts_.result = ResourcesResult::kFailed;
   if (facts_.reason.empty()) facts_.reason = reason;
   return false;
 }

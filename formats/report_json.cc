@@ -71,7 +71,7 @@ Json RequestJson(const RequestFacts& request) {
 
 Json CategoryJson(const CategoryFacts& category) {
   return {{"key", Utf8(category.key)},
-          {"action", category.action},
+          {"action", CategoryActionName(category.action)},
           {"profile_version", OrNull(category.profileVersion)},
           {"version_before", OrNull(category.versionBefore)},
           {"version_after", OrNull(category.versionAfter)},
@@ -110,7 +110,7 @@ Json ResourcesJson(const std::optional<ResourcesFacts>& resources) {
                      {"installed", item.installed},
                      {"note", TextOrNull(item.note)}});
   }
-  return {{"result", resources->result},
+  return {{"result", ResourcesResultName(resources->result)},
           {"reason", TextOrNull(resources->reason)},
           {"listed", resources->listed},
           {"items", items},

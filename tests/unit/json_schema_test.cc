@@ -27,10 +27,10 @@ json ValidReport() {
   report.handheld = {true, "news.vol", true, "SD6-1"};
   report.lstWritten = 1796000000;
   report.requests = {{"GET", "http://h:81/zavrik/update/profile?x", 200, 10, 3, 0, ""}};
-  report.categories = {{"news", "new", 3, {}, 3, 1, 0, 4, false, true}};
+  report.categories = {{"news", CategoryAction::kNew, 3, {}, 3, 1, 0, 4, false, true}};
   report.keep = KeepFacts{1, false, true, true, "no", 1, true, true, "http://login/p?m=no"};
   ResourcesFacts resources;
-  resources.result = "unchanged";
+  resources.result = ResourcesResult::kUnchanged;
   report.resources = resources;
   report.messages = {{"text", "retry,cancel", "cancel"}};
   return json::parse(ReportJson(report));

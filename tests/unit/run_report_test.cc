@@ -62,10 +62,10 @@ TEST(ReportTextTest, UrlsLoseTheirCredentialsAndSizesReadForPeople) {
   RunReport report;
   report.outcome = RunOutcome::kComplete;
   report.elapsedMs = 3420;
-  report.categories = {{"a", "new", 1, {}, 1, 2, 0, 5, false, true},
-                       {"b", "updated", 2, 1, 2, 1, 3, 2, false, true},
-                       {"c", "unchanged", 3, 3, 3, 0, 0, 0, false, true},
-                       {"d", "new", 4, {}, 0, 39, 0, 40, false, false}};
+  report.categories = {{"a", CategoryAction::kNew, 1, {}, 1, 2, 0, 5, false, true},
+                       {"b", CategoryAction::kUpdated, 2, 1, 2, 1, 3, 2, false, true},
+                       {"c", CategoryAction::kUnchanged, 3, 3, 3, 0, 0, 0, false, true},
+                       {"d", CategoryAction::kNew, 4, {}, 0, 39, 0, 40, false, false}};
   report.requests = {{"GET", "http://h/", 200, 1'000'000, 1, 0, ""},
                      {"GET", "http://h/", 200, 200'000, 1, 0, ""}};
   EXPECT_EQ(ReportSummary(report), "complete: 2 categories updated, 42 items, 1.2 MB, 3.4 s");
@@ -93,10 +93,10 @@ RunReport FullReport() {
   report.lstWritten = 1796000003;
   report.requests = {{"GET", "http://u:p@h:81/p?q", 200, 10, 3, 0, ""},
                      {"POST", "http://h/keep?", {}, 0, 2000, 12029, "cannot connect"}};
-  report.categories = {{"n\xE9ws", "new", 3, {}, 0, 1, 0, 7, false, false}};
+  report.categories = {{"n\xE9ws", CategoryAction::kNew, 3, {}, 0, 1, 0, 7, false, false}};
   report.keep = KeepFacts{2, false, true, true, "no", 2, true, true, "http://login/p?m=no"};
   ResourcesFacts resources;
-  resources.result = "updated";
+  resources.result = ResourcesResult::kUpdated;
   resources.listed = 2;
   resources.items = {{"1", "INI", "r1", "s.ini", true, 7, true, true, ""},
                      {"2", "PRC", "r1", "p", false, 0, false, false, "not kept"}};
@@ -232,7 +232,7 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
   ASSERT_EQ(report.categories.size(), 2u);
   const CategoryFacts& news = report.categories[0];
   EXPECT_EQ(news.key, "news");
-  EXPECT_EQ(news.action, "new");
+  EXPECT_EQ(news.action, CategoryAction::kNew);
   EXPECT_EQ(news.profileVersion, 3u);
   EXPECT_EQ(news.versionBefore, std::nullopt);
   EXPECT_EQ(news.versionAfter, 3u);
@@ -254,7 +254,7 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
   EXPECT_EQ(p_.shell().Opened(), (std::vector<std::string>{"http://login/page?m=hello"}));
 
   ASSERT_TRUE(report.resources.has_value());
-  EXPECT_EQ(report.resources->result, "updated");
+  EXPECT_EQ(report.resources->result, ResourcesResult::kUpdated);
   EXPECT_EQ(report.resources->listed, 2);
   ASSERT_EQ(report.resources->items.size(), 2u);
   EXPECT_TRUE(report.resources->items[0].stored);
@@ -279,9 +279,9 @@ TEST_F(ReportedRunTest, AFullSyncReportsWhatTheFakesSaw) {
   const RunReport second = Run();
   EXPECT_EQ(second.outcome, RunOutcome::kComplete) << second.reason;
   EXPECT_FALSE(second.lstWritten.has_value());
-  EXPECT_EQ(second.resources->result, "unchanged");
+  EXPECT_EQ(second.resources->result, ResourcesResult::kUnchanged);
   for (const CategoryFacts& category : second.categories) {
-    EXPECT_EQ(category.action, "unchanged") << category.key;
+    EXPECT_EQ(category.action, CategoryAction::kUnchanged) << category.key;
     EXPECT_EQ(category.versionBefore, category.versionAfter);
   }
 }
