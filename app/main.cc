@@ -17,8 +17,8 @@
 #include "platform/linux/directory_lock.h"
 #include "platform/linux/env_paths.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/locations.h"
 #include "platform/linux/system_clock.h"
+#include "platform/locations.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "app/config_file.h"
 #include "app/recording_prompter.h"
 #include "platform/ports.h"
+#include "platform/run_options.h"
 
 namespace hhsync {
 
@@ -23,14 +24,6 @@ class SyncSettings;
 inline constexpr const char* kNoConnectionMessage =
     "Unable to connect to Handheld device\nIf this was a new Install, you will need to "
     "re-run\nthis install with the device connected.";
-// How long a run waits for the handheld to connect.
-inline constexpr uint32_t kConnectWaitMs = 5000;
-
-// What the platform may set for a run: how long to wait for the handheld
-// to connect (tests of the no-handheld path make it short).
-struct RunOptions {
-  uint32_t connectWaitMs = kConnectWaitMs;
-};
 // The most categories and content items one profile may bring into memory:
 // far above any real catalogue. A longer profile fails like a cut reply.
 inline constexpr std::size_t kMaxProfileEntries = 8'000'000;

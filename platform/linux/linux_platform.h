@@ -21,9 +21,9 @@
 #include <memory>
 #include <string>
 
-#include "app/sync_runner.h"
 #include "base/run_report.h"
 #include "platform/ports.h"
+#include "platform/run_options.h"
 
 namespace hhsync {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/locations.h"
+#include "platform/locations.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // Where files live on Windows, for the tools that share the Linux build's
-// location rules (platform/linux/locations.h declares them). A Windows
+// location rules (platform/locations.h declares them). A Windows
 // program keeps its files beside its executable; there are no XDG
 // directories, so nothing is ever ours to create. HHSYNC_HOME and
 // HHSYNC_DEVICE override as on Linux; the desktop registry is the system's,
@@ -9,7 +9,7 @@
 
 #include <cstdlib>
 
-#include "platform/linux/locations.h"
+#include "platform/locations.h"
 #include "platform/win32/win32_paths.h"
 
 namespace hhsync {

@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "app/sync_runner.h"
 #include "platform/ports.h"
+#include "platform/run_options.h"
 
 namespace hhsync {
 

@@ -1,7 +1,7 @@
 // Where the program keeps its files: beside the executable in a build tree,
 // in the XDG directories when installed, and wherever the variables say.
 
-#include "platform/linux/locations.h"
+#include "platform/locations.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "platform/linux/locations.h"
+#include "platform/locations.h"
 
 namespace hhctl {
 namespace {

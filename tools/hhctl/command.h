@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/locations.h"
+#include "platform/locations.h"
 
 namespace hhctl {
 
