@@ -63,22 +63,6 @@ std::string PercentDecode(std::string_view text, bool plusIsBlank) {
   return out;
 }
 
-// The decoded value of the first query parameter called name.
-std::optional<std::string> QueryParam(std::string_view query, std::string_view name) {
-  while (!query.empty()) {
-    std::size_t amp = query.find('&');
-    std::string_view item = query.substr(0, amp);
-    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    if (item.empty()) continue;
-    std::size_t eq = item.find('=');
-    std::string_view key = item.substr(0, eq);
-    std::string_view value =
-        eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
-    if (PercentDecode(key, true) == name) return PercentDecode(value, true);
-  }
-  return std::nullopt;
-}
-
 // The path part of a target before '?': as it is in origin form
 // ("/a/b"), without scheme and authority in absolute form ("http://h:1/a/b").
 std::string_view OriginPath(std::string_view rawPath) {
@@ -324,6 +308,21 @@ std::optional<unsigned long> ReadNumberFile(const std::string& path) {
   std::size_t begin = text->find_first_of("0123456789");
   if (begin == std::string::npos) return std::nullopt;
   return std::strtoul(text->c_str() + begin, nullptr, 10);
+}
+
+std::optional<std::string> QueryParam(std::string_view query, std::string_view name) {
+  while (!query.empty()) {
+    std::size_t amp = query.find('&');
+    std::string_view item = query.substr(0, amp);
+    query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+    if (item.empty()) continue;
+    std::size_t eq = item.find('=');
+    std::string_view key = item.substr(0, eq);
+    std::string_view value =
+        eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
+    if (PercentDecode(key, true) == name) return PercentDecode(value, true);
+  }
+  return std::nullopt;
 }
 
 std::pair<std::string_view, std::string_view> SplitTarget(std::string_view target) {

@@ -81,6 +81,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 // no number.
 std::optional<unsigned long> ReadNumberFile(const std::string& path);
 
+// The decoded value of the first parameter called name of a query.
+std::optional<std::string> QueryParam(std::string_view query, std::string_view name);
+
 // A request target's path and query, as sent: before and after the first '?'.
 std::pair<std::string_view, std::string_view> SplitTarget(std::string_view target);
 
