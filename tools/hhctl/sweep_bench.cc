@@ -8,6 +8,7 @@
 
 #include "command.h"
 #include "platform/sqlite/sqlite_registry.h"
+#include "reference_server_http.h"
 #include "sqlite_files.h"
 #include "tools/support/child_process.h"
 #include "tools/support/installation.h"
@@ -31,13 +32,6 @@ constexpr const char* kKeepReceived = "keep-received.txt";
 
 double MsSince(SteadyClock::time_point start) {
   return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
-}
-
-// The file's bytes; nullopt when there is no file.
-std::optional<std::string> ReadIfPresent(const fs::path& path) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return std::nullopt;
-  return ReadBytes(path);
 }
 
 void Check(bool ok, const std::string& err) {
@@ -163,7 +157,7 @@ HhsyncRun Bench::RunHhsync(const RunSpec& spec) {
     if (entry.path() != reportPath()) fs::remove_all(entry.path());
   }
   HhsyncRun run;
-  run.reportBefore = ReadIfPresent(reportPath());
+  run.reportBefore = http::ReadWholeFile(reportPath().string());
   const std::string errPath = (dir_ / "runs" / "err").string();
   fs::remove(errPath);
   if (spec.killAtRequest != 0) {
@@ -182,7 +176,7 @@ HhsyncRun Bench::RunHhsync(const RunSpec& spec) {
   if (spec.killAtRequest != 0) server_->OpenGate();
   run.exitCode = child.exitCode();
   run.err = ReadBytes(errPath);
-  run.report = ReadIfPresent(reportPath());
+  run.report = http::ReadWholeFile(reportPath().string());
   if (options_.verbose && !run.err.empty()) log_ << run.err;
   if (run.timedOut) {
     log_ << "hhctl sweep: hhsync ran longer than " << options_.timeoutSeconds

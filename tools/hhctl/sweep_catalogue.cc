@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "base/byte_order.h"
 #include "base/text.h"
@@ -11,6 +10,7 @@
 #include "extras/keep_list.h"
 #include "extras/keep_record.h"
 #include "formats/edm.h"
+#include "reference_server_http.h"
 
 namespace hhctl {
 namespace {
@@ -182,10 +182,7 @@ std::set<std::string> KeepOnHandheld(const hhsync::HandheldDump& dump) {
 }
 
 std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return http::ReadWholeFile(path.string()).value_or("");
 }
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
