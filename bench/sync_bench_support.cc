@@ -6,10 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "emulator/emulated_handheld.h"
-#include "formats/sdat.h"
-#include "platform/linux/system_clock.h"
 #include "tools/support/child_process.h"
+#include "tools/support/installation.h"
 
 namespace hhsync::bench {
 
@@ -23,27 +21,14 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }
 
 void PrepareRun(const fs::path& home, const std::string& baseUrl) {
-  fs::remove_all(home);
-  fs::create_directories(home);
-  std::vector<uint8_t> sdat;
-  std::string err;
-  const std::string props = std::string("name=Bench\nregistry=") + kRegistry + "\n";
-  if (!BuildSdat(
-          {{"sync.properties", kSdatPropertySet, std::vector<uint8_t>(props.begin(), props.end())}},
-          &sdat, &err)) {
-    throw std::runtime_error(err);
-  }
-  WriteFile(home / "S.DAT", std::string(sdat.begin(), sdat.end()));
-  const std::string image = (home / "handheld.db").string();
-  if (!EmulatedHandheld::Init(image, &err)) throw std::runtime_error(err);
-  SystemClock clock;
-  EmulatedHandheld handheld(image, clock);
-  const std::string reg = kRegistry;
-  if (!handheld.CreateVolume("bench.vol", &err) ||
-      !handheld.RegSet(reg + "dbp", "bench.vol", &err) ||
-      !handheld.RegSet(reg + "baseurl", baseUrl, &err)) {
-    throw std::runtime_error(err);
-  }
+  Install(home, "",
+          {.syncProperties = std::string("name=Bench\nregistry=") + kRegistry + "\n",
+           .registryPath = kRegistry,
+           .volume = "bench.vol",
+           .values = {{"baseurl", baseUrl}},
+           .companion = false,
+           .desktopKey = "",
+           .appManager = ""});
 }
 
 RunMeasure MeasureHhsync(const std::string& binary, const fs::path& home) {

@@ -25,6 +25,7 @@
 #include "support/processes.h"
 #include "support/raw_server.h"
 #include "support/report_check.h"
+#include "tools/support/installation.h"
 
 namespace hhsync {
 namespace {
@@ -43,12 +44,17 @@ class HhsyncTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(server_.Start());
+    const Installation installation{
+        .syncProperties = kProps,
+        .registryPath = kReg,
+        .volume = "news.vol",
+        .values = {{"baseurl", server_.BaseUrl()}, {"loginurl", "http://login.test/page"}},
+        .companion = true,
+        .desktopKey = "",
+        .appManager = recorder_};
     std::string err;
-    ASSERT_TRUE(p_.handheld().CreateVolume("news.vol", &err));
-    ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err));
-    SetDevice("baseurl", server_.BaseUrl());
-    SetDevice("dbp", "news.vol");
-    SetDevice("loginurl", "http://login.test/page");
+    ASSERT_TRUE(InstallOnHandheld(p_.handheld(), installation, &err)) << err;
+    ASSERT_TRUE(InstallOnDesktop(desktop_, installation));
     test::WriteSdat(File("S.DAT"), kProps);
 
     // One program records every start: as the page opener and as the
@@ -58,8 +64,6 @@ class HhsyncTest : public ::testing::Test {
                     "\"$a\"; done; echo; } >> '" +
                         File("started.txt") + "'\n");
     chmod(recorder_.c_str(), 0755);
-    desktop_.CreateKey(RegRoot::kLocalMachine, kAppManagerKey);
-    desktop_.SetValue(RegRoot::kLocalMachine, kAppManagerKey, "", RegValue::String(recorder_));
     RegistryKey(desktop_, kReg).Set("log", "YES");
 
     server_.WriteFile("profile.txt",

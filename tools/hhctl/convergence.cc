@@ -325,6 +325,48 @@ const std::vector<std::string>& ReportOutcomes() {
   return kOutcomes;
 }
 
+namespace {
+
+// Why a parsed report does not have the shape ReadReport checks; empty
+// when it has.
+std::string ShapeProblem(const nlohmann::json& report) {
+  if (!report.is_object()) return "not a JSON object";
+  for (const std::string& key : ReportKeys()) {
+    if (!report.contains(key)) return "no \"" + key + "\"";
+  }
+  for (const auto& [key, value] : report.items()) {
+    if (std::find(ReportKeys().begin(), ReportKeys().end(), key) == ReportKeys().end()) {
+      return "unknown key \"" + key + "\"";
+    }
+  }
+  if (report["program"] != "hhsync") return "program is " + report["program"].dump();
+  const nlohmann::json& outcome = report["outcome"];
+  if (!outcome.is_string() || std::find(ReportOutcomes().begin(), ReportOutcomes().end(),
+                                        outcome.get<std::string>()) == ReportOutcomes().end()) {
+    return "unknown outcome " + outcome.dump();
+  }
+  return "";
+}
+
+// Whether a report's "keep" says entries may be left on the handheld.
+bool KeepLeft(const nlohmann::json& keep) {
+  if (!keep.is_object()) return false;
+  auto flag = [&keep](const char* key) {
+    auto it = keep.find(key);
+    return it != keep.end() && it->is_boolean() && it->get<bool>();
+  };
+  auto count = [&keep](const char* key) {
+    auto it = keep.find(key);
+    return it != keep.end() && it->is_number_integer() ? it->get<int64_t>() : 0;
+  };
+  const int64_t entries = count("entries_read");
+  return flag("read_failed") ||
+         (entries > 0 &&
+          (!flag("accepted") || count("entries_deleted") < entries || !flag("database_deleted")));
+}
+
+}  // namespace
+
 ReportRead ReadReport(const std::optional<std::string>& bytes) {
   ReportRead read;
   if (!bytes) {
@@ -333,64 +375,20 @@ ReportRead ReadReport(const std::optional<std::string>& bytes) {
   }
   read.present = true;
   const nlohmann::json report = nlohmann::json::parse(*bytes, nullptr, false);
-  if (report.is_discarded()) {
-    read.problem = "not JSON (" + std::to_string(bytes->size()) + " bytes)";
-    return read;
-  }
-  if (!report.is_object()) {
-    read.problem = "not a JSON object";
-    return read;
-  }
-  for (const std::string& key : ReportKeys()) {
-    if (!report.contains(key)) {
-      read.problem = "no \"" + key + "\"";
-      return read;
-    }
-  }
-  for (const auto& [key, value] : report.items()) {
-    if (std::find(ReportKeys().begin(), ReportKeys().end(), key) == ReportKeys().end()) {
-      read.problem = "unknown key \"" + key + "\"";
-      return read;
-    }
-  }
-  if (report["program"] != "hhsync") {
-    read.problem = "program is " + report["program"].dump();
-    return read;
-  }
-  const nlohmann::json& outcome = report["outcome"];
-  if (!outcome.is_string() || std::find(ReportOutcomes().begin(), ReportOutcomes().end(),
-                                        outcome.get<std::string>()) == ReportOutcomes().end()) {
-    read.problem = "unknown outcome " + outcome.dump();
-    return read;
-  }
+  read.problem = report.is_discarded() ? "not JSON (" + std::to_string(bytes->size()) + " bytes)"
+                                       : ShapeProblem(report);
+  if (!read.problem.empty()) return read;
   read.whole = true;
-  read.outcome = outcome.get<std::string>();
+  read.outcome = report["outcome"].get<std::string>();
   if (report["reason"].is_string()) read.reason = report["reason"].get<std::string>();
   if (report["requests"].is_array()) {
     for (const nlohmann::json& r : report["requests"]) {
       if (!r.is_object()) continue;
-      ReportRead::Request request;
-      request.method = r.value("method", "");
-      request.url = r.value("url", "");
-      request.bytes = r.value("bytes", uint64_t{0});
-      read.requests.push_back(std::move(request));
+      read.requests.push_back(
+          {r.value("method", ""), r.value("url", ""), r.value("bytes", uint64_t{0})});
     }
   }
-  const nlohmann::json& keep = report["keep"];
-  if (keep.is_object()) {
-    auto flag = [&keep](const char* key) {
-      auto it = keep.find(key);
-      return it != keep.end() && it->is_boolean() && it->get<bool>();
-    };
-    auto count = [&keep](const char* key) {
-      auto it = keep.find(key);
-      return it != keep.end() && it->is_number_integer() ? it->get<int64_t>() : 0;
-    };
-    const int64_t entries = count("entries_read");
-    read.keepLeft = flag("read_failed") ||
-                    (entries > 0 && (!flag("accepted") || count("entries_deleted") < entries ||
-                                     !flag("database_deleted")));
-  }
+  read.keepLeft = KeepLeft(report["keep"]);
   return read;
 }
 

@@ -9,11 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "command.h"
 #include "sqlite_files.h"
+#include "sweep_catalogue.h"
 
 namespace hhctl {
 namespace {
@@ -25,19 +24,6 @@ std::string Noise(std::size_t size) {
   std::string out(size, '\0');
   for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 197 + 11) & 0xFF);
   return out;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  if (!out.flush()) throw Failure("cannot write " + path.string());
 }
 
 // The companions SQLite keeps beside a file in WAL mode.
@@ -89,7 +75,7 @@ class DamagedFile final : public Unmoved {
               std::vector<std::string> words)
       : Unmoved(place), file_(std::move(file)), words_(std::move(words)) {
     Quiesce(file_);
-    saved_ = ReadAll(file_);
+    saved_ = ReadBytes(file_);
     std::string bytes = saved_;
     switch (damage) {
       case Damage::kHeader:
@@ -107,12 +93,12 @@ class DamagedFile final : public Unmoved {
         bytes.clear();
         break;
     }
-    WriteAll(file_, bytes);
+    WriteBytes(file_, bytes);
   }
   ~DamagedFile() override {
     RemoveCompanions(file_);
     try {
-      WriteAll(file_, saved_);
+      WriteBytes(file_, saved_);
     } catch (const Failure&) {
     }
   }

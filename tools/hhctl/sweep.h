@@ -73,18 +73,9 @@ struct SweepOptions {
   unsigned items = 500;
 };
 
-// The scenario names, the uses and the default errors, in their order.
-const std::vector<std::string>& SweepScenarios();
-const std::vector<std::string>& SweepUses();     // the default uses
-const std::vector<std::string>& AllSweepUses();  // every use there is
-const std::vector<std::string>& SweepKinds();    // handheld, server, desktop
-const std::vector<std::string>& SweepServerFaults();
-const std::vector<uint32_t>& DefaultSweepErrors();
 // How long hhsync waits for a stalled transfer in the sweep's runs
 // (HHSYNC_STALL_SECONDS); a stalling server waits longer.
 inline constexpr unsigned kSweepStallSeconds = 1;
-// Faultable operations that only end a run early (the connection itself).
-const std::vector<std::string>& ConnectionOperations();
 
 // Run the fault sweep or the kill test; the exit status: 0 when every case
 // converged with no keep entry lost or delivered twice outside the

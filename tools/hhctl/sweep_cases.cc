@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <set>
 
+#include "reference_server_http.h"
+
 namespace hhctl {
 namespace {
 
@@ -10,18 +12,6 @@ using Fault = ReferenceServer::Fault;
 
 bool StartsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;
-}
-
-// The value of a query parameter, or empty.
-std::string QueryValue(const std::string& query, const std::string& name) {
-  for (std::size_t at = 0; at < query.size();) {
-    std::size_t end = query.find('&', at);
-    if (end == std::string::npos) end = query.size();
-    const std::string item = query.substr(at, end - at);
-    if (StartsWith(item, name + "=")) return item.substr(name.size() + 1);
-    at = end + 1;
-  }
-  return "";
 }
 
 // The calls one use names for an operation called count times, and how
@@ -68,7 +58,7 @@ std::string RequestLabel(const std::string& method, const std::string& url) {
   const std::string rest = path.substr(at + 8);
   if (rest == "profile" || rest == "keep") return rest;
   if (rest == "resource") {
-    const std::string rid = QueryValue(query, "rid");
+    const std::string rid = http::QueryParam(query, "rid").value_or("");
     return rid.empty() ? "resource list" : "resource " + rid;
   }
   if (StartsWith(rest, "data/")) return "data " + rest.substr(5);

@@ -29,33 +29,17 @@ constexpr char kUsage[] =
     "sweep --kill N [--seed S] [--items K] [--timeout S] [--json] [--keep-dir] [--verbose] "
     "[--hhsync PATH]";
 
-// Each item of list must be one of known; what names the option.
-std::vector<std::string> Checked(std::vector<std::string> list,
-                                 const std::vector<std::string>& known, const char* what) {
-  for (const std::string& item : list) {
-    if (std::find(known.begin(), known.end(), item) == known.end()) {
-      std::string all;
-      for (const std::string& k : known) all += (all.empty() ? "" : ", ") + k;
-      throw UsageError("unknown " + std::string(what) + " '" + item + "' (" + all + ")");
-    }
-  }
-  return list;
-}
-
-std::vector<std::string> SplitList(const std::string& text, const char* what) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t comma = text.find(',', pos);
-    std::string item =
-        text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-    if (item.empty()) throw UsageError(std::string("empty item in ") + what + " '" + text + "'");
-    if (std::find(out.begin(), out.end(), item) == out.end()) out.push_back(item);
-    if (comma == std::string::npos) break;
-    pos = comma + 1;
-  }
-  return out;
-}
+const std::vector<std::string> kKinds = {"handheld", "server", "desktop"};
+const std::vector<std::string> kServerFaults = {"cut-head", "cut-body", "status",
+                                                "garbage",  "stall",    "lasting"};
+const std::vector<std::string> kAllUses = {"first",      "second",    "middle", "last",   "every",
+                                           "first-pair", "last-pair", "pairs",  "lasting"};
+const std::vector<std::string> kDefaultUses = {"first",      "second",    "middle", "last",
+                                               "first-pair", "last-pair", "lasting"};
+const std::vector<std::string> kReducedUses = {"first", "last", "first-pair", "last-pair",
+                                               "lasting"};
+// Faultable operations that only end a run early (the connection itself).
+const std::vector<std::string> kConnectionOps = {"CeRapiInitEx", "WaitForInit", "CeRapiUninit"};
 
 // The hhsync beside this hhctl.
 std::string DefaultHhsync() {
@@ -65,124 +49,149 @@ std::string DefaultHhsync() {
   return (self.parent_path() / "hhsync").string();
 }
 
-int Run(const Args& args) {
-  SweepOptions options;
-  options.hhsync = DefaultHhsync();
-  std::string scenario, kinds, errors, ops, uses, serverFaults, desktopFaults, limit, timeout, kill,
-      seed, items;
+// The items of a comma-separated list, each once.
+std::vector<std::string> Items(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  for (std::size_t comma = 0; comma != std::string::npos; at = comma + 1) {
+    comma = text.find(',', at);
+    std::string item = text.substr(at, comma == std::string::npos ? comma : comma - at);
+    if (std::find(out.begin(), out.end(), item) == out.end()) out.push_back(std::move(item));
+  }
+  return out;
+}
+
+// A comma-separated list whose every item is one of known; the whole of
+// known when it is not given.
+struct ListOption {
+  std::string text;
+  std::vector<std::string> known;
+
+  CLI::Option* Add(CLI::App& app, const char* name, const std::string& help) {
+    return app.add_option(name, text, help)
+        ->type_name("LIST")
+        ->check(CLI::Validator(
+            [this](std::string& list) -> std::string {
+              for (const std::string& item : Items(list)) {
+                if (std::find(known.begin(), known.end(), item) == known.end()) {
+                  return "unknown '" + item + "'";
+                }
+              }
+              return "";
+            },
+            ""));
+  }
+  std::vector<std::string> Value() const { return text.empty() ? known : Items(text); }
+};
+
+// The operations a sweep fails by default: every one but the connection's.
+std::vector<std::string> DefaultOperations() {
+  std::vector<std::string> out;
+  for (const std::string& op : hhsync::EmulatedHandheld::FaultableOperations()) {
+    if (std::find(kConnectionOps.begin(), kConnectionOps.end(), op) == kConnectionOps.end())
+      out.push_back(op);
+  }
+  return out;
+}
+
+// What the command line gives beyond SweepOptions.
+struct Choices {
+  std::string scenario = "all";
+  unsigned timeout = 60;
   bool reduced = false;
+  std::string errors;
+  ListOption kinds{"", kKinds};
+  ListOption serverFaults{"", kServerFaults};
+  ListOption desktopFaults{"", DesktopFaultNames()};
+  ListOption ops{"", hhsync::EmulatedHandheld::FaultableOperations()};
+  ListOption uses{"", kAllUses};
+};
+
+// The fault sweep's options; each is refused together with --kill.
+std::vector<CLI::Option*> AddSweepOptions(CLI::App& app, SweepOptions& o, Choices& c) {
+  return {app.add_option("--scenario", c.scenario, "first, resync or all (default all)")
+              ->type_name("S")
+              ->check(CLI::IsMember({"first", "resync", "all"}).description("")),
+          c.kinds.Add(app, "--faults", "handheld, server, desktop (default all)"),
+          c.serverFaults.Add(app, "--server-faults",
+                             "cut-head, cut-body, status, garbage, stall, lasting (default all)"),
+          c.desktopFaults.Add(app, "--desktop-faults",
+                              "store-locked, store-corrupt, dir-readonly, disk-full, "
+                              "image-truncated, image-corrupt, image-empty (default all)"),
+          app.add_option("--errors", c.errors, "error codes to inject (default 87,112,0,5)")
+              ->type_name("LIST"),
+          c.ops.Add(app, "--ops", "operations to fail (default: every one but the connection)"),
+          c.uses.Add(app, "--uses",
+                     "first, second, middle, last, every, first-pair, last-pair, pairs, lasting"),
+          app.add_option("--limit", o.limit, "at most this many cases")
+              ->type_name("N")
+              ->check(UnsignedIn(0, 1ul << 40))};
+}
+
+// The kill test's options, the shared ones and the output options.
+void AddOtherOptions(CLI::App& app, SweepOptions& o, Choices& c) {
+  app.add_option("--timeout", c.timeout, "seconds one run may take")
+      ->type_name("S")
+      ->check(UnsignedIn(1, 86400));
+  app.add_option("--kill", o.killPoints, "kill hhsync at this many random points instead")
+      ->type_name("N")
+      ->check(UnsignedIn(1, 100000));
+  app.add_option("--seed", o.seed, "seed of the kill points")
+      ->type_name("S")
+      ->check(UnsignedIn(0, ~0ul));
+  app.add_option("--items", o.items, "items of the kill scenario (default 500)")
+      ->type_name("K")
+      ->check(UnsignedIn(1, 100000));
+  app.add_option("--hhsync", o.hhsync, "the hhsync binary")->type_name("PATH");
+}
+
+// The defaults of the lists not given; --reduced picks the errors and uses.
+void Complete(const Choices& c, SweepOptions& o) {
+  o.timeoutSeconds = c.timeout;
+  o.scenarios = c.scenario == "all" ? std::vector<std::string>{"first", "resync"}
+                                    : std::vector<std::string>{c.scenario};
+  o.kinds = c.kinds.Value();
+  o.serverFaults = c.serverFaults.Value();
+  o.desktopFaults = c.desktopFaults.Value();
+  o.errors = c.reduced ? std::vector<uint32_t>{87, 5} : std::vector<uint32_t>{87, 112, 0, 5};
+  if (!c.errors.empty()) o.errors.clear();
+  for (const std::string& e : c.errors.empty() ? std::vector<std::string>() : Items(c.errors)) {
+    const unsigned long v = ParseUnsigned(e, "error");
+    if (v > 0xFFFFFFFFul) throw UsageError("error '" + e + "' does not fit 32 bits");
+    o.errors.push_back(static_cast<uint32_t>(v));
+  }
+  o.uses = !c.uses.text.empty() ? c.uses.Value() : c.reduced ? kReducedUses : kDefaultUses;
+  o.operations = c.ops.text.empty() ? DefaultOperations() : c.ops.Value();
+}
+
+int Run(const Args& args) {
+  SweepOptions o;
+  o.hhsync = DefaultHhsync();
+  Choices c;
   CommandLine cli("sweep", "measure how a sync converges after a failure", kUsage);
   CLI::App& app = cli.app();
-  app.add_option("--scenario", scenario, "first, resync or all (default all)")->type_name("S");
-  app.add_option("--faults", kinds, "handheld, server, desktop (default all)")->type_name("LIST");
-  app.add_option("--server-faults", serverFaults,
-                 "cut-head, cut-body, status, garbage, stall, lasting (default all)")
-      ->type_name("LIST");
-  app.add_option("--desktop-faults", desktopFaults,
-                 "store-locked, store-corrupt, dir-readonly, disk-full, image-truncated, "
-                 "image-corrupt, image-empty (default all)")
-      ->type_name("LIST");
-  app.add_option("--errors", errors, "error codes to inject (default 87,112,0,5)")
-      ->type_name("LIST");
-  app.add_option("--ops", ops, "operations to fail (default: every one but the connection)")
-      ->type_name("LIST");
-  app.add_option("--uses", uses,
-                 "first, second, middle, last, every, first-pair, last-pair, pairs, lasting")
-      ->type_name("LIST");
-  app.add_option("--limit", limit, "at most this many cases")->type_name("N");
-  app.add_option("--timeout", timeout, "seconds one run may take")->type_name("S");
-  app.add_option("--kill", kill, "kill hhsync at this many random points instead")->type_name("N");
-  app.add_option("--seed", seed, "seed of the kill points")->type_name("S");
-  app.add_option("--items", items, "items of the kill scenario (default 500)")->type_name("K");
-  app.add_option("--hhsync", options.hhsync, "the hhsync binary")->type_name("PATH");
-  app.add_flag("--reduced", reduced, "the small set run in CI");
-  app.add_flag("--json", options.json, "results as JSON");
-  app.add_flag("--keep-dir", options.keepDir, "keep the scratch directory and print it");
-  app.add_flag("--verbose", options.verbose, "say what each case does");
+  const std::vector<CLI::Option*> sweepOnly = AddSweepOptions(app, o, c);
+  AddOtherOptions(app, o, c);
+  const CLI::Option* reduced = app.add_flag("--reduced", c.reduced, "the small set run in CI");
+  app.add_flag("--json", o.json, "results as JSON");
+  app.add_flag("--keep-dir", o.keepDir, "keep the scratch directory and print it");
+  app.add_flag("--verbose", o.verbose, "say what each case does");
   if (!cli.Parse(args)) return 0;
-
-  if (!timeout.empty()) {
-    unsigned long s = ParseUnsigned(timeout, "--timeout");
-    if (s == 0 || s > 86400) throw UsageError("--timeout takes 1 to 86400 seconds");
-    options.timeoutSeconds = static_cast<double>(s);
+  const bool sweeping = reduced->count() != 0 ||
+                        std::any_of(sweepOnly.begin(), sweepOnly.end(),
+                                    [](const CLI::Option* option) { return option->count() != 0; });
+  if (o.killPoints != 0 && sweeping) {
+    throw UsageError("--kill takes only --seed, --items, --timeout and the output options");
   }
-
-  const bool killMode = !kill.empty();
-  if (killMode) {
-    if (!scenario.empty() || !kinds.empty() || !errors.empty() || !ops.empty() || !uses.empty() ||
-        !serverFaults.empty() || !desktopFaults.empty() || reduced || !limit.empty()) {
-      throw UsageError("--kill takes only --seed, --items, --timeout and the output options");
-    }
-    unsigned long n = ParseUnsigned(kill, "--kill");
-    if (n == 0 || n > 100000) throw UsageError("--kill takes 1 to 100000 points");
-    options.killPoints = static_cast<unsigned>(n);
-    if (!seed.empty()) options.seed = ParseUnsigned(seed, "--seed");
-    if (!items.empty()) {
-      unsigned long k = ParseUnsigned(items, "--items");
-      if (k == 0 || k > 100000) throw UsageError("--items takes 1 to 100000");
-      options.items = static_cast<unsigned>(k);
-    }
-  } else {
-    if (!seed.empty() || !items.empty()) throw UsageError("--seed and --items go with --kill");
-    if (scenario.empty() || scenario == "all") {
-      options.scenarios = SweepScenarios();
-    } else if (std::find(SweepScenarios().begin(), SweepScenarios().end(), scenario) !=
-               SweepScenarios().end()) {
-      options.scenarios = {scenario};
-    } else {
-      throw UsageError("unknown scenario '" + scenario + "' (first, resync or all)");
-    }
-
-    options.errors = reduced ? std::vector<uint32_t>{87, 5} : DefaultSweepErrors();
-    if (!errors.empty()) {
-      options.errors.clear();
-      for (const std::string& e : SplitList(errors, "--errors")) {
-        unsigned long v = ParseUnsigned(e, "error");
-        if (v > 0xFFFFFFFFul) throw UsageError("error '" + e + "' does not fit 32 bits");
-        options.errors.push_back(static_cast<uint32_t>(v));
-      }
-    }
-
-    options.uses =
-        reduced ? std::vector<std::string>{"first", "last", "first-pair", "last-pair", "lasting"}
-                : SweepUses();
-    if (!uses.empty()) options.uses = Checked(SplitList(uses, "--uses"), AllSweepUses(), "use");
-    options.kinds =
-        kinds.empty() ? SweepKinds() : Checked(SplitList(kinds, "--faults"), SweepKinds(), "fault");
-    options.serverFaults = serverFaults.empty()
-                               ? SweepServerFaults()
-                               : Checked(SplitList(serverFaults, "--server-faults"),
-                                         SweepServerFaults(), "server fault");
-    options.desktopFaults = desktopFaults.empty()
-                                ? DesktopFaultNames()
-                                : Checked(SplitList(desktopFaults, "--desktop-faults"),
-                                          DesktopFaultNames(), "desktop fault");
-
-    const auto& faultable = hhsync::EmulatedHandheld::FaultableOperations();
-    if (ops.empty()) {
-      for (const std::string& op : faultable) {
-        const auto& connection = ConnectionOperations();
-        if (std::find(connection.begin(), connection.end(), op) == connection.end()) {
-          options.operations.push_back(op);
-        }
-      }
-    } else {
-      options.operations = SplitList(ops, "--ops");
-      for (const std::string& op : options.operations) {
-        if (std::find(faultable.begin(), faultable.end(), op) == faultable.end()) {
-          throw UsageError("unknown operation '" + op + "'");
-        }
-      }
-    }
-
-    if (!limit.empty()) options.limit = ParseUnsigned(limit, "--limit");
+  if (o.killPoints == 0 && app.count("--seed") + app.count("--items") != 0) {
+    throw UsageError("--seed and --items go with --kill");
   }
-
-  if (::access(options.hhsync.c_str(), X_OK) != 0) {
-    throw Failure("no hhsync program at " + options.hhsync + " (give it with --hhsync PATH)");
+  Complete(c, o);
+  if (::access(o.hhsync.c_str(), X_OK) != 0) {
+    throw Failure("no hhsync program at " + o.hhsync + " (give it with --hhsync PATH)");
   }
-  return killMode ? RunKillTest(options, std::cout, std::cerr)
-                  : RunFaultSweep(options, std::cout, std::cerr);
+  return o.killPoints != 0 ? RunKillTest(o, std::cout, std::cerr)
+                           : RunFaultSweep(o, std::cout, std::cerr);
 }
 
 const CommandRegistration kRegistration("sweep", kUsage, Run);
