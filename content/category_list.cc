@@ -125,34 +125,9 @@ bool Category::DeleteRecord(const DbHandle& handle) {
   return DeleteRecordById(*ports_.rapi, handle, oid_);
 }
 
-Category::IndexSlot* Category::Slot(std::string_view contentId, uint32_t hash) {
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-    IndexSlot& slot = slots_[at];
-    if (slot.position == 0) return &slot;
-    if (slot.hash == hash && items_[slot.position - 1].contentId() == contentId) return &slot;
-  }
-}
+uint32_t Category::Hash(std::string_view contentId) { return ItemIndex::Hash(contentId); }
 
-void Category::GrowIndex() {
-  std::vector<IndexSlot> old = std::move(slots_);
-  slots_.assign(std::max<std::size_t>(16, old.size() * 2), IndexSlot{});
-  const std::size_t mask = slots_.size() - 1;
-  for (const IndexSlot& slot : old) {
-    if (slot.position == 0) continue;
-    std::size_t at = slot.hash & mask;
-    while (slots_[at].position != 0) at = (at + 1) & mask;
-    slots_[at] = slot;
-  }
-}
-
-uint32_t Category::Hash(std::string_view contentId) {
-  return static_cast<uint32_t>(std::hash<std::string_view>{}(contentId));
-}
-
-void Category::PrefetchSlot(uint32_t hash) const {
-  if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)], 1);
-}
+void Category::PrefetchSlot(uint32_t hash) const { items_.Prefetch(hash); }
 
 void Category::AddItem(ContentItem item) {
   const uint32_t hash = Hash(item.contentId());
@@ -161,21 +136,10 @@ void Category::AddItem(ContentItem item) {
 
 void Category::AddItem(ContentItem item, uint32_t hash) {
   if (!acceptsContent) return;  // the item is dropped here
-  if ((items_.size() + 1) * 2 > slots_.size()) GrowIndex();
-  IndexSlot* slot = Slot(item.contentId(), hash);
-  if (slot->position != 0) {
-    items_[slot->position - 1] = std::move(item);  // the last line of an id wins
-    return;
-  }
-  items_.push_back(std::move(item));
-  *slot = IndexSlot{static_cast<uint32_t>(items_.size()), hash};
+  items_.Add(std::move(item), hash);
 }
 
-ContentItem* Category::FindItem(std::string_view contentId) {
-  if (slots_.empty()) return nullptr;
-  const IndexSlot* slot = Slot(contentId, Hash(contentId));
-  return slot->position == 0 ? nullptr : &items_[slot->position - 1];
-}
+ContentItem* Category::FindItem(std::string_view contentId) { return items_.Find(contentId); }
 
 bool Category::OpenTable(DbHandle* handle) {
   CEOID oid = 0;

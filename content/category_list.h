@@ -13,7 +13,6 @@
 // Thread safety: none; used by the thread that runs the sync.
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,6 +21,7 @@
 
 #include "base/run_report.h"
 #include "content/content_item.h"
+#include "content/item_index.h"
 #include "device/device_database.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
@@ -146,23 +146,7 @@ class Category {
   std::string tableName_;
   uint32_t version_ = 0;
   CEOID oid_ = 0;
-  // Items in the order their content ids first arrived, with an index by id.
-  // One place of the index: an item's position + 1 (0: empty) and the hash
-  // of its content id, so that probing seldom looks at an item.
-  struct IndexSlot {
-    uint32_t position = 0;
-    uint32_t hash = 0;
-  };
-  // The slot of the index that holds contentId, or the empty one where it
-  // would go.
-  IndexSlot* Slot(std::string_view contentId, uint32_t hash);
-  void GrowIndex();
-
-  // Items in the order their content ids first arrived; a profile may list
-  // millions, so they live in blocks, and the index by content id is an
-  // open-addressed table.
-  std::deque<ContentItem> items_;
-  std::vector<IndexSlot> slots_;
+  ItemIndex items_;
   DbHandle tableHandle_;
   DeviceDatabase database_;
 };
