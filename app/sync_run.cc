@@ -228,9 +228,9 @@ class SyncRun {
   }
 
   bool NotDueYet() {
-    const int hoursBetween = settings_->GetUpdateFrequency();
+    const int hoursBetween = settings_->desktop().GetUpdateFrequency();
     if (hoursBetween <= 0) return false;
-    const uint32_t last = settings_->GetLastSync();
+    const uint32_t last = settings_->desktop().GetLastSync();
     if (last == 0) return false;
     hoursBetween_ = hoursBetween;
     hoursSinceLast_ = (ports_.clock->Now() - static_cast<int64_t>(last)) / kSecondsPerHour;
@@ -389,7 +389,7 @@ class SyncRun {
       settings_->ClearNi();
       settings_->OpenFirstRunPage();
     }
-    if (progress_->IsRunning() && resultsOk) settings_->StampLastSync();
+    if (progress_->IsRunning() && resultsOk) settings_->desktop().StampLastSync();
   }
 
   SyncRunner& runner_;

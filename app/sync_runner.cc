@@ -156,11 +156,11 @@ void SyncRunner::RunConfiguration() {
   }
   std::string name = Properties().Get("name");
   SyncSettings settings(ports_, &Properties());
-  UpdateFrequencyDialog dialog(name, settings.GetUpdateFrequency());
+  UpdateFrequencyDialog dialog(name, settings.desktop().GetUpdateFrequency());
   ports_.dialogs->RunUpdateFrequencyDialog(dialog);
   // The frequency is stored (and lst stamped) however the dialog closed;
   // closed without OK it is the one it was.
-  settings.SetUpdateFrequency(dialog.Hours());
+  settings.desktop().SetUpdateFrequency(dialog.Hours());
   if (const std::string trouble = ports_.registry->Trouble(); !trouble.empty()) {
     ports_.recorder->Outcome(RunOutcome::kFailed, "the frequency could not be stored: " + trouble);
   } else if (dialog.accepted()) {

@@ -250,7 +250,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, Sync
   // could not be read (the PC's registry failed, which is not the same as
   // a manager that is not there), the install cannot be tried, and the
   // INI must not be recorded as current: the next sync fetches it again.
-  const std::string manager = settings.AppManagerPath();
+  const std::string manager = settings.desktop().AppManagerPath();
   const bool installUntried = manager.empty() && !ports_.registry->Trouble().empty();
 
   std::string installArguments;

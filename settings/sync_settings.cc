@@ -14,11 +14,8 @@ namespace hhsync {
 namespace {
 
 constexpr uint32_t kMaxDeviceValueBytes = 1024;
-constexpr std::size_t kMaxDesktopValueBytes = 1024;
 // Tries of a handheld setting's read or write before it counts as failed.
 constexpr int kDeviceReadAttempts = 2;
-constexpr const char* kProxyHttp11 = "ProxyHttp1.1";
-constexpr const char* kEnableHttp11 = "EnableHttp1_1";
 
 // Adds name to a list of settings once.
 void Note(std::vector<std::string>* names, const std::string& name) {
@@ -66,9 +63,11 @@ std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::
   return headers;
 }
 
-SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : ports_(ports) {
+SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
+    : ports_(ports),
+      registryPath_(properties ? properties->Get("registry") : std::string()),
+      desktop_(ports, registryPath_) {
   if (properties) {
-    registryPath_ = properties->Get("registry");
     partner_ = properties->Get("partner");
     product_ = properties->Get("product");
   }
@@ -85,16 +84,7 @@ SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : 
   std::string sraText = GetDeviceSetting("sra", "NO");
   std::string niText = GetDeviceSetting("ni", "NO");
 
-  uint32_t proxyHttp11 = ReadUserDword(kInternetSettingsPath, kProxyHttp11);
-  uint32_t enableHttp11 = ReadUserDword(kInternetSettingsPath, kEnableHttp11);
-  if (proxyHttp11 != 0) {
-    WriteUserDword(kInternetSettingsPath, kProxyHttp11, 0);
-    restoreProxyHttp11_ = true;
-  }
-  if (enableHttp11 != 0) {
-    restoreEnableHttp11_ = true;
-    WriteUserDword(kInternetSettingsPath, kEnableHttp11, 0);
-  }
+  http11Off_.emplace(desktop_);
 
   ni_ = EqualsNoCase(niText, "YES");
   sra_ = EqualsNoCase(sraText, "YES");
@@ -114,10 +104,7 @@ SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties) : 
   nu_ = GetDeviceSetting("nu", "0");
 }
 
-SyncSettings::~SyncSettings() {
-  if (restoreProxyHttp11_) WriteUserDword(kInternetSettingsPath, kProxyHttp11, 1);
-  if (restoreEnableHttp11_) WriteUserDword(kInternetSettingsPath, kEnableHttp11, 1);
-}
+SyncSettings::~SyncSettings() = default;
 
 std::string SyncSettings::GetDeviceSetting(const std::string& name,
                                            const std::string& defaultValue) {
@@ -168,69 +155,6 @@ void SyncSettings::SetDeviceSetting(const std::string& name, const std::string& 
     if (created == 0 && set == 0) return;
   }
   Note(&unwritten_, name);
-}
-
-std::string SyncSettings::GetDesktopSetting(const std::string& name,
-                                            const std::string& defaultValue) {
-  return RegistryKey(*ports_.registry, registryPath_).Get(name, defaultValue);
-}
-
-namespace {
-
-uint32_t ReadDword(Registry& registry, RegRoot root, const std::string& path,
-                   const std::string& name) {
-  auto value = registry.Query(root, path, name);
-  if (!value || value->type != RegType::kDword) return 0;
-  return value->AsDword();
-}
-
-// True when the value was written.
-bool WriteDword(Registry& registry, RegRoot root, const std::string& path, const std::string& name,
-                uint32_t v) {
-  if (!registry.KeyExists(root, path)) return false;
-  return registry.SetValue(root, path, name, RegValue::Dword(v));
-}
-
-}  // namespace
-
-int SyncSettings::GetUpdateFrequency() { return AtoI(GetDesktopSetting("tu", "0")); }
-
-void SyncSettings::SetUpdateFrequency(int hours) {
-  RegistryKey(*ports_.registry, registryPath_).Set("tu", std::to_string(hours));
-  StampLastSync();
-}
-
-void SyncSettings::StampLastSync() {
-  const auto now = static_cast<uint32_t>(ports_.clock->Now());
-  if (WriteDword(*ports_.registry, RegRoot::kLocalMachine, registryPath_, "lst", now)) {
-    ports_.recorder->LastSyncWritten(now);
-  }
-}
-
-uint32_t SyncSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
-
-std::string SyncSettings::AppManagerPath() {
-  return ReadRegistryText(*ports_.registry, RegRoot::kLocalMachine, kAppManagerKey,
-                          kMaxDesktopValueBytes)
-      .value_or("");
-}
-
-uint32_t SyncSettings::ReadUserDword(const std::string& path, const std::string& name) {
-  return ReadDword(*ports_.registry, RegRoot::kCurrentUser, path, name);
-}
-
-uint32_t SyncSettings::ReadMachineDword(const std::string& path, const std::string& name) {
-  return ReadDword(*ports_.registry, RegRoot::kLocalMachine, path, name);
-}
-
-void SyncSettings::WriteUserDword(const std::string& path, const std::string& name,
-                                  uint32_t value) {
-  WriteDword(*ports_.registry, RegRoot::kCurrentUser, path, name, value);
-}
-
-void SyncSettings::WriteMachineDword(const std::string& path, const std::string& name,
-                                     uint32_t value) {
-  WriteDword(*ports_.registry, RegRoot::kLocalMachine, path, name, value);
 }
 
 bool SyncSettings::CheckOk(const std::string& name) {

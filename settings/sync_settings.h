@@ -5,18 +5,20 @@
 // are not empty are written back so the handheld holds every key it uses.
 //
 // While a SyncSettings exists the user's Internet settings "ProxyHttp1.1" and
-// "EnableHttp1_1" are off (the internet client then speaks HTTP/1.0); the
-// object that switched them off switches them on again when destroyed.
+// "EnableHttp1_1" are off: the constructor switches them off (Http11Off)
+// and they are switched on again when it goes.
 //
 // Thread safety: none; used by the thread that runs the sync.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "net/server_link.h"
 #include "platform/ports.h"
+#include "settings/desktop_settings.h"
 
 namespace hhsync {
 
@@ -24,10 +26,6 @@ class PropertySet;
 
 // The server used when the handheld names none ("baseurl").
 inline constexpr const char* kDefaultBaseUrl = "http://sync.tessary.com/zavrik";
-inline constexpr const char* kInternetSettingsPath =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-inline constexpr const char* kAppManagerKey =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\CEAPPMGR.EXE";
 
 class SyncSettings {
  public:
@@ -46,22 +44,8 @@ class SyncSettings {
   // defaults) or could not write, by name; empty when every one worked.
   const std::vector<std::string>& unreadSettings() const { return unread_; }
   const std::vector<std::string>& unwrittenSettings() const { return unwritten_; }
-  // Desktop settings: the same on the PC's per-machine registry.
-  std::string GetDesktopSetting(const std::string& name, const std::string& defaultValue);
-
-  int GetUpdateFrequency();
-  // Stores "tu" and stamps "lst" with the current time.
-  void SetUpdateFrequency(int hours);
-  void StampLastSync();
-  uint32_t GetLastSync();
-  // Full path of the CE application manager; empty when not registered.
-  std::string AppManagerPath();
-
-  uint32_t ReadUserDword(const std::string& path, const std::string& name);
-  uint32_t ReadMachineDword(const std::string& path, const std::string& name);
-  // Writes only into a key that exists; a missing key is left alone.
-  void WriteUserDword(const std::string& path, const std::string& name, uint32_t value);
-  void WriteMachineDword(const std::string& path, const std::string& name, uint32_t value);
+  // The settings in the PC's registry, under the same registry path.
+  DesktopSettings& desktop() { return desktop_; }
 
   // Handheld status hand-over: reads the setting and, when it is "OK" (any
   // case), writes "DONE" over it and returns true.
@@ -119,9 +103,10 @@ class SyncSettings {
   bool CheckOk(const std::string& name);
 
   Ports ports_;
+  std::string registryPath_;
+  DesktopSettings desktop_;
   std::string partner_;
   std::string product_;
-  std::string registryPath_;
   std::string proxy_;
   std::string proxyport_;
   std::string username_;
@@ -131,8 +116,6 @@ class SyncSettings {
   bool logEnabled_ = false;
   bool sra_ = false;
   bool ni_ = false;
-  bool restoreEnableHttp11_ = false;
-  bool restoreProxyHttp11_ = false;
   std::string baseUrl_;
   std::string loginUrl_;
   std::string pu_;
@@ -141,6 +124,8 @@ class SyncSettings {
   std::string sd6_;
   std::vector<std::string> unread_;
   std::vector<std::string> unwritten_;
+  // Declared last: switched on again before anything else goes.
+  std::optional<Http11Off> http11Off_;
 };
 
 // Base64 of bytes with the standard alphabet and "=" padding.

@@ -48,9 +48,9 @@ TEST_F(SyncSettingsTest, DefaultsAreReadAndNonEmptyOnesCreated) {
     EXPECT_EQ(Device(absent), std::nullopt) << absent << " must not be created by a read";
   }
   // The desktop's update frequency reads 0 and is created.
-  EXPECT_EQ(s.GetUpdateFrequency(), 0);
+  EXPECT_EQ(s.desktop().GetUpdateFrequency(), 0);
   EXPECT_EQ(RegistryKey(p_.registry(), kPath).Get("tu", ""), "0");
-  EXPECT_EQ(s.GetLastSync(), 0u);
+  EXPECT_EQ(s.desktop().GetLastSync(), 0u);
 }
 
 TEST_F(SyncSettingsTest, SettingsThatFailAreNamedAndAnUnreadLogSwitchMeansLog) {
@@ -146,15 +146,15 @@ TEST_F(SyncSettingsTest, InternetSettingsAreSwitchedOffAndRestoredByTheirOwner) 
 TEST_F(SyncSettingsTest, UpdateFrequencyLastSyncAndDwordsNeverCreateKeys) {
   SyncSettings s(p_.ports(), &props_);
   p_.clock().Set(1'800'000'000);
-  s.SetUpdateFrequency(24);
-  EXPECT_EQ(s.GetUpdateFrequency(), 24);
-  EXPECT_EQ(s.GetLastSync(), 1'800'000'000u);
+  s.desktop().SetUpdateFrequency(24);
+  EXPECT_EQ(s.desktop().GetUpdateFrequency(), 24);
+  EXPECT_EQ(s.desktop().GetLastSync(), 1'800'000'000u);
   RegistryKey(p_.registry(), kPath).Set("tu", "abc");
-  EXPECT_EQ(s.GetUpdateFrequency(), 0);
+  EXPECT_EQ(s.desktop().GetUpdateFrequency(), 0);
 
-  s.WriteMachineDword("Software\\Nowhere", "lst", 5);
+  s.desktop().WriteMachineDword("Software\\Nowhere", "lst", 5);
   EXPECT_FALSE(p_.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Nowhere"));
-  EXPECT_EQ(s.ReadMachineDword("Software\\Nowhere", "lst"), 0u);
+  EXPECT_EQ(s.desktop().ReadMachineDword("Software\\Nowhere", "lst"), 0u);
 
   // A sync time the desktop has no key to hold is not reported as written.
   ReportCollector report(p_.clock(), RunMode::kSync);
@@ -164,7 +164,7 @@ TEST_F(SyncSettingsTest, UpdateFrequencyLastSyncAndDwordsNeverCreateKeys) {
   elsewhere.Set("registry", "Software\\Gone\\");
   SyncSettings gone(ports, &elsewhere);
   ASSERT_FALSE(p_.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Gone\\"));
-  gone.StampLastSync();
+  gone.desktop().StampLastSync();
   EXPECT_FALSE(report.Finish().lstWritten.has_value());
 }
 
@@ -200,9 +200,9 @@ TEST_F(SyncSettingsTest, EmptyRegistryPathAndDisconnectedHandheld) {
     // exists, so the configuration mode and a due check work there too.
     SyncSettings s(p_.ports(), &none);
     p_.clock().Set(1'800'000'000);
-    s.SetUpdateFrequency(24);
-    EXPECT_EQ(s.GetLastSync(), 1'800'000'000u);
-    EXPECT_EQ(s.GetUpdateFrequency(), 24);
+    s.desktop().SetUpdateFrequency(24);
+    EXPECT_EQ(s.desktop().GetLastSync(), 1'800'000'000u);
+    EXPECT_EQ(s.desktop().GetUpdateFrequency(), 24);
   }
 
   // Without a connection every setting is its default and nothing is
