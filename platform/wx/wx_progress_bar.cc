@@ -58,7 +58,7 @@ ProgressBarControl::ProgressBarControl(wxWindow* parent, wxWindowID id, const wx
   Bind(wxEVT_PAINT, &ProgressBarControl::OnPaint, this);
 }
 
-void ProgressBarControl::Show(const ProgressBar& bar) {
+void ProgressBarControl::ShowBar(const ProgressBar& bar) {
   const int range = bar.range;
   const int position = range == 0 ? 0 : std::clamp(bar.position, 0, range);
   if (range == range_ && position == position_) return;

@@ -31,7 +31,7 @@ class ProgressBarControl final : public wxControl {
                      bool smooth);
 
   // Takes the bar's range and position; redraws only when they changed.
-  void Show(const ProgressBar& bar);
+  void ShowBar(const ProgressBar& bar);
   int range() const { return range_; }
   int position() const { return position_; }
 

@@ -128,8 +128,8 @@ void ProgressWindow::BringUpToDate(bool force) {
   const wxString version = Text(view.versionLine);
   if (version_->GetValue() != version) version_->ChangeValue(version);
   if (version_->IsShown() != view.versionShown) version_->Show(view.versionShown);
-  upper_->Show(view.upper);
-  lower_->Show(view.lower);
+  upper_->ShowBar(view.upper);
+  lower_->ShowBar(view.lower);
   // A cancelled dialog ends the toolkit's way: its window is hidden.
   if (!view.running && IsShown()) Hide();
 }
@@ -207,7 +207,7 @@ void WaitWindow::BringUpToDate(bool force) {
   if (!force && revision == drawn_) return;
   drawn_ = revision;
   CountUpdate();
-  bar_->Show(model_.Bar());
+  bar_->ShowBar(model_.Bar());
 }
 
 void AskingWindow::EndModal(int code) {

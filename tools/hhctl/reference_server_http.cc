@@ -416,8 +416,9 @@ std::string LogLine(const Request& req) {
   nlohmann::json headers = nlohmann::json::object();
   std::vector<std::string> names;
   for (const auto& [name, value] : req.headers) {
-    auto known = std::find_if(names.begin(), names.end(),
-                              [&](const std::string& n) { return SameLetters(n, name); });
+    auto known = std::find_if(names.begin(), names.end(), [&name = name](const std::string& n) {
+      return SameLetters(n, name);
+    });
     if (known == names.end()) {
       names.push_back(name);
       headers[name] = value;

@@ -85,9 +85,10 @@ std::vector<FaultCase> HandheldCases(const std::string& scenario,
     for (const std::string& use : uses) {
       for (const auto& [nth, calls] : Calls(use, count)) {
         const bool lasting = use == "lasting";
-        auto same = std::find_if(cases.begin(), cases.end(), [&](const FaultCase& c) {
-          return c.nth == nth && c.calls == calls && c.lasting == lasting;
-        });
+        auto same =
+            std::find_if(cases.begin(), cases.end(), [&, &n = nth, &k = calls](const FaultCase& c) {
+              return c.nth == n && c.calls == k && c.lasting == lasting;
+            });
         if (same != cases.end()) {
           same->use += "/" + use;
           continue;
