@@ -55,25 +55,23 @@ bool Category::NeedsSync() {
   return true;
 }
 
-bool Category::ReadRecord(const DbHandle& handle, bool* failed) {
+ReadOutcome Category::ReadRecord(const DbHandle& handle) {
   // A property a "cats" record lacks is passed over without a message.
-  const CEOID id = ReadRecordValues(
-      *ports_.rapi, nullptr, handle,
-      {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
-      [this](const CePropVal& value) {
-        if (value.propid == kPropCategoryKey) {
-          key_ = WideToAnsi(value.lpwsz);
-          tableName_ = CategoryTableName(key_);
-        } else if (value.propid == kPropCategoryVersion) {
-          version_ = value.ulVal;
-        } else if (value.propid == kPropCategoryInlineOnly) {
-          inlineOnly = value.ulVal != 0;
-        }
-      },
-      failed);
-  if (id == 0) return false;
-  oid_ = id;
-  return true;
+  const RecordRead read =
+      ReadRecordValues(*ports_.rapi, nullptr, handle,
+                       {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
+                       [this](const CePropVal& value) {
+                         if (value.propid == kPropCategoryKey) {
+                           key_ = WideToAnsi(value.lpwsz);
+                           tableName_ = CategoryTableName(key_);
+                         } else if (value.propid == kPropCategoryVersion) {
+                           version_ = value.ulVal;
+                         } else if (value.propid == kPropCategoryInlineOnly) {
+                           inlineOnly = value.ulVal != 0;
+                         }
+                       });
+  if (read.outcome == ReadOutcome::kRecord) oid_ = read.oid;
+  return read.outcome;
 }
 
 bool Category::WriteRecord(const DbHandle& handle) {
@@ -169,8 +167,8 @@ bool Category::Check(ProgressSink& progress) {
   bool known = count.has_value();
   for (uint16_t i = 0; known && i < *count && progress.IsRunning(); ++i) {
     ContentItem copy;
-    bool failed = false;
-    if (copy.ReadIndexRecord(ports_, handle, &failed)) {
+    const ReadOutcome read = copy.ReadIndexRecord(ports_, handle);
+    if (read == ReadOutcome::kRecord) {
       ContentItem* item = FindItem(copy.contentId());
       if (item == nullptr) {
         // The item is gone from the profile. Its record databases go before
@@ -196,7 +194,7 @@ bool Category::Check(ProgressSink& progress) {
           item->needsUpdate = true;
         }
       }
-    } else if (failed) {
+    } else if (read == ReadOutcome::kFailed) {
       known = false;
     }
     progress.SetStatus("", 1);
@@ -218,9 +216,9 @@ bool Category::DeleteContent(ProgressSink& progress) {
   bool gone = true;
   for (;;) {
     ContentItem copy;
-    bool failed = false;
-    if (!copy.ReadIndexRecord(ports_, tableHandle_, &failed)) {
-      gone = gone && !failed;
+    const ReadOutcome read = copy.ReadIndexRecord(ports_, tableHandle_);
+    if (read != ReadOutcome::kRecord) {
+      gone = gone && read != ReadOutcome::kFailed;
       break;
     }
     gone = DeleteRecordDatabases(copy.contentId()) && gone;
@@ -393,7 +391,7 @@ void CategoryList::MarkUnchanged(ProgressSink& progress) {
   }
   while (progress.IsRunning()) {
     Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
-    if (!copy.ReadRecord(handle)) break;
+    if (copy.ReadRecord(handle) != ReadOutcome::kRecord) break;
     Category* found = Find(copy.key());
     if (found != nullptr && found->fromServer && found->version() == copy.version()) {
       found->acceptsContent = false;
@@ -465,7 +463,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   const std::optional<uint16_t> count = database.CountRecords(catsOid);
   for (uint16_t i = 0; i < count.value_or(0); ++i) {
     Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
-    if (!copy.ReadRecord(handle)) {
+    if (copy.ReadRecord(handle) != ReadOutcome::kRecord) {
       progress.LogLine("Problem reading category database from device");
       return false;
     }

@@ -23,6 +23,7 @@
 #include "content/content_item.h"
 #include "content/item_index.h"
 #include "device/device_database.h"
+#include "device/records.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -61,9 +62,8 @@ class Category {
   // Whether the category must go through Check and Sync. An unchanged
   // category of the profile is marked complete instead.
   bool NeedsSync();
-  // Reads the next "cats" record into this category. False when none;
-  // *failed (when given) tells a failed read from the end.
-  bool ReadRecord(const DbHandle& handle, bool* failed = nullptr);
+  // Reads the next "cats" record into this category.
+  ReadOutcome ReadRecord(const DbHandle& handle);
   // Writes this category as a new "cats" record (version 0 unless complete).
   bool WriteRecord(const DbHandle& handle);
   // Deletes the "cats" record this category was read from. True when the

@@ -182,23 +182,22 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressS
   return false;
 }
 
-bool ContentItem::ReadIndexRecord(const Ports& ports, const DbHandle& handle, bool* failed) {
+ReadOutcome ContentItem::ReadIndexRecord(const Ports& ports, const DbHandle& handle) {
   std::string id(contentId()), versionText(version());
-  const CEOID record = ReadRecordValues(
-      *ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
-      [&](const CePropVal& value) {
-        if (value.propid == kPropContentId) {
-          id = std::to_string(static_cast<int32_t>(value.ulVal));
-        } else if (value.propid == kPropVersion) {
-          versionText = WideToAnsi(value.lpwsz);
-        }
-      },
-      failed);
-  if (record == 0) return false;
-  oid = record;
+  const RecordRead read =
+      ReadRecordValues(*ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
+                       [&](const CePropVal& value) {
+                         if (value.propid == kPropContentId) {
+                           id = std::to_string(static_cast<int32_t>(value.ulVal));
+                         } else if (value.propid == kPropVersion) {
+                           versionText = WideToAnsi(value.lpwsz);
+                         }
+                       });
+  if (read.outcome != ReadOutcome::kRecord) return read.outcome;
+  oid = read.oid;
   SetFields({std::string_view(), id, std::string_view(), std::string_view(), versionText,
              std::string_view(), std::string_view()});
-  return true;
+  return read.outcome;
 }
 
 bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "device/db_handle.h"
+#include "device/records.h"
 #include "formats/edm.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
@@ -78,9 +79,8 @@ class ContentItem {
   // names the record written.
   bool WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressSink& progress);
   // Reads the next index record (content id and version) of an open content
-  // table; a missing property shows "prop not found". False when no record
-  // was read; *failed (when given) tells a failed read from the end.
-  bool ReadIndexRecord(const Ports& ports, const DbHandle& handle, bool* failed = nullptr);
+  // table; a missing property shows "prop not found".
+  ReadOutcome ReadIndexRecord(const Ports& ports, const DbHandle& handle);
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
   // *written (when given) is increased by the records written.

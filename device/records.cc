@@ -4,30 +4,25 @@
 
 namespace hhsync {
 
-CEOID ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
-                     std::vector<CePropVal>* values, bool* failed) {
+RecordRead ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
+                          std::vector<CePropVal>* values) {
   values->clear();
-  if (failed) *failed = false;
-  if (!handle.open()) {
-    if (failed) *failed = true;
-    return 0;
-  }
+  if (!handle.open()) return {0, ReadOutcome::kFailed};
   for (int attempt = 0; attempt < 2; ++attempt) {
     CEOID oid = rapi.CeReadRecordProps(handle.get(), CEDB_ALLOWREALLOC, wanted, values);
-    if (oid != 0) return oid;
+    if (oid != 0) return {oid, ReadOutcome::kRecord};
     // The end of the database is an answer, not a failure.
-    if (rapi.CeGetLastError() == ce_error::kNoMoreItems) return 0;
+    if (rapi.CeGetLastError() == ce_error::kNoMoreItems) return {0, ReadOutcome::kEnd};
   }
-  if (failed) *failed = true;
-  return 0;
+  return {0, ReadOutcome::kFailed};
 }
 
-CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
-                       const std::vector<CEPROPID>& wanted,
-                       const std::function<void(const CePropVal&)>& take, bool* failed) {
+RecordRead ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
+                            const std::vector<CEPROPID>& wanted,
+                            const std::function<void(const CePropVal&)>& take) {
   std::vector<CePropVal> values;
-  const CEOID oid = ReadNextRecord(rapi, handle, wanted, &values, failed);
-  if (oid == 0) return 0;
+  const RecordRead read = ReadNextRecord(rapi, handle, wanted, &values);
+  if (read.outcome != ReadOutcome::kRecord) return read;
   for (const CePropVal& value : values) {
     if (value.flags & CEDB_PROPNOTFOUND) {
       if (ui) ui->MessageBox("prop not found", MessageBoxStyle{});
@@ -35,7 +30,7 @@ CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
     }
     take(value);
   }
-  return oid;
+  return read;
 }
 
 WriteResult WriteNewRecord(Rapi& rapi, const DbHandle& handle,

@@ -21,19 +21,29 @@ namespace hhsync {
 
 class Prompter;
 
-// Reads the next record of an open database. Returns its id, 0 when no record
-// was read; values are those the handheld returned. *failed (when given) is
-// set when no record was read for another reason than the end of the
-// database, even after a second try.
-CEOID ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
-                     std::vector<CePropVal>* values, bool* failed = nullptr);
+// What reading the next record of a database came to.
+enum class ReadOutcome {
+  kRecord,  // a record was read
+  kEnd,     // the database has no more records
+  kFailed,  // no record was read for another reason, even after a second try
+};
+
+struct RecordRead {
+  CEOID oid = 0;  // the record read; 0 unless a record was read
+  ReadOutcome outcome = ReadOutcome::kEnd;
+};
+
+// Reads the next record of an open database; values are those the handheld
+// returned. A handle that is not open fails.
+RecordRead ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<CEPROPID>& wanted,
+                          std::vector<CePropVal>* values);
 
 // Reads the next record like ReadNextRecord and hands each value the
 // handheld returned to take, matched by identifier. A value flagged as
 // missing is skipped; with ui given it first shows "prop not found".
-CEOID ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
-                       const std::vector<CEPROPID>& wanted,
-                       const std::function<void(const CePropVal&)>& take, bool* failed = nullptr);
+RecordRead ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
+                            const std::vector<CEPROPID>& wanted,
+                            const std::function<void(const CePropVal&)>& take);
 
 struct WriteResult {
   bool ok = false;

@@ -41,9 +41,8 @@ KeepRecord::KeepRecord(const Ports& ports, const DbHandle& handle) {
   const std::vector<CEPROPID> wanted = {UintProp(kValueProp), TextProp(kTextProp101),
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};
-  oid_ = ReadRecordValues(
-      *ports.rapi, ports.prompter, handle, wanted,
-      [this](const CePropVal& value) {
+  const RecordRead read =
+      ReadRecordValues(*ports.rapi, ports.prompter, handle, wanted, [this](const CePropVal& value) {
         switch (value.propid) {
           case UintProp(kValueProp):
             value100_ = value.ulVal;
@@ -63,8 +62,9 @@ KeepRecord::KeepRecord(const Ports& ports, const DbHandle& handle) {
           default:
             break;  // values of other properties are ignored
         }
-      },
-      &readFailed_);
+      });
+  oid_ = read.oid;
+  readFailed_ = read.outcome == ReadOutcome::kFailed;
   UpdatePageRequest();
 }
 

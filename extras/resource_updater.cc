@@ -47,8 +47,8 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
       revision_(std::move(revision)),
       name_(std::move(name)) {}
 
-bool ResourceRecord::ReadNextFromDevice(const Ports& ports, const DbHandle& handle, bool* failed) {
-  oid_ = ReadRecordValues(
+ReadOutcome ResourceRecord::ReadNextFromDevice(const Ports& ports, const DbHandle& handle) {
+  const RecordRead read = ReadRecordValues(
       *ports.rapi, ports.prompter, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
       [this](const CePropVal& value) {
         if (value.propid == UintProp(kRidProp)) {
@@ -56,9 +56,9 @@ bool ResourceRecord::ReadNextFromDevice(const Ports& ports, const DbHandle& hand
         } else if (value.propid == TextProp(kRevisionProp)) {
           revision_ = WideToAnsi(value.lpwsz);
         }
-      },
-      failed);
-  return oid_ != 0;
+      });
+  oid_ = read.oid;
+  return read.outcome;
 }
 
 bool ResourceRecord::WriteToDevice(Rapi& rapi, const DbHandle& handle, const uint8_t* data,
@@ -202,9 +202,11 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   int stale = 0;
   // A database that could not be opened is read as empty; its first write
   // reopens it.
-  for (ResourceRecord stored;
-       statusDb_.open() && stored.ReadNextFromDevice(ports_, statusDb_, &failed);
-       stored = ResourceRecord()) {
+  while (statusDb_.open()) {
+    ResourceRecord stored;
+    const ReadOutcome read = stored.ReadNextFromDevice(ports_, statusDb_);
+    failed = read == ReadOutcome::kFailed;
+    if (read != ReadOutcome::kRecord) break;
     auto it = statusList_.find(stored.rid());
     if (it != statusList_.end() && it->second->revision() == stored.revision()) {
       statusList_.erase(it);  // the handheld knows this one already
@@ -223,9 +225,11 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
     recordProblems_.push_back(std::string(kResourceDatabase) +
                               " could not be opened: its records may be doubled");
   }
-  for (ResourceRecord stored;
-       resourceDb_.open() && stored.ReadNextFromDevice(ports_, resourceDb_, &failed);
-       stored = ResourceRecord()) {
+  while (resourceDb_.open()) {
+    ResourceRecord stored;
+    const ReadOutcome read = stored.ReadNextFromDevice(ports_, resourceDb_);
+    failed = read == ReadOutcome::kFailed;
+    if (read != ReadOutcome::kRecord) break;
     auto it = downloadList_.find(stored.rid());
     if (it != downloadList_.end() && it->second->revision() == stored.revision()) {
       downloadList_.erase(it);

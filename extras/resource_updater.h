@@ -18,6 +18,7 @@
 
 #include "base/run_report.h"
 #include "device/db_handle.h"
+#include "device/records.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
 
@@ -58,11 +59,10 @@ class ResourceRecord {
   ResourceRecord(const ResourceRecord&) = default;
   ResourceRecord& operator=(const ResourceRecord&) = default;
 
-  // Reads the next record (properties 100 and 101 only). False when no
-  // record was read; *failed (when given) tells a failed read from the end.
-  // Each property the record lacks shows "prop not found". The rid becomes
-  // the signed decimal text of the stored number.
-  bool ReadNextFromDevice(const Ports& ports, const DbHandle& handle, bool* failed = nullptr);
+  // Reads the next record (properties 100 and 101 only). Each property the
+  // record lacks shows "prop not found". The rid becomes the signed decimal
+  // text of the stored number.
+  ReadOutcome ReadNextFromDevice(const Ports& ports, const DbHandle& handle);
   // Writes the record as a new one: properties 100 to 103, and 104 with
   // size bytes of data unless data is null. The rid is stored as the number
   // its leading decimal digits give. False on an invalid handle or a refused

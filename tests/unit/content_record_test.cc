@@ -175,12 +175,12 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   CEOID table = 0;
   ASSERT_TRUE(volume_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
-  EXPECT_TRUE(copy.ReadIndexRecord(platform_.ports(), handle));
+  EXPECT_EQ(copy.ReadIndexRecord(platform_.ports(), handle), ReadOutcome::kRecord);
   EXPECT_EQ(copy.contentId(), "77");
   EXPECT_EQ(copy.version(), "");
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
-  EXPECT_FALSE(copy.ReadIndexRecord(platform_.ports(), handle));
+  EXPECT_EQ(copy.ReadIndexRecord(platform_.ports(), handle), ReadOutcome::kEnd);
 }
 
 TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {
