@@ -33,95 +33,47 @@ using hhsync::rapi_abi::ToAbi;
 
 namespace {
 
-// One connection to the bridge per process, made on the first call.
-class BridgeConnection {
- public:
-  bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
-    std::lock_guard<std::mutex> lock(mu_);
-    lost_ = true;  // until the reply is in
-    if (socket_ == INVALID_SOCKET && !Connect()) return false;
-    uint8_t length[4];
-    for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(request.size() >> (8 * i));
-    if (!SendAll(length, 4) || !SendAll(request.data(), request.size()) || !ReceiveAll(length, 4)) {
-      Drop();
-      return false;
-    }
-    const uint32_t n =
-        length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
-    reply->assign(n, 0);
-    if (!ReceiveAll(reply->data(), n)) {
-      Drop();
-      return false;
-    }
-    lost_ = false;
-    return true;
-  }
-  // Whether the last call could not reach the handheld at all.
-  bool lost() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return lost_;
-  }
+// The error a call reports when its request never got an answer.
+constexpr uint32_t kBridgeDown = 1064;  // ERROR_EXCEPTION_IN_SERVICE
 
- private:
-  bool Connect() {
-    const char* port = std::getenv("HHSYNC_RAPI_BRIDGE");
-    if (!port || !*port) return false;
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      closesocket(s);
-      return false;
-    }
-    socket_ = s;
-    return true;
-  }
-  void Drop() {
-    closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-  }
-  bool SendAll(const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const int n = send(socket_, p, static_cast<int>(size), 0);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  bool ReceiveAll(void* data, std::size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-      const int n = recv(socket_, p, static_cast<int>(size), 0);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
+std::mutex bridgeMutex;
+SOCKET bridge = INVALID_SOCKET;  // one connection per process, made on the first call
+bool lost = false;               // the last call could not reach the handheld at all
 
-  std::mutex mu_;
-  SOCKET socket_ = INVALID_SOCKET;
-  bool lost_ = false;
-};
-
-BridgeConnection& Bridge() {
-  static BridgeConnection bridge;
-  return bridge;
+bool Connect() {
+  const char* port = std::getenv("HHSYNC_RAPI_BRIDGE");
+  WSADATA data;
+  if (!port || !*port || WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  bridge = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+  return bridge != INVALID_SOCKET &&
+         connect(bridge, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-Rapi& Device() {
-  static rapi_wire::RemoteRapi device(
-      [](const rapi_wire::Message& request, rapi_wire::Message* reply) {
-        return Bridge().Exchange(request, reply);
-      });
-  return device;
+bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
+  std::lock_guard<std::mutex> lock(bridgeMutex);
+  auto send = [](const uint8_t* p, std::size_t n) {
+    return ::send(bridge, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
+  };
+  auto receive = [](uint8_t* p, std::size_t n) {
+    return recv(bridge, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
+  };
+  lost = (bridge == INVALID_SOCKET && !Connect()) || !rapi_wire::SendFrame(send, request) ||
+         !rapi_wire::ReceiveFrame(receive, reply);
+  if (lost && bridge != INVALID_SOCKET) {
+    closesocket(bridge);
+    bridge = INVALID_SOCKET;
+  }
+  return !lost;
+}
+
+// The call method on the handheld; fail when it could not be made.
+template <auto method, class... A>
+rapi_wire::ResultOf<method> Remote(rapi_wire::ResultOf<method> fail, A&&... args) {
+  return rapi_wire::Call<method>(Exchange, fail, std::forward<A>(args)...);
 }
 
 // The handheld's key numbers travel as HKEY values; its root is the
@@ -173,14 +125,15 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   ResetEvent(initEvent);
   init->heRapiInit = initEvent;
   RapiInit remote;
-  const int32_t hr = Device().CeRapiInitEx(&remote);
+  const int32_t hr = Remote<&Rapi::CeRapiInitEx>(-1, &remote);
   if (hr < 0) return hr;
   HRESULT result = S_FALSE;
   char mode[16] = "";
   GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode);
   if (std::strcmp(mode, "fail") == 0) {
     result = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-  } else if (std::strcmp(mode, "never") != 0 && Device().WaitForInit(&remote, 0) == kWaitObject0) {
+  } else if (std::strcmp(mode, "never") != 0 &&
+             Remote<&Rapi::WaitForInit>(kWaitTimeout, &remote, 0) == kWaitObject0) {
     result = remote.result;
   }
   HANDLE thread =
@@ -189,34 +142,37 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   return S_OK;
 }
 
-RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Device().CeRapiUninit(); }
+RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Remote<&Rapi::CeRapiUninit>(-1); }
 
-RAPI_EXPORT DWORD WINAPI CeGetLastError() { return Device().CeGetLastError(); }
+RAPI_EXPORT DWORD WINAPI CeGetLastError() {
+  return lost ? kBridgeDown : Remote<&Rapi::CeGetLastError>(kBridgeDown);
+}
 
 // The library's own failure, apart from the handheld's error codes: the
 // connection to the handheld could not be used.
 RAPI_EXPORT HRESULT WINAPI CeRapiGetError() {
-  if (Bridge().lost()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-  return Device().DesktopErrorText().empty() ? S_OK
-                                             : HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+  return lost || !Remote<&Rapi::DesktopErrorText>("").empty()
+             ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)
+             : S_OK;
 }
 
 RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
   CeGuid g = FromAbi(guid);
-  const bool ok = Device().CeMountDBVol(&g, FromWide(volume), flags);
+  const bool ok = Remote<&Rapi::CeMountDBVol>(false, &g, FromWide(volume), flags);
   if (guid) *guid = ToAbi(g);
   return ok;
 }
 
 RAPI_EXPORT BOOL WINAPI CeUnmountDBVol(CEGUID* guid) {
   CeGuid g = FromAbi(guid);
-  return Device().CeUnmountDBVol(&g);
+  return Remote<&Rapi::CeUnmountDBVol>(false, &g);
 }
 
 RAPI_EXPORT HANDLE WINAPI CeOpenDatabaseEx(CEGUID* guid, rapi_abi::CEOID* oid, LPWSTR name,
                                            rapi_abi::CEPROPID sort, DWORD flags, void*) {
   hhsync::CEOID id = oid ? *oid : 0;
-  const CeDbHandle db = Device().CeOpenDatabaseEx(FromAbi(guid), &id, FromWide(name), sort, flags);
+  const CeDbHandle db = Remote<&Rapi::CeOpenDatabaseEx>(kInvalidHandle, FromAbi(guid), &id,
+                                                        FromWide(name), sort, flags);
   if (oid) *oid = id;
   return reinterpret_cast<HANDLE>(db);
 }
@@ -231,13 +187,13 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO*
   for (int i = 0; i < info->wNumSortOrder && i < kMaxSortOrders; ++i) {
     dbInfo.sorts.push_back(CeSortOrder{info->rgSortSpecs[i].propid, info->rgSortSpecs[i].dwFlags});
   }
-  return Device().CeCreateDatabaseEx(FromAbi(guid), dbInfo);
+  return Remote<&Rapi::CeCreateDatabaseEx>(0, FromAbi(guid), dbInfo);
 }
 
 RAPI_EXPORT BOOL WINAPI CeOidGetInfoEx(CEGUID* guid, rapi_abi::CEOID oid, CEOIDINFO* info) {
   if (!info) return FALSE;
   CeOidInfo got;
-  if (!Device().CeOidGetInfoEx(FromAbi(guid), oid, &got)) return FALSE;
+  if (!Remote<&Rapi::CeOidGetInfoEx>(false, FromAbi(guid), oid, &got)) return FALSE;
   std::memset(info, 0, sizeof *info);
   info->wObjType = kObjTypeDatabase;
   info->infDatabase.wNumRecords = got.recordCount;
@@ -248,7 +204,7 @@ RAPI_EXPORT BOOL WINAPI CeOidGetInfoEx(CEGUID* guid, rapi_abi::CEOID oid, CEOIDI
 }
 
 RAPI_EXPORT BOOL WINAPI CeDeleteDatabaseEx(CEGUID* guid, rapi_abi::CEOID oid) {
-  return Device().CeDeleteDatabaseEx(FromAbi(guid), oid);
+  return Remote<&Rapi::CeDeleteDatabaseEx>(false, FromAbi(guid), oid);
 }
 
 // The record comes back in one LocalAlloc block: the value records first,
@@ -260,7 +216,7 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
   std::vector<CEPROPID> wanted(ids, ids ? ids + *count : ids);
   std::vector<CePropVal> values;
   const CEOID oid =
-      Device().CeReadRecordProps(reinterpret_cast<CeDbHandle>(db), flags, wanted, &values);
+      Remote<&Rapi::CeReadRecordProps>(0, reinterpret_cast<CeDbHandle>(db), flags, wanted, &values);
   if (oid == 0) return 0;
   std::size_t bytes = values.size() * sizeof(CEPROPVAL);
   for (const CePropVal& v : values) {
@@ -309,20 +265,21 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeWriteRecordProps(HANDLE db, rapi_abi::CEOID
                                                       CEPROPVAL* props) {
   std::vector<CePropVal> values;
   for (WORD i = 0; i < count; ++i) values.push_back(FromAbi(props[i]));
-  return Device().CeWriteRecordProps(reinterpret_cast<CeDbHandle>(db), oid, values);
+  return Remote<&Rapi::CeWriteRecordProps>(0, reinterpret_cast<CeDbHandle>(db), oid, values);
 }
 
 RAPI_EXPORT BOOL WINAPI CeDeleteRecord(HANDLE db, rapi_abi::CEOID oid) {
-  return Device().CeDeleteRecord(reinterpret_cast<CeDbHandle>(db), oid);
+  return Remote<&Rapi::CeDeleteRecord>(false, reinterpret_cast<CeDbHandle>(db), oid);
 }
 
 RAPI_EXPORT BOOL WINAPI CeCloseHandle(HANDLE db) {
-  return Device().CeCloseHandle(reinterpret_cast<CeDbHandle>(db));
+  return Remote<&Rapi::CeCloseHandle>(false, reinterpret_cast<CeDbHandle>(db));
 }
 
 RAPI_EXPORT LONG WINAPI CeRegOpenKeyEx(HKEY root, LPCWSTR sub, DWORD, REGSAM, HKEY* key) {
   CeHKey opened = 0;
-  const int32_t rc = Device().CeRegOpenKeyEx(KeyOf(root), FromWide(sub), &opened);
+  const int32_t rc =
+      Remote<&Rapi::CeRegOpenKeyEx>(kBridgeDown, KeyOf(root), FromWide(sub), &opened);
   if (rc == 0 && key) *key = HandleOf(opened);
   return rc;
 }
@@ -332,7 +289,8 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
   std::vector<uint8_t> bytes;
   uint32_t t = 0;
   const uint32_t capacity = size ? *size : 0;
-  const int32_t rc = Device().CeRegQueryValueEx(KeyOf(key), FromWide(name), &t, &bytes, capacity);
+  const int32_t rc = Remote<&Rapi::CeRegQueryValueEx>(kBridgeDown, KeyOf(key), FromWide(name), &t,
+                                                      &bytes, capacity);
   if (type) *type = t;
   if (rc == 0) {
     if (data && !bytes.empty())
@@ -345,7 +303,8 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
 RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM,
                                          SECURITY_ATTRIBUTES*, HKEY* key, DWORD* disposition) {
   CeHKey created = 0;
-  const int32_t rc = Device().CeRegCreateKeyEx(KeyOf(root), FromWide(sub), &created);
+  const int32_t rc =
+      Remote<&Rapi::CeRegCreateKeyEx>(kBridgeDown, KeyOf(root), FromWide(sub), &created);
   if (rc == 0 && key) *key = HandleOf(created);
   if (disposition) *disposition = 0;
   return rc;
@@ -354,10 +313,12 @@ RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, 
 RAPI_EXPORT LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
                                         DWORD size) {
   std::vector<uint8_t> bytes(data, data ? data + size : data);
-  return Device().CeRegSetValueEx(KeyOf(key), FromWide(name), type, bytes);
+  return Remote<&Rapi::CeRegSetValueEx>(kBridgeDown, KeyOf(key), FromWide(name), type, bytes);
 }
 
-RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) { return Device().CeRegCloseKey(KeyOf(key)); }
+RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) {
+  return Remote<&Rapi::CeRegCloseKey>(kBridgeDown, KeyOf(key));
+}
 
 RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize,
                                         BYTE* input, DWORD* outputSize, BYTE** output, void**,
@@ -379,7 +340,7 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD
   uint32_t outSize = outputSize ? *outputSize : 0;
   std::vector<uint8_t> out;
   const int32_t hr =
-      Device().CeRapiInvoke(FromWide(library), FromWide(function), in, &outSize, &out);
+      Remote<&Rapi::CeRapiInvoke>(-1, FromWide(library), FromWide(function), in, &outSize, &out);
   if (outputSize) *outputSize = outSize;
   if (output) {
     *output = nullptr;
