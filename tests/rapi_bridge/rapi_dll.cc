@@ -116,9 +116,9 @@ DWORD WINAPI Complete(void* arg) {
 
 // As the device software does it: the call returns at once, and a thread
 // of the library fills in the caller's record and then signals its event.
-// An unanswered bridge is a handheld that never answers. HHSYNC_RAPI_INIT
-// makes a connection that completes with a failure ("fail") or never
-// ("never"), whatever the handheld says.
+// An unanswered bridge is a handheld that never answers. HHSYNC_RAPI_INIT=fail
+// makes a connection that completes with a failure, whatever the handheld
+// says.
 RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   if (!init) return E_INVALIDARG;
   if (!initEvent) initEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -128,12 +128,11 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   const int32_t hr = Remote<&Rapi::CeRapiInitEx>(-1, &remote);
   if (hr < 0) return hr;
   HRESULT result = S_FALSE;
-  char mode[16] = "";
-  GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode);
-  if (std::strcmp(mode, "fail") == 0) {
+  char mode[8] = "";
+  if (GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode) &&
+      !std::strcmp(mode, "fail")) {
     result = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-  } else if (std::strcmp(mode, "never") != 0 &&
-             Remote<&Rapi::WaitForInit>(kWaitTimeout, &remote, 0) == kWaitObject0) {
+  } else if (Remote<&Rapi::WaitForInit>(kWaitTimeout, &remote, 0) == kWaitObject0) {
     result = remote.result;
   }
   HANDLE thread =

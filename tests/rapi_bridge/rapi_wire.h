@@ -62,29 +62,22 @@ concept Sequence = requires(T t) {
 };
 
 // The fields of the port's records, in the order they travel.
-template <class A>
-void Fields(A& a, CeGuid& g) {
-  for (uint32_t& d : g.data) a(d);
-}
-template <class A>
-void Fields(A& a, CePropVal& p) {
-  a(p.propid), a(p.flags), a(p.ulVal), a(p.lpwsz), a(p.blob);
-}
-template <class A>
-void Fields(A& a, CeSortOrder& s) {
-  a(s.propid), a(s.flags);
-}
-template <class A>
-void Fields(A& a, CeDbaseInfo& i) {
-  a(i.flags), a(i.name), a(i.sorts);
-}
-template <class A>
-void Fields(A& a, CeOidInfo& i) {
-  a(i.recordCount), a(i.name);
-}
-template <class A>
-void Fields(A& a, RapiInit& i) {
-  a(i.cbSize), a(i.event), a(i.result);
+template <class A, class T>
+void Fields(A& a, T& v) {
+  if constexpr (std::is_same_v<T, CeGuid>) {
+    for (uint32_t& d : v.data) a(d);
+  } else if constexpr (std::is_same_v<T, CePropVal>) {
+    a(v.propid), a(v.flags), a(v.ulVal), a(v.lpwsz), a(v.blob);
+  } else if constexpr (std::is_same_v<T, CeSortOrder>) {
+    a(v.propid), a(v.flags);
+  } else if constexpr (std::is_same_v<T, CeDbaseInfo>) {
+    a(v.flags), a(v.name), a(v.sorts);
+  } else if constexpr (std::is_same_v<T, CeOidInfo>) {
+    a(v.recordCount), a(v.name);
+  } else {
+    static_assert(std::is_same_v<T, RapiInit>);
+    a(v.cbSize), a(v.event), a(v.result);
+  }
 }
 
 template <class T>
