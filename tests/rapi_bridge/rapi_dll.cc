@@ -87,6 +87,19 @@ HKEY HandleOf(CeHKey key) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>
 
 HANDLE initEvent = nullptr;
 
+// A block whose ownership crossed the library's boundary, with its bytes.
+struct Block {
+  void* at;
+  std::string bytes;
+};
+std::vector<Block> handedOut, takenIn;
+
+// Whether the block is still there, as it was.
+bool Alive(const Block& b) {
+  return HeapValidate(GetProcessHeap(), 0, b.at) && LocalSize(b.at) >= b.bytes.size() &&
+         std::memcmp(b.at, b.bytes.data(), b.bytes.size()) == 0;
+}
+
 // How long the library takes to complete a connection, on a thread of its
 // own, after CeRapiInitEx returned: long enough that a caller that reads
 // the record's result before the event reads nothing.
@@ -141,7 +154,25 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   return S_OK;
 }
 
-RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Remote<&Rapi::CeRapiUninit>(-1); }
+// Ends the connection, and checks that the caller kept the blocks' contract:
+// it freed every record block it was given, and left CeRapiInvoke's input
+// blocks alone once it handed them over (the library frees them only now,
+// so that a caller that frees or reuses one too is seen).
+RAPI_EXPORT HRESULT WINAPI CeRapiUninit() {
+  bool kept = true;
+  for (const Block& b : handedOut) {
+    if (Alive(b)) std::fprintf(stderr, "rapi.dll: a record block was never freed\n");
+    kept &= !Alive(b);
+  }
+  for (const Block& b : takenIn) {
+    if (!Alive(b)) std::fprintf(stderr, "rapi.dll: the caller freed or changed an input block\n");
+    kept &= Alive(b) && LocalFree(b.at) == nullptr;
+  }
+  handedOut.clear();
+  takenIn.clear();
+  const HRESULT hr = Remote<&Rapi::CeRapiUninit>(-1);
+  return kept ? hr : E_FAIL;
+}
 
 RAPI_EXPORT DWORD WINAPI CeGetLastError() {
   return lost ? kBridgeDown : Remote<&Rapi::CeGetLastError>(kBridgeDown);
@@ -255,6 +286,7 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
     }
   }
   *buffer = block;
+  handedOut.push_back(Block{block, std::string(reinterpret_cast<char*>(block), bytes)});
   *count = static_cast<WORD>(values.size());
   if (size) *size = static_cast<DWORD>(bytes);
   return oid;
@@ -323,7 +355,7 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD
                                         BYTE* input, DWORD* outputSize, BYTE** output, void**,
                                         DWORD) {
   // The input block is the library's to free, and so must come from
-  // LocalAlloc; anything else would corrupt the caller's heap here.
+  // LocalAlloc; anything else would corrupt the caller's heap.
   std::string in;
   if (input) {
     if (!HeapValidate(GetProcessHeap(), 0, input) || LocalSize(input) < inputSize) {
@@ -331,10 +363,7 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD
       return E_INVALIDARG;
     }
     in.assign(reinterpret_cast<const char*>(input), inputSize);
-    if (LocalFree(input) != nullptr) {
-      std::fprintf(stderr, "rapi.dll: CeRapiInvoke's input could not be freed\n");
-      return E_INVALIDARG;
-    }
+    takenIn.push_back(Block{input, in});  // freed when the connection ends
   }
   uint32_t outSize = outputSize ? *outputSize : 0;
   std::vector<uint8_t> out;

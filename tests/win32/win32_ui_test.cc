@@ -48,12 +48,12 @@ class TestProgressModel final : public ProgressWindowModel {
   mutable int paintedWidth = -1;
 };
 
-// The top-level dialog window of this process with the given title, waited
-// for up to five seconds.
+// The top-level dialog window with the given title once it shows (its
+// controls are set up by then), waited for up to five seconds.
 HWND WaitForDialog(const char* title) {
-  for (int i = 0; i < 100; ++i) {
-    if (HWND window = FindWindowA("#32770", title)) return window;
-    Sleep(50);
+  for (int i = 0; i < 100; ++i, Sleep(50)) {
+    HWND window = FindWindowA("#32770", title);
+    if (window && IsWindowVisible(window)) return window;
   }
   return nullptr;
 }
