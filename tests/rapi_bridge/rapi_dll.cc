@@ -10,6 +10,7 @@
 //
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -263,26 +264,16 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
     p.propid = v.propid;
     p.wFlags = v.flags;
     if (v.flags & CEDB_PROPNOTFOUND) continue;
-    switch (PropType(v.propid)) {
-      case CEVT_UI4:
-        p.val.ulVal = v.ulVal;
-        break;
-      case CEVT_LPWSTR: {
-        auto* text = reinterpret_cast<WCHAR*>(tail);
-        for (std::size_t c = 0; c < v.lpwsz.size(); ++c) text[c] = v.lpwsz[c];
-        text[v.lpwsz.size()] = 0;
-        p.val.lpwstr = text;
-        tail += (v.lpwsz.size() + 1) * sizeof(WCHAR);
-        break;
-      }
-      case CEVT_BLOB:
-        p.val.blob.dwCount = static_cast<DWORD>(v.blob.size());
-        p.val.blob.lpb = tail;
-        if (!v.blob.empty()) std::memcpy(tail, v.blob.data(), v.blob.size());
-        tail += v.blob.size();
-        break;
-      default:
-        break;
+    const uint16_t type = PropType(v.propid);
+    if (type == CEVT_UI4) p.val.ulVal = v.ulVal;
+    if (type == CEVT_LPWSTR) {  // zero-terminated: the block starts zeroed
+      p.val.lpwstr = reinterpret_cast<WCHAR*>(tail);
+      std::copy(v.lpwsz.begin(), v.lpwsz.end(), p.val.lpwstr);
+      tail += (v.lpwsz.size() + 1) * sizeof(WCHAR);
+    }
+    if (type == CEVT_BLOB) {
+      p.val.blob = rapi_abi::CEBLOB{static_cast<DWORD>(v.blob.size()), tail};
+      tail = std::copy(v.blob.begin(), v.blob.end(), tail);
     }
   }
   *buffer = block;

@@ -35,6 +35,7 @@ inline constexpr auto kCalls = std::make_tuple(
     &Rapi::CeReadRecordProps, &Rapi::CeWriteRecordProps, &Rapi::CeDeleteRecord,
     &Rapi::CeCloseHandle, &Rapi::CeRegOpenKeyEx, &Rapi::CeRegQueryValueEx, &Rapi::CeRegCreateKeyEx,
     &Rapi::CeRegSetValueEx, &Rapi::CeRegCloseKey, &Rapi::CeRapiInvoke);
+
 template <class M>
 struct Signature;
 template <class R, class... A>
@@ -53,6 +54,7 @@ template <auto method>
 struct Tag {};
 template <auto method, std::size_t... I>
 constexpr uint8_t NumberOf(std::index_sequence<I...>) {
+  static_assert((std::is_same_v<Tag<method>, Tag<std::get<I>(kCalls)>> || ...), "not in kCalls");
   return ((std::is_same_v<Tag<method>, Tag<std::get<I>(kCalls)>> ? I : 0) + ...);
 }
 
