@@ -22,44 +22,17 @@
 
 namespace {
 
-bool ReadAll(int fd, void* data, std::size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::read(fd, p, size);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Answers one process's calls until it disconnects.
+// Answers one process's calls until it disconnects or sends a request that
+// makes no sense.
 void Serve(int fd, std::string image) {
   hhsync::SystemClock clock;
   hhsync::EmulatedHandheld handheld(image, clock);
-  for (;;) {
-    uint8_t length[4];
-    if (!ReadAll(fd, length, 4)) break;
-    const uint32_t n =
-        length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
-    if (n > (64u << 20)) break;  // no call is this large
-    hhsync::rapi_wire::Message request(n);
-    if (!ReadAll(fd, request.data(), n)) break;
+  auto receive = [fd](uint8_t* p, std::size_t n) { return ::read(fd, p, n); };
+  auto send = [fd](const uint8_t* p, std::size_t n) { return ::write(fd, p, n); };
+  hhsync::rapi_wire::Message request;
+  while (hhsync::rapi_wire::ReceiveFrame(receive, &request)) {
     const hhsync::rapi_wire::Message reply = hhsync::rapi_wire::AnswerRapiCall(handheld, request);
-    if (reply.empty()) break;  // a request that makes no sense ends the connection
-    for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(reply.size() >> (8 * i));
-    if (!WriteAll(fd, length, 4) || !WriteAll(fd, reply.data(), reply.size())) break;
+    if (reply.empty() || !hhsync::rapi_wire::SendFrame(send, reply)) break;
   }
   ::close(fd);
 }

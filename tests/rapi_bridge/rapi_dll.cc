@@ -10,6 +10,7 @@
 //
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,95 +34,47 @@ using hhsync::rapi_abi::ToAbi;
 
 namespace {
 
-// One connection to the bridge per process, made on the first call.
-class BridgeConnection {
- public:
-  bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
-    std::lock_guard<std::mutex> lock(mu_);
-    lost_ = true;  // until the reply is in
-    if (socket_ == INVALID_SOCKET && !Connect()) return false;
-    uint8_t length[4];
-    for (int i = 0; i < 4; ++i) length[i] = static_cast<uint8_t>(request.size() >> (8 * i));
-    if (!SendAll(length, 4) || !SendAll(request.data(), request.size()) || !ReceiveAll(length, 4)) {
-      Drop();
-      return false;
-    }
-    const uint32_t n =
-        length[0] | (length[1] << 8) | (length[2] << 16) | (static_cast<uint32_t>(length[3]) << 24);
-    reply->assign(n, 0);
-    if (!ReceiveAll(reply->data(), n)) {
-      Drop();
-      return false;
-    }
-    lost_ = false;
-    return true;
-  }
-  // Whether the last call could not reach the handheld at all.
-  bool lost() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return lost_;
-  }
+// The error a call reports when its request never got an answer.
+constexpr uint32_t kBridgeDown = 1064;  // ERROR_EXCEPTION_IN_SERVICE
 
- private:
-  bool Connect() {
-    const char* port = std::getenv("HHSYNC_RAPI_BRIDGE");
-    if (!port || !*port) return false;
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      closesocket(s);
-      return false;
-    }
-    socket_ = s;
-    return true;
-  }
-  void Drop() {
-    closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-  }
-  bool SendAll(const void* data, std::size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const int n = send(socket_, p, static_cast<int>(size), 0);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  bool ReceiveAll(void* data, std::size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-      const int n = recv(socket_, p, static_cast<int>(size), 0);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<std::size_t>(n);
-    }
-    return true;
-  }
+std::mutex bridgeMutex;
+SOCKET bridge = INVALID_SOCKET;  // one connection per process, made on the first call
+bool lost = false;               // the last call could not reach the handheld at all
 
-  std::mutex mu_;
-  SOCKET socket_ = INVALID_SOCKET;
-  bool lost_ = false;
-};
-
-BridgeConnection& Bridge() {
-  static BridgeConnection bridge;
-  return bridge;
+bool Connect() {
+  const char* port = std::getenv("HHSYNC_RAPI_BRIDGE");
+  WSADATA data;
+  if (!port || !*port || WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  bridge = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+  return bridge != INVALID_SOCKET &&
+         connect(bridge, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-Rapi& Device() {
-  static rapi_wire::RemoteRapi device(
-      [](const rapi_wire::Message& request, rapi_wire::Message* reply) {
-        return Bridge().Exchange(request, reply);
-      });
-  return device;
+bool Exchange(const rapi_wire::Message& request, rapi_wire::Message* reply) {
+  std::lock_guard<std::mutex> lock(bridgeMutex);
+  auto send = [](const uint8_t* p, std::size_t n) {
+    return ::send(bridge, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
+  };
+  auto receive = [](uint8_t* p, std::size_t n) {
+    return recv(bridge, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
+  };
+  lost = (bridge == INVALID_SOCKET && !Connect()) || !rapi_wire::SendFrame(send, request) ||
+         !rapi_wire::ReceiveFrame(receive, reply);
+  if (lost && bridge != INVALID_SOCKET) {
+    closesocket(bridge);
+    bridge = INVALID_SOCKET;
+  }
+  return !lost;
+}
+
+// The call method on the handheld; fail when it could not be made.
+template <auto method, class... A>
+rapi_wire::ResultOf<method> Remote(rapi_wire::ResultOf<method> fail, A&&... args) {
+  return rapi_wire::Call<method>(Exchange, fail, std::forward<A>(args)...);
 }
 
 // The handheld's key numbers travel as HKEY values; its root is the
@@ -134,6 +87,19 @@ CeHKey KeyOf(HKEY key) {
 HKEY HandleOf(CeHKey key) { return reinterpret_cast<HKEY>(static_cast<uintptr_t>(key)); }
 
 HANDLE initEvent = nullptr;
+
+// A block whose ownership crossed the library's boundary, with its bytes.
+struct Block {
+  void* at;
+  std::string bytes;
+};
+std::vector<Block> handedOut, takenIn;
+
+// Whether the block is still there, as it was.
+bool Alive(const Block& b) {
+  return HeapValidate(GetProcessHeap(), 0, b.at) && LocalSize(b.at) >= b.bytes.size() &&
+         std::memcmp(b.at, b.bytes.data(), b.bytes.size()) == 0;
+}
 
 // How long the library takes to complete a connection, on a thread of its
 // own, after CeRapiInitEx returned: long enough that a caller that reads
@@ -164,23 +130,23 @@ DWORD WINAPI Complete(void* arg) {
 
 // As the device software does it: the call returns at once, and a thread
 // of the library fills in the caller's record and then signals its event.
-// An unanswered bridge is a handheld that never answers. HHSYNC_RAPI_INIT
-// makes a connection that completes with a failure ("fail") or never
-// ("never"), whatever the handheld says.
+// An unanswered bridge is a handheld that never answers. HHSYNC_RAPI_INIT=fail
+// makes a connection that completes with a failure, whatever the handheld
+// says.
 RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   if (!init) return E_INVALIDARG;
   if (!initEvent) initEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   ResetEvent(initEvent);
   init->heRapiInit = initEvent;
   RapiInit remote;
-  const int32_t hr = Device().CeRapiInitEx(&remote);
+  const int32_t hr = Remote<&Rapi::CeRapiInitEx>(-1, &remote);
   if (hr < 0) return hr;
   HRESULT result = S_FALSE;
-  char mode[16] = "";
-  GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode);
-  if (std::strcmp(mode, "fail") == 0) {
+  char mode[8] = "";
+  if (GetEnvironmentVariableA("HHSYNC_RAPI_INIT", mode, sizeof mode) &&
+      !std::strcmp(mode, "fail")) {
     result = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-  } else if (std::strcmp(mode, "never") != 0 && Device().WaitForInit(&remote, 0) == kWaitObject0) {
+  } else if (Remote<&Rapi::WaitForInit>(kWaitTimeout, &remote, 0) == kWaitObject0) {
     result = remote.result;
   }
   HANDLE thread =
@@ -189,34 +155,55 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInitEx(RAPIINIT* init) {
   return S_OK;
 }
 
-RAPI_EXPORT HRESULT WINAPI CeRapiUninit() { return Device().CeRapiUninit(); }
+// Ends the connection, and checks that the caller kept the blocks' contract:
+// it freed every record block it was given, and left CeRapiInvoke's input
+// blocks alone once it handed them over (the library frees them only now,
+// so that a caller that frees or reuses one too is seen).
+RAPI_EXPORT HRESULT WINAPI CeRapiUninit() {
+  bool kept = true;
+  for (const Block& b : handedOut) {
+    if (Alive(b)) std::fprintf(stderr, "rapi.dll: a record block was never freed\n");
+    kept &= !Alive(b);
+  }
+  for (const Block& b : takenIn) {
+    if (!Alive(b)) std::fprintf(stderr, "rapi.dll: the caller freed or changed an input block\n");
+    kept &= Alive(b) && LocalFree(b.at) == nullptr;
+  }
+  handedOut.clear();
+  takenIn.clear();
+  const HRESULT hr = Remote<&Rapi::CeRapiUninit>(-1);
+  return kept ? hr : E_FAIL;
+}
 
-RAPI_EXPORT DWORD WINAPI CeGetLastError() { return Device().CeGetLastError(); }
+RAPI_EXPORT DWORD WINAPI CeGetLastError() {
+  return lost ? kBridgeDown : Remote<&Rapi::CeGetLastError>(kBridgeDown);
+}
 
 // The library's own failure, apart from the handheld's error codes: the
 // connection to the handheld could not be used.
 RAPI_EXPORT HRESULT WINAPI CeRapiGetError() {
-  if (Bridge().lost()) return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-  return Device().DesktopErrorText().empty() ? S_OK
-                                             : HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+  return lost || !Remote<&Rapi::DesktopErrorText>("").empty()
+             ? HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)
+             : S_OK;
 }
 
 RAPI_EXPORT BOOL WINAPI CeMountDBVol(CEGUID* guid, LPWSTR volume, DWORD flags) {
   CeGuid g = FromAbi(guid);
-  const bool ok = Device().CeMountDBVol(&g, FromWide(volume), flags);
+  const bool ok = Remote<&Rapi::CeMountDBVol>(false, &g, FromWide(volume), flags);
   if (guid) *guid = ToAbi(g);
   return ok;
 }
 
 RAPI_EXPORT BOOL WINAPI CeUnmountDBVol(CEGUID* guid) {
   CeGuid g = FromAbi(guid);
-  return Device().CeUnmountDBVol(&g);
+  return Remote<&Rapi::CeUnmountDBVol>(false, &g);
 }
 
 RAPI_EXPORT HANDLE WINAPI CeOpenDatabaseEx(CEGUID* guid, rapi_abi::CEOID* oid, LPWSTR name,
                                            rapi_abi::CEPROPID sort, DWORD flags, void*) {
   hhsync::CEOID id = oid ? *oid : 0;
-  const CeDbHandle db = Device().CeOpenDatabaseEx(FromAbi(guid), &id, FromWide(name), sort, flags);
+  const CeDbHandle db = Remote<&Rapi::CeOpenDatabaseEx>(kInvalidHandle, FromAbi(guid), &id,
+                                                        FromWide(name), sort, flags);
   if (oid) *oid = id;
   return reinterpret_cast<HANDLE>(db);
 }
@@ -231,13 +218,13 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeCreateDatabaseEx(CEGUID* guid, CEDBASEINFO*
   for (int i = 0; i < info->wNumSortOrder && i < kMaxSortOrders; ++i) {
     dbInfo.sorts.push_back(CeSortOrder{info->rgSortSpecs[i].propid, info->rgSortSpecs[i].dwFlags});
   }
-  return Device().CeCreateDatabaseEx(FromAbi(guid), dbInfo);
+  return Remote<&Rapi::CeCreateDatabaseEx>(0, FromAbi(guid), dbInfo);
 }
 
 RAPI_EXPORT BOOL WINAPI CeOidGetInfoEx(CEGUID* guid, rapi_abi::CEOID oid, CEOIDINFO* info) {
   if (!info) return FALSE;
   CeOidInfo got;
-  if (!Device().CeOidGetInfoEx(FromAbi(guid), oid, &got)) return FALSE;
+  if (!Remote<&Rapi::CeOidGetInfoEx>(false, FromAbi(guid), oid, &got)) return FALSE;
   std::memset(info, 0, sizeof *info);
   info->wObjType = kObjTypeDatabase;
   info->infDatabase.wNumRecords = got.recordCount;
@@ -248,7 +235,7 @@ RAPI_EXPORT BOOL WINAPI CeOidGetInfoEx(CEGUID* guid, rapi_abi::CEOID oid, CEOIDI
 }
 
 RAPI_EXPORT BOOL WINAPI CeDeleteDatabaseEx(CEGUID* guid, rapi_abi::CEOID oid) {
-  return Device().CeDeleteDatabaseEx(FromAbi(guid), oid);
+  return Remote<&Rapi::CeDeleteDatabaseEx>(false, FromAbi(guid), oid);
 }
 
 // The record comes back in one LocalAlloc block: the value records first,
@@ -260,7 +247,7 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
   std::vector<CEPROPID> wanted(ids, ids ? ids + *count : ids);
   std::vector<CePropVal> values;
   const CEOID oid =
-      Device().CeReadRecordProps(reinterpret_cast<CeDbHandle>(db), flags, wanted, &values);
+      Remote<&Rapi::CeReadRecordProps>(0, reinterpret_cast<CeDbHandle>(db), flags, wanted, &values);
   if (oid == 0) return 0;
   std::size_t bytes = values.size() * sizeof(CEPROPVAL);
   for (const CePropVal& v : values) {
@@ -277,29 +264,20 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeReadRecordProps(HANDLE db, DWORD flags, WOR
     p.propid = v.propid;
     p.wFlags = v.flags;
     if (v.flags & CEDB_PROPNOTFOUND) continue;
-    switch (PropType(v.propid)) {
-      case CEVT_UI4:
-        p.val.ulVal = v.ulVal;
-        break;
-      case CEVT_LPWSTR: {
-        auto* text = reinterpret_cast<WCHAR*>(tail);
-        for (std::size_t c = 0; c < v.lpwsz.size(); ++c) text[c] = v.lpwsz[c];
-        text[v.lpwsz.size()] = 0;
-        p.val.lpwstr = text;
-        tail += (v.lpwsz.size() + 1) * sizeof(WCHAR);
-        break;
-      }
-      case CEVT_BLOB:
-        p.val.blob.dwCount = static_cast<DWORD>(v.blob.size());
-        p.val.blob.lpb = tail;
-        if (!v.blob.empty()) std::memcpy(tail, v.blob.data(), v.blob.size());
-        tail += v.blob.size();
-        break;
-      default:
-        break;
+    const uint16_t type = PropType(v.propid);
+    if (type == CEVT_UI4) p.val.ulVal = v.ulVal;
+    if (type == CEVT_LPWSTR) {  // zero-terminated: the block starts zeroed
+      p.val.lpwstr = reinterpret_cast<WCHAR*>(tail);
+      std::copy(v.lpwsz.begin(), v.lpwsz.end(), p.val.lpwstr);
+      tail += (v.lpwsz.size() + 1) * sizeof(WCHAR);
+    }
+    if (type == CEVT_BLOB) {
+      p.val.blob = rapi_abi::CEBLOB{static_cast<DWORD>(v.blob.size()), tail};
+      tail = std::copy(v.blob.begin(), v.blob.end(), tail);
     }
   }
   *buffer = block;
+  handedOut.push_back(Block{block, std::string(reinterpret_cast<char*>(block), bytes)});
   *count = static_cast<WORD>(values.size());
   if (size) *size = static_cast<DWORD>(bytes);
   return oid;
@@ -309,20 +287,21 @@ RAPI_EXPORT rapi_abi::CEOID WINAPI CeWriteRecordProps(HANDLE db, rapi_abi::CEOID
                                                       CEPROPVAL* props) {
   std::vector<CePropVal> values;
   for (WORD i = 0; i < count; ++i) values.push_back(FromAbi(props[i]));
-  return Device().CeWriteRecordProps(reinterpret_cast<CeDbHandle>(db), oid, values);
+  return Remote<&Rapi::CeWriteRecordProps>(0, reinterpret_cast<CeDbHandle>(db), oid, values);
 }
 
 RAPI_EXPORT BOOL WINAPI CeDeleteRecord(HANDLE db, rapi_abi::CEOID oid) {
-  return Device().CeDeleteRecord(reinterpret_cast<CeDbHandle>(db), oid);
+  return Remote<&Rapi::CeDeleteRecord>(false, reinterpret_cast<CeDbHandle>(db), oid);
 }
 
 RAPI_EXPORT BOOL WINAPI CeCloseHandle(HANDLE db) {
-  return Device().CeCloseHandle(reinterpret_cast<CeDbHandle>(db));
+  return Remote<&Rapi::CeCloseHandle>(false, reinterpret_cast<CeDbHandle>(db));
 }
 
 RAPI_EXPORT LONG WINAPI CeRegOpenKeyEx(HKEY root, LPCWSTR sub, DWORD, REGSAM, HKEY* key) {
   CeHKey opened = 0;
-  const int32_t rc = Device().CeRegOpenKeyEx(KeyOf(root), FromWide(sub), &opened);
+  const int32_t rc =
+      Remote<&Rapi::CeRegOpenKeyEx>(kBridgeDown, KeyOf(root), FromWide(sub), &opened);
   if (rc == 0 && key) *key = HandleOf(opened);
   return rc;
 }
@@ -332,7 +311,8 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
   std::vector<uint8_t> bytes;
   uint32_t t = 0;
   const uint32_t capacity = size ? *size : 0;
-  const int32_t rc = Device().CeRegQueryValueEx(KeyOf(key), FromWide(name), &t, &bytes, capacity);
+  const int32_t rc = Remote<&Rapi::CeRegQueryValueEx>(kBridgeDown, KeyOf(key), FromWide(name), &t,
+                                                      &bytes, capacity);
   if (type) *type = t;
   if (rc == 0) {
     if (data && !bytes.empty())
@@ -345,7 +325,8 @@ RAPI_EXPORT LONG WINAPI CeRegQueryValueEx(HKEY key, LPCWSTR name, DWORD*, DWORD*
 RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, DWORD, REGSAM,
                                          SECURITY_ATTRIBUTES*, HKEY* key, DWORD* disposition) {
   CeHKey created = 0;
-  const int32_t rc = Device().CeRegCreateKeyEx(KeyOf(root), FromWide(sub), &created);
+  const int32_t rc =
+      Remote<&Rapi::CeRegCreateKeyEx>(kBridgeDown, KeyOf(root), FromWide(sub), &created);
   if (rc == 0 && key) *key = HandleOf(created);
   if (disposition) *disposition = 0;
   return rc;
@@ -354,16 +335,18 @@ RAPI_EXPORT LONG WINAPI CeRegCreateKeyEx(HKEY root, LPCWSTR sub, DWORD, LPWSTR, 
 RAPI_EXPORT LONG WINAPI CeRegSetValueEx(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
                                         DWORD size) {
   std::vector<uint8_t> bytes(data, data ? data + size : data);
-  return Device().CeRegSetValueEx(KeyOf(key), FromWide(name), type, bytes);
+  return Remote<&Rapi::CeRegSetValueEx>(kBridgeDown, KeyOf(key), FromWide(name), type, bytes);
 }
 
-RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) { return Device().CeRegCloseKey(KeyOf(key)); }
+RAPI_EXPORT LONG WINAPI CeRegCloseKey(HKEY key) {
+  return Remote<&Rapi::CeRegCloseKey>(kBridgeDown, KeyOf(key));
+}
 
 RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD inputSize,
                                         BYTE* input, DWORD* outputSize, BYTE** output, void**,
                                         DWORD) {
   // The input block is the library's to free, and so must come from
-  // LocalAlloc; anything else would corrupt the caller's heap here.
+  // LocalAlloc; anything else would corrupt the caller's heap.
   std::string in;
   if (input) {
     if (!HeapValidate(GetProcessHeap(), 0, input) || LocalSize(input) < inputSize) {
@@ -371,15 +354,12 @@ RAPI_EXPORT HRESULT WINAPI CeRapiInvoke(LPCWSTR library, LPCWSTR function, DWORD
       return E_INVALIDARG;
     }
     in.assign(reinterpret_cast<const char*>(input), inputSize);
-    if (LocalFree(input) != nullptr) {
-      std::fprintf(stderr, "rapi.dll: CeRapiInvoke's input could not be freed\n");
-      return E_INVALIDARG;
-    }
+    takenIn.push_back(Block{input, in});  // freed when the connection ends
   }
   uint32_t outSize = outputSize ? *outputSize : 0;
   std::vector<uint8_t> out;
   const int32_t hr =
-      Device().CeRapiInvoke(FromWide(library), FromWide(function), in, &outSize, &out);
+      Remote<&Rapi::CeRapiInvoke>(-1, FromWide(library), FromWide(function), in, &outSize, &out);
   if (outputSize) *outputSize = outSize;
   if (output) {
     *output = nullptr;

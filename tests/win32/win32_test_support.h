@@ -1,37 +1,45 @@
 #pragma once
-// What the Windows adapter tests share: a scratch directory, files, the
-// probe program, and a registry key of their own.
+// What the Windows adapter tests share: a scratch directory, whole files,
+// and the probe program beside the test executable.
 
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "platform/win32/win32_paths.h"
 
 namespace hhsync::win32_test {
 
 // A new empty directory under the system's temporary directory, removed
 // with everything in it when the object goes.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+struct ScratchDir {
+  ScratchDir() { std::filesystem::create_directories(path); }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string File(const std::string& name) const { return path + "\\" + name; }
 
- private:
-  std::string path_;
+  inline static int made = 0;
+  const std::string path =
+      (std::filesystem::temp_directory_path() /
+       ("hhsync-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(made++)))
+          .string();
 };
 
 // A whole file's bytes; empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
-void WriteWholeFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
-// Waits up to timeoutMs for a file to appear.
-bool WaitForFile(const std::string& path, int timeoutMs);
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-// The probe program beside the test executable.
-std::string ProbePath();
+inline void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
 
-// A registry path under HKEY_CURRENT_USER\Software that no other test uses.
-std::string UniqueKeyPath(const std::string& name);
+inline std::string ProbePath() { return DirectoryOfPath(ModulePath()) + "\\hhsync_probe.exe"; }
 
 }  // namespace hhsync::win32_test
