@@ -107,17 +107,16 @@ void SyncRunner::FollowRedirect(SyncSettings& settings, const std::string& targe
   ports_.recorder->Outcome(RunOutcome::kRedirect, reason);
 }
 
-bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
-                                 CategoryList& categories) {
+bool SyncRunner::ExchangeProfile(const SyncContext& run, CategoryList& categories) {
   RunRecorder& recorder = *ports_.recorder;
-  progress.SetStatus("Contacting Server for Profile", 1);
-  const std::string url = settings.ProfileUrl();
-  std::string reply = link.FetchText(url, &progress);
+  run.progress.SetStatus("Contacting Server for Profile", 1);
+  const std::string url = run.settings.ProfileUrl();
+  std::string reply = run.link.FetchText(url, &run.progress);
   if (reply.empty()) {
     // The URL up to its query: the query carries the user's settings.
     const std::string shown = UrlWithoutCredentials(url.substr(0, url.find('?')));
     recorder.Outcome(RunOutcome::kFailed,
-                     "no profile came back from " + shown + ": " + link.LastFailure());
+                     "no profile came back from " + shown + ": " + run.link.LastFailure());
     return false;
   }
 
@@ -132,12 +131,12 @@ bool SyncRunner::ExchangeProfile(SyncSettings& settings, ServerLink& link, Progr
       recorder.Outcome(RunOutcome::kFailed,
                        "the profile reply began with \"" + status.substr(0, kShownChars) + "\"");
     } else {
-      FollowRedirect(settings, target, EqualsNoCase(action, "update"));
+      FollowRedirect(run.settings, target, EqualsNoCase(action, "update"));
     }
     return false;
   }
 
-  return ReadProfile(lines, categories, progress, recorder);
+  return ReadProfile(lines, categories, run.progress, recorder);
 }
 
 }  // namespace hhsync

@@ -125,6 +125,10 @@ class SyncRun {
     }
   }
 
+  // What the steps share, once the settings, the progress dialog and the
+  // server link exist.
+  SyncContext Context() { return {*progress_, *settings_, *link_}; }
+
   // The settings, after a first run's handshake with the freshly installed
   // handheld software, and the volume they name mounted.
   bool ProbeVolume() {
@@ -259,7 +263,7 @@ class SyncRun {
   // once the server accepted the entries.
   void PostKeepListOnly() {
     KeepList keep(ports_, mount_);
-    keep.Upload(*progress_, *settings_, *link_);
+    keep.Upload(Context());
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
     const KeepFacts& facts = keep.facts();
     if (!progress_->IsRunning()) {
@@ -276,10 +280,10 @@ class SyncRun {
   void FullSync() {
     KeepList keep(ports_, mount_);
     CategoryList categories(ports_, mount_);
-    if (!runner_.ExchangeProfile(*settings_, *link_, *progress_, categories)) return;
-    keep.Upload(*progress_, *settings_, *link_);
+    if (!runner_.ExchangeProfile(Context(), categories)) return;
+    keep.Upload(Context());
     ResourceUpdater resources(ports_, mount_, settings_->ResourceUrl());
-    const bool resourceResult = resources.UpdateResources(*progress_, *settings_, *link_);
+    const bool resourceResult = resources.UpdateResources(Context());
     const bool contentResult = UpdateContent(categories);
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
     RecordCompleteSync(contentResult && resourceResult);
@@ -352,7 +356,7 @@ class SyncRun {
     // from items already dropped. The content stays as it is until the next
     // sync.
     const bool reconciled = categories.Reconcile(*progress_);
-    const bool loaded = reconciled && categories.LoadContent(*progress_, *settings_, *link_);
+    const bool loaded = reconciled && categories.LoadContent(Context());
     progress_->ResetPhase(kFinalPhaseSteps);
     categories.ReportTo(*ports_.recorder, reconciled);
     if (!reconciled) {

@@ -12,6 +12,7 @@
 #include "app/recording_prompter.h"
 #include "platform/ports.h"
 #include "platform/run_options.h"
+#include "settings/sync_context.h"
 
 namespace hhsync {
 
@@ -58,8 +59,7 @@ class SyncRunner {
   // Asks the server for the profile and fills the category set with its
   // categories and content items. True when an OK reply was read completely;
   // otherwise the run's outcome (failed, or redirect) is reported.
-  bool ExchangeProfile(SyncSettings& settings, ServerLink& link, ProgressSink& progress,
-                       CategoryList& categories);
+  bool ExchangeProfile(const SyncContext& run, CategoryList& categories);
   // A REDIRECT reply: opens loginurl + target when openPage, and records
   // the outcome.
   void FollowRedirect(SyncSettings& settings, const std::string& target, bool openPage);

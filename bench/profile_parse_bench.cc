@@ -139,7 +139,7 @@ void RunExchange(benchmark::State& state, bool handheldHasCategory) {
   for (auto _ : state) {
     const std::size_t heapBefore = HeapInUse();
     auto categories = std::make_unique<CategoryList>(platform.ports(), platform.mount());
-    if (!runner.ExchangeProfile(settings, link, progress, *categories)) {
+    if (!runner.ExchangeProfile({progress, settings, link}, *categories)) {
       state.SkipWithError("the exchange failed");
       break;
     }

@@ -228,17 +228,17 @@ bool Category::DeleteContent(ProgressSink& progress) {
   return gone;
 }
 
-bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+bool Category::Sync(const SyncContext& run) {
   // A new category is rebuilt from nothing; a table that cannot be cleared
   // first would mix old records with new ones. It is left for the next
   // sync, and the other categories go on.
   if (isNew && !database_.RemoveDatabase(tableName_)) {
-    progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
+    run.progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
     deferred = true;
     return true;
   }
   if (!OpenTable(&tableHandle_) && !OpenTable(&tableHandle_)) {
-    progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
+    run.progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
     return false;
   }
   complete = true;
@@ -250,18 +250,18 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
       ++pendingSteps;
       continue;
     }
-    progress.SetStatus(std::string(item.title()), pendingSteps);
+    run.progress.SetStatus(std::string(item.title()), pendingSteps);
     pendingSteps = 1;
 
-    bool downloaded = progress.IsRunning() && item.Download(progress, settings, link);
+    bool downloaded = run.progress.IsRunning() && item.Download(run);
     if (!downloaded) {
-      if (!progress.IsRunning()) {
+      if (!run.progress.IsRunning()) {
         complete = false;
         break;
       }
-      if (!item.Download(progress, settings, link)) {
-        progress.LogLine(FormatText("Internet problem:%d %d)%s", item.RecordCount(),
-                                    item.ContentIdNumber(), std::string(item.title()).c_str()));
+      if (!item.Download(run)) {
+        run.progress.LogLine(FormatText("Internet problem:%d %d)%s", item.RecordCount(),
+                                        item.ContentIdNumber(), std::string(item.title()).c_str()));
         complete = false;
         break;
       }
@@ -272,7 +272,7 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
       continue;
     }
     ++itemsFetched;
-    if (!WriteItem(item, progress, settings)) {
+    if (!WriteItem(item, run)) {
       // The category stays incomplete, so the next sync takes it up again.
       complete = false;
       return false;
@@ -282,9 +282,9 @@ bool Category::Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& 
   return true;
 }
 
-bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings) {
+bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
   if (!tableHandle_.open() && !OpenTable(&tableHandle_)) return false;
-  if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+  if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, run.progress)) {
     ++recordsWritten;
   } else {
     bool written = false;
@@ -292,15 +292,15 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
       CloseTable();
       database_.Remount(pause);
       if (!OpenTable(&tableHandle_)) return false;
-      if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, progress)) {
+      if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, run.progress)) {
         ++recordsWritten;
         written = true;
         break;
       }
     }
     if (!written) {
-      progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
-                                  item.ContentIdNumber(), std::string(item.title()).c_str()));
+      run.progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
+                                      item.ContentIdNumber(), std::string(item.title()).c_str()));
       ports_.prompter->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
       CloseTable();
       return false;
@@ -313,13 +313,13 @@ bool Category::WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings
   if (item.RecordCount() <= 1 && cleared) return true;
   CloseTable();
   if (item.RecordCount() > 1) inlineOnly = false;
-  if (cleared && item.WriteRecordTable(ports_, 1, database_, progress, &recordsWritten) &&
-      item.WriteRecordTable(ports_, 2, database_, progress, &recordsWritten)) {
+  if (cleared && item.WriteRecordTable(ports_, 1, database_, run.progress, &recordsWritten) &&
+      item.WriteRecordTable(ports_, 2, database_, run.progress, &recordsWritten)) {
     return true;
   }
-  if (settings.logEnabled()) {
-    progress.LogLine(FormatText("Problem:%d %d)%s", item.RecordCount(), item.ContentIdNumber(),
-                                std::string(item.title()).c_str()));
+  if (run.settings.logEnabled()) {
+    run.progress.LogLine(FormatText("Problem:%d %d)%s", item.RecordCount(), item.ContentIdNumber(),
+                                    std::string(item.title()).c_str()));
   }
   // An index record must not claim data that is not all there: without it
   // the next sync finds the item new and writes it whole.
@@ -488,36 +488,36 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   return true;
 }
 
-bool CategoryList::LoadContent(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+bool CategoryList::LoadContent(const SyncContext& run) {
   bool result = true;
-  progress.SetStatus("Loading Content", 1);
-  progress.ResetPhase(contentCount_);
+  run.progress.SetStatus("Loading Content", 1);
+  run.progress.ResetPhase(contentCount_);
   for (auto& entry : categories_) {
-    if (!progress.IsRunning()) break;
+    if (!run.progress.IsRunning()) break;
     Category& category = *entry.second;
     if (!category.tableOwner.empty()) {
-      progress.LogLine("left out: " + category.key() + " has the content table " +
-                       category.tableName() + " of " + category.tableOwner);
+      run.progress.LogLine("left out: " + category.key() + " has the content table " +
+                           category.tableName() + " of " + category.tableOwner);
       result = false;
       continue;
     }
     if (!category.NeedsSync()) continue;
     if (category.deferred) {
-      progress.LogLine("left for the next sync: " + category.key());
+      run.progress.LogLine("left for the next sync: " + category.key());
       result = false;
       continue;
     }
-    if (settings.logEnabled() && category.fromServer) {
-      progress.LogLine(FormatText("updateing %s", category.key().c_str()));
+    if (run.settings.logEnabled() && category.fromServer) {
+      run.progress.LogLine(FormatText("updateing %s", category.key().c_str()));
     }
-    if (!category.Sync(progress, settings, link)) {
+    if (!category.Sync(run)) {
       result = false;
       break;
     }
     if (category.deferred) result = false;
   }
-  progress.SetStatus("Updating", 1);
-  if (!WriteCategories(progress) && progress.IsRunning()) result = false;
+  run.progress.SetStatus("Updating", 1);
+  if (!WriteCategories(run.progress) && run.progress.IsRunning()) result = false;
   // A gone category that Reconcile could not delete whole is still on the
   // handheld, its "cats" record left for the next sync to finish the job.
   for (const CategoryFacts& gone : gone_) {

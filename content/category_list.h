@@ -26,6 +26,7 @@
 #include "device/records.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
+#include "settings/sync_context.h"
 
 namespace hhsync {
 
@@ -90,7 +91,7 @@ class Category {
   // Downloads and writes every item that is new or changed. False when the
   // category could not be written and the run should stop going through
   // categories.
-  bool Sync(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  bool Sync(const SyncContext& run);
 
   // The item stored under a content id, or null.
   ContentItem* FindItem(std::string_view contentId);
@@ -139,7 +140,7 @@ class Category {
   // Writes a downloaded item: its index record (with retries on a fresh
   // mount) and, for more than one data record, its record databases. False
   // when it could not be written whole; no index record is then left for it.
-  bool WriteItem(ContentItem& item, ProgressSink& progress, SyncSettings& settings);
+  bool WriteItem(ContentItem& item, const SyncContext& run);
 
   Ports ports_;
   std::string key_;
@@ -179,7 +180,7 @@ class CategoryList {
   // when every sync and the final write succeeded. A deferred category is
   // left alone and makes the result false, as does a gone one that
   // Reconcile could not delete whole.
-  bool LoadContent(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  bool LoadContent(const SyncContext& run);
   // Writes the "cats" records of new and changed categories, retrying once
   // on a fresh mount.
   bool WriteCategories(ProgressSink& progress);

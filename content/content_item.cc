@@ -100,14 +100,14 @@ std::string ContentItem::DataUrl(const std::string& baseUrl) const {
   return url;
 }
 
-bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+bool ContentItem::Download(const SyncContext& run) {
   downloadOk_ = true;
-  std::unique_ptr<HttpSession> session = link.OpenSession(kConnectTimeoutMs, kConnectRetries);
-  const std::string url = DataUrl(settings.baseUrl());
+  std::unique_ptr<HttpSession> session = run.link.OpenSession(kConnectTimeoutMs, kConnectRetries);
+  const std::string url = DataUrl(run.settings.baseUrl());
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) {
     downloadOk_ = false;
-    progress.LogLine(FormatText("Data Problem Loading :%s", url.c_str()));
+    run.progress.LogLine(FormatText("Data Problem Loading :%s", url.c_str()));
     return true;
   }
 
@@ -121,18 +121,18 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
     error.code = http_error::kCannotConnect;
     error.message = "the request could not be opened";
   } else {
-    link.AddStandardHeaders(*request);
+    run.link.AddStandardHeaders(*request);
     if (request->Send(std::string(), &error)) {
       int status = request->StatusCode();
       if (status != 200) {
-        if (settings.logEnabled()) {
-          progress.LogLine(FormatText("Data Problem Loading :%s %d", url.c_str(), status));
+        if (run.settings.logEnabled()) {
+          run.progress.LogLine(FormatText("Data Problem Loading :%s %d", url.c_str(), status));
         }
         downloadOk_ = false;
         return true;
       }
       records_ = std::make_unique<ContentRecords>();
-      result = ReadEdmBody(*request, &progress, records_.get(), &error);
+      result = ReadEdmBody(*request, &run.progress, records_.get(), &error);
     }
   }
 
@@ -140,21 +140,21 @@ bool ContentItem::Download(ProgressSink& progress, SyncSettings& settings, Serve
     case EdmResult::kOk:
       break;
     case EdmResult::kNoRecords:
-      settings.OpenErrorPage(FormatText("jdb1[%d]", ContentIdNumber()));
+      run.settings.OpenErrorPage(FormatText("jdb1[%d]", ContentIdNumber()));
       downloadOk_ = false;
       break;
     case EdmResult::kRecordTooLong:
-      settings.OpenErrorPage(FormatText("jdb2[%d]", ContentIdNumber()));
+      run.settings.OpenErrorPage(FormatText("jdb2[%d]", ContentIdNumber()));
       downloadOk_ = false;
       break;
     case EdmResult::kMalformed:
-      progress.LogLine(FormatText("Data Problem Loading :%s", url.c_str()));
+      run.progress.LogLine(FormatText("Data Problem Loading :%s", url.c_str()));
       downloadOk_ = false;
       break;
     case EdmResult::kTooLarge:  // ReadEdmBody turns it into a transfer error
     case EdmResult::kTransferError: {
       std::string text = error.message.substr(0, kMaxErrorText);
-      progress.LogLine(FormatText("j:%s-%s", std::string(contentId()).c_str(), text.c_str()));
+      run.progress.LogLine(FormatText("j:%s-%s", std::string(contentId()).c_str(), text.c_str()));
       downloadOk_ = false;  // the records read so far stay until the next try
       return false;
     }

@@ -23,6 +23,7 @@
 #include "formats/edm.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
+#include "settings/sync_context.h"
 
 namespace hhsync {
 
@@ -72,7 +73,7 @@ class ContentItem {
   // splits it into records. False only on a transfer error; a data problem
   // (bad URL, status other than 200, an unusable body) leaves downloadOk()
   // false and returns true.
-  bool Download(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  bool Download(const SyncContext& run);
 
   // Writes the index record into an open content table; one data record is
   // stored inside it. Failures are logged through progress. On success oid

@@ -68,14 +68,14 @@ std::string KeepList::BuildBody(const std::string& partner) {
   return body;
 }
 
-void KeepList::Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+void KeepList::Upload(const SyncContext& run) {
   facts_.entriesRead = records_ ? static_cast<int>(records_->size()) : 0;
   facts_.readFailed = readFailed_;
-  Post(progress, settings, link);
+  Post(run);
   ports_.recorder->Keep(facts_);
 }
 
-void KeepList::Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link) {
+void KeepList::Post(const SyncContext& run) {
   if (empty_) {
     // What a post leaves once its entries are deleted; an earlier run could
     // not delete it, and a run that finds it empty would never post again.
@@ -84,41 +84,41 @@ void KeepList::Post(ProgressSink& progress, SyncSettings& settings, ServerLink& 
   }
   if (!records_) return;
   if (readFailed_) {
-    progress.LogLine("keep entries could not all be read; they are sent at the next sync");
+    run.progress.LogLine("keep entries could not all be read; they are sent at the next sync");
     return;
   }
-  std::unique_ptr<HttpSession> session = link.OpenSession(kConnectTimeoutMs);
+  std::unique_ptr<HttpSession> session = run.link.OpenSession(kConnectTimeoutMs);
   noBrowser_ = false;
 
-  std::string url = settings.baseUrl() + "/update/keep?";
-  std::string body = BuildBody(settings.partner());
+  std::string url = run.settings.baseUrl() + "/update/keep?";
+  std::string body = BuildBody(run.settings.partner());
   ParsedUrl parsed;
   if (!ParseHttpUrl(url, &parsed)) return;
 
-  progress.SetStatus("Connecting to Tessary Server", 1);
-  progress.ResetPhase(1);
-  if (!progress.IsRunning()) return;
-  progress.SetStatus("Sending...", 1);
-  progress.ResetPhase(2);
+  run.progress.SetStatus("Connecting to Tessary Server", 1);
+  run.progress.ResetPhase(1);
+  if (!run.progress.IsRunning()) return;
+  run.progress.SetStatus("Sending...", 1);
+  run.progress.ResetPhase(2);
 
   ServerLink::PostSteps steps;
-  steps.connected = [&progress] { progress.SetDetail(25, 100); };
-  steps.requestOpened = [&progress] { progress.SetDetail(50, 100); };
-  steps.headersAdded = [&progress] { progress.SetDetail(75, 100); };
-  steps.sent = [&progress] { progress.SetDetail(0, 100); };
+  steps.connected = [&run] { run.progress.SetDetail(25, 100); };
+  steps.requestOpened = [&run] { run.progress.SetDetail(50, 100); };
+  steps.headersAdded = [&run] { run.progress.SetDetail(75, 100); };
+  steps.sent = [&run] { run.progress.SetDetail(0, 100); };
   HttpError error;
-  std::unique_ptr<HttpRequest> request = link.PostForm(*session, parsed, body, steps, &error);
+  std::unique_ptr<HttpRequest> request = run.link.PostForm(*session, parsed, body, steps, &error);
   facts_.posted = request != nullptr || error.code == 0;  // a status came back
   if (!request) {
     // Refused, another status, or a transfer error: the entries stay on the
     // handheld and go out again at the next sync.
-    if (error.code != 0) LogTransferError(progress, error);
+    if (error.code != 0) LogTransferError(run.progress, error);
     return;
   }
 
   std::string message;
   bool noBrowser = false;
-  bool accepted = ReadReply(*request, &message, &noBrowser, progress);
+  bool accepted = ReadReply(*request, &message, &noBrowser, run.progress);
   request.reset();
   session.reset();
   if (!accepted) return;

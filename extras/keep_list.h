@@ -18,6 +18,7 @@
 #include "extras/keep_record.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
+#include "settings/sync_context.h"
 
 namespace hhsync {
 
@@ -47,7 +48,7 @@ class KeepList {
   // entries posted deleted, and the "keep" database with them once empty.
   // An empty "keep" database that an earlier run could not delete is
   // deleted now. What happened is reported to the run's recorder.
-  void Upload(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  void Upload(const SyncContext& run);
 
   // What Upload did so far.
   const KeepFacts& facts() const { return facts_; }
@@ -76,7 +77,7 @@ class KeepList {
   static bool ReadReply(HttpRequest& request, std::string* message, bool* noBrowser,
                         ProgressSink& progress);
   // Upload without the report.
-  void Post(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  void Post(const SyncContext& run);
   // Deletes the records posted, then the database when nothing is left.
   void DeletePosted();
   // Deletes the database when it held nothing; whether it is gone.

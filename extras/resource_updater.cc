@@ -92,8 +92,7 @@ void ResourceUpdater::CloseHandles() {
   statusDb_.Close();
 }
 
-bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& settings,
-                                      ServerLink& link) {
+bool ResourceUpdater::UpdateResources(const SyncContext& run) {
   facts_ = ResourcesFacts();
   itemFacts_.clear();
   notCurrent_.clear();
@@ -107,7 +106,7 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
                               " could not be opened: its records may be doubled");
   }
   bool done = false;
-  if (FetchStatusList(progress, link)) {
+  if (FetchStatusList(run.progress, run.link)) {
     facts_.listed = static_cast<int>(statusList_.size());
     switch (Reconcile(volume)) {
       case Comparison::kUnchanged:
@@ -119,7 +118,7 @@ bool ResourceUpdater::UpdateResources(ProgressSink& progress, SyncSettings& sett
         recordProblems_.clear();
         break;
       case Comparison::kChanged:
-        done = Apply(volume, progress, settings, link);
+        done = Apply(volume, run);
         if (done) facts_.result = ResourcesResult::kUpdated;
         FindNotCurrent();
         break;
@@ -246,22 +245,21 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   return failed ? Comparison::kUnreadable : Comparison::kChanged;
 }
 
-bool ResourceUpdater::Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings,
-                            ServerLink& link) {
-  progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
-  progress.SetStatus("Getting status from server.", 1);
+bool ResourceUpdater::Apply(DeviceDatabase& volume, const SyncContext& run) {
+  run.progress.ResetDetail(static_cast<int>(4 * downloadList_.size()));
+  run.progress.SetStatus("Getting status from server.", 1);
   // An INI file is installed by the application manager. When its path
   // could not be read (the PC's registry failed, which is not the same as
   // a manager that is not there), the install cannot be tried, and the
   // INI must not be recorded as current: the next sync fetches it again.
-  const std::string manager = settings.desktop().AppManagerPath();
+  const std::string manager = run.settings.desktop().AppManagerPath();
   const bool installUntried = manager.empty() && !ports_.registry->Trouble().empty();
 
   std::string installArguments;
   std::set<std::string> arrived;
-  if (!StoreDownloads(volume, progress, link, &installArguments, &arrived)) return false;
-  if (!RecordStatus(volume, progress, arrived, installUntried)) return false;
-  if (installArguments.size() > 1) RunAppManager(manager, installArguments, progress);
+  if (!StoreDownloads(volume, run.progress, run.link, &installArguments, &arrived)) return false;
+  if (!RecordStatus(volume, run.progress, arrived, installUntried)) return false;
+  if (installArguments.size() > 1) RunAppManager(manager, installArguments, run.progress);
   return true;
 }
 

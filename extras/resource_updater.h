@@ -21,6 +21,7 @@
 #include "device/records.h"
 #include "platform/ports.h"
 #include "platform/rapi.h"
+#include "settings/sync_context.h"
 
 namespace hhsync {
 
@@ -102,7 +103,7 @@ class ResourceUpdater {
   // application manager for the INI files saved. True when the handheld's
   // resources were brought up to date; false when nothing had changed or a
   // step failed. What happened is reported to the run's recorder.
-  bool UpdateResources(ProgressSink& progress, SyncSettings& settings, ServerLink& link);
+  bool UpdateResources(const SyncContext& run);
 
   // What the last UpdateResources did: "updated", "unchanged" or "failed".
   const ResourcesFacts& facts() const { return facts_; }
@@ -129,8 +130,7 @@ class ResourceUpdater {
   // read: what the handheld holds is then not known and nothing more is
   // written this time.
   Comparison Reconcile(DeviceDatabase& volume);
-  bool Apply(DeviceDatabase& volume, ProgressSink& progress, SyncSettings& settings,
-             ServerLink& link);
+  bool Apply(DeviceDatabase& volume, const SyncContext& run);
   // Apply's steps: store the new and changed resources (and save the CAB
   // and INI files, collecting the INI paths), record the status of what is
   // current, start the CE application manager on the INI files saved.

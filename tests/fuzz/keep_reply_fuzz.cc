@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setup.platform.http().Serve("", body);
   hhsync::KeepList list(setup.platform.ports(), setup.platform.mount());
   Check(list.records() != nullptr && list.records()->size() == 1, "the entry was not read");
-  list.Upload(*setup.progress, *setup.settings, *setup.link);
+  list.Upload({*setup.progress, *setup.settings, *setup.link});
 
   const Lines lines = ExpectedLines(body, hhsync::kKeepReplyLineChars, std::nullopt, 2);
   std::string first = lines.lines.empty() ? std::string() : lines.lines[0];

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   hhsync::CategoryList categories(setup.platform.ports(), setup.platform.mount());
   const bool ok =
-      setup.runner->ExchangeProfile(*setup.settings, *setup.link, *setup.progress, categories);
+      setup.runner->ExchangeProfile({*setup.progress, *setup.settings, *setup.link}, categories);
 
   const std::vector<std::string> lines = Lines(data, size);
   auto line = [&lines](size_t i) { return i < lines.size() ? lines[i] : std::string(); };

@@ -136,7 +136,7 @@ class ContentSyncTest : public ::testing::Test {
     progress.OnInitDialog();
     CategoryList categories(platform_.ports(), mount_);
     ServerLink link(*platform_.ports().http, *platform_.ports().prompter, settings.proxyConfig());
-    EXPECT_TRUE(runner.ExchangeProfile(settings, link, progress, categories));
+    EXPECT_TRUE(runner.ExchangeProfile({progress, settings, link}, categories));
     const bool done = categories.Reconcile(progress);
     if (reconciled == nullptr) {
       EXPECT_TRUE(done);
@@ -144,7 +144,7 @@ class ContentSyncTest : public ::testing::Test {
       return false;
     }
     if (cancel) progress.OnCancel();
-    bool loaded = categories.LoadContent(progress, settings, link);
+    bool loaded = categories.LoadContent({progress, settings, link});
     upperPosition_ = progress.Snapshot().upper.position;
     unfinished_ = categories.Unfinished();
     return loaded;

@@ -26,7 +26,7 @@ class KeepListTest : public test::HandheldServerTest {
     AddEntry(1, u"x");
     server_.WriteFile("keep-reply.txt", reply);
     auto list = std::make_unique<KeepList>(ports_, mount_);
-    list->Upload(*progress_, *settings_, *link_);
+    list->Upload({*progress_, *settings_, *link_});
     return list;
   }
 };
@@ -37,7 +37,7 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   AddEntry(9, u"50%");
   server_.WriteFile("keep-reply.txt", "OK\nwelcome back\n");
   KeepList list(ports_, mount_);
-  list.Upload(*progress_, *settings_, *link_);
+  list.Upload({*progress_, *settings_, *link_});
 
   // The form's headers are checked with the post itself (server_link_test.cc).
   auto log = server_.RequestLog();
@@ -95,7 +95,7 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   KeepList empty(ports_, mount_);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);
-    list->Upload(*progress_, *settings_, *link_);
+    list->Upload({*progress_, *settings_, *link_});
     EXPECT_FALSE(list->ShouldOpenBrowser());
     EXPECT_FALSE(list->AllPageRequests());
   }
@@ -103,10 +103,10 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   p_.SetDevice(std::string(kPath) + "baseurl",
                "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
   SyncSettings https(ports_, &props_);
-  KeepList(ports_, mount_).Upload(*progress_, https, *link_);
+  KeepList(ports_, mount_).Upload({*progress_, https, *link_});
   EXPECT_EQ(progress_->Snapshot().status, "");
   progress_->OnCancel();
-  KeepList(ports_, mount_).Upload(*progress_, *settings_, *link_);
+  KeepList(ports_, mount_).Upload({*progress_, *settings_, *link_});
   EXPECT_TRUE(server_.RequestLog().empty());
   EXPECT_EQ(Records("keep").size(), 1u);
 }
@@ -114,7 +114,7 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
 TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsentList) {
   // No database at all: nothing to read, nothing failed.
   KeepList missing(ports_, mount_);
-  missing.Upload(*progress_, *settings_, *link_);
+  missing.Upload({*progress_, *settings_, *link_});
   EXPECT_FALSE(missing.facts().readFailed);
   EXPECT_FALSE(missing.ReadFailed());
   EXPECT_EQ(missing.facts().entriesRead, 0);
@@ -127,7 +127,7 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
     KeepList list(ports_, mount_);
     p_.ClearFaults();
     EXPECT_TRUE(list.ReadFailed());
-    list.Upload(*progress_, *settings_, *link_);
+    list.Upload({*progress_, *settings_, *link_});
     EXPECT_TRUE(list.facts().readFailed);
     EXPECT_FALSE(list.facts().posted);
     EXPECT_EQ(list.records(), nullptr);

@@ -33,7 +33,7 @@ class ResourceUpdaterTest : public test::HandheldServerTest {
     server_.WriteFile("resources.txt", reply);
     for (const auto& [rid, body] : files) server_.WriteFile("resources/" + rid, body);
     ResourceUpdater updater(ports_, mount_, server_.BaseUrl() + "/update/resource?p=acme");
-    return updater.UpdateResources(*progress_, *settings_, *link_);
+    return updater.UpdateResources({*progress_, *settings_, *link_});
   }
   // The rid of every download the server was asked for, in order.
   Lines Downloads() {

@@ -101,7 +101,7 @@ class ContentItemTest : public test::ContentStepTest {
   std::unique_ptr<ContentItem> Downloaded(const std::string& id, const std::string& body) {
     http_.Serve("/zavrik/update/data/" + id + "/", body);
     auto item = std::make_unique<ContentItem>("Title " + id, id, "f3", "f4", "7", "news", "f7");
-    EXPECT_TRUE(item->Download(*progress_, *settings_, *link_));
+    EXPECT_TRUE(item->Download({*progress_, *settings_, *link_}));
     return item;
   }
 };
@@ -152,7 +152,7 @@ TEST_F(ContentItemTest, DataProblems) {
     std::size_t pages = platform_.shell().Opened().size();
     http_.Serve(std::string("/zavrik/update/data/") + c.id + "/", c.reply);
     ContentItem item("T", c.id, "", "", "7", "news", "");
-    EXPECT_EQ(item.Download(*progress_, *settings_, *link_), c.returns);
+    EXPECT_EQ(item.Download({*progress_, *settings_, *link_}), c.returns);
     EXPECT_FALSE(item.downloadOk());
     EXPECT_EQ(item.RecordCount(), c.records);
     if (!c.logged.empty()) {

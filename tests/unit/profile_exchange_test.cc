@@ -33,7 +33,7 @@ class ProfileExchangeTest : public test::ContentStepTest {
     NewRun();
     categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);
     return SyncRunner(platform_.ports())
-        .ExchangeProfile(*settings_, *link_, *progress_, *categories_);
+        .ExchangeProfile({*progress_, *settings_, *link_}, *categories_);
   }
   bool Exchange(const std::string& reply) { return Exchange(reply.c_str()); }
 
