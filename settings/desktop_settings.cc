@@ -17,12 +17,16 @@ constexpr const char* kEnableHttp11 = "EnableHttp1_1";
 
 }  // namespace
 
-DesktopSettings::DesktopSettings(const Ports& ports, std::string registryPath)
-    : ports_(ports), registryPath_(std::move(registryPath)) {}
+DesktopSettings::DesktopSettings(Registry& registry, Clock& clock, RunRecorder& recorder,
+                                 std::string registryPath)
+    : registry_(registry),
+      clock_(clock),
+      recorder_(recorder),
+      registryPath_(std::move(registryPath)) {}
 
 std::string DesktopSettings::GetDesktopSetting(const std::string& name,
                                                const std::string& defaultValue) {
-  return RegistryKey(*ports_.registry, registryPath_).Get(name, defaultValue);
+  return RegistryKey(registry_, registryPath_).Get(name, defaultValue);
 }
 
 namespace {
@@ -46,41 +50,40 @@ bool WriteDword(Registry& registry, RegRoot root, const std::string& path, const
 int DesktopSettings::GetUpdateFrequency() { return AtoI(GetDesktopSetting("tu", "0")); }
 
 void DesktopSettings::SetUpdateFrequency(int hours) {
-  RegistryKey(*ports_.registry, registryPath_).Set("tu", std::to_string(hours));
+  RegistryKey(registry_, registryPath_).Set("tu", std::to_string(hours));
   StampLastSync();
 }
 
 void DesktopSettings::StampLastSync() {
-  const auto now = static_cast<uint32_t>(ports_.clock->Now());
-  if (WriteDword(*ports_.registry, RegRoot::kLocalMachine, registryPath_, "lst", now)) {
-    ports_.recorder->LastSyncWritten(now);
+  const auto now = static_cast<uint32_t>(clock_.Now());
+  if (WriteDword(registry_, RegRoot::kLocalMachine, registryPath_, "lst", now)) {
+    recorder_.LastSyncWritten(now);
   }
 }
 
 uint32_t DesktopSettings::GetLastSync() { return ReadMachineDword(registryPath_, "lst"); }
 
 std::string DesktopSettings::AppManagerPath() {
-  return ReadRegistryText(*ports_.registry, RegRoot::kLocalMachine, kAppManagerKey,
-                          kMaxDesktopValueBytes)
+  return ReadRegistryText(registry_, RegRoot::kLocalMachine, kAppManagerKey, kMaxDesktopValueBytes)
       .value_or("");
 }
 
 uint32_t DesktopSettings::ReadUserDword(const std::string& path, const std::string& name) {
-  return ReadDword(*ports_.registry, RegRoot::kCurrentUser, path, name);
+  return ReadDword(registry_, RegRoot::kCurrentUser, path, name);
 }
 
 uint32_t DesktopSettings::ReadMachineDword(const std::string& path, const std::string& name) {
-  return ReadDword(*ports_.registry, RegRoot::kLocalMachine, path, name);
+  return ReadDword(registry_, RegRoot::kLocalMachine, path, name);
 }
 
 void DesktopSettings::WriteUserDword(const std::string& path, const std::string& name,
                                      uint32_t value) {
-  WriteDword(*ports_.registry, RegRoot::kCurrentUser, path, name, value);
+  WriteDword(registry_, RegRoot::kCurrentUser, path, name, value);
 }
 
 void DesktopSettings::WriteMachineDword(const std::string& path, const std::string& name,
                                         uint32_t value) {
-  WriteDword(*ports_.registry, RegRoot::kLocalMachine, path, name, value);
+  WriteDword(registry_, RegRoot::kLocalMachine, path, name, value);
 }
 
 Http11Off::Http11Off(DesktopSettings& desktop) : desktop_(desktop) {

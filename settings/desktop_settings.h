@@ -13,9 +13,12 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/ports.h"
+#include "base/run_report.h"
 
 namespace hhsync {
+
+class Clock;
+class Registry;
 
 inline constexpr const char* kInternetSettingsPath =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -24,7 +27,8 @@ inline constexpr const char* kAppManagerKey =
 
 class DesktopSettings {
  public:
-  DesktopSettings(const Ports& ports, std::string registryPath);
+  DesktopSettings(Registry& registry, Clock& clock, RunRecorder& recorder,
+                  std::string registryPath);
 
   // A text value under the registry path; the default when it is missing.
   std::string GetDesktopSetting(const std::string& name, const std::string& defaultValue);
@@ -43,7 +47,9 @@ class DesktopSettings {
   void WriteMachineDword(const std::string& path, const std::string& name, uint32_t value);
 
  private:
-  Ports ports_;
+  Registry& registry_;
+  Clock& clock_;
+  RunRecorder& recorder_;
   std::string registryPath_;
 };
 

@@ -66,7 +66,7 @@ std::string SyncSettings::BuildProxyHeaders(const std::string& user, const std::
 SyncSettings::SyncSettings(const Ports& ports, const PropertySet* properties)
     : ports_(ports),
       registryPath_(properties ? properties->Get("registry") : std::string()),
-      desktop_(ports, registryPath_) {
+      desktop_(*ports.registry, *ports.clock, *ports.recorder, registryPath_) {
   if (properties) {
     partner_ = properties->Get("partner");
     product_ = properties->Get("product");

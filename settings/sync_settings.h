@@ -92,8 +92,6 @@ class SyncSettings {
   bool sra() const { return sra_; }
   bool ni() const { return ni_; }
 
-  const Ports& ports() const { return ports_; }
-
   // The proxy request header block for a user name and password: the
   // standard headers, a Basic credentials header when user is not empty,
   // and a final CR LF.
