@@ -21,9 +21,9 @@ class Prompter;
 class ConfigFile {
  public:
   // Reads and parses S.DAT from the program directory. When it cannot be
-  // opened or read, shows "Unable to open configuration file." and keeps
-  // LoadFailed() true with no entries.
-  ConfigFile(Paths& paths, Prompter& prompter);
+  // opened or read, shows "Unable to open configuration file." and returns
+  // a ConfigFile whose LoadFailed() is true, with no entries.
+  static ConfigFile Load(Paths& paths, Prompter& prompter);
 
   bool LoadFailed() const { return loadFailed_; }
   // What is wrong with the file, for the run's summary: "S.DAT at PATH

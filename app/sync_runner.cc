@@ -63,7 +63,7 @@ SyncRunner::SyncRunner(const Ports& ports, RunOptions options)
     : prompter_(*ports.prompter, *ports.recorder),
       ports_(WithPrompter(ports, &prompter_)),
       options_(options),
-      config_(*ports_.paths, *ports_.prompter) {
+      config_(ConfigFile::Load(*ports_.paths, *ports_.prompter)) {
   // A configuration that loaded without the product's properties is run
   // with empty ones; the report says so whatever the run then does.
   if (!config_.LoadFailed() && !config_.Problem().empty()) {

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     if (!out) hhsync::fuzz::Fail("cannot write S.DAT");
   }
-  hhsync::ConfigFile config(paths, ui);
+  const hhsync::ConfigFile config = hhsync::ConfigFile::Load(paths, ui);
   Check(!config.LoadFailed(), "a readable S.DAT failed to load");
   Check(config.EntryCount() <= directory.records.size(), "more entries than records");
 

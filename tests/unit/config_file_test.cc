@@ -62,7 +62,7 @@ class ConfigFileTest : public ::testing::Test {
  protected:
   ConfigFile Load(const Bytes& bytes) {
     test::WriteFile(dir_.File("S.DAT"), std::string(bytes.begin(), bytes.end()));
-    return ConfigFile(paths_, ui_);
+    return ConfigFile::Load(paths_, ui_);
   }
 
   test::TempDir dir_;
@@ -71,7 +71,7 @@ class ConfigFileTest : public ::testing::Test {
 };
 
 TEST_F(ConfigFileTest, MissingOrUnreadableFileShowsMessageAndLoadFails) {
-  ConfigFile missing(paths_, ui_);
+  const ConfigFile missing = ConfigFile::Load(paths_, ui_);
   EXPECT_TRUE(missing.LoadFailed());
   EXPECT_EQ(missing.EntryCount(), 0u);
   auto shown = ui_.Messages();
@@ -80,7 +80,7 @@ TEST_F(ConfigFileTest, MissingOrUnreadableFileShowsMessageAndLoadFails) {
   EXPECT_EQ(shown[0].style.buttons, MbButtons::kOk);
 
   std::filesystem::create_directory(dir_.File("S.DAT"));  // opens, but cannot be read
-  ConfigFile unreadable(paths_, ui_);
+  const ConfigFile unreadable = ConfigFile::Load(paths_, ui_);
   EXPECT_TRUE(unreadable.LoadFailed());
   EXPECT_EQ(ui_.Texts().size(), 2u);
 }
