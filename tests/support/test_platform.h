@@ -1,7 +1,7 @@
 #pragma once
 // Shared test fixtures: a temporary directory, file helpers, and a set of
-// ports wired to fakes (fake clock, scripted message boxes, an in-memory
-// registry, a recording shell, an internet client that never connects) and to
+// ports wired to fakes (fake clock, scripted message boxes, the desktop
+// registry in memory, a recording shell, an internet client that never connects) and to
 // an emulated handheld image in the directory.
 
 #include <memory>
@@ -12,11 +12,11 @@
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/memory_http.h"
-#include "platform/fake/memory_registry.h"
 #include "platform/fake/recording_shell.h"
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
+#include "platform/sqlite/sqlite_registry.h"
 
 namespace hhsync::test {
 
@@ -61,7 +61,7 @@ class TestPlatform {
   HandheldDump Dump();
   FakeClock& clock() { return clock_; }
   ScriptedUi& ui() { return ui_; }
-  MemoryRegistry& registry() { return registry_; }
+  SqliteRegistry& registry() { return registry_; }
   RecordingShell& shell() { return shell_; }
   const TempDir& dir() const { return dir_; }
   std::string imagePath() const { return dir_.File("handheld.db"); }
@@ -86,7 +86,7 @@ class TestPlatform {
   TempDir dir_;
   FakeClock clock_;
   ScriptedUi ui_;
-  MemoryRegistry registry_;
+  SqliteRegistry registry_{":memory:"};
   RecordingShell shell_;
   EnvPaths paths_;
   MemoryHttp noHttp_;
