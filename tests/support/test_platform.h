@@ -70,6 +70,8 @@ class TestPlatform {
   void Connect();
   // Replaces the Http port (the default one fails every request).
   void SetHttp(Http* http) { ports_.http = http; }
+  // Replaces the program directory's paths (the default: dir()).
+  void SetPaths(Paths* paths) { ports_.paths = paths; }
   // Sets a value of the handheld's registry; fails the test when it cannot.
   void SetDevice(const std::string& path, const std::string& value);
   // A value of the handheld's registry; nullopt when it is absent.
