@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "support/handheld_server_fixture.h"
+#include "support/content_fixture.h"
 
 namespace hhsync {
 namespace {
@@ -25,7 +25,7 @@ class KeepListTest : public test::HandheldServerTest {
   std::unique_ptr<KeepList> PostOne(const std::string& reply) {
     AddEntry(1, u"x");
     server_.WriteFile("keep-reply.txt", reply);
-    auto list = std::make_unique<KeepList>(ports_, mount_);
+    auto list = std::make_unique<KeepList>(platform_.ports(), mount_);
     list->Upload({*progress_, *settings_, *link_});
     return list;
   }
@@ -36,7 +36,7 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   AddEntry(8, u"m:page");
   AddEntry(9, u"50%");
   server_.WriteFile("keep-reply.txt", "OK\nwelcome back\n");
-  KeepList list(ports_, mount_);
+  KeepList list(platform_.ports(), mount_);
   list.Upload({*progress_, *settings_, *link_});
 
   // The form's headers are checked with the post itself (server_link_test.cc).
@@ -87,12 +87,12 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
 }
 
 TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
-  KeepList missing(ports_, mount_);
+  KeepList missing(platform_.ports(), mount_);
   DbHandle handle;
   CEOID oid = 0;
   ASSERT_TRUE(volume_->OpenOrCreate("keep", 0, 0, &handle, &oid));
   handle.Close();
-  KeepList empty(ports_, mount_);
+  KeepList empty(platform_.ports(), mount_);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);
     list->Upload({*progress_, *settings_, *link_});
@@ -100,20 +100,20 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
     EXPECT_FALSE(list->AllPageRequests());
   }
   AddEntry(1, u"x");
-  p_.SetDevice(std::string(kPath) + "baseurl",
-               "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
-  SyncSettings https(ports_, &props_);
-  KeepList(ports_, mount_).Upload({*progress_, https, *link_});
+  platform_.SetDevice(std::string(kPath) + "baseurl",
+                      "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
+  SyncSettings https(platform_.ports(), &props_);
+  KeepList(platform_.ports(), mount_).Upload({*progress_, https, *link_});
   EXPECT_EQ(progress_->Snapshot().status, "");
   progress_->OnCancel();
-  KeepList(ports_, mount_).Upload({*progress_, *settings_, *link_});
+  KeepList(platform_.ports(), mount_).Upload({*progress_, *settings_, *link_});
   EXPECT_TRUE(server_.RequestLog().empty());
   EXPECT_EQ(Records("keep").size(), 1u);
 }
 
 TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsentList) {
   // No database at all: nothing to read, nothing failed.
-  KeepList missing(ports_, mount_);
+  KeepList missing(platform_.ports(), mount_);
   missing.Upload({*progress_, *settings_, *link_});
   EXPECT_FALSE(missing.facts().readFailed);
   EXPECT_FALSE(missing.ReadFailed());
@@ -123,9 +123,9 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
   AddEntry(2, u"y");
   for (const char* operation : {"CeOpenDatabaseEx", "CeOidGetInfoEx"}) {
     SCOPED_TRACE(operation);
-    p_.AddFault(operation, 1, false, 87);
-    KeepList list(ports_, mount_);
-    p_.ClearFaults();
+    platform_.AddFault(operation, 1, false, 87);
+    KeepList list(platform_.ports(), mount_);
+    platform_.ClearFaults();
     EXPECT_TRUE(list.ReadFailed());
     list.Upload({*progress_, *settings_, *link_});
     EXPECT_TRUE(list.facts().readFailed);
@@ -140,9 +140,9 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
 TEST_F(KeepListTest, AllPageRequestsOnlyWhenEveryEntryAsksForAPage) {
   AddEntry(1, u"m:a");
   AddEntry(2, u"m:b");
-  EXPECT_TRUE(KeepList(ports_, mount_).AllPageRequests());
+  EXPECT_TRUE(KeepList(platform_.ports(), mount_).AllPageRequests());
   AddEntry(3, u"plain");
-  EXPECT_FALSE(KeepList(ports_, mount_).AllPageRequests());
+  EXPECT_FALSE(KeepList(platform_.ports(), mount_).AllPageRequests());
 }
 
 }  // namespace

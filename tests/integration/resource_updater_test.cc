@@ -12,7 +12,7 @@
 #include <filesystem>
 
 #include "platform/registry.h"
-#include "support/handheld_server_fixture.h"
+#include "support/content_fixture.h"
 
 namespace hhsync {
 namespace {
@@ -24,15 +24,17 @@ class ResourceUpdaterTest : public test::HandheldServerTest {
  protected:
   void SetUp() override {
     HandheldServerTest::SetUp();
-    p_.registry().CreateKey(RegRoot::kLocalMachine, kAppManagerKey);
-    p_.registry().SetValue(RegRoot::kLocalMachine, kAppManagerKey, "", RegValue::String(kManager));
+    platform_.registry().CreateKey(RegRoot::kLocalMachine, kAppManagerKey);
+    platform_.registry().SetValue(RegRoot::kLocalMachine, kAppManagerKey, "",
+                                  RegValue::String(kManager));
   }
   // Serves the status reply and the resources (rid, body), then runs the step.
   bool Run(const std::string& reply,
            const std::vector<std::pair<std::string, std::string>>& files = {}) {
     server_.WriteFile("resources.txt", reply);
     for (const auto& [rid, body] : files) server_.WriteFile("resources/" + rid, body);
-    ResourceUpdater updater(ports_, mount_, server_.BaseUrl() + "/update/resource?p=acme");
+    ResourceUpdater updater(platform_.ports(), mount_,
+                            server_.BaseUrl() + "/update/resource?p=acme");
     return updater.UpdateResources({*progress_, *settings_, *link_});
   }
   // The rid of every download the server was asked for, in order.
@@ -64,8 +66,8 @@ TEST_F(ResourceUpdaterTest, NewResourcesOfEachTypeAreStored) {
   EXPECT_EQ(test::ReadFile(Program("setup.ini")), "[setup]");
   EXPECT_FALSE(test::FileExists(Program("logo.bmp")));
   EXPECT_EQ(Downloads(), (Lines{"1", "2", "4"}));
-  EXPECT_EQ(p_.shell().Waited(), Lines{kManager + " " + Program("setup.ini")});
-  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_EQ(platform_.shell().Waited(), Lines{kManager + " " + Program("setup.ini")});
+  EXPECT_TRUE(platform_.ui().Messages().empty());
 }
 
 TEST_F(ResourceUpdaterTest, LaterSyncsFetchOnlyWhatChanged) {
@@ -90,20 +92,23 @@ TEST_F(ResourceUpdaterTest, LaterSyncsFetchOnlyWhatChanged) {
 }
 
 TEST_F(ResourceUpdaterTest, ManagerGetsTheIniFilesSavedOnly) {
-  p_.shell().SetWaitResult(false);  // a manager that does not start is not reported
+  platform_.shell().SetWaitResult(false);  // a manager that does not start is not reported
   EXPECT_TRUE(Run("OK\n\n5|INI|r|a.ini\n6|INI|r|b.ini\n7|CAB|r|c.cab\n",
                   {{"5", "[a]\r\n"}, {"6", "[b]\r\n"}, {"7", "cab\r\n"}}));
-  EXPECT_EQ(p_.shell().Waited(), Lines{kManager + " " + Program("a.ini") + " " + Program("b.ini")});
+  EXPECT_EQ(platform_.shell().Waited(),
+            Lines{kManager + " " + Program("a.ini") + " " + Program("b.ini")});
   EXPECT_TRUE(Run("OK\n\n8|CAB|r|d.cab\n", {{"8", "cab\r\n"}}));
   EXPECT_TRUE(test::FileExists(Program("d.cab")));
-  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_TRUE(platform_.ui().Messages().empty());
 
   // A manager path and an INI path with blanks each stay one argument: the
   // path unquoted would start "C:\Program.exe".
   const std::string manager = "C:\\Program Files\\CE\\ceappmgr.exe";
-  p_.registry().SetValue(RegRoot::kLocalMachine, kAppManagerKey, "", RegValue::String(manager));
+  platform_.registry().SetValue(RegRoot::kLocalMachine, kAppManagerKey, "",
+                                RegValue::String(manager));
   EXPECT_TRUE(Run("OK\n\n9|INI|r|e f.ini\n", {{"9", "[e]\r\n"}}));
-  EXPECT_EQ(p_.shell().Waited().back(), "\"" + manager + "\" \"" + Program("e f.ini") + "\"");
+  EXPECT_EQ(platform_.shell().Waited().back(),
+            "\"" + manager + "\" \"" + Program("e f.ini") + "\"");
 }
 
 TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
@@ -113,10 +118,10 @@ TEST_F(ResourceUpdaterTest, NameThatIsNotAFileNameIsSkipped) {
           {{"1", "x"}, {"2", "x"}, {"3", "x"}, {"4", "x"}, {"5", "x\r\n"}}));
   EXPECT_EQ(Downloads(), Lines{"5"});
   EXPECT_EQ(Records("zavRes").size(), 1u);
-  EXPECT_EQ(p_.shell().Waited(), Lines{kManager + " " + Program("good.ini")});
+  EXPECT_EQ(platform_.shell().Waited(), Lines{kManager + " " + Program("good.ini")});
   std::string log = test::ReadFile(Program("sync.txt"));
   EXPECT_NE(log.find("../evil.cab"), std::string::npos) << log;
-  EXPECT_FALSE(test::FileExists(p_.dir().File("evil.cab")));
+  EXPECT_FALSE(test::FileExists(platform_.dir().File("evil.cab")));
 }
 
 TEST_F(ResourceUpdaterTest, ProgramFilesAndLinksAreNeverWrittenThroughAndACutFileIsNotUsed) {
@@ -124,8 +129,8 @@ TEST_F(ResourceUpdaterTest, ProgramFilesAndLinksAreNeverWrittenThroughAndACutFil
   test::WriteFile(Program("S.DAT"), "config");
   test::WriteFile(Program("registry.db"), "store");
   paths_.Reserve(Program("registry.db"));
-  test::WriteFile(p_.dir().File("outside.txt"), "outside");
-  fs::create_symlink(p_.dir().File("outside.txt"), Program("link.cab"));
+  test::WriteFile(platform_.dir().File("outside.txt"), "outside");
+  fs::create_symlink(platform_.dir().File("outside.txt"), Program("link.cab"));
   test::WriteFile(Program("old.ini"), "old contents");
   server_.WriteFile("resources/6.cut", "3");
   const std::string log = test::ReadFile(Program("sync.txt"));
@@ -147,12 +152,12 @@ TEST_F(ResourceUpdaterTest, ProgramFilesAndLinksAreNeverWrittenThroughAndACutFil
   EXPECT_EQ(test::ReadFile(Program("registry.db")), "store");
   EXPECT_EQ(test::ReadFile(Program("sync.txt")).substr(0, log.size()), log);
   // The link itself was replaced; what it pointed to is untouched.
-  EXPECT_EQ(test::ReadFile(p_.dir().File("outside.txt")), "outside");
+  EXPECT_EQ(test::ReadFile(platform_.dir().File("outside.txt")), "outside");
   EXPECT_FALSE(fs::is_symlink(Program("link.cab")));
   EXPECT_EQ(test::ReadFile(Program("link.cab")), "cab");
   // The cut download left the old file and was neither installed nor stored.
   EXPECT_EQ(test::ReadFile(Program("old.ini")), "old contents");
-  EXPECT_TRUE(p_.shell().Waited().empty());
+  EXPECT_TRUE(platform_.shell().Waited().empty());
   EXPECT_EQ(Records("zavRes"), Lines{"5|r|CAB|link.cab|00"});
   for (const auto& entry : fs::directory_iterator(programDir_)) {
     EXPECT_NE(entry.path().filename().string().rfind(".hhsync-", 0), 0u) << entry.path();
@@ -160,14 +165,14 @@ TEST_F(ResourceUpdaterTest, ProgramFilesAndLinksAreNeverWrittenThroughAndACutFil
 }
 
 TEST_F(ResourceUpdaterTest, RefusedWriteIsTriedOnceMoreAfterARemount) {
-  p_.AddFault("CeWriteRecordProps", 1, false, ce_error::kDiskFull);  // the next write only
+  platform_.AddFault("CeWriteRecordProps", 1, false, ce_error::kDiskFull);  // the next write only
   EXPECT_TRUE(Run("OK\n\n1|BMP|r|a\n", {{"1", "one"}}));
-  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_TRUE(platform_.ui().Messages().empty());
   EXPECT_EQ(Records("zavResA").size() + Records("zavRes").size(), 2u);
 
-  p_.AddFault("CeWriteRecordProps", 1, true, ce_error::kInvalidParameter);  // every write on
+  platform_.AddFault("CeWriteRecordProps", 1, true, ce_error::kInvalidParameter);  // every write on
   EXPECT_FALSE(Run("OK\n\n1|BMP|r2|a\n"));
-  auto shown = p_.ui().Messages();
+  auto shown = platform_.ui().Messages();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Unable to write resource, please sync again.");
   EXPECT_TRUE(Records("zavResA").empty());  // the old revision went, the new one failed
@@ -176,7 +181,7 @@ TEST_F(ResourceUpdaterTest, RefusedWriteIsTriedOnceMoreAfterARemount) {
 
 TEST_F(ResourceUpdaterTest, EmptyDownloadFailsTheStepWithoutAMessage) {
   EXPECT_FALSE(Run("OK\n\n1|BMP|r|a\n2|BMP|r|b\n", {{"2", "two"}}));  // 1 is missing
-  EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_TRUE(platform_.ui().Messages().empty());
   // Nothing is recorded as current before its data arrived, so both are
   // fetched again next time.
   EXPECT_TRUE(Records("zavResA").empty());

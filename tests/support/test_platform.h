@@ -1,7 +1,7 @@
 #pragma once
 // Shared test fixtures: a temporary directory, file helpers, and a set of
-// ports wired to fakes (fake clock, scripted message boxes, an in-memory
-// registry, a recording shell, an internet client that never connects) and to
+// ports wired to fakes (fake clock, scripted message boxes, the desktop
+// registry in memory, a recording shell, an internet client that never connects) and to
 // an emulated handheld image in the directory.
 
 #include <memory>
@@ -12,11 +12,11 @@
 #include "emulator/emulated_handheld.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/memory_http.h"
-#include "platform/fake/memory_registry.h"
 #include "platform/fake/recording_shell.h"
 #include "platform/fake/scripted_ui.h"
 #include "platform/linux/env_paths.h"
 #include "platform/ports.h"
+#include "platform/sqlite/sqlite_registry.h"
 
 namespace hhsync::test {
 
@@ -61,7 +61,7 @@ class TestPlatform {
   HandheldDump Dump();
   FakeClock& clock() { return clock_; }
   ScriptedUi& ui() { return ui_; }
-  MemoryRegistry& registry() { return registry_; }
+  SqliteRegistry& registry() { return registry_; }
   RecordingShell& shell() { return shell_; }
   const TempDir& dir() const { return dir_; }
   std::string imagePath() const { return dir_.File("handheld.db"); }
@@ -70,6 +70,8 @@ class TestPlatform {
   void Connect();
   // Replaces the Http port (the default one fails every request).
   void SetHttp(Http* http) { ports_.http = http; }
+  // Replaces the program directory's paths (the default: dir()).
+  void SetPaths(Paths* paths) { ports_.paths = paths; }
   // Sets a value of the handheld's registry; fails the test when it cannot.
   void SetDevice(const std::string& path, const std::string& value);
   // A value of the handheld's registry; nullopt when it is absent.
@@ -86,7 +88,7 @@ class TestPlatform {
   TempDir dir_;
   FakeClock clock_;
   ScriptedUi ui_;
-  MemoryRegistry registry_;
+  SqliteRegistry registry_{":memory:"};
   RecordingShell shell_;
   EnvPaths paths_;
   MemoryHttp noHttp_;

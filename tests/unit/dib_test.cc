@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <iterator>
 #include <ostream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -202,36 +201,17 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   EXPECT_FALSE(image.LoadFromMemory(
       MakeBmp(6000, 6000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()))
       << "its rows fit, its decoded pixels do not";
-  // A height the data does not hold: drawn from what there is.
-  ASSERT_TRUE(image.LoadFromMemory(with(kHeightAt, 1000)));
+  // A height the data does not hold, and a file size that says it does:
+  // drawn from what there is.
+  std::vector<uint8_t> tall = with(kHeightAt, 1000);
+  PutU32(tall, kFileSizeAt, 0xFFFFFFF0u);
+  ASSERT_TRUE(image.LoadFromMemory(tall));
   EXPECT_EQ(image.Header().sizeImage, 16u);
   EXPECT_TRUE(DrawBitmap(image, canvas, 0, 0));
   // A colour table that would run past the end: 8 bits with an absurd count
   // of colours used still needs 256 entries.
   EXPECT_FALSE(image.LoadFromMemory(
       MakeBmp(1, 1, 8, {0, 0, 0, 0}, std::vector<uint32_t>(200), 0xFFFFFFFF).Bytes()));
-
-  // Every prefix of a valid image, and images with bytes overwritten at
-  // random: never a read past the end, whatever the outcome.
-  const std::vector<uint8_t> base =
-      MakeBmp(5, -3, 4, std::vector<uint8_t>(12, 0x5A), std::vector<uint32_t>(16, 0x00808080))
-          .Bytes();
-  for (size_t n = 0; n <= base.size(); ++n) {
-    if (image.LoadFromMemory(base.data(), n)) DrawBitmap(image, canvas, 0, 0);
-  }
-  std::mt19937 rng(1234);
-  for (int round = 0; round < 2000; ++round) {
-    std::vector<uint8_t> b = round % 2 == 0 ? base : good;
-    for (int k = 0; k < 4; ++k) {
-      // Mostly the headers and colour table, where a lie does harm.
-      const size_t span = k < 3 ? std::min<size_t>(b.size(), 70) : b.size();
-      b[2 + rng() % (span - 2)] = static_cast<uint8_t>(rng());
-    }
-    if (image.LoadFromMemory(b)) {
-      EXPECT_LE(image.Header().sizeImage, b.size());
-      DrawBitmap(image, canvas, 0, 0);
-    }
-  }
 }
 
 TEST(DibImageTest, HalftonePalette) {

@@ -1,6 +1,7 @@
 // The SQLite layer the registry store and the handheld image share: failures
 // come out as SqlError and a transaction left uncommitted is undone; the
-// registry store turns those failures into its answers.
+// registry store turns those failures into its answers, and keeps the
+// registry's rules.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -74,6 +75,43 @@ void DropTable(const std::string& path, const char* table) {
   ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
   Exec(other, (std::string("DROP TABLE ") + table).c_str());
   sqlite3_close(other);
+}
+
+// The rules of keys and values; the tests of the program run on the store in
+// memory.
+TEST(SqliteRegistryTest, KeysValuesCaseRootsAndDeletion) {
+  SqliteRegistry store(":memory:");
+  Registry& r = store;
+  constexpr RegRoot kMachine = RegRoot::kLocalMachine;
+  EXPECT_TRUE(r.KeyExists(kMachine, "")) << "a root always exists";
+  EXPECT_FALSE(r.SetValue(kMachine, "Software\\Acme", "", RegValue::String("x")))
+      << "no value without its key";
+  ASSERT_TRUE(r.CreateKey(kMachine, "\\Software\\Acme\\News\\"));
+  EXPECT_TRUE(r.KeyExists(kMachine, "SOFTWARE/acme")) << "parents made, case and '/' ignored";
+  EXPECT_FALSE(r.KeyExists(RegRoot::kCurrentUser, "Software"));
+  ASSERT_TRUE(r.SetValue(kMachine, "software\\ACME\\news", "Lst", RegValue::Dword(7)));
+  EXPECT_EQ(r.Query(kMachine, "Software\\Acme\\News", "lst")->AsDword(), 7u);
+  ASSERT_TRUE(r.SetValue(kMachine, "", "lst", RegValue::Dword(9))) << "values of the root";
+  EXPECT_EQ(r.Query(kMachine, "", "LST")->AsDword(), 9u);
+
+  auto listed = r.List(kMachine, "software\\acme");
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].path, "Software\\Acme\\News") << "the case the key was made with";
+  EXPECT_EQ(listed[0].name, "Lst");
+  EXPECT_EQ(r.List(kMachine, "").size(), 2u);
+
+  EXPECT_TRUE(r.Delete(kMachine, "Software\\Acme\\News", std::string_view("LST")));
+  EXPECT_FALSE(r.Query(kMachine, "Software\\Acme\\News", "lst").has_value());
+  EXPECT_FALSE(r.Delete(kMachine, "", std::nullopt)) << "a root cannot be deleted";
+  EXPECT_TRUE(r.Delete(kMachine, "software", std::nullopt));
+  EXPECT_FALSE(r.KeyExists(kMachine, "Software\\Acme\\News")) << "with everything below";
+  EXPECT_EQ(r.Query(kMachine, "", "lst")->AsDword(), 9u);
+
+  ASSERT_TRUE(r.CreateKeyWithDefault(kMachine, "Software\\Acme\\tu", RegValue::String("0")));
+  EXPECT_TRUE(r.KeyExists(kMachine, "software")) << "parents made with the key";
+  EXPECT_EQ(r.Query(kMachine, "software\\acme\\TU", "")->data, "0");
+  ASSERT_TRUE(r.CreateKeyWithDefault(kMachine, "Software\\Acme\\tu", RegValue::String("24")));
+  EXPECT_EQ(r.Query(kMachine, "Software\\Acme\\tu", "")->data, "24") << "replaced in place";
 }
 
 TEST(SqliteRegistryTest, FailingStatementsAnswerFalseOrNothingAndNeverThrow) {
