@@ -45,16 +45,15 @@ bool GreaterThanParen(std::string_view line) {
 // The categories and status lines of an OK reply, into categories. False,
 // with the outcome recorded, when the reply lists too many entries.
 bool ReadProfile(Tokenizer& lines, CategoryList& categories, ProgressSink& progress,
-                 RunRecorder& recorder) {
+                 RunRecorder& recorder, std::size_t maxEntries) {
   Tokenizer fields;
   std::size_t entries = 0;
   auto tooMany = [&] {
-    if (++entries <= kMaxProfileEntries) return false;
+    if (++entries <= maxEntries) return false;
     progress.LogLine("Error:  " + std::to_string(http_error::kConnectionAborted) +
-                     " the profile lists more than " + std::to_string(kMaxProfileEntries) +
-                     " entries");
-    recorder.Outcome(RunOutcome::kFailed, "the profile lists more than " +
-                                              std::to_string(kMaxProfileEntries) + " entries");
+                     " the profile lists more than " + std::to_string(maxEntries) + " entries");
+    recorder.Outcome(RunOutcome::kFailed,
+                     "the profile lists more than " + std::to_string(maxEntries) + " entries");
     return true;
   };
   const int categoryCount = AtoI(lines.Next());
@@ -136,7 +135,7 @@ bool SyncRunner::ExchangeProfile(const SyncContext& run, CategoryList& categorie
     return false;
   }
 
-  return ReadProfile(lines, categories, run.progress, recorder);
+  return ReadProfile(lines, categories, run.progress, recorder, options_.maxProfileEntries);
 }
 
 }  // namespace hhsync

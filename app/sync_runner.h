@@ -25,9 +25,6 @@ class SyncSettings;
 inline constexpr const char* kNoConnectionMessage =
     "Unable to connect to Handheld device\nIf this was a new Install, you will need to "
     "re-run\nthis install with the device connected.";
-// The most categories and content items one profile may bring into memory:
-// far above any real catalogue. A longer profile fails like a cut reply.
-inline constexpr std::size_t kMaxProfileEntries = 8'000'000;
 
 // What a launch of the companion library answered.
 struct LaunchOutcome {

@@ -195,6 +195,24 @@ TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
   EXPECT_FALSE(WriteNewRecord(p_.handheld(), h, {CePropVal::Ui4(UintProp(1), 1)}).ok);
 }
 
+// A handle that holds a database is given another: the old one is closed
+// before the open, so the open's own error decides what follows.
+TEST_F(DeviceDatabaseTest, AReusedHandleKeepsTheOpensError) {
+  DeviceDatabase db(ports_, mount_, "news.vol");
+  DbHandle h;
+  CEOID oid;
+  ASSERT_TRUE(db.OpenOrCreate("cats", 0, 0, &h, &oid));
+  EXPECT_FALSE(db.OpenExisting("missing", &h, &oid));
+  EXPECT_EQ(p_.handheld().CeGetLastError(), ce_error::kFileNotFound);
+
+  ASSERT_TRUE(db.OpenOrCreate("cats", 0, 0, &h, &oid));
+  p_.AddFault("CeOpenDatabaseEx", 1, false, ce_error::kInvalidParameter);
+  EXPECT_FALSE(db.OpenOrCreate("cats", 0, 0, &h, &oid));
+  EXPECT_EQ(p_.ui().Texts(),
+            (std::vector<std::string>{"could not open database bad parameter:cats"}));
+  EXPECT_EQ(p_.handheld().OpenDatabaseHandles(), 0u);
+}
+
 TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
   DeviceDatabase db(ports_, mount_, "news.vol");
   DbHandle h;

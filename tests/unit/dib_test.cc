@@ -196,6 +196,10 @@ TEST(DibImageTest, LyingHeadersAreRefusedOrClamped) {
   EXPECT_TRUE(image.LoadFromMemory(
       MakeBmp(4000, 4000, 8, TwoByTwo24().pixels, std::vector<uint32_t>(256)).Bytes()));
   EXPECT_EQ(image.Width(), 4000);
+  // Rows of exactly the memory cap (4096 x 4096 at 32 bits is 64 MiB) load;
+  // one row more does not.
+  EXPECT_TRUE(image.LoadFromMemory(MakeBmp(4096, 4096, 32, TwoByTwo24().pixels).Bytes()));
+  EXPECT_FALSE(image.LoadFromMemory(MakeBmp(4096, 4097, 32, TwoByTwo24().pixels).Bytes()));
   // Far too many bytes for the cap: refused, not allocated.
   EXPECT_FALSE(image.LoadFromMemory(MakeBmp(16384, 16384, 32, TwoByTwo24().pixels).Bytes()));
   EXPECT_FALSE(image.LoadFromMemory(

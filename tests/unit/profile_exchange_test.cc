@@ -27,12 +27,12 @@ class ProfileExchangeTest : public test::ContentStepTest {
  protected:
   // Runs the exchange over reply (a status of 404 when null); the dialog and
   // the category set stay for inspection.
-  bool Exchange(const char* reply) {
+  bool Exchange(const char* reply, RunOptions options = {}) {
     http_.Serve("/zavrik/update/profile?", MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
     NewRun();
     categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);
-    return SyncRunner(platform_.ports())
+    return SyncRunner(platform_.ports(), options)
         .ExchangeProfile({*progress_, *settings_, *link_}, *categories_);
   }
   bool Exchange(const std::string& reply) { return Exchange(reply.c_str()); }
@@ -60,6 +60,12 @@ class ProfileExchangeTest : public test::ContentStepTest {
 
   std::unique_ptr<CategoryList> categories_;
 };
+
+// kReply lists five entries: two categories and three status lines.
+TEST_F(ProfileExchangeTest, AProfileOfExactlyTheCapIsReadAndOneMoreFails) {
+  EXPECT_TRUE(Exchange(kReply, RunOptions{.maxProfileEntries = 5}));
+  EXPECT_FALSE(Exchange(kReply, RunOptions{.maxProfileEntries = 4}));
+}
 
 TEST_F(ProfileExchangeTest, OkReplyFillsCategoriesAndItems) {
   const std::string picture =

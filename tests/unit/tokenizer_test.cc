@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace hhsync {
 namespace {
 
@@ -74,6 +76,14 @@ TEST(TokenizerTest, LargeTextIsSplitInOnePass) {
   }
   EXPECT_EQ(count, kLines);
   EXPECT_TRUE(allMatch);
+}
+
+TEST(TextTest, SurrogatePairsBecomeOneCodePointAtEitherEndOfTheirRange) {
+  EXPECT_EQ(WideToUtf8(u"\xD800\xDC00"), "\xF0\x90\x80\x80");  // U+10000
+  EXPECT_EQ(WideToUtf8(u"\xDBFF\xDFFF"), "\xF4\x8F\xBF\xBF");  // U+10FFFF
+  // A half of a pair alone is a replacement character.
+  EXPECT_EQ(WideToUtf8(u"\xDBFF"), "\xEF\xBF\xBD");
+  EXPECT_EQ(WideToUtf8(u"\xDFFFx"), "\xEF\xBF\xBDx");
 }
 
 }  // namespace
