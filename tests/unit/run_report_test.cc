@@ -12,6 +12,7 @@
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
 #include "formats/report_json.h"
+#include "formats/sdat.h"
 #include "platform/registry.h"
 #include "settings/registry_key.h"
 #include "support/edm_body.h"
@@ -320,6 +321,18 @@ TEST_F(ReportedRunTest, ARunThatLeftAHoleIsPartialAndNamesItWhateverItStamped) {
   http_.Serve("/zavrik/update/resource", "OK\nlist\n1|DAT|r1|x\n");
   report = Run();
   EXPECT_EQ(report.outcome, RunOutcome::kComplete) << report.reason;
+}
+
+TEST_F(ReportedRunTest, AnSdatWithoutTheProductsPropertiesIsNamedInTheReason) {
+  std::vector<uint8_t> image;
+  std::string err;
+  ASSERT_TRUE(BuildSdat({{"notes", kSdatText, {'x'}}}, &image, &err)) << err;
+  test::WriteFile(p_.dir().File("S.DAT"), std::string(image.begin(), image.end()));
+  const RunReport report = Run();
+  EXPECT_EQ(
+      report.reason.rfind("S.DAT at " + p_.dir().File("S.DAT") + " holds no sync.properties", 0),
+      0u)
+      << report.reason;
 }
 
 TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {

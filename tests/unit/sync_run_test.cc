@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/report_collector.h"
 #include "app/sync_runner.h"
 #include "device/records.h"
+#include "platform/fake/fake_clock.h"
 #include "platform/fake/forwarding_rapi.h"
 #include "platform/registry.h"
 #include "settings/registry_key.h"
@@ -58,6 +62,37 @@ TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
   EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
   EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
   EXPECT_TRUE(p_.ui().Messages().empty());
+}
+
+// A clock whose first pause runs a step of the handheld's own.
+class StepAfterFirstPause final : public Clock {
+ public:
+  StepAfterFirstPause(FakeClock& clock, std::function<void()> step)
+      : clock_(clock), step_(std::move(step)) {}
+  int64_t Now() override { return clock_.Now(); }
+  int64_t MonotonicMs() override { return clock_.MonotonicMs(); }
+  void SleepMs(uint32_t ms) override {
+    clock_.SleepMs(ms);
+    if (step_) std::exchange(step_, nullptr)();
+  }
+  std::tm LocalTime(int64_t t) override { return clock_.LocalTime(t); }
+
+ private:
+  FakeClock& clock_;
+  std::function<void()> step_;
+};
+
+TEST_F(SyncRunTest, TheHandshakeEndsOnceBothMarkersWereSeenWhicheverCameFirst) {
+  std::string err;
+  ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err));
+  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Set("dllok", "OK");
+  Set("dbp", "v.vol");
+  StepAfterFirstPause clock(p_.clock(), [this] { Set("dbpok", "OK"); });
+  Ports ports = p_.ports();
+  ports.clock = &clock;
+  EXPECT_TRUE(SyncRunner(ports).RunSync(SyncKind::kFirst));
+  EXPECT_EQ(p_.clock().Sleeps(), (std::vector<uint32_t>{1000}));
 }
 
 TEST_F(SyncRunTest, TheWaitDialogsCancelEndsTheHandshakeAndAbortsTheProbe) {
