@@ -27,6 +27,14 @@ class SyncRunTest : public ::testing::Test {
  protected:
   void SetUp() override { test::WriteSdat(p_.dir().File("S.DAT"), kProps); }
   void Set(const std::string& name, const std::string& value) { p_.SetDevice("R\\" + name, value); }
+  // The handheld as the installation leaves it: the companion library, and
+  // the volume that "dbp" names.
+  void Installed() {
+    std::string err;
+    ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err)) << err;
+    ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err)) << err;
+    Set("dbp", "v.vol");
+  }
   std::vector<std::string> Functions() {
     std::vector<std::string> out;
     for (const auto& c : p_.Dump().calls) out.push_back(c.function);
@@ -52,12 +60,9 @@ TEST_F(SyncRunTest, FirstRunWithNothingAnsweringRetriesThenAsksAndCancels) {
 }
 
 TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
-  std::string err;
-  ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err));
-  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Installed();
   Set("dbpok", "OK");
   Set("dllok", "OK");
-  Set("dbp", "v.vol");
   EXPECT_TRUE(SyncRunner(p_.ports()).RunSync(SyncKind::kFirst));
   EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
   EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
@@ -83,11 +88,8 @@ class StepAfterFirstPause final : public Clock {
 };
 
 TEST_F(SyncRunTest, TheHandshakeEndsOnceBothMarkersWereSeenWhicheverCameFirst) {
-  std::string err;
-  ASSERT_TRUE(p_.handheld().InstallLibrary("zvdll", &err));
-  ASSERT_TRUE(p_.handheld().CreateVolume("v.vol", &err));
+  Installed();
   Set("dllok", "OK");
-  Set("dbp", "v.vol");
   StepAfterFirstPause clock(p_.clock(), [this] { Set("dbpok", "OK"); });
   Ports ports = p_.ports();
   ports.clock = &clock;

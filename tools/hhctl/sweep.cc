@@ -132,19 +132,19 @@ CaseResult RunCase(Bench& bench, const Reference& ref, const FaultCase& fault, b
   CaseResult result;
   result.fault = fault;
   bench.Restore(fault.scenario);
-  Bench::RunSpec spec;
+  Bench::RunPlan plan;
   std::unique_ptr<DesktopFault> desktop;
   if (fault.kind == "handheld") ArmHandheld(bench, fault);
   if (fault.kind == "desktop") {
     desktop = MakeDesktopFault(fault.what, bench.Place(), mounts, &result.skipped);
     if (!desktop) return result;
-    spec.place = desktop->RunPlace();
+    plan.place = desktop->RunPlace();
   }
   std::vector<ReferenceServer::Fault> serverFaults;
   if (fault.serverFault) serverFaults.push_back(*fault.serverFault);
   bench.SetServerFaults(serverFaults);
   bench.ClearReport();
-  result.faulted = bench.RunHhsync(spec);
+  result.faulted = bench.RunHhsync(plan);
   const uint32_t requests = bench.RequestsSeen();
   bench.SetServerFaults({});
   const std::vector<std::string> causeWords =

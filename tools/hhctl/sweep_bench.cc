@@ -150,7 +150,7 @@ std::vector<std::string> Bench::Environment(const DesktopPlace& place) const {
   return env;
 }
 
-HhsyncRun Bench::RunHhsync(const RunSpec& spec) {
+HhsyncRun Bench::RunHhsync(const RunPlan& plan) {
   // A killed run may leave its report's temporary file beside the report;
   // hhsync removes such files only in its own program directory.
   for (const auto& entry : fs::directory_iterator(reportPath().parent_path())) {
@@ -160,20 +160,20 @@ HhsyncRun Bench::RunHhsync(const RunSpec& spec) {
   run.reportBefore = http::ReadWholeFile(reportPath().string());
   const std::string errPath = (dir_ / "runs" / "err").string();
   fs::remove(errPath);
-  if (spec.killAtRequest != 0) {
+  if (plan.killAtRequest != 0) {
     SetServerFaults({});
-    server_->SetGate(spec.killAtRequest);
+    server_->SetGate(plan.killAtRequest);
   }
   hhsync::ChildProcess child;
   std::string error;
   const auto start = SteadyClock::now();
-  if (!child.Start({options_.hhsync}, Environment(spec.place.value_or(Place())), "", errPath,
+  if (!child.Start({options_.hhsync}, Environment(plan.place.value_or(Place())), "", errPath,
                    &error)) {
     server_->OpenGate();
     throw Failure(error);
   }
-  Watch(child, spec, start, &run);
-  if (spec.killAtRequest != 0) server_->OpenGate();
+  Watch(child, plan, start, &run);
+  if (plan.killAtRequest != 0) server_->OpenGate();
   run.exitCode = child.exitCode();
   run.err = ReadBytes(errPath);
   run.report = http::ReadWholeFile(reportPath().string());
@@ -185,9 +185,9 @@ HhsyncRun Bench::RunHhsync(const RunSpec& spec) {
   return run;
 }
 
-void Bench::Watch(hhsync::ChildProcess& child, const RunSpec& spec, SteadyClock::time_point start,
+void Bench::Watch(hhsync::ChildProcess& child, const RunPlan& plan, SteadyClock::time_point start,
                   HhsyncRun* run) {
-  const uint32_t killAt = spec.killAtRequest;
+  const uint32_t killAt = plan.killAtRequest;
   const double limitMs = options_.timeoutSeconds * 1000;
   std::optional<SteadyClock::time_point> reached;  // when the kill's request came
   uint32_t seenBefore = 0;
@@ -202,7 +202,7 @@ void Bench::Watch(hhsync::ChildProcess& child, const RunSpec& spec, SteadyClock:
     if (killAt != 0) {
       if (seen >= killAt && !reached) reached = SteadyClock::now();
       // A later request waits at the gate: the run can go no further.
-      killNow = reached && (MsSince(*reached) >= spec.killDelayMs || seen > killAt);
+      killNow = reached && (MsSince(*reached) >= plan.killDelayMs || seen > killAt);
     }
     if (killNow || elapsed >= limitMs) {
       child.Kill();

@@ -68,14 +68,14 @@ class Bench {
   // move it), and whether it is killed with SIGKILL a delay after the
   // server has seen a request of it. The requests after that one are held
   // until the kill, so the run is still working when it comes.
-  struct RunSpec {
+  struct RunPlan {
     std::optional<DesktopPlace> place;
     uint32_t killAtRequest = 0;  // 0: not killed
     double killDelayMs = 0;
   };
   // Runs hhsync once; a run longer than the options' timeout is killed.
-  HhsyncRun RunHhsync(const RunSpec& spec);
-  HhsyncRun RunHhsync() { return RunHhsync(RunSpec()); }
+  HhsyncRun RunHhsync(const RunPlan& plan);
+  HhsyncRun RunHhsync() { return RunHhsync(RunPlan()); }
 
   // Answers the next run's requests with these faults (none: as the files
   // say), counting its requests from the first.
@@ -100,8 +100,8 @@ class Bench {
 
  private:
   std::vector<std::string> Environment(const DesktopPlace& place) const;
-  // Waits for the child to end, killing it as spec says or at the time limit.
-  void Watch(hhsync::ChildProcess& child, const RunSpec& spec,
+  // Waits for the child to end, killing it as the plan says or at the time limit.
+  void Watch(hhsync::ChildProcess& child, const RunPlan& plan,
              std::chrono::steady_clock::time_point start, HhsyncRun* run);
 
   const SweepOptions& options_;
