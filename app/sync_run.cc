@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/db_failure_boxes.h"
 #include "app/dialogs/dialog_threads.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
@@ -58,7 +59,9 @@ class SyncRun {
         ports_(ports),
         firstRun_(firstRun),
         properties_(runner.Properties()),
-        waitThread_(*ports.dialogs, waitDialog_) {}
+        waitThread_(*ports.dialogs, waitDialog_),
+        dbFailures_(*ports.prompter),
+        mount_(*ports.rapi, *ports.clock, dbFailures_) {}
 
   bool Run() {
     if (firstRun_) ShowWaitDialog();
@@ -143,7 +146,7 @@ class SyncRun {
       }
       volume = settings_->GetDbp();
     }
-    probe_ = std::make_unique<DeviceDatabase>(ports_, mount_, volume);
+    probe_ = std::make_unique<DeviceDatabase>(mount_, volume);
     return probe_->mounted() || (firstRun_ && MountLater());
   }
 
@@ -199,7 +202,7 @@ class SyncRun {
   // asked for, need no full sync when every keep entry is a page request.
   bool DecideWhatIsDue() {
     if (!settings_->ni() && settings_->sra()) {
-      KeepList keep(ports_, mount_);
+      KeepList keep(mount_, *ports_.recorder);
       if (!keep.ShouldOpenBrowser()) {
         Outcome(RunOutcome::kNotDue, "the handheld asked for its pages only and " +
                                          NoKeepEntry(keep, "holds no keep entry"));
@@ -212,7 +215,7 @@ class SyncRun {
       }
     }
     if (settings_->ni() || browserOnly_ || !NotDueYet()) return true;
-    KeepList keep(ports_, mount_);
+    KeepList keep(mount_, *ports_.recorder);
     if (!keep.ShouldOpenBrowser()) {
       Outcome(RunOutcome::kNotDue, "the last sync was " + std::to_string(hoursSinceLast_) +
                                        " hours ago, syncs are due every " +
@@ -243,8 +246,11 @@ class SyncRun {
 
   void OpenProgressDialog() {
     progress_ = std::make_unique<ProgressDialog>(
-        ports_, runner_.config().GetBitmap("main.bmp"), properties_.Get("name"),
-        settings_->logEnabled(), !properties_.Has("nologo"), properties_.Get("registry"));
+        ProgressDialog::Desktop{*ports_.registry, *ports_.paths, *ports_.clock, *ports_.prompter},
+        runner_.config().GetBitmap("main.bmp"), properties_.Get("name"),
+        settings_->logEnabled() ? ProgressDialog::Log::kOpen : ProgressDialog::Log::kAsSwitched,
+        properties_.Has("nologo") ? ProgressDialog::Logo::kHidden : ProgressDialog::Logo::kShown,
+        properties_.Get("registry"));
     progressThread_ = std::make_unique<ProgressDialogThread>(*ports_.dialogs, *progress_);
     progressThread_->Start();
     if (firstRun_) {
@@ -262,7 +268,7 @@ class SyncRun {
   // The keep list and its page without a full sync: the run ends page-only
   // once the server accepted the entries.
   void PostKeepListOnly() {
-    KeepList keep(ports_, mount_);
+    KeepList keep(mount_, *ports_.recorder);
     keep.Upload(Context());
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
     const KeepFacts& facts = keep.facts();
@@ -278,11 +284,13 @@ class SyncRun {
   }
 
   void FullSync() {
-    KeepList keep(ports_, mount_);
-    CategoryList categories(ports_, mount_);
+    KeepList keep(mount_, *ports_.recorder);
+    CategoryList categories(mount_, *ports_.prompter);
     if (!runner_.ExchangeProfile(Context(), categories)) return;
     keep.Upload(Context());
-    ResourceUpdater resources(ports_, mount_, settings_->ResourceUrl());
+    ResourceUpdater resources(mount_,
+                              {*ports_.paths, *ports_.shell, *ports_.prompter, *ports_.recorder},
+                              settings_->ResourceUrl());
     const bool resourceResult = resources.UpdateResources(Context());
     const bool contentResult = UpdateContent(categories);
     if (keep.ShouldOpenBrowser()) OpenKeepPage(keep);
@@ -382,7 +390,7 @@ class SyncRun {
   void OpenKeepPage(const KeepList& keep) {
     progress_->SetStatus("Launching Web browser", 1);
     const std::string url = settings_->loginUrl() + "?m=" + keep.Message();
-    ports_.recorder->KeepPage(url, OpenInBrowser(ports_, url, kSwShow));
+    ports_.recorder->KeepPage(url, OpenInBrowser(*ports_.shell, *ports_.registry, url, kSwShow));
   }
 
   // A complete, uncancelled sync clears ni (opening the first-run page) and
@@ -402,8 +410,9 @@ class SyncRun {
   const PropertySet& properties_;
   InstallWaitDialog waitDialog_;
   WaitDialogThread waitThread_;
-  // The volume as this run shares it; declared before everything that
-  // holds it.
+  // How the run tells the user of a failure on the volume, and the volume
+  // as this run shares it; declared before everything that holds it.
+  DbFailureBoxes dbFailures_;
   VolumeMount mount_;
   std::unique_ptr<SyncSettings> settings_;
   std::unique_ptr<DeviceDatabase> probe_;

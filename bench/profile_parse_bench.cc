@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/db_failure_boxes.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/sync_runner.h"
 #include "content/category_list.h"
@@ -88,7 +89,8 @@ class BenchPlatform {
     RapiInit init;
     handheld_->CeRapiInitEx(&init);
     handheld_->WaitForInit(&init, 5000);
-    volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
+    mount_ = std::make_unique<VolumeMount>(*handheld_, clock_, dbFailures_);
+    volume_ = std::make_unique<DeviceDatabase>(*mount_, kVolume);
     props_.Set("registry", kPath);
   }
   ~BenchPlatform() {
@@ -100,7 +102,8 @@ class BenchPlatform {
 
   const Ports& ports() const { return ports_; }
   MemoryHttp& http() { return http_; }
-  VolumeMount& mount() { return mount_; }
+  VolumeMount& mount() { return *mount_; }
+  ProgressDialog::Desktop progressDesktop() { return {registry_, *paths_, clock_, ui_}; }
   const PropertySet& props() const { return props_; }
 
  private:
@@ -112,7 +115,9 @@ class BenchPlatform {
   MemoryHttp http_;
   std::unique_ptr<EnvPaths> paths_;
   std::unique_ptr<EmulatedHandheld> handheld_;
-  VolumeMount mount_;  // the volume as the run shares it; outlives every holder
+  DbFailureBoxes dbFailures_{ui_};
+  // The volume as the run shares it; outlives every holder.
+  std::unique_ptr<VolumeMount> mount_;
   std::unique_ptr<DeviceDatabase> volume_;
   PropertySet props_;
   Ports ports_;
@@ -131,14 +136,15 @@ void RunExchange(benchmark::State& state, bool handheldHasCategory) {
   platform.http().Serve("/zavrik/update/profile?", reply);
   SyncRunner runner(platform.ports());
   SyncSettings settings(platform.ports(), &platform.props());
-  ProgressDialog progress(platform.ports(), nullptr, "Bench", false, false, kPath);
+  ProgressDialog progress(platform.progressDesktop(), nullptr, "Bench",
+                          ProgressDialog::Log::kAsSwitched, ProgressDialog::Logo::kHidden, kPath);
   ServerLink link(*platform.ports().http, *platform.ports().prompter, settings.proxyConfig());
 
   std::size_t kept = 0;
   double heldBytes = 0;
   for (auto _ : state) {
     const std::size_t heapBefore = HeapInUse();
-    auto categories = std::make_unique<CategoryList>(platform.ports(), platform.mount());
+    auto categories = std::make_unique<CategoryList>(platform.mount(), platform.ui());
     if (!runner.ExchangeProfile({progress, settings, link}, *categories)) {
       state.SkipWithError("the exchange failed");
       break;

@@ -8,7 +8,6 @@
 #include "base/progress_sink.h"
 #include "base/text.h"
 #include "device/records.h"
-#include "platform/clock.h"
 #include "platform/prompter.h"
 #include "settings/sync_settings.h"
 
@@ -34,22 +33,22 @@ std::string CategoryTableName(const std::string& key) {
 
 // ---------------------------------------------------------------- Category
 
-Category::Category(const Ports& ports, VolumeMount& mount, Form form,
+Category::Category(VolumeMount& mount, Prompter& prompter, Form form,
                    const std::string& categoryKey, uint32_t categoryVersion)
-    : ports_(ports),
+    : prompter_(prompter),
       key_(categoryKey),
       tableName_(CategoryTableName(categoryKey)),
       version_(categoryVersion),
-      database_(ports, mount) {
-  fromServer = form == Form::kList;
+      database_(mount) {
+  state_.fromServer = form == Form::kList;
   if (form == Form::kContent) version_ = 0;
 }
 
 Category::~Category() { CloseTable(); }
 
 bool Category::NeedsSync() {
-  if (fromServer && !needsUpdate && !isNew) {
-    complete = true;
+  if (state_.fromServer && !state_.needsUpdate && !state_.isNew) {
+    state_.complete = true;
     return false;
   }
   return true;
@@ -58,7 +57,7 @@ bool Category::NeedsSync() {
 ReadOutcome Category::ReadRecord(const DbHandle& handle) {
   // A property a "cats" record lacks is passed over without a message.
   const RecordRead read =
-      ReadRecordValues(*ports_.rapi, nullptr, handle,
+      ReadRecordValues(database_.rapi(), nullptr, handle,
                        {kPropCategoryKey, kPropCategoryVersion, kPropCategoryInlineOnly},
                        [this](const CePropVal& value) {
                          if (value.propid == kPropCategoryKey) {
@@ -67,7 +66,7 @@ ReadOutcome Category::ReadRecord(const DbHandle& handle) {
                          } else if (value.propid == kPropCategoryVersion) {
                            version_ = value.ulVal;
                          } else if (value.propid == kPropCategoryInlineOnly) {
-                           inlineOnly = value.ulVal != 0;
+                           state_.inlineOnly = value.ulVal != 0;
                          }
                        });
   if (read.outcome == ReadOutcome::kRecord) oid_ = read.oid;
@@ -75,38 +74,38 @@ ReadOutcome Category::ReadRecord(const DbHandle& handle) {
 }
 
 bool Category::WriteRecord(const DbHandle& handle) {
-  const uint32_t recorded = complete ? version_ : 0;
+  const uint32_t recorded = state_.complete ? version_ : 0;
   std::vector<CePropVal> values;
   values.push_back(CePropVal::Text(kPropCategoryKey, AnsiToWide(key_)));
   values.push_back(CePropVal::Ui4(kPropCategoryVersion, recorded));
-  values.push_back(CePropVal::Ui4(kPropCategoryInlineOnly, inlineOnly ? 1 : 0));
-  if (!WriteNewRecord(*ports_.rapi, handle, values).ok) return false;
-  versionWritten = recorded;
+  values.push_back(CePropVal::Ui4(kPropCategoryInlineOnly, state_.inlineOnly ? 1 : 0));
+  if (!WriteNewRecord(database_.rapi(), handle, values).ok) return false;
+  tally_.versionWritten = recorded;
   return true;
 }
 
 CategoryFacts Category::Facts(bool reconciled) const {
   CategoryFacts facts;
   facts.key = key_;
-  if (fromServer) facts.profileVersion = version_;
-  facts.itemsFetched = itemsFetched;
-  facts.itemsDeleted = itemsDeleted;
-  facts.recordsWritten = recordsWritten;
+  if (state_.fromServer) facts.profileVersion = version_;
+  facts.itemsFetched = tally_.itemsFetched;
+  facts.itemsDeleted = tally_.itemsDeleted;
+  facts.recordsWritten = tally_.recordsWritten;
   if (!reconciled) {
     facts.action = CategoryAction::kLeft;
     return facts;
   }
-  facts.versionBefore = handheldVersion;
-  facts.versionAfter = versionWritten ? versionWritten : versionLeft;
-  if (!tableOwner.empty()) {
+  facts.versionBefore = tally_.handheldVersion;
+  facts.versionAfter = tally_.versionWritten ? tally_.versionWritten : tally_.versionLeft;
+  if (!state_.tableOwner.empty()) {
     facts.action = CategoryAction::kSharedTable;
     return facts;
   }
-  if (deferred) {
+  if (state_.deferred) {
     facts.action = CategoryAction::kLeft;
-  } else if (isNew) {
+  } else if (state_.isNew) {
     facts.action = CategoryAction::kNew;
-  } else if (fromServer && !needsUpdate) {
+  } else if (state_.fromServer && !state_.needsUpdate) {
     facts.action = CategoryAction::kUnchanged;
     facts.completed = true;
     return facts;
@@ -114,13 +113,14 @@ CategoryFacts Category::Facts(bool reconciled) const {
     facts.action = CategoryAction::kUpdated;
   }
   // Complete, and recorded in "cats" where the category needs a record.
-  const bool needsRecord = isNew || (needsUpdate && fromServer);
-  facts.completed = !deferred && complete && (!needsRecord || versionWritten.has_value());
+  const bool needsRecord = state_.isNew || (state_.needsUpdate && state_.fromServer);
+  facts.completed =
+      !state_.deferred && state_.complete && (!needsRecord || tally_.versionWritten.has_value());
   return facts;
 }
 
 bool Category::DeleteRecord(const DbHandle& handle) {
-  return DeleteRecordById(*ports_.rapi, handle, oid_);
+  return DeleteRecordById(database_.rapi(), handle, oid_);
 }
 
 uint32_t Category::Hash(std::string_view contentId) { return ItemIndex::Hash(contentId); }
@@ -133,7 +133,7 @@ void Category::AddItem(ContentItem item) {
 }
 
 void Category::AddItem(ContentItem item, uint32_t hash) {
-  if (!acceptsContent) return;  // the item is dropped here
+  if (!state_.acceptsContent) return;  // the item is dropped here
   items_.Add(std::move(item), hash);
 }
 
@@ -167,7 +167,7 @@ bool Category::Check(ProgressSink& progress) {
   bool known = count.has_value();
   for (uint16_t i = 0; known && i < *count && progress.IsRunning(); ++i) {
     ContentItem copy;
-    const ReadOutcome read = copy.ReadIndexRecord(ports_, handle);
+    const ReadOutcome read = copy.ReadIndexRecord(database_, handle);
     if (read == ReadOutcome::kRecord) {
       ContentItem* item = FindItem(copy.contentId());
       if (item == nullptr) {
@@ -175,22 +175,23 @@ bool Category::Check(ProgressSink& progress) {
         // the index record that names them: a delete that fails leaves the
         // record, and the next sync finishes the job instead of leaving
         // databases that nothing names for good.
-        known = DeleteRecordDatabases(copy.contentId()) && copy.DeleteRecord(*ports_.rapi, handle);
-        itemsDeleted += known ? 1 : 0;
+        known =
+            DeleteRecordDatabases(copy.contentId()) && copy.DeleteRecord(database_.rapi(), handle);
+        tally_.itemsDeleted += known ? 1 : 0;
       } else if (item->matched) {
         // A second record of the same id.
         item->isNew = false;
         item->needsUpdate = false;
-        known = copy.DeleteRecord(*ports_.rapi, handle);
-        itemsDeleted += known ? 1 : 0;
+        known = copy.DeleteRecord(database_.rapi(), handle);
+        tally_.itemsDeleted += known ? 1 : 0;
       } else {
         item->matched = true;
         item->isNew = false;
         if (item->version() != copy.version()) {
           // The same order for an item that changed.
-          known =
-              DeleteRecordDatabases(copy.contentId()) && copy.DeleteRecord(*ports_.rapi, handle);
-          itemsDeleted += known ? 1 : 0;
+          known = DeleteRecordDatabases(copy.contentId()) &&
+                  copy.DeleteRecord(database_.rapi(), handle);
+          tally_.itemsDeleted += known ? 1 : 0;
           item->needsUpdate = true;
         }
       }
@@ -203,7 +204,7 @@ bool Category::Check(ProgressSink& progress) {
 }
 
 bool Category::DeleteContent(ProgressSink& progress) {
-  if (inlineOnly || version_ == 0) return true;
+  if (state_.inlineOnly || version_ == 0) return true;
   CEOID tableOid = 0;
   if (!database_.OpenOrCreate(tableName_, kTableSortTitle, kTableSortId, &tableHandle_,
                               &tableOid)) {
@@ -216,7 +217,7 @@ bool Category::DeleteContent(ProgressSink& progress) {
   bool gone = true;
   for (;;) {
     ContentItem copy;
-    const ReadOutcome read = copy.ReadIndexRecord(ports_, tableHandle_);
+    const ReadOutcome read = copy.ReadIndexRecord(database_, tableHandle_);
     if (read != ReadOutcome::kRecord) {
       gone = gone && read != ReadOutcome::kFailed;
       break;
@@ -232,21 +233,21 @@ bool Category::Sync(const SyncContext& run) {
   // A new category is rebuilt from nothing; a table that cannot be cleared
   // first would mix old records with new ones. It is left for the next
   // sync, and the other categories go on.
-  if (isNew && !database_.RemoveDatabase(tableName_)) {
+  if (state_.isNew && !database_.RemoveDatabase(tableName_)) {
     run.progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
-    deferred = true;
+    state_.deferred = true;
     return true;
   }
   if (!OpenTable(&tableHandle_) && !OpenTable(&tableHandle_)) {
     run.progress.LogLine(FormatText("Failed creating table:%s", tableName_.c_str()));
     return false;
   }
-  complete = true;
+  state_.complete = true;
   // Unchanged items are skipped; their steps of the upper bar are added to
   // the next item that is synced.
   int pendingSteps = 1;
   for (ContentItem& item : items_) {
-    if (!isNew && !item.isNew && !item.needsUpdate) {
+    if (!state_.isNew && !item.isNew && !item.needsUpdate) {
       ++pendingSteps;
       continue;
     }
@@ -256,25 +257,25 @@ bool Category::Sync(const SyncContext& run) {
     bool downloaded = run.progress.IsRunning() && item.Download(run);
     if (!downloaded) {
       if (!run.progress.IsRunning()) {
-        complete = false;
+        state_.complete = false;
         break;
       }
       if (!item.Download(run)) {
         run.progress.LogLine(FormatText("Internet problem:%d %d)%s", item.RecordCount(),
                                         item.ContentIdNumber(), std::string(item.title()).c_str()));
-        complete = false;
+        state_.complete = false;
         break;
       }
     }
     if (!item.downloadOk()) {
-      complete = false;
+      state_.complete = false;
       item.FreeRecords();
       continue;
     }
-    ++itemsFetched;
+    ++tally_.itemsFetched;
     if (!WriteItem(item, run)) {
       // The category stays incomplete, so the next sync takes it up again.
-      complete = false;
+      state_.complete = false;
       return false;
     }
     item.FreeRecords();
@@ -284,16 +285,16 @@ bool Category::Sync(const SyncContext& run) {
 
 bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
   if (!tableHandle_.open() && !OpenTable(&tableHandle_)) return false;
-  if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, run.progress)) {
-    ++recordsWritten;
+  if (item.WriteIndexRecord(database_.rapi(), tableHandle_, run.progress)) {
+    ++tally_.recordsWritten;
   } else {
     bool written = false;
     for (uint32_t pause : kIndexRetryPausesMs) {
       CloseTable();
       database_.Remount(pause);
       if (!OpenTable(&tableHandle_)) return false;
-      if (item.WriteIndexRecord(*ports_.rapi, tableHandle_, run.progress)) {
-        ++recordsWritten;
+      if (item.WriteIndexRecord(database_.rapi(), tableHandle_, run.progress)) {
+        ++tally_.recordsWritten;
         written = true;
         break;
       }
@@ -301,7 +302,7 @@ bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
     if (!written) {
       run.progress.LogLine(FormatText("1.Failed adding content:%d %d)%s", item.RecordCount(),
                                       item.ContentIdNumber(), std::string(item.title()).c_str()));
-      ports_.prompter->MessageBox("Unable to write category, please sync again.", kSystemModalOk);
+      prompter_.MessageBox("Unable to write category, please sync again.", kSystemModalOk);
       CloseTable();
       return false;
     }
@@ -312,9 +313,10 @@ bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
   const bool cleared = DeleteRecordDatabases(item.contentId());
   if (item.RecordCount() <= 1 && cleared) return true;
   CloseTable();
-  if (item.RecordCount() > 1) inlineOnly = false;
-  if (cleared && item.WriteRecordTable(ports_, 1, database_, run.progress, &recordsWritten) &&
-      item.WriteRecordTable(ports_, 2, database_, run.progress, &recordsWritten)) {
+  if (item.RecordCount() > 1) state_.inlineOnly = false;
+  if (cleared &&
+      item.WriteRecordTable(prompter_, 1, database_, run.progress, &tally_.recordsWritten) &&
+      item.WriteRecordTable(prompter_, 2, database_, run.progress, &tally_.recordsWritten)) {
     return true;
   }
   if (run.settings.logEnabled()) {
@@ -324,7 +326,7 @@ bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
   // An index record must not claim data that is not all there: without it
   // the next sync finds the item new and writes it whole.
   if (OpenTable(&tableHandle_)) {
-    item.DeleteRecord(*ports_.rapi, tableHandle_);
+    item.DeleteRecord(database_.rapi(), tableHandle_);
     CloseTable();
   }
   return false;
@@ -332,7 +334,8 @@ bool Category::WriteItem(ContentItem& item, const SyncContext& run) {
 
 // ------------------------------------------------------------ CategoryList
 
-CategoryList::CategoryList(const Ports& ports, VolumeMount& mount) : ports_(ports), mount_(mount) {}
+CategoryList::CategoryList(VolumeMount& mount, Prompter& prompter)
+    : mount_(mount), prompter_(prompter) {}
 
 CategoryList::~CategoryList() = default;
 
@@ -344,7 +347,7 @@ Category* CategoryList::Find(const std::string& key) {
 void CategoryList::AddCategory(const std::string& key, uint32_t version, int /*third*/) {
   if (categories_.count(key) != 0) return;  // the first line of a key wins
   auto added = categories_.emplace(
-      key, std::make_unique<Category>(ports_, mount_, Category::Form::kList, key, version));
+      key, std::make_unique<Category>(mount_, prompter_, Category::Form::kList, key, version));
   ClaimTable(*added.first->second);
 }
 
@@ -360,7 +363,7 @@ void CategoryList::AddContent(std::string_view title, std::string_view contentId
     if (it == categories_.end()) {
       const std::string key(categoryKey);
       it = categories_
-               .emplace(key, std::make_unique<Category>(ports_, mount_, Category::Form::kContent,
+               .emplace(key, std::make_unique<Category>(mount_, prompter_, Category::Form::kContent,
                                                         key, 0))
                .first;
       ClaimTable(*it->second);
@@ -369,7 +372,7 @@ void CategoryList::AddContent(std::string_view title, std::string_view contentId
   }
   // An item of a category the handheld already holds is dropped before it
   // is ever built.
-  if (!last_->acceptsContent) return;
+  if (!last_->state_.acceptsContent) return;
   // A large index lives in main memory: its slot is fetched while the item
   // is built.
   const uint32_t hash = Category::Hash(contentId);
@@ -383,18 +386,18 @@ bool CategoryList::OpenCats(DeviceDatabase& database, DbHandle* handle) {
 }
 
 void CategoryList::MarkUnchanged(ProgressSink& progress) {
-  DeviceDatabase database(ports_, mount_);
+  DeviceDatabase database(mount_);
   DbHandle handle;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("Unable to open or create cats database");
     return;
   }
   while (progress.IsRunning()) {
-    Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
+    Category copy(mount_, prompter_, Category::Form::kHandheld, std::string(), 0);
     if (copy.ReadRecord(handle) != ReadOutcome::kRecord) break;
     Category* found = Find(copy.key());
-    if (found != nullptr && found->fromServer && found->version() == copy.version()) {
-      found->acceptsContent = false;
+    if (found != nullptr && found->state_.fromServer && found->version() == copy.version()) {
+      found->state_.acceptsContent = false;
     }
   }
 }
@@ -416,42 +419,42 @@ void CategoryList::CompareRecord(Category& copy, DeviceDatabase& database, const
     gone_.push_back(std::move(gone));
     return;
   }
-  if (!found->handheldVersion) found->handheldVersion = copy.version();
-  if (!found->tableOwner.empty()) {
+  if (!found->tally_.handheldVersion) found->tally_.handheldVersion = copy.version();
+  if (!found->state_.tableOwner.empty()) {
     // Its table is another category's: its record would claim that one's
     // items, so it goes; the table stays.
-    if (!copy.DeleteRecord(handle)) found->versionLeft = copy.version();
+    if (!copy.DeleteRecord(handle)) found->tally_.versionLeft = copy.version();
     return;
   }
-  if (found->matched) {
+  if (found->state_.matched) {
     // A second record of the same key.
-    found->isNew = false;
-    found->needsUpdate = false;
+    found->state_.isNew = false;
+    found->state_.needsUpdate = false;
     if (!copy.DeleteRecord(handle)) {
-      found->deferred = true;
-      if (!found->versionLeft) found->versionLeft = copy.version();
+      found->state_.deferred = true;
+      if (!found->tally_.versionLeft) found->tally_.versionLeft = copy.version();
     }
-  } else if (found->fromServer && found->version() != copy.version()) {
-    found->matched = true;
-    found->isNew = false;
-    found->needsUpdate = true;
+  } else if (found->state_.fromServer && found->version() != copy.version()) {
+    found->state_.matched = true;
+    found->state_.isNew = false;
+    found->state_.needsUpdate = true;
     // An incomplete earlier sync (version 0) may have left record databases
     // of items this sync keeps: the category still has them.
-    if (copy.version() == 0 && !copy.inlineOnly) found->inlineOnly = false;
+    if (copy.version() == 0 && !copy.state_.inlineOnly) found->state_.inlineOnly = false;
     if (!copy.DeleteRecord(handle)) {
-      found->deferred = true;
-      found->versionLeft = copy.version();
+      found->state_.deferred = true;
+      found->tally_.versionLeft = copy.version();
     }
   } else {
-    found->matched = true;
-    if (!found->fromServer) found->needsUpdate = true;
-    found->isNew = false;
-    found->versionLeft = copy.version();
+    found->state_.matched = true;
+    if (!found->state_.fromServer) found->state_.needsUpdate = true;
+    found->state_.isNew = false;
+    found->tally_.versionLeft = copy.version();
   }
 }
 
 bool CategoryList::Reconcile(ProgressSink& progress) {
-  DeviceDatabase database(ports_, mount_);
+  DeviceDatabase database(mount_);
   DbHandle handle;
   CEOID catsOid = 0;
   if (!database.OpenOrCreate(kCategoryDatabase, kPropCategoryKey, 0, &handle, &catsOid)) {
@@ -462,7 +465,7 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   // tables would be rebuilt from items that were dropped as unchanged.
   const std::optional<uint16_t> count = database.CountRecords(catsOid);
   for (uint16_t i = 0; i < count.value_or(0); ++i) {
-    Category copy(ports_, mount_, Category::Form::kHandheld, std::string(), 0);
+    Category copy(mount_, prompter_, Category::Form::kHandheld, std::string(), 0);
     if (copy.ReadRecord(handle) != ReadOutcome::kRecord) {
       progress.LogLine("Problem reading category database from device");
       return false;
@@ -478,11 +481,11 @@ bool CategoryList::Reconcile(ProgressSink& progress) {
   for (auto& entry : categories_) {
     if (!progress.IsRunning()) break;
     Category& category = *entry.second;
-    if (!category.tableOwner.empty()) continue;  // left out
+    if (!category.state_.tableOwner.empty()) continue;  // left out
     // A new category's table is rebuilt from nothing, whatever Check found.
-    if (category.NeedsSync() && !category.Check(progress) && !category.isNew &&
+    if (category.NeedsSync() && !category.Check(progress) && !category.state_.isNew &&
         progress.IsRunning()) {
-      category.deferred = true;
+      category.state_.deferred = true;
     }
   }
   return true;
@@ -495,26 +498,26 @@ bool CategoryList::LoadContent(const SyncContext& run) {
   for (auto& entry : categories_) {
     if (!run.progress.IsRunning()) break;
     Category& category = *entry.second;
-    if (!category.tableOwner.empty()) {
+    if (!category.state_.tableOwner.empty()) {
       run.progress.LogLine("left out: " + category.key() + " has the content table " +
-                           category.tableName() + " of " + category.tableOwner);
+                           category.tableName() + " of " + category.state_.tableOwner);
       result = false;
       continue;
     }
     if (!category.NeedsSync()) continue;
-    if (category.deferred) {
+    if (category.state_.deferred) {
       run.progress.LogLine("left for the next sync: " + category.key());
       result = false;
       continue;
     }
-    if (run.settings.logEnabled() && category.fromServer) {
+    if (run.settings.logEnabled() && category.state_.fromServer) {
       run.progress.LogLine(FormatText("updateing %s", category.key().c_str()));
     }
     if (!category.Sync(run)) {
       result = false;
       break;
     }
-    if (category.deferred) result = false;
+    if (category.state_.deferred) result = false;
   }
   run.progress.SetStatus("Updating", 1);
   if (!WriteCategories(run.progress) && run.progress.IsRunning()) result = false;
@@ -529,7 +532,7 @@ bool CategoryList::LoadContent(const SyncContext& run) {
 std::vector<std::string> CategoryList::Unfinished() const {
   std::vector<std::string> keys;
   for (const auto& entry : categories_) {
-    if (!entry.second->tableOwner.empty()) continue;
+    if (!entry.second->state_.tableOwner.empty()) continue;
     if (!entry.second->Facts(/*reconciled=*/true).completed) keys.push_back(entry.first);
   }
   for (const CategoryFacts& gone : gone_) {
@@ -541,7 +544,7 @@ std::vector<std::string> CategoryList::Unfinished() const {
 std::vector<std::string> CategoryList::LeftOut() const {
   std::vector<std::string> keys;
   for (const auto& entry : categories_) {
-    if (!entry.second->tableOwner.empty()) keys.push_back(entry.first);
+    if (!entry.second->state_.tableOwner.empty()) keys.push_back(entry.first);
   }
   return keys;
 }
@@ -549,7 +552,7 @@ std::vector<std::string> CategoryList::LeftOut() const {
 void CategoryList::ClaimTable(Category& category) {
   const auto [owner, claimed] =
       tableOwners_.try_emplace(AsciiLower(category.tableName()), category.key());
-  if (!claimed) category.tableOwner = owner->second;
+  if (!claimed) category.state_.tableOwner = owner->second;
 }
 
 void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
@@ -558,7 +561,7 @@ void CategoryList::ReportTo(RunRecorder& recorder, bool reconciled) const {
 }
 
 bool CategoryList::WriteCategories(ProgressSink& progress) {
-  DeviceDatabase database(ports_, mount_);
+  DeviceDatabase database(mount_);
   DbHandle handle;
   if (!OpenCats(database, &handle)) {
     progress.LogLine("could not update main cat database");
@@ -566,15 +569,14 @@ bool CategoryList::WriteCategories(ProgressSink& progress) {
   }
   for (auto& entry : categories_) {
     Category& category = *entry.second;
-    if (!(category.isNew || (category.needsUpdate && category.fromServer))) continue;
-    if (category.deferred) continue;  // its handheld copy is not known
-    if (!category.tableOwner.empty()) continue;
+    if (!(category.state_.isNew || (category.state_.needsUpdate && category.state_.fromServer)))
+      continue;
+    if (category.state_.deferred) continue;  // its handheld copy is not known
+    if (!category.state_.tableOwner.empty()) continue;
     if (category.WriteRecord(handle)) continue;
     // One more try on a fresh mount.
     handle.Close();
-    database.Unmount();
-    ports_.clock->SleepMs(kCatsRetryPauseMs);
-    database.Mount(database.VolumeName());
+    database.Remount(kCatsRetryPauseMs);
     if (!OpenCats(database, &handle)) return false;
     if (!category.WriteRecord(handle)) {
       progress.LogLine("could not update record in main cat database");

@@ -24,13 +24,13 @@
 #include "content/item_index.h"
 #include "device/device_database.h"
 #include "device/records.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 #include "settings/sync_context.h"
 
 namespace hhsync {
 
 class ProgressSink;
+class Prompter;
 class ServerLink;
 class SyncSettings;
 
@@ -52,8 +52,9 @@ class Category {
     kHandheld,  // a record read from "cats"
   };
 
-  // Joins the shared volume mount through a DeviceDatabase of its own.
-  Category(const Ports& ports, VolumeMount& mount, Form form, const std::string& key,
+  // Joins the shared volume mount through a DeviceDatabase of its own; tells
+  // the user through prompter of an item it could not write.
+  Category(VolumeMount& mount, Prompter& prompter, Form form, const std::string& key,
            uint32_t version);
   // Closes the content table if it is open.
   ~Category();
@@ -102,37 +103,48 @@ class Category {
   uint32_t version() const { return version_; }
   CEOID oid() const { return oid_; }
 
-  bool acceptsContent = true;
-  bool complete = false;
-  bool inlineOnly = true;
-  bool fromServer = false;
-  bool isNew = true;
-  bool needsUpdate = false;
-  bool matched = false;
-  // This run could not tell what the handheld holds of this category (a
-  // record could not be read or deleted): it is neither synced nor recorded,
-  // and the next sync takes it up again.
-  bool deferred = false;
-  // An earlier category of the profile has the same content table (their
-  // keys agree in the first kTableKeyChars characters): this one is left
-  // out, neither synced nor recorded, so that it cannot overwrite the
-  // other's items. The key of that category.
-  std::string tableOwner;
+  // Where the category stands in this run: set by the category itself and
+  // by its CategoryList, which decides across categories.
+  struct State {
+    bool acceptsContent = true;  // false once "cats" holds the profile's version
+    bool complete = false;       // every item is on the handheld
+    bool inlineOnly = true;      // no item has record databases of its own
+    bool fromServer = false;     // listed by the profile
+    bool isNew = true;           // no "cats" record of it on the handheld
+    bool needsUpdate = false;    // its "cats" record is to be written anew
+    bool matched = false;        // a "cats" record of it was found
+    // This run could not tell what the handheld holds of this category (a
+    // record could not be read or deleted): it is neither synced nor
+    // recorded, and the next sync takes it up again.
+    bool deferred = false;
+    // An earlier category of the profile has the same content table (their
+    // keys agree in the first kTableKeyChars characters): this one is left
+    // out, neither synced nor recorded, so that it cannot overwrite the
+    // other's items. The key of that category.
+    std::string tableOwner;
+  };
+  const State& state() const { return state_; }
 
-  // What this run found and did, for the run's report: the version of the
-  // first "cats" record of the key, the version of a "cats" record of it
-  // that was left in place, and the version this run wrote.
-  std::optional<uint32_t> handheldVersion;
-  std::optional<uint32_t> versionLeft;
-  std::optional<uint32_t> versionWritten;
-  int itemsFetched = 0;
-  int itemsDeleted = 0;
-  int recordsWritten = 0;
   // The category's facts. Without reconciled ("cats" could not be read) the
   // run left it as it was, knowing nothing of the handheld's copy.
   CategoryFacts Facts(bool reconciled) const;
 
  private:
+  friend class CategoryList;
+
+  // What this run found and did, for the run's report: the version of the
+  // first "cats" record of the key, the version of a "cats" record of it
+  // that was left in place, and the version this run wrote; the items
+  // fetched, the index records deleted and the records written.
+  struct Tally {
+    std::optional<uint32_t> handheldVersion;
+    std::optional<uint32_t> versionLeft;
+    std::optional<uint32_t> versionWritten;
+    int itemsFetched = 0;
+    int itemsDeleted = 0;
+    int recordsWritten = 0;
+  };
+
   bool OpenTable(DbHandle* handle);
   void CloseTable();
   // Removes the item's record databases; true when both are gone.
@@ -142,19 +154,21 @@ class Category {
   // when it could not be written whole; no index record is then left for it.
   bool WriteItem(ContentItem& item, const SyncContext& run);
 
-  Ports ports_;
+  Prompter& prompter_;
   std::string key_;
   std::string tableName_;
   uint32_t version_ = 0;
   CEOID oid_ = 0;
   ItemIndex items_;
+  State state_;
+  Tally tally_;
   DbHandle tableHandle_;
   DeviceDatabase database_;
 };
 
 class CategoryList {
  public:
-  CategoryList(const Ports& ports, VolumeMount& mount);
+  CategoryList(VolumeMount& mount, Prompter& prompter);
   ~CategoryList();
   CategoryList(const CategoryList&) = delete;
   CategoryList& operator=(const CategoryList&) = delete;
@@ -216,8 +230,8 @@ class CategoryList {
   // when an earlier category owns the table.
   void ClaimTable(Category& category);
 
-  Ports ports_;
   VolumeMount& mount_;
+  Prompter& prompter_;
   int contentCount_ = 0;
   // Content tables (lower case) by the key of the category that owns them.
   std::map<std::string, std::string> tableOwners_;

@@ -182,10 +182,10 @@ bool ContentItem::WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressS
   return false;
 }
 
-ReadOutcome ContentItem::ReadIndexRecord(const Ports& ports, const DbHandle& handle) {
+ReadOutcome ContentItem::ReadIndexRecord(const DeviceDatabase& volume, const DbHandle& handle) {
   std::string id(contentId()), versionText(version());
   const RecordRead read =
-      ReadRecordValues(*ports.rapi, ports.prompter, handle, {kPropContentId, kPropVersion},
+      ReadRecordValues(volume.rapi(), &volume.failures(), handle, {kPropContentId, kPropVersion},
                        [&](const CePropVal& value) {
                          if (value.propid == kPropContentId) {
                            id = std::to_string(static_cast<int32_t>(value.ulVal));
@@ -200,7 +200,7 @@ ReadOutcome ContentItem::ReadIndexRecord(const Ports& ports, const DbHandle& han
   return read.outcome;
 }
 
-bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
+bool ContentItem::WriteRecordTable(Prompter& prompter, int part, DeviceDatabase& database,
                                    ProgressSink& progress, int* written) {
   if (!records_) {
     progress.LogLine(FormatText("Data Problem No Records :%s", std::string(contentId()).c_str()));
@@ -215,7 +215,7 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
     if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
       std::string text = "1.Unable to Open database, please sync again." + name;
       progress.LogLine(text);
-      ports.prompter->MessageBox(text, kSystemModalOk);
+      prompter.MessageBox(text, kSystemModalOk);
       return false;
     }
   }
@@ -225,7 +225,7 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
     progress.StepDetail();
     bool done = false;
     for (uint32_t attempt = 0; attempt < 3 && !done; ++attempt) {
-      done = WritePart(*ports.rapi, record, part, handle, sequence);
+      done = WritePart(database.rapi(), record, part, handle, sequence);
       if (done) break;
       // Start over on a fresh mount and handle before the next try.
       handle.Close();
@@ -233,14 +233,14 @@ bool ContentItem::WriteRecordTable(const Ports& ports, int part, DeviceDatabase&
       if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
         database.Remount(40 + attempt);
         if (!database.OpenOrCreate(name, kPropSequence, 0, &handle, &dbOid)) {
-          ports.prompter->MessageBox("2.Unable to Open database, please sync again: " + name,
-                                     kSystemModalOk);
+          prompter.MessageBox("2.Unable to Open database, please sync again: " + name,
+                              kSystemModalOk);
           return false;
         }
       }
     }
     if (!done) {
-      ports.prompter->MessageBox("Unable to write content, please sync again.", kSystemModalOk);
+      prompter.MessageBox("Unable to write content, please sync again.", kSystemModalOk);
       return false;
     }
     if (written) ++*written;

@@ -21,13 +21,13 @@
 #include "device/db_handle.h"
 #include "device/records.h"
 #include "formats/edm.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 #include "settings/sync_context.h"
 
 namespace hhsync {
 
 class DeviceDatabase;
+class Prompter;
 class HttpRequest;
 class ProgressSink;
 class ServerLink;
@@ -80,12 +80,13 @@ class ContentItem {
   // names the record written.
   bool WriteIndexRecord(Rapi& rapi, const DbHandle& handle, ProgressSink& progress);
   // Reads the next index record (content id and version) of an open content
-  // table; a missing property shows "prop not found".
-  ReadOutcome ReadIndexRecord(const Ports& ports, const DbHandle& handle);
+  // table on volume; a missing property is told to the volume's failure sink.
+  ReadOutcome ReadIndexRecord(const DeviceDatabase& volume, const DbHandle& handle);
   // Writes part 1 or 2 of every record into "J" + id or "JJ" + id,
   // reopening and remounting on failure. True when every record was written.
-  // *written (when given) is increased by the records written.
-  bool WriteRecordTable(const Ports& ports, int part, DeviceDatabase& database,
+  // *written (when given) is increased by the records written. A table that
+  // cannot be opened or written is told to the user through prompter.
+  bool WriteRecordTable(Prompter& prompter, int part, DeviceDatabase& database,
                         ProgressSink& progress, int* written = nullptr);
   // Deletes the index record this item was read from or last wrote (when it
   // has an id). True when the handheld reported it deleted.

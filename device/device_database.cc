@@ -2,26 +2,21 @@
 
 #include "base/text.h"
 #include "platform/clock.h"
-#include "platform/prompter.h"
 
 namespace hhsync {
 
-namespace {
-
-constexpr MessageBoxStyle kPlain{MbButtons::kOk, MbIcon::kNone, false};
-constexpr MessageBoxStyle kStopOk{MbButtons::kOk, MbIcon::kStop, true};
-constexpr MessageBoxStyle kStopYesNo{MbButtons::kYesNo, MbIcon::kStop, true};
-
-}  // namespace
-
-DeviceDatabase::DeviceDatabase(const Ports& ports, VolumeMount& mount)
-    : ports_(ports), mount_(mount) {
-  Join();
+DbFailureSink& IgnoreDbFailures() {
+  class Ignore final : public DbFailureSink {
+   public:
+    void Failed(DbFailure, const std::string&) override {}
+  };
+  static Ignore ignore;
+  return ignore;
 }
 
-DeviceDatabase::DeviceDatabase(const Ports& ports, VolumeMount& mount,
-                               const std::string& volumeName)
-    : ports_(ports), mount_(mount) {
+DeviceDatabase::DeviceDatabase(VolumeMount& mount) : mount_(mount) { Join(); }
+
+DeviceDatabase::DeviceDatabase(VolumeMount& mount, const std::string& volumeName) : mount_(mount) {
   if (!mount_.mounted_) mount_.name_ = volumeName;
   Join();
 }
@@ -43,15 +38,15 @@ bool DeviceDatabase::MountVolume() {
   if (rapi().CeMountDBVol(&mount_.id_, AnsiToWide(mount_.name_), kOpenExisting)) return true;
   switch (rapi().CeGetLastError()) {
     case ce_error::kInvalidParameter:
-      ports_.prompter->MessageBox("ERROR_INVALID_PARAMETER", kPlain);
+      failures().Failed(DbFailure::kMountBadParameter, "");
       return false;
     case ce_error::kDiskFull:
-      ports_.prompter->MessageBox("ERROR_DISK_FULL", kPlain);
+      failures().Failed(DbFailure::kMountDiskFull, "");
       return false;
     case ce_error::kAlreadyExists:
       // The volume is mounted already: usable when the platform named it.
       if (!mount_.id_.IsZero()) return true;
-      ports_.prompter->MessageBox("ERROR OPENING DATABASE ON PPC", kPlain);
+      failures().Failed(DbFailure::kMountUnnamed, "");
       return false;
     default:
       return false;
@@ -75,7 +70,7 @@ void DeviceDatabase::Unmount() {
 
 bool DeviceDatabase::Remount(uint32_t pauseMs) {
   Unmount();
-  ports_.clock->SleepMs(pauseMs);
+  mount_.clock_.SleepMs(pauseMs);
   return Mount(mount_.name_);
 }
 
@@ -90,11 +85,11 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
 
   uint32_t error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
-    ports_.prompter->MessageBox("could not open database bad parameter:" + name, kStopOk);
+    failures().Failed(DbFailure::kOpenBadParameter, name);
     return false;
   }
   if (error == ce_error::kNotEnoughMemory) {
-    ports_.prompter->MessageBox("could not open database not enough memory", kStopYesNo);
+    failures().Failed(DbFailure::kOpenNoMemory, name);
     return false;
   }
 
@@ -110,9 +105,9 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   if (created == 0) {
     error = rapi().CeGetLastError();
     if (error == ce_error::kInvalidParameter) {
-      ports_.prompter->MessageBox("could not open database bad parameter:" + name, kStopOk);
+      failures().Failed(DbFailure::kOpenBadParameter, name);
     } else if (error == ce_error::kDupName) {
-      ports_.prompter->MessageBox("could not create database dupe name", kPlain);
+      failures().Failed(DbFailure::kCreateDupName, name);
     }
     return false;
   }
@@ -123,11 +118,11 @@ bool DeviceDatabase::OpenOrCreate(const std::string& name, CEPROPID firstSort, C
   if (handle->open()) return true;
   error = rapi().CeGetLastError();
   if (error == ce_error::kInvalidParameter) {
-    ports_.prompter->MessageBox("could not open database bad parameter", kStopOk);
+    failures().Failed(DbFailure::kReopenBadParameter, name);
     return false;
   }
   if (error == ce_error::kNotEnoughMemory) {
-    ports_.prompter->MessageBox("could not open database not enough memory", kStopOk);
+    failures().Failed(DbFailure::kReopenNoMemory, name);
     return false;
   }
   return true;
@@ -144,7 +139,7 @@ bool DeviceDatabase::OpenExisting(const std::string& name, DbHandle* handle, CEO
 std::optional<uint16_t> DeviceDatabase::CountRecords(CEOID oid) {
   CeOidInfo info;
   if (!rapi().CeOidGetInfoEx(mount_.id_, oid, &info)) {
-    ports_.prompter->MessageBox("DB Problem", kStopYesNo);
+    failures().Failed(DbFailure::kCountFailed, "");
     return std::nullopt;
   }
   return info.recordCount;

@@ -12,20 +12,24 @@
 #include <optional>
 #include <string>
 
+#include "device/db_failure.h"
 #include "device/db_handle.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 
 namespace hhsync {
 
-// The volume as one run shares it: its name and identifier, how many
-// DeviceDatabase objects hold it, and whether it is mounted right now. After
-// a remount the objects that held the mount still hold it, so the volume
-// stays mounted until the last of them is gone. Owned by the run; it must
-// outlive every DeviceDatabase made over it.
+class Clock;
+
+// The volume as one run shares it: the connection it is reached through,
+// the clock that times the pauses of a remount, where its failures are told,
+// its name and identifier, how many DeviceDatabase objects hold it, and
+// whether it is mounted right now. After a remount the objects that held the
+// mount still hold it, so the volume stays mounted until the last of them is
+// gone. Owned by the run; it must outlive every DeviceDatabase made over it.
 class VolumeMount {
  public:
-  VolumeMount() = default;
+  VolumeMount(Rapi& rapi, Clock& clock, DbFailureSink& failures)
+      : rapi_(rapi), clock_(clock), failures_(failures) {}
   VolumeMount(const VolumeMount&) = delete;
   VolumeMount& operator=(const VolumeMount&) = delete;
 
@@ -35,6 +39,9 @@ class VolumeMount {
 
  private:
   friend class DeviceDatabase;
+  Rapi& rapi_;
+  Clock& clock_;
+  DbFailureSink& failures_;
   std::string name_;
   CeGuid id_;
   int32_t holders_ = 0;
@@ -45,9 +52,9 @@ class DeviceDatabase {
  public:
   // Joins the run's mount, or mounts the volume whose name was stored by an
   // earlier mount when it is not mounted.
-  DeviceDatabase(const Ports& ports, VolumeMount& mount);
+  explicit DeviceDatabase(VolumeMount& mount);
   // Joins the run's mount, or stores the name and mounts that volume.
-  DeviceDatabase(const Ports& ports, VolumeMount& mount, const std::string& volumeName);
+  DeviceDatabase(VolumeMount& mount, const std::string& volumeName);
   ~DeviceDatabase();
   DeviceDatabase(const DeviceDatabase&) = delete;
   DeviceDatabase& operator=(const DeviceDatabase&) = delete;
@@ -68,8 +75,8 @@ class DeviceDatabase {
   bool Remount(uint32_t pauseMs);
 
   // Opens a database by name, creating it with 0, 1 or 2 sort orders (a sort
-  // identifier of 0 means none) when it cannot be opened. Shows the message
-  // boxes for the open and create failures. *handle closes what it held
+  // identifier of 0 means none) when it cannot be opened. Tells the volume's
+  // sink of the open and create failures the user hears of. *handle closes what it held
   // before and holds the new database. May return true with nothing open
   // when the new database cannot be reopened for a reason other than a bad
   // parameter or lack of memory; every record writer refuses such a handle.
@@ -77,7 +84,7 @@ class DeviceDatabase {
                     DbHandle* handle, CEOID* oid);
   // Opens a database by name; no message.
   bool OpenExisting(const std::string& name, DbHandle* handle, CEOID* oid);
-  // The database's record count, 0 with a "DB Problem" box on failure.
+  // The database's record count; 0, told to the sink, on failure.
   uint16_t RecordCount(CEOID oid);
   // The same, with a failure told apart from an empty database.
   std::optional<uint16_t> CountRecords(CEOID oid);
@@ -90,14 +97,14 @@ class DeviceDatabase {
   bool RemoveDatabase(const std::string& name);
 
   std::string VolumeName() const;
-  Rapi& rapi() const { return *ports_.rapi; }
+  Rapi& rapi() const { return mount_.rapi_; }
+  DbFailureSink& failures() const { return mount_.failures_; }
 
  private:
   bool MountVolume();
   // Holds the shared mount, mounting the volume when it is not mounted.
   void Join();
 
-  Ports ports_;
   VolumeMount& mount_;
   bool mounted_ = false;
 };

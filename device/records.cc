@@ -1,6 +1,6 @@
 #include "device/records.h"
 
-#include "platform/prompter.h"
+#include "device/db_failure.h"
 
 namespace hhsync {
 
@@ -17,7 +17,7 @@ RecordRead ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<
   return {0, ReadOutcome::kFailed};
 }
 
-RecordRead ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
+RecordRead ReadRecordValues(Rapi& rapi, DbFailureSink* failures, const DbHandle& handle,
                             const std::vector<CEPROPID>& wanted,
                             const std::function<void(const CePropVal&)>& take) {
   std::vector<CePropVal> values;
@@ -25,7 +25,7 @@ RecordRead ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
   if (read.outcome != ReadOutcome::kRecord) return read;
   for (const CePropVal& value : values) {
     if (value.flags & CEDB_PROPNOTFOUND) {
-      if (ui) ui->MessageBox("prop not found", MessageBoxStyle{});
+      if (failures) failures->Failed(DbFailure::kPropertyMissing, "");
       continue;
     }
     take(value);

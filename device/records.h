@@ -19,7 +19,7 @@
 
 namespace hhsync {
 
-class Prompter;
+class DbFailureSink;
 
 // What reading the next record of a database came to.
 enum class ReadOutcome {
@@ -40,8 +40,8 @@ RecordRead ReadNextRecord(Rapi& rapi, const DbHandle& handle, const std::vector<
 
 // Reads the next record like ReadNextRecord and hands each value the
 // handheld returned to take, matched by identifier. A value flagged as
-// missing is skipped; with ui given it first shows "prop not found".
-RecordRead ReadRecordValues(Rapi& rapi, Prompter* ui, const DbHandle& handle,
+// missing is skipped; with failures given it is first told there.
+RecordRead ReadRecordValues(Rapi& rapi, DbFailureSink* failures, const DbHandle& handle,
                             const std::vector<CEPROPID>& wanted,
                             const std::function<void(const CePropVal&)>& take);
 

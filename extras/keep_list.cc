@@ -25,15 +25,15 @@ void LogTransferError(ProgressSink& progress, const HttpError& error) {
 
 }  // namespace
 
-KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), mount_(mount) {
-  DeviceDatabase volume(ports_, mount_);
+KeepList::KeepList(VolumeMount& mount, RunRecorder& recorder) : mount_(mount), recorder_(recorder) {
+  DeviceDatabase volume(mount_);
   DbHandle handle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid)) {
     // A database that is there but cannot be opened holds entries that
     // could not be read: they stay for the next sync, and the run's report
     // says so instead of telling of no list at all.
-    readFailed_ = ports_.rapi->CeGetLastError() != ce_error::kFileNotFound;
+    readFailed_ = volume.rapi().CeGetLastError() != ce_error::kFileNotFound;
     return;
   }
   keepDbOid_ = oid;
@@ -46,7 +46,7 @@ KeepList::KeepList(const Ports& ports, VolumeMount& mount) : ports_(ports), moun
     records_.emplace();
     bool sawOther = false;
     for (uint16_t i = 0; i < count; ++i) {
-      auto record = std::make_unique<KeepRecord>(ports_, handle);
+      auto record = std::make_unique<KeepRecord>(volume, handle);
       // An entry that could not be read must not be posted as empty, nor
       // deleted unsent: the list is then not posted this time.
       if (record->readFailed()) readFailed_ = true;
@@ -72,14 +72,14 @@ void KeepList::Upload(const SyncContext& run) {
   facts_.entriesRead = records_ ? static_cast<int>(records_->size()) : 0;
   facts_.readFailed = readFailed_;
   Post(run);
-  ports_.recorder->Keep(facts_);
+  recorder_.Keep(facts_);
 }
 
 void KeepList::Post(const SyncContext& run) {
   if (empty_) {
     // What a post leaves once its entries are deleted; an earlier run could
     // not delete it, and a run that finds it empty would never post again.
-    DeviceDatabase volume(ports_, mount_);
+    DeviceDatabase volume(mount_);
     facts_.databaseDeleted = DeleteIfEmpty(volume);
   }
   if (!records_) return;
@@ -133,7 +133,7 @@ void KeepList::DeletePosted() {
   // Exactly the entries posted go: one the handheld added while the post was
   // on its way stays for the next sync. The database goes once it is empty.
   // Each step is tried twice, since an entry left behind is posted again.
-  DeviceDatabase volume(ports_, mount_);
+  DeviceDatabase volume(mount_);
   DbHandle handle;
   CEOID oid = 0;
   if (!volume.OpenExisting(kKeepDatabase, &handle, &oid) &&
@@ -142,7 +142,7 @@ void KeepList::DeletePosted() {
   }
   if (oid != keepDbOid_) return;  // not the database the entries were read from
   for (const auto& record : *records_) {
-    if (DeleteRecordById(*ports_.rapi, handle, record->oid())) ++facts_.entriesDeleted;
+    if (DeleteRecordById(volume.rapi(), handle, record->oid())) ++facts_.entriesDeleted;
   }
   handle.Close();
   facts_.databaseDeleted = DeleteIfEmpty(volume);

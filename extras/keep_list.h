@@ -16,7 +16,6 @@
 
 #include "base/run_report.h"
 #include "extras/keep_record.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 #include "settings/sync_context.h"
 
@@ -38,7 +37,7 @@ class KeepList {
   // mount of the database volume. A missing or empty database leaves the
   // list absent; so does one that is there but cannot be opened or whose
   // records cannot be counted, and then the facts say the read failed.
-  KeepList(const Ports& ports, VolumeMount& mount);
+  KeepList(VolumeMount& mount, RunRecorder& recorder);
   virtual ~KeepList();
   KeepList(const KeepList&) = delete;
   KeepList& operator=(const KeepList&) = delete;
@@ -83,8 +82,8 @@ class KeepList {
   // Deletes the database when it held nothing; whether it is gone.
   bool DeleteIfEmpty(DeviceDatabase& volume);
 
-  Ports ports_;
   VolumeMount& mount_;
+  RunRecorder& recorder_;
   CEOID keepDbOid_ = 0;
   std::optional<std::vector<std::unique_ptr<KeepRecord>>> records_;
   std::string message_;

@@ -8,10 +8,11 @@
 #include <string>
 
 #include "device/db_handle.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 
 namespace hhsync {
+
+class DeviceDatabase;
 
 class KeepRecord {
  public:
@@ -23,11 +24,12 @@ class KeepRecord {
   static constexpr uint16_t kTextProp105 = 105;
 
   // Reads the next record of an open database: properties 100 (number) and
-  // 101, 103, 104, 105 (text). Every property the record lacks shows a
-  // "prop not found" message box and leaves its field empty (or 0). When no
+  // 101, 103, 104, 105 (text) of a database on volume. Every property the
+  // record lacks is told to the volume's failure sink and leaves its field
+  // empty (or 0). When no
   // record is left, every field stays empty; readFailed() tells whether a
   // record should have been there but could not be read.
-  KeepRecord(const Ports& ports, const DbHandle& handle);
+  KeepRecord(const DeviceDatabase& volume, const DbHandle& handle);
   // An entry with the given fields.
   KeepRecord(uint32_t value100, std::string text101, std::string text103, std::string text104,
              std::string text105);

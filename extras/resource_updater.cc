@@ -13,7 +13,6 @@
 #include "net/server_link.h"
 #include "platform/paths.h"
 #include "platform/prompter.h"
-#include "platform/registry.h"
 #include "platform/shell.h"
 #include "settings/registry_key.h"
 #include "settings/sync_settings.h"
@@ -47,9 +46,10 @@ ResourceRecord::ResourceRecord(std::string rid, std::string type, std::string re
       revision_(std::move(revision)),
       name_(std::move(name)) {}
 
-ReadOutcome ResourceRecord::ReadNextFromDevice(const Ports& ports, const DbHandle& handle) {
+ReadOutcome ResourceRecord::ReadNextFromDevice(const DeviceDatabase& volume,
+                                               const DbHandle& handle) {
   const RecordRead read = ReadRecordValues(
-      *ports.rapi, ports.prompter, handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
+      volume.rapi(), &volume.failures(), handle, {UintProp(kRidProp), TextProp(kRevisionProp)},
       [this](const CePropVal& value) {
         if (value.propid == UintProp(kRidProp)) {
           rid_ = std::to_string(static_cast<int32_t>(value.ulVal));
@@ -82,8 +82,8 @@ bool ResourceRecord::DeleteFromDevice(Rapi& rapi, const DbHandle& handle) const 
 
 // ResourceUpdater
 
-ResourceUpdater::ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl)
-    : ports_(ports), mount_(mount), statusUrl_(std::move(statusUrl)) {}
+ResourceUpdater::ResourceUpdater(VolumeMount& mount, Desktop desktop, std::string statusUrl)
+    : mount_(mount), desktop_(desktop), statusUrl_(std::move(statusUrl)) {}
 
 ResourceUpdater::~ResourceUpdater() = default;
 
@@ -97,7 +97,7 @@ bool ResourceUpdater::UpdateResources(const SyncContext& run) {
   itemFacts_.clear();
   notCurrent_.clear();
   recordProblems_.clear();
-  DeviceDatabase volume(ports_, mount_);
+  DeviceDatabase volume(mount_);
   CEOID oid = 0;
   // A failed open does not end the step: the reconcile then finds no record,
   // and the first write reopens the database after a remount.
@@ -127,7 +127,7 @@ bool ResourceUpdater::UpdateResources(const SyncContext& run) {
   CloseHandles();
   for (auto& [rid, item] : itemFacts_) facts_.items.push_back(std::move(item));
   itemFacts_.clear();
-  ports_.recorder->Resources(facts_);
+  desktop_.recorder.Resources(facts_);
   return done;
 }
 
@@ -194,7 +194,7 @@ bool ResourceUpdater::ParseStatusList(const std::string& reply) {
 }
 
 ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
-  Rapi& rapi = *ports_.rapi;
+  Rapi& rapi = volume.rapi();
   bool changed = false;
   bool failed = false;
   // A record that could not be deleted stays beside the one written later.
@@ -203,7 +203,7 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   // reopens it.
   while (statusDb_.open()) {
     ResourceRecord stored;
-    const ReadOutcome read = stored.ReadNextFromDevice(ports_, statusDb_);
+    const ReadOutcome read = stored.ReadNextFromDevice(volume, statusDb_);
     failed = read == ReadOutcome::kFailed;
     if (read != ReadOutcome::kRecord) break;
     auto it = statusList_.find(stored.rid());
@@ -226,7 +226,7 @@ ResourceUpdater::Comparison ResourceUpdater::Reconcile(DeviceDatabase& volume) {
   }
   while (resourceDb_.open()) {
     ResourceRecord stored;
-    const ReadOutcome read = stored.ReadNextFromDevice(ports_, resourceDb_);
+    const ReadOutcome read = stored.ReadNextFromDevice(volume, resourceDb_);
     failed = read == ReadOutcome::kFailed;
     if (read != ReadOutcome::kRecord) break;
     auto it = downloadList_.find(stored.rid());
@@ -253,7 +253,7 @@ bool ResourceUpdater::Apply(DeviceDatabase& volume, const SyncContext& run) {
   // a manager that is not there), the install cannot be tried, and the
   // INI must not be recorded as current: the next sync fetches it again.
   const std::string manager = run.settings.desktop().AppManagerPath();
-  const bool installUntried = manager.empty() && !ports_.registry->Trouble().empty();
+  const bool installUntried = manager.empty() && !run.settings.desktop().Trouble().empty();
 
   std::string installArguments;
   std::set<std::string> arrived;
@@ -338,13 +338,13 @@ void ResourceUpdater::RunAppManager(const std::string& manager, const std::strin
   // whatever its first word names (C:\Program.exe).
   const bool quote = manager.front() != '"' && manager.find_first_of(" \t") != std::string::npos;
   facts_.appManagerCommand = (quote ? "\"" + manager + "\"" : manager) + arguments;
-  ports_.shell->RunAndWait(facts_.appManagerCommand);
+  desktop_.shell.RunAndWait(facts_.appManagerCommand);
 }
 
 bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* database, DbHandle* handle,
                                      const ResourceRecord& record, const uint8_t* data,
                                      std::size_t size) {
-  Rapi& rapi = *ports_.rapi;
+  Rapi& rapi = volume.rapi();
   if (record.WriteToDevice(rapi, *handle, data, size)) return true;
   handle->Close();
   volume.Remount(kResourceRemountPauseMs);
@@ -353,13 +353,13 @@ bool ResourceUpdater::WriteWithRetry(DeviceDatabase& volume, const char* databas
   if (record.WriteToDevice(rapi, *handle, data, size)) return true;
   MessageBoxStyle style;
   style.systemModal = true;
-  ports_.prompter->MessageBox("Unable to write resource, please sync again.", style);
+  desktop_.prompter.MessageBox("Unable to write resource, please sync again.", style);
   return false;
 }
 
 bool ResourceUpdater::IsProgramFile(const std::string& name) const {
   return EqualsNoCase(name, kConfigFileName) || EqualsNoCase(name, kLogFileName) ||
-         ports_.paths->IsPlatformFile(name);
+         desktop_.paths.IsPlatformFile(name);
 }
 
 bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string& url,
@@ -374,8 +374,8 @@ bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string
   if (!IsPlainFileName(name) || IsProgramFile(name)) {
     return skip("\"" + name + "\" is not a file the server may write");
   }
-  std::string path = ports_.paths->InProgramDir(name);
-  std::unique_ptr<PendingFile> file = ports_.paths->CreateReplacement(path);
+  std::string path = desktop_.paths.InProgramDir(name);
+  std::unique_ptr<PendingFile> file = desktop_.paths.CreateReplacement(path);
   if (!file) return skip("cannot create " + path);
   // Only a whole download takes the file's place; after a broken one the
   // file stays as it was and the resource is fetched again next time.
@@ -387,7 +387,7 @@ bool ResourceUpdater::SaveToFile(const ResourceRecord& record, const std::string
   facts->bytes = written;
   file.reset();
   // A short path still holding blanks (8.3 names switched off) is quoted.
-  arguments->append(" ").append(QuoteArgument(ports_.shell->ShortPath(path)));
+  arguments->append(" ").append(QuoteArgument(desktop_.shell.ShortPath(path)));
   return true;
 }
 

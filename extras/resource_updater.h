@@ -19,13 +19,15 @@
 #include "base/run_report.h"
 #include "device/db_handle.h"
 #include "device/records.h"
-#include "platform/ports.h"
 #include "platform/rapi.h"
 #include "settings/sync_context.h"
 
 namespace hhsync {
 
 class DeviceDatabase;
+class Paths;
+class Prompter;
+class Shell;
 class VolumeMount;
 class ProgressSink;
 class ServerLink;
@@ -61,9 +63,9 @@ class ResourceRecord {
   ResourceRecord& operator=(const ResourceRecord&) = default;
 
   // Reads the next record (properties 100 and 101 only). Each property the
-  // record lacks shows "prop not found". The rid becomes the signed decimal
-  // text of the stored number.
-  ReadOutcome ReadNextFromDevice(const Ports& ports, const DbHandle& handle);
+  // record lacks is told to the volume's failure sink. The rid becomes the
+  // signed decimal text of the stored number.
+  ReadOutcome ReadNextFromDevice(const DeviceDatabase& volume, const DbHandle& handle);
   // Writes the record as a new one: properties 100 to 103, and 104 with
   // size bytes of data unless data is null. The rid is stored as the number
   // its leading decimal digits give. False on an invalid handle or a refused
@@ -92,8 +94,17 @@ class ResourceUpdater {
  public:
   using RecordMap = std::map<std::string, std::unique_ptr<ResourceRecord>>;
 
+  // The desktop's side of the step: where files are saved (paths), how the
+  // application manager is started (shell), where the user is told of a
+  // write that failed (prompter) and what the step did (recorder).
+  struct Desktop {
+    Paths& paths;
+    Shell& shell;
+    Prompter& prompter;
+    RunRecorder& recorder;
+  };
   // statusUrl: the resource status request; a download adds "&rid=" + rid.
-  ResourceUpdater(const Ports& ports, VolumeMount& mount, std::string statusUrl);
+  ResourceUpdater(VolumeMount& mount, Desktop desktop, std::string statusUrl);
   virtual ~ResourceUpdater();  // closes the databases still open
   ResourceUpdater(const ResourceUpdater&) = delete;
   ResourceUpdater& operator=(const ResourceUpdater&) = delete;
@@ -160,8 +171,8 @@ class ResourceUpdater {
   // Whether name is one of the program's own files in the program directory.
   bool IsProgramFile(const std::string& name) const;
 
-  Ports ports_;
   VolumeMount& mount_;
+  Desktop desktop_;
   std::string statusUrl_;
   RecordMap downloadList_;
   RecordMap statusList_;

@@ -33,21 +33,22 @@ std::string BrowserCommandLine(const std::string& registered, const std::string&
   return command + " " + QuoteArgument(url);
 }
 
-bool OpenInBrowser(const Ports& ports, const std::string& url, int showCommand) {
-  if (ports.shell->OpenUrl(url, showCommand)) return true;
+bool OpenInBrowser(Shell& shell, Registry& registry, const std::string& url, int showCommand) {
+  if (shell.OpenUrl(url, showCommand)) return true;
   std::string type, command;
-  if (!ReadClassesRoot(*ports.registry, ".htm", &type)) return false;
-  if (!ReadClassesRoot(*ports.registry, type + "\\shell\\open\\command", &command)) return false;
-  return ports.shell->RunCommandLine(BrowserCommandLine(command, url), showCommand);
+  if (!ReadClassesRoot(registry, ".htm", &type)) return false;
+  if (!ReadClassesRoot(registry, type + "\\shell\\open\\command", &command)) return false;
+  return shell.RunCommandLine(BrowserCommandLine(command, url), showCommand);
 }
 
 void SyncSettings::OpenFirstRunPage() {
   std::string page = GetDeviceSetting("furl", "");
-  if (!page.empty()) OpenInBrowser(ports_, page, kSwShow);
+  if (!page.empty()) OpenInBrowser(*ports_.shell, *ports_.registry, page, kSwShow);
 }
 
 bool SyncSettings::OpenErrorPage(const std::string& code) {
-  return OpenInBrowser(ports_, loginUrl_ + "?cmd=err&code=" + code, kSwShow);
+  return OpenInBrowser(*ports_.shell, *ports_.registry, loginUrl_ + "?cmd=err&code=" + code,
+                       kSwShow);
 }
 
 }  // namespace hhsync

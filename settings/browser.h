@@ -4,13 +4,14 @@
 
 #include <string>
 
-#include "platform/ports.h"
-
 namespace hhsync {
+
+class Registry;
+class Shell;
 
 // Whether the shell's opener or, when that failed, the registered browser
 // started.
-bool OpenInBrowser(const Ports& ports, const std::string& url, int showCommand);
+bool OpenInBrowser(Shell& shell, Registry& registry, const std::string& url, int showCommand);
 
 // The command line that starts the registered browser for url: the
 // registered command cut at its "%1" placeholder (at the opening quote when

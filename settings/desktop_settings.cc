@@ -68,6 +68,8 @@ std::string DesktopSettings::AppManagerPath() {
       .value_or("");
 }
 
+std::string DesktopSettings::Trouble() { return registry_.Trouble(); }
+
 uint32_t DesktopSettings::ReadUserDword(const std::string& path, const std::string& name) {
   return ReadDword(registry_, RegRoot::kCurrentUser, path, name);
 }

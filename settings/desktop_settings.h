@@ -39,6 +39,9 @@ class DesktopSettings {
   uint32_t GetLastSync();
   // Full path of the CE application manager; empty when not registered.
   std::string AppManagerPath();
+  // What went wrong with the PC's registry so far; empty when nothing did.
+  // An empty AppManagerPath with trouble is one that could not be read.
+  std::string Trouble();
 
   uint32_t ReadUserDword(const std::string& path, const std::string& name);
   uint32_t ReadMachineDword(const std::string& path, const std::string& name);

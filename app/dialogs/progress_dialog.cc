@@ -11,15 +11,14 @@
 
 namespace hhsync {
 
-ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap,
-                               std::string name, bool forceLog, bool showLogo,
-                               std::string registryPath)
-    : ports_(ports),
+ProgressDialog::ProgressDialog(Desktop desktop, const std::vector<uint8_t>* mainBitmap,
+                               std::string name, Log log, Logo logo, std::string registryPath)
+    : desktop_(desktop),
       name_(std::move(name)),
-      showLogo_(showLogo),
-      logSwitch_(*ports.registry, std::move(registryPath)) {
+      showLogo_(logo == Logo::kShown),
+      logSwitch_(desktop.registry, std::move(registryPath)) {
   if (mainBitmap) mainBitmap_.LoadFromMemory(mainBitmap->data(), mainBitmap->size());
-  if (forceLog || logSwitch_.GetFlag("log")) OpenLog();
+  if (log == Log::kOpen || logSwitch_.GetFlag("log")) OpenLog();
   phaseSteps_ = 7;
   LoadResourceBitmap(&logo_, kLogoResourceId);
   running_ = true;
@@ -28,7 +27,7 @@ ProgressDialog::ProgressDialog(const Ports& ports, const std::vector<uint8_t>* m
 ProgressDialog::~ProgressDialog() = default;
 
 void ProgressDialog::OpenLog() {
-  auto log = std::make_unique<SyncLog>(*ports_.paths, *ports_.clock, *ports_.prompter);
+  auto log = std::make_unique<SyncLog>(desktop_.paths, desktop_.clock, desktop_.prompter);
   std::lock_guard<std::mutex> l(mu_);
   if (!log->openFailed()) log_ = std::move(log);
 }

@@ -25,7 +25,6 @@
 #include "base/version.h"
 #include "formats/dib.h"
 #include "platform/dialog_host.h"
-#include "platform/ports.h"
 #include "settings/registry_key.h"
 
 namespace hhsync {
@@ -55,13 +54,34 @@ class ChangeSignal {
   mutable Steady::time_point lastChange_{};  // when a waiter last returned on a change
 };
 
+class Clock;
+class Paths;
+class Prompter;
+class Registry;
+
 class ProgressDialog final : public ProgressSink, public ProgressWindowModel {
  public:
+  // What the dialog works with on the desktop: the registry holding the log
+  // switch, and what the sync log opens with (the program directory, the
+  // clock of its entries, the prompter that tells of a log that cannot be
+  // opened).
+  struct Desktop {
+    Registry& registry;
+    Paths& paths;
+    Clock& clock;
+    Prompter& prompter;
+  };
+  enum class Log {
+    kAsSwitched,  // opened when the desktop setting "log" is "YES"
+    kOpen,        // opened in any case
+  };
+  enum class Logo { kShown, kHidden };
+
   // The main bitmap is loaded from the BMP file image of S.DAT (may be
-  // null); the logo is the program's own bitmap 131. The log is opened when forceLog is set or the
-  // desktop setting "log" under registryPath is "YES".
-  ProgressDialog(const Ports& ports, const std::vector<uint8_t>* mainBitmap, std::string name,
-                 bool forceLog, bool showLogo, std::string registryPath);
+  // null); the logo is the program's own bitmap 131. The desktop setting
+  // "log" is read under registryPath.
+  ProgressDialog(Desktop desktop, const std::vector<uint8_t>* mainBitmap, std::string name, Log log,
+                 Logo logo, std::string registryPath);
   ~ProgressDialog() override;
 
   // The run's operations.
@@ -111,7 +131,7 @@ class ProgressDialog final : public ProgressSink, public ProgressWindowModel {
  private:
   void OpenLog();
 
-  Ports ports_;
+  Desktop desktop_;
   DibImage mainBitmap_;
   DibImage logo_;
   std::string name_;

@@ -104,8 +104,9 @@ void Compare(const uint8_t* data, size_t size, std::optional<size_t> breakAt,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static hhsync::fuzz::FuzzPlatform platform;
-  static hhsync::ProgressDialog progress(platform.ports(), nullptr, "News", false, false,
-                                         hhsync::fuzz::FuzzPlatform::kRegistryPath);
+  static hhsync::ProgressDialog progress(
+      platform.progressDesktop(), nullptr, "News", hhsync::ProgressDialog::Log::kAsSwitched,
+      hhsync::ProgressDialog::Logo::kHidden, hhsync::fuzz::FuzzPlatform::kRegistryPath);
   Compare(data, size, std::nullopt, progress);
   Compare(data, size, size / 2, progress);
   return 0;

@@ -42,7 +42,8 @@ struct Setup {
     link = std::make_unique<hhsync::ServerLink>(*platform.ports().http, *platform.ports().prompter,
                                                 settings->proxyConfig());
     progress = std::make_unique<hhsync::ProgressDialog>(
-        platform.ports(), nullptr, "News", false, false, hhsync::fuzz::FuzzPlatform::kRegistryPath);
+        platform.progressDesktop(), nullptr, "News", hhsync::ProgressDialog::Log::kAsSwitched,
+        hhsync::ProgressDialog::Logo::kHidden, hhsync::fuzz::FuzzPlatform::kRegistryPath);
     progress->OnInitDialog();
   }
   void AddEntry() {
@@ -129,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckLineReader(body);
 
   setup.platform.http().Serve("", body);
-  hhsync::KeepList list(setup.platform.ports(), setup.platform.mount());
+  hhsync::KeepList list(setup.platform.mount(), *setup.platform.ports().recorder);
   Check(list.records() != nullptr && list.records()->size() == 1, "the entry was not read");
   list.Upload({*setup.progress, *setup.settings, *setup.link});
 

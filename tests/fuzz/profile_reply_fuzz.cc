@@ -39,7 +39,8 @@ struct Setup {
     link = std::make_unique<hhsync::ServerLink>(*platform.ports().http, *platform.ports().prompter,
                                                 settings->proxyConfig());
     progress = std::make_unique<hhsync::ProgressDialog>(
-        platform.ports(), nullptr, "News", false, false, hhsync::fuzz::FuzzPlatform::kRegistryPath);
+        platform.progressDesktop(), nullptr, "News", hhsync::ProgressDialog::Log::kAsSwitched,
+        hhsync::ProgressDialog::Logo::kHidden, hhsync::fuzz::FuzzPlatform::kRegistryPath);
     progress->OnInitDialog();
     runner = std::make_unique<hhsync::SyncRunner>(platform.ports());
   }
@@ -78,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setup.platform.http().Serve("", std::string(reinterpret_cast<const char*>(data), size));
   const uint64_t openedBefore = setup.platform.shell().opened();
 
-  hhsync::CategoryList categories(setup.platform.ports(), setup.platform.mount());
+  hhsync::CategoryList categories(setup.platform.mount(), *setup.platform.ports().prompter);
   const bool ok =
       setup.runner->ExchangeProfile({*setup.progress, *setup.settings, *setup.link}, categories);
 

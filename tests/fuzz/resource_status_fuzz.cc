@@ -19,6 +19,7 @@
 #include "base/text.h"
 #include "extras/resource_updater.h"
 #include "fuzz/support/fuzz_platform.h"
+#include "support/fuzz_platform.h"
 
 using hhsync::fuzz::Check;
 
@@ -69,8 +70,8 @@ void CheckList(const hhsync::ResourceUpdater::RecordMap& records,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string reply(reinterpret_cast<const char*>(data), size);
-  hhsync::VolumeMount mount;
-  hhsync::ResourceUpdater updater(hhsync::Ports{}, mount, "u");
+  static hhsync::fuzz::FuzzPlatform platform;
+  hhsync::ResourceUpdater updater(platform.mount(), platform.resourceDesktop(), "u");
   const bool ok = updater.ParseStatusList(reply);
 
   std::map<std::string, Fields> expected;

@@ -67,7 +67,7 @@ class BrowserTest : public ::testing::Test {
 
 TEST_F(BrowserTest, TheOpenerGetsTheUrlAsItsOneArgument) {
   RegisterHtm("\"" + recorder_ + "\" -registered \"%1\"");
-  EXPECT_TRUE(OpenInBrowser(ports_, "http://h/p?m=a b&c;$(x)", kSwShow));
+  EXPECT_TRUE(OpenInBrowser(*ports_.shell, *ports_.registry, "http://h/p?m=a b&c;$(x)", kSwShow));
   EXPECT_EQ(Opened(1), "http://h/p?m=a b&c;$(x)\n--\n") << "passed whole, never through a shell";
 }
 
@@ -75,10 +75,10 @@ TEST_F(BrowserTest, AnOpenerThatCannotStartFallsBackToTheRegisteredBrowser) {
   PosixShell missing(p_.dir().File("no-such-opener"));
   ports_.shell = &missing;
   // No ".htm": the opener's failure comes back and nothing else starts.
-  EXPECT_FALSE(OpenInBrowser(ports_, "http://h/1", kSwShow));
+  EXPECT_FALSE(OpenInBrowser(*ports_.shell, *ports_.registry, "http://h/1", kSwShow));
 
   RegisterHtm("\"" + recorder_ + "\" -nohome \"%1\" --after");
-  EXPECT_TRUE(OpenInBrowser(ports_, "http://h/2?a=b c\"d", kSwShow));
+  EXPECT_TRUE(OpenInBrowser(*ports_.shell, *ports_.registry, "http://h/2?a=b c\"d", kSwShow));
   // The registered command with the URL in the placeholder's place as one
   // argument, whatever it holds, and the text after it dropped.
   EXPECT_EQ(Opened(1), "-nohome\nhttp://h/2?a=b c\"d\n--\n");

@@ -25,7 +25,7 @@ class KeepListTest : public test::HandheldServerTest {
   std::unique_ptr<KeepList> PostOne(const std::string& reply) {
     AddEntry(1, u"x");
     server_.WriteFile("keep-reply.txt", reply);
-    auto list = std::make_unique<KeepList>(platform_.ports(), mount_);
+    auto list = std::make_unique<KeepList>(mount_, *platform_.ports().recorder);
     list->Upload({*progress_, *settings_, *link_});
     return list;
   }
@@ -36,7 +36,7 @@ TEST_F(KeepListTest, ThreeEntriesArePostedWithCountAndFifteenFields) {
   AddEntry(8, u"m:page");
   AddEntry(9, u"50%");
   server_.WriteFile("keep-reply.txt", "OK\nwelcome back\n");
-  KeepList list(platform_.ports(), mount_);
+  KeepList list(mount_, *platform_.ports().recorder);
   list.Upload({*progress_, *settings_, *link_});
 
   // The form's headers are checked with the post itself (server_link_test.cc).
@@ -87,12 +87,12 @@ TEST_F(KeepListTest, ReplyDecidesMessageBrowserAndDeletion) {
 }
 
 TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
-  KeepList missing(platform_.ports(), mount_);
+  KeepList missing(mount_, *platform_.ports().recorder);
   DbHandle handle;
   CEOID oid = 0;
   ASSERT_TRUE(volume_->OpenOrCreate("keep", 0, 0, &handle, &oid));
   handle.Close();
-  KeepList empty(platform_.ports(), mount_);
+  KeepList empty(mount_, *platform_.ports().recorder);
   for (KeepList* list : {&missing, &empty}) {
     EXPECT_EQ(list->records(), nullptr);
     list->Upload({*progress_, *settings_, *link_});
@@ -103,17 +103,17 @@ TEST_F(KeepListTest, NothingIsSentWithoutEntriesOrHttpOrWhenCancelled) {
   platform_.SetDevice(std::string(kPath) + "baseurl",
                       "https://127.0.0.1:" + std::to_string(server_.port()) + "/zavrik");
   SyncSettings https(platform_.ports(), &props_);
-  KeepList(platform_.ports(), mount_).Upload({*progress_, https, *link_});
+  KeepList(mount_, *platform_.ports().recorder).Upload({*progress_, https, *link_});
   EXPECT_EQ(progress_->Snapshot().status, "");
   progress_->OnCancel();
-  KeepList(platform_.ports(), mount_).Upload({*progress_, *settings_, *link_});
+  KeepList(mount_, *platform_.ports().recorder).Upload({*progress_, *settings_, *link_});
   EXPECT_TRUE(server_.RequestLog().empty());
   EXPECT_EQ(Records("keep").size(), 1u);
 }
 
 TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsentList) {
   // No database at all: nothing to read, nothing failed.
-  KeepList missing(platform_.ports(), mount_);
+  KeepList missing(mount_, *platform_.ports().recorder);
   missing.Upload({*progress_, *settings_, *link_});
   EXPECT_FALSE(missing.facts().readFailed);
   EXPECT_FALSE(missing.ReadFailed());
@@ -124,7 +124,7 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
   for (const char* operation : {"CeOpenDatabaseEx", "CeOidGetInfoEx"}) {
     SCOPED_TRACE(operation);
     platform_.AddFault(operation, 1, false, 87);
-    KeepList list(platform_.ports(), mount_);
+    KeepList list(mount_, *platform_.ports().recorder);
     platform_.ClearFaults();
     EXPECT_TRUE(list.ReadFailed());
     list.Upload({*progress_, *settings_, *link_});
@@ -140,9 +140,9 @@ TEST_F(KeepListTest, ADatabaseThatCannotBeOpenedOrCountedIsAFailedReadNotAnAbsen
 TEST_F(KeepListTest, AllPageRequestsOnlyWhenEveryEntryAsksForAPage) {
   AddEntry(1, u"m:a");
   AddEntry(2, u"m:b");
-  EXPECT_TRUE(KeepList(platform_.ports(), mount_).AllPageRequests());
+  EXPECT_TRUE(KeepList(mount_, *platform_.ports().recorder).AllPageRequests());
   AddEntry(3, u"plain");
-  EXPECT_FALSE(KeepList(platform_.ports(), mount_).AllPageRequests());
+  EXPECT_FALSE(KeepList(mount_, *platform_.ports().recorder).AllPageRequests());
 }
 
 }  // namespace

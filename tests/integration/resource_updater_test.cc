@@ -33,7 +33,7 @@ class ResourceUpdaterTest : public test::HandheldServerTest {
            const std::vector<std::pair<std::string, std::string>>& files = {}) {
     server_.WriteFile("resources.txt", reply);
     for (const auto& [rid, body] : files) server_.WriteFile("resources/" + rid, body);
-    ResourceUpdater updater(platform_.ports(), mount_,
+    ResourceUpdater updater(mount_, platform_.resourceDesktop(),
                             server_.BaseUrl() + "/update/resource?p=acme");
     return updater.UpdateResources({*progress_, *settings_, *link_});
   }

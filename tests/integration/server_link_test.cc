@@ -46,7 +46,8 @@ class ServerLinkTest : public ::testing::Test {
   // FetchText of the profile with a progress dialog that logs into the
   // test's sync.txt.
   std::string FetchProfile(const std::string& url = "") {
-    ProgressDialog progress(p_.ports(), nullptr, "Acme", true, false, kPath);
+    ProgressDialog progress(p_.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kOpen,
+                            ProgressDialog::Logo::kHidden, kPath);
     return Link().FetchText(url.empty() ? Url("/zavrik/update/profile?") : url, &progress);
   }
   // What was logged, without the lines that open each dialog's log.

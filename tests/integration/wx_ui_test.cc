@@ -223,7 +223,8 @@ TEST_F(WxUiTest, UpdateFrequencyDialogRunsModallyAndEnterConfirmsButEscapeDoesNo
 
 TEST_F(WxUiTest, ProgressWindowDrawsABurstOfChangesAtMostOnceAFrame) {
   test::TestPlatform p;
-  ProgressDialog dialog(p.ports(), nullptr, "Acme", false, true, "Software\\Acme\\");
+  ProgressDialog dialog(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                        ProgressDialog::Logo::kShown, "Software\\Acme\\");
   // The window on its dialog thread, as a run has it.
   ProgressDialogThread thread(*ui_, dialog);
   thread.Start();
@@ -263,7 +264,8 @@ TEST_F(WxUiTest, ProgressWindowDrawsABurstOfChangesAtMostOnceAFrame) {
 TEST_F(WxUiTest, RightDoubleClicksToggleTheVersionLineAndLogging) {
   test::TestPlatform p;
   const std::vector<uint8_t> main = test::Solid24(60, 40, 10, 200, 30).Bytes();
-  ProgressDialog dialog(p.ports(), &main, "Acme", false, false, "Software\\Acme\\");
+  ProgressDialog dialog(p.progressDesktop(), &main, "Acme", ProgressDialog::Log::kAsSwitched,
+                        ProgressDialog::Logo::kHidden, "Software\\Acme\\");
   ProgressDialogThread thread(*ui_, dialog);
   thread.Start();
   const std::string id = x_->WaitForWindow("^Acme Server Link$");
@@ -319,7 +321,9 @@ TEST_F(WxUiTest, ABoxAskedForWhileTheWindowHandlesAClickIsShownThere) {
   SyncLog holder(*ports.paths, *ports.clock, *ports.prompter);
   ASSERT_FALSE(holder.openFailed());
   const std::vector<uint8_t> main = test::Solid24(60, 40, 10, 200, 30).Bytes();
-  ProgressDialog dialog(ports, &main, "Acme", false, true, "Software\\Acme\\");
+  ProgressDialog dialog({p.registry(), *ports.paths, p.clock(), *ui_}, &main, "Acme",
+                        ProgressDialog::Log::kAsSwitched, ProgressDialog::Logo::kShown,
+                        "Software\\Acme\\");
   ProgressDialogThread thread(*ui_, dialog);
   thread.Start();
   const std::string id = x_->WaitForWindow("^Acme Server Link$");

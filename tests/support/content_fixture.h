@@ -41,7 +41,7 @@ class ContentStepTest : public ::testing::Test {
     props_.Set("registry", kPath);
     std::string err;
     ASSERT_TRUE(platform_.handheld().CreateVolume(kVolume, &err)) << err;
-    volume_ = std::make_unique<DeviceDatabase>(platform_.ports(), mount_, kVolume);
+    volume_ = std::make_unique<DeviceDatabase>(mount_, kVolume);
     ASSERT_TRUE(volume_->mounted());
     NewRun();
   }
@@ -58,8 +58,9 @@ class ContentStepTest : public ::testing::Test {
     settings_ = std::make_unique<SyncSettings>(platform_.ports(), &props_);
     link_ = std::make_unique<ServerLink>(*platform_.ports().http, *platform_.ports().prompter,
                                          settings_->proxyConfig());
-    progress_ =
-        std::make_unique<ProgressDialog>(platform_.ports(), nullptr, "News", true, false, kPath);
+    progress_ = std::make_unique<ProgressDialog>(platform_.progressDesktop(), nullptr, "News",
+                                                 ProgressDialog::Log::kOpen,
+                                                 ProgressDialog::Logo::kHidden, kPath);
     progress_->OnInitDialog();
   }
   std::string Log() { return ReadFile(platform_.dir().File("sync.txt")); }
@@ -67,7 +68,7 @@ class ContentStepTest : public ::testing::Test {
   TestPlatform platform_;
   MemoryHttp http_;
   PropertySet props_;
-  VolumeMount mount_;  // the volume as the run shares it; outlives every holder
+  VolumeMount& mount_ = platform_.mount();  // the volume as the run shares it
   std::unique_ptr<DeviceDatabase> volume_;
   std::unique_ptr<SyncSettings> settings_;
   std::unique_ptr<ServerLink> link_;

@@ -70,6 +70,7 @@ TestPlatform::TestPlatform() : paths_(dir_.path()) {
   handheld_ = std::make_unique<EmulatedHandheld>(imagePath(), clock_);
   noHttp_.Serve("", MemoryReply{0, "", -1});
   ports_ = {handheld_.get(), &registry_, &noHttp_, &shell_, &ui_, &ui_, &clock_, &paths_};
+  mount_ = std::make_unique<VolumeMount>(*handheld_, clock_, dbFailures_);
 }
 
 TestPlatform::~TestPlatform() = default;

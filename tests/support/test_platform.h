@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/db_failure_boxes.h"
+#include "app/dialogs/progress_dialog.h"
+#include "device/device_database.h"
 #include "emulator/emulated_handheld.h"
+#include "extras/resource_updater.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/memory_http.h"
 #include "platform/fake/recording_shell.h"
@@ -65,6 +69,15 @@ class TestPlatform {
   RecordingShell& shell() { return shell_; }
   const TempDir& dir() const { return dir_; }
   std::string imagePath() const { return dir_.File("handheld.db"); }
+  // The handheld's database volume as a run shares it; its failures show
+  // their message boxes through ui().
+  VolumeMount& mount() { return *mount_; }
+  DbFailureSink& dbFailures() { return dbFailures_; }
+  // The desktop ports of a progress dialog and of the resource step.
+  ProgressDialog::Desktop progressDesktop() { return {registry_, *ports_.paths, clock_, ui_}; }
+  ResourceUpdater::Desktop resourceDesktop() {
+    return {*ports_.paths, shell_, ui_, *ports_.recorder};
+  }
 
   // Connects the handheld port the way a run does.
   void Connect();
@@ -94,6 +107,8 @@ class TestPlatform {
   MemoryHttp noHttp_;
   std::unique_ptr<EmulatedHandheld> handheld_;
   Ports ports_;
+  DbFailureBoxes dbFailures_{ui_};
+  std::unique_ptr<VolumeMount> mount_;
 };
 
 }  // namespace hhsync::test

@@ -175,23 +175,23 @@ TEST_F(ContentItemTest, ReadIndexRecordReportsMissingProperties) {
   CEOID table = 0;
   ASSERT_TRUE(volume_->OpenExisting("c_news", &handle, &table));
   ContentItem copy;
-  EXPECT_EQ(copy.ReadIndexRecord(platform_.ports(), handle), ReadOutcome::kRecord);
+  EXPECT_EQ(copy.ReadIndexRecord(*volume_, handle), ReadOutcome::kRecord);
   EXPECT_EQ(copy.contentId(), "77");
   EXPECT_EQ(copy.version(), "");
   EXPECT_EQ(copy.oid, id);
   EXPECT_EQ(platform_.ui().Texts(), std::vector<std::string>{"prop not found"});
-  EXPECT_EQ(copy.ReadIndexRecord(platform_.ports(), handle), ReadOutcome::kEnd);
+  EXPECT_EQ(copy.ReadIndexRecord(*volume_, handle), ReadOutcome::kEnd);
 }
 
 TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {
   ContentItem none("T", "42", "", "", "7", "news", "");
-  EXPECT_FALSE(none.WriteRecordTable(platform_.ports(), 1, *volume_, *progress_));
+  EXPECT_FALSE(none.WriteRecordTable(platform_.ui(), 1, *volume_, *progress_));
   EXPECT_NE(Log().find("Data Problem No Records :42"), std::string::npos);
 
   auto item = Downloaded("42", EdmBody(2, {SplitRecord(9, 20), SplitRecord(9, 20)}));
   // Not at the first open: after two remounts, one more try.
   platform_.AddFault("CeOpenDatabaseEx", 1, true, 8);
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 1, *volume_, *progress_));
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ui(), 1, *volume_, *progress_));
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40}));
   EXPECT_EQ(platform_.ui().Texts().back(), "1.Unable to Open database, please sync again.J42");
   EXPECT_NE(Log().find("1.Unable to Open database, please sync again.J42"), std::string::npos);
@@ -202,7 +202,7 @@ TEST_F(ContentItemTest, RecordDatabaseThatCannotBeOpened) {
   platform_.AddRecord(kVolume, "JJ42", {CePropVal::Ui4(0x007C0013, 9)});
   platform_.AddFault("CeWriteRecordProps", 1, false, 87);
   platform_.AddFault("CeOpenDatabaseEx", 2, true, 8);
-  EXPECT_FALSE(item->WriteRecordTable(platform_.ports(), 2, *volume_, *progress_));
+  EXPECT_FALSE(item->WriteRecordTable(platform_.ui(), 2, *volume_, *progress_));
   EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{30, 40, 10, 40}));
   EXPECT_EQ(platform_.ui().Texts().back(), "2.Unable to Open database, please sync again: JJ42");
   EXPECT_TRUE(platform_.ui().Messages().back().style.systemModal);

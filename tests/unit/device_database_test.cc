@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/db_failure_boxes.h"
 #include "base/text.h"
 #include "device/records.h"
 #include "platform/fake/forwarding_rapi.h"
@@ -50,23 +51,21 @@ class DeviceDatabaseTest : public ::testing::Test {
     std::string err;
     ASSERT_TRUE(p_.handheld().CreateVolume("news.vol", &err)) << err;
     p_.Connect();
-    ports_ = p_.ports();
-    ports_.rapi = &watcher_;
   }
 
   TestPlatform p_;
   MountWatcher watcher_{p_.handheld()};
-  Ports ports_;
-  VolumeMount mount_;
+  DbFailureBoxes boxes_{p_.ui()};
+  VolumeMount mount_{watcher_, p_.clock(), boxes_};
 };
 
 TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
   {
-    DeviceDatabase first(ports_, mount_, "news.vol");
+    DeviceDatabase first(mount_, "news.vol");
     EXPECT_TRUE(first.mounted());
     EXPECT_EQ(mount_.holders(), 1);
     {
-      DeviceDatabase second(ports_, mount_);
+      DeviceDatabase second(mount_);
       EXPECT_TRUE(second.mounted());
       EXPECT_EQ(mount_.holders(), 2);
       EXPECT_EQ(watcher_.mounts, 1) << "joining a held mount must not call the handheld";
@@ -81,14 +80,14 @@ TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
   // After a remount every instance that held the mount still holds it: the
   // volume stays mounted until the last of them is gone.
   {
-    DeviceDatabase a(ports_, mount_, "news.vol");
+    DeviceDatabase a(mount_, "news.vol");
     {
-      DeviceDatabase b(ports_, mount_);
+      DeviceDatabase b(mount_);
       EXPECT_TRUE(b.Remount(30));
       EXPECT_EQ(mount_.holders(), 2);
       EXPECT_EQ(p_.clock().Sleeps().back(), 30u);
       const int before = watcher_.unmounts;
-      { DeviceDatabase c(ports_, mount_); }
+      { DeviceDatabase c(mount_); }
       EXPECT_EQ(watcher_.unmounts, before);
     }
     EXPECT_EQ(mount_.holders(), 1);
@@ -101,7 +100,7 @@ TEST_F(DeviceDatabaseTest, SharedMountIsCountedAndUnmountedOnce) {
 
 TEST_F(DeviceDatabaseTest, FailedMountLeavesCountAtZeroAndMountRetries) {
   {
-    DeviceDatabase probe(ports_, mount_, "missing.vol");
+    DeviceDatabase probe(mount_, "missing.vol");
     EXPECT_FALSE(probe.mounted());
     EXPECT_EQ(mount_.holders(), 0);
     EXPECT_TRUE(p_.ui().Messages().empty()) << "a missing volume fails silently";
@@ -111,10 +110,10 @@ TEST_F(DeviceDatabaseTest, FailedMountLeavesCountAtZeroAndMountRetries) {
   EXPECT_EQ(mount_.holders(), 0);
 
   int unmountsBefore = watcher_.unmounts;
-  { DeviceDatabase probe(ports_, mount_, "missing.vol"); }
+  { DeviceDatabase probe(mount_, "missing.vol"); }
   EXPECT_EQ(watcher_.unmounts, unmountsBefore + 1) << "destroying a failed probe unmounts again";
 
-  { DeviceDatabase empty(ports_, mount_, ""); }
+  { DeviceDatabase empty(mount_, ""); }
   EXPECT_EQ(watcher_.mounts, 3) << "an empty volume name never reaches the handheld";
 }
 
@@ -134,7 +133,7 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
     watcher_.fillGuid = c.guid;
     size_t before = p_.ui().Messages().size();
     {
-      DeviceDatabase db(ports_, mount_, "news.vol");
+      DeviceDatabase db(mount_, "news.vol");
       EXPECT_EQ(db.mounted(), c.mounted) << c.error;
     }
     auto shown = p_.ui().Messages();
@@ -150,7 +149,7 @@ TEST_F(DeviceDatabaseTest, MountErrorsShowTheirMessages) {
 }
 
 TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
-  DeviceDatabase db(ports_, mount_, "news.vol");
+  DeviceDatabase db(mount_, "news.vol");
   DbHandle h;
   CEOID oid;
   const MessageBoxStyle stopOk{MbButtons::kOk, MbIcon::kStop, true};
@@ -198,7 +197,7 @@ TEST_F(DeviceDatabaseTest, OpenAndCreateFailuresShowTheirBoxes) {
 // A handle that holds a database is given another: the old one is closed
 // before the open, so the open's own error decides what follows.
 TEST_F(DeviceDatabaseTest, AReusedHandleKeepsTheOpensError) {
-  DeviceDatabase db(ports_, mount_, "news.vol");
+  DeviceDatabase db(mount_, "news.vol");
   DbHandle h;
   CEOID oid;
   ASSERT_TRUE(db.OpenOrCreate("cats", 0, 0, &h, &oid));
@@ -214,7 +213,7 @@ TEST_F(DeviceDatabaseTest, AReusedHandleKeepsTheOpensError) {
 }
 
 TEST_F(DeviceDatabaseTest, CountDeleteAndWriteResultRule) {
-  DeviceDatabase db(ports_, mount_, "news.vol");
+  DeviceDatabase db(mount_, "news.vol");
   DbHandle h;
   CEOID oid;
   ASSERT_TRUE(db.OpenOrCreate("keep", 0, 0, &h, &oid));

@@ -81,7 +81,8 @@ TEST(TtyUiTest, MessageBoxesAndCredentials) {
 
 TEST(TtyUiTest, ProgressWindowDrawsAndTakesKeys) {
   test::TestPlatform p;
-  ProgressDialog dialog(p.ports(), nullptr, "Acme", false, true, "R\\");
+  ProgressDialog dialog(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                        ProgressDialog::Logo::kShown, "R\\");
   FakeTerminal term("v");
   TtyUi ui(term.in(), term.out());
   {

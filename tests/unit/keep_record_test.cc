@@ -42,8 +42,8 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
   std::string err;
   ASSERT_TRUE(p.handheld().CreateVolume("vol", &err)) << err;
   p.Connect();
-  VolumeMount mount;
-  DeviceDatabase volume(p.ports(), mount, "vol");
+  VolumeMount& mount = p.mount();
+  DeviceDatabase volume(mount, "vol");
   p.AddRecord("vol", "keep",
               {CePropVal::Ui4(UintProp(100), 7), CePropVal::Text(TextProp(101), u"m:x&y"),
                CePropVal::Text(TextProp(103), u"1|2"), CePropVal::Text(TextProp(104), u"a b"),
@@ -54,13 +54,13 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
   DbHandle handle;
   ASSERT_TRUE(volume.OpenExisting("keep", &handle, &id));
 
-  KeepRecord full(p.ports(), handle);
+  KeepRecord full(volume, handle);
   EXPECT_EQ(full.ToText(), "7|a+b|m:x%26y|50%25+caf\xe9|1+2");  // ANSI code page
   EXPECT_EQ(full.text103(), "1 2");                             // the blank stays in the field
   EXPECT_TRUE(full.IsPageRequest());
   EXPECT_TRUE(p.ui().Messages().empty());
 
-  KeepRecord partial(p.ports(), handle);  // 100, 103 and 105 are missing
+  KeepRecord partial(volume, handle);  // 100, 103 and 105 are missing
   EXPECT_EQ(partial.ToText(), "0|t|hello||");
   auto shown = p.ui().Messages();
   ASSERT_EQ(shown.size(), 3u);
@@ -69,7 +69,7 @@ TEST(KeepRecordTest, ReadsFivePropertiesAndTellsOfEachMissingOne) {
     EXPECT_EQ(m.style.buttons, MbButtons::kOk);
   }
 
-  KeepRecord none(p.ports(), handle);  // past the end: empty, no message
+  KeepRecord none(volume, handle);  // past the end: empty, no message
   EXPECT_EQ(p.ui().Messages().size(), 3u);
   handle.Close();
 }

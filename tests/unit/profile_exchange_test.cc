@@ -31,7 +31,7 @@ class ProfileExchangeTest : public test::ContentStepTest {
     http_.Serve("/zavrik/update/profile?", MemoryReply{reply ? 200 : 404, reply ? reply : "", -1});
     categories_.reset();
     NewRun();
-    categories_ = std::make_unique<CategoryList>(platform_.ports(), mount_);
+    categories_ = std::make_unique<CategoryList>(mount_, platform_.ui());
     return SyncRunner(platform_.ports(), options)
         .ExchangeProfile({*progress_, *settings_, *link_}, *categories_);
   }
@@ -42,7 +42,8 @@ class ProfileExchangeTest : public test::ContentStepTest {
   std::string Picture() {
     std::string out;
     for (const auto& [key, category] : categories_->categories()) {
-      out += key + "=" + std::to_string(category->version()) + (category->fromServer ? "[" : "*[");
+      out += key + "=" + std::to_string(category->version()) +
+             (category->state().fromServer ? "[" : "*[");
       for (const char* id : {"1", "2", "3", "4"}) {
         const ContentItem* i = category->FindItem(id);
         if (i) {

@@ -19,7 +19,8 @@ constexpr const char* kPath = "Software\\Acme\\";
 
 TEST(ProgressDialogTest, OperationsMoveTheBarsUntilCancelButTheLogGoesOn) {
   test::TestPlatform p;
-  ProgressDialog d(p.ports(), nullptr, "Acme", true, true, kPath);
+  ProgressDialog d(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kOpen,
+                   ProgressDialog::Logo::kShown, kPath);
   d.OnInitDialog();
   d.SetStatus("Contacting Server", 1);
   d.SetStatus("", 1);  // moves the lower bar, keeps the text
@@ -55,7 +56,8 @@ TEST(ProgressDialogTest, OperationsMoveTheBarsUntilCancelButTheLogGoesOn) {
 TEST(ProgressDialogTest, DoubleClicksToggleVersionLineAndLogging) {
   test::TestPlatform p;
   RegistryKey logSwitch(p.registry(), kPath);
-  ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+  ProgressDialog d(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                   ProgressDialog::Logo::kShown, kPath);
   d.OnInitDialog();
   EXPECT_FALSE(d.HasLog()) << "logging is off by default";
   EXPECT_FALSE(test::FileExists(p.dir().File("sync.txt")));
@@ -84,12 +86,14 @@ TEST(ProgressDialogTest, PaintsTheBitmapCentred) {
   test::TestPlatform p;
   MemoryCanvas canvas(300, 200);
   {
-    ProgressDialog none(p.ports(), nullptr, "Acme", false, true, kPath);
+    ProgressDialog none(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                        ProgressDialog::Logo::kShown, kPath);
     none.Paint(canvas, 300);
     EXPECT_EQ(canvas.BlitCount(), 0) << "nothing is painted without a main bitmap";
   }
   std::vector<uint8_t> bmp = test::Solid24(31, 20, 255, 0, 0).Bytes();
-  ProgressDialog d(p.ports(), &bmp, "Acme", false, true, kPath);
+  ProgressDialog d(p.progressDesktop(), &bmp, "Acme", ProgressDialog::Log::kAsSwitched,
+                   ProgressDialog::Logo::kShown, kPath);
   ASSERT_EQ(d.logo().Width(), 89);
   d.Paint(canvas, 300);
   // 300/2 - 31/2 = 135; the bitmap is red.
@@ -105,7 +109,8 @@ TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {
   for (int round = 0; round < 50; ++round) {
     // A stop asked for at once after the window appeared ends the thread;
     // a lost one would leave Stop waiting for ever.
-    ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+    ProgressDialog d(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                     ProgressDialog::Logo::kShown, kPath);
     ProgressDialogThread thread(p.ui(), d);
     thread.Start();
     EXPECT_TRUE(d.IsRunning());
@@ -114,7 +119,8 @@ TEST(ProgressDialogTest, ThreadHandOverNeverLosesAStop) {
     EXPECT_TRUE(thread.done());
   }
   // A cancelled dialog ends its thread by itself.
-  ProgressDialog d(p.ports(), nullptr, "Acme", false, true, kPath);
+  ProgressDialog d(p.progressDesktop(), nullptr, "Acme", ProgressDialog::Log::kAsSwitched,
+                   ProgressDialog::Logo::kShown, kPath);
   ProgressDialogThread thread(p.ui(), d);
   thread.Start();
   d.OnCancel();

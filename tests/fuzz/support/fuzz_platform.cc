@@ -63,7 +63,8 @@ FuzzPlatform::FuzzPlatform() : paths_(dir_.path()) {
   handheld_->CeRapiInitEx(&init);
   if (handheld_->WaitForInit(&init, 5000) != kWaitObject0) Fail("the handheld does not connect");
   if (!handheld_->CreateVolume(kVolume, &err)) Fail(err.c_str());
-  volume_ = std::make_unique<DeviceDatabase>(ports_, mount_, kVolume);
+  mount_ = std::make_unique<VolumeMount>(*handheld_, clock_, dbFailures_);
+  volume_ = std::make_unique<DeviceDatabase>(*mount_, kVolume);
   if (!volume_->mounted()) Fail("the volume does not mount");
   SetDevice("baseurl", "http://content.test:8080/zavrik");
   SetDevice("loginurl", "http://content.test:8080/login");

@@ -15,8 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/db_failure_boxes.h"
+#include "app/dialogs/progress_dialog.h"
 #include "device/device_database.h"
 #include "emulator/emulated_handheld.h"
+#include "extras/resource_updater.h"
 #include "platform/dialog_host.h"
 #include "platform/fake/fake_clock.h"
 #include "platform/fake/memory_http.h"
@@ -83,7 +86,9 @@ class FuzzPlatform {
   FuzzPlatform& operator=(const FuzzPlatform&) = delete;
 
   const Ports& ports() const { return ports_; }
-  VolumeMount& mount() { return mount_; }
+  VolumeMount& mount() { return *mount_; }
+  ProgressDialog::Desktop progressDesktop() { return {registry_, paths_, clock_, ui_}; }
+  ResourceUpdater::Desktop resourceDesktop() { return {paths_, shell_, ui_, NoRunRecorder()}; }
   // Serves the reply of the current input to every request.
   MemoryHttp& http() { return http_; }
   NullShell& shell() { return shell_; }
@@ -107,7 +112,8 @@ class FuzzPlatform {
   MemoryHttp http_;
   std::unique_ptr<EmulatedHandheld> handheld_;
   Ports ports_;
-  VolumeMount mount_;
+  DbFailureBoxes dbFailures_{ui_};
+  std::unique_ptr<VolumeMount> mount_;
   std::unique_ptr<DeviceDatabase> volume_;  // holds the mount for the whole process
 };
 
