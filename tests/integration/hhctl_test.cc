@@ -115,7 +115,7 @@ TEST_F(HhctlTest, DeviceBuildsAHandheldThatTheProgramSideSeesAndDumpsIt) {
                 {"0x00640013", 5}, {"0x0065001F", "h\xC3\xA9llo"}, {"0x00660041", "00ff10"}}));
 }
 
-TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
+TEST_F(HhctlTest, DeviceRefusesMissingImages) {
   // A missing image: a message naming it, and no file made.
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"dump", "--json"}, {"connect"}, {"volume", "create", "x.vol"}}) {
@@ -129,24 +129,6 @@ TEST_F(HhctlTest, DeviceRefusesBadArgumentsAndMissingImages) {
   EXPECT_NE(viaHome.err.find(dir_.File("handheld.db")), std::string::npos) << viaHome.err;
   EXPECT_FALSE(test::FileExists(image_));
   EXPECT_FALSE(test::FileExists(dir_.File("handheld.db")));
-
-  ASSERT_EQ(Device({"init"}).exitCode, 0);
-  ASSERT_EQ(Device({"volume", "create", "news.vol"}).exitCode, 0);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"frobnicate"},
-           {"record", "add", "news.vol", "keep", "--prop", "0x00640013=five"},
-           {"record", "add", "news.vol", "keep", "--prop", "0x00660041=abc"},
-           {"fault", "add", "CeNothing", "--nth", "1", "--error", "2"},
-           {"fault", "add", "CeMountDBVol", "--nth", "0", "--error", "2"},
-           {"dump", "--yaml"}}) {
-    RunResult r = Device(args);
-    EXPECT_EQ(r.exitCode, 2) << args.back();
-    EXPECT_EQ(r.err.rfind("hhctl: ", 0), 0u) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  }
-  // None of them changed the image.
-  const nlohmann::json j = nlohmann::json::parse(Device({"dump", "--json"}).out);
-  EXPECT_EQ(j["volumes"]["news.vol"], nlohmann::json::object());
 }
 
 // `hhctl device verify` on handhelds made with hhctl: one as a complete sync
@@ -326,7 +308,7 @@ TEST_F(HhctlTest, EdmPackWritesCountAndLengthPrefixedRecordsThatListShows) {
   }
 }
 
-TEST_F(HhctlTest, EdmListShowsWhereATruncatedBodyEndsAndBadInputIsRefused) {
+TEST_F(HhctlTest, EdmListShowsWhereATruncatedBodyEnds) {
   const std::string whole = EdmBody(2, {"first record", "second record"});
   test::WriteFile(out_, whole.substr(0, whole.size() - 3));
   RunResult r = Edm({"list", out_});
@@ -339,12 +321,9 @@ TEST_F(HhctlTest, EdmListShowsWhereATruncatedBodyEndsAndBadInputIsRefused) {
   EXPECT_NE(r.out.find("note: truncated: the length of record 1 is cut short: 2 of 4 bytes"),
             std::string::npos)
       << r.out;
-
-  EXPECT_EQ(Edm({"pack", out_, Input("a", "r")}).exitCode, 2);  // no --count
-  EXPECT_EQ(Edm({"frob"}).exitCode, 2);
 }
 
-TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
+TEST_F(HhctlTest, SdatPackedEntriesAreListed) {
   RunResult pack = Sdat(
       {"pack", out_, "--props",
        "sync.properties=" +
@@ -363,32 +342,9 @@ TEST_F(HhctlTest, SdatPackedEntriesAreListedUpToWhereTheFileEnds) {
     EXPECT_NE(list.out.find(line), std::string::npos) << line << " in\n" << list.out;
   }
   EXPECT_EQ(list.out.find("# settings"), std::string::npos) << list.out;
-
-  // Cut into the last entry's data, or garbage whose directory claims
-  // millions of entries: refused, saying where it breaks.
-  const std::string image = test::ReadFile(out_);
-  test::WriteFile(out_, image.substr(0, image.size() - 2));
-  list = Sdat({"list", out_});
-  EXPECT_EQ(list.exitCode, 1);
-  EXPECT_NE(list.err.find("names 3 entries and entry 3 reaches past the end"), std::string::npos)
-      << list.err;
-  test::WriteFile(out_, std::string("\0\x10\0\0\0\0\0\0\x09\0\x01\0\x01\x1b[2J\0\0", 18));
-  list = Sdat({"list", out_});
-  EXPECT_EQ(list.exitCode, 1);
-  EXPECT_NE(list.err.find("names 268435456 entries"), std::string::npos) << list.err;
-  EXPECT_EQ(list.out, "");
-
-  // A whole file's names and values are shown with control characters
-  // escaped.
-  ASSERT_EQ(Sdat({"pack", out_, "--text", "a\x1b[2J=" + Input("t", "x")}).exitCode, 0);
-  list = Sdat({"list", out_});
-  EXPECT_EQ(list.exitCode, 0) << list.err;
-  EXPECT_NE(list.out.find("a\\x1B[2J  text"), std::string::npos) << list.out;
 }
 
-TEST_F(HhctlTest, SdatBadArgumentsExitWithTwoAndUnreadableInputWithOne) {
-  const std::string text = Input("t", "x");
-  EXPECT_EQ(Sdat({"pack", out_, "--props", text}).exitCode, 2) << "--props without NAME=";
+TEST_F(HhctlTest, SdatUnreadableOrOversizedInputExitsWithOne) {
   const std::string missing = dir_.File("missing");
   RunResult pack = Sdat({"pack", out_, "--text", "a=" + missing});
   EXPECT_EQ(pack.exitCode, 1);
@@ -426,15 +382,6 @@ TEST_F(HhctlTest, RegistryGetPrintsTheValueAloneAndValuesMayBeginWithADash) {
             "Software\\Acme\\News  n  REG_SZ  -5\n");
   EXPECT_EQ(Registry({"del", key, "--value", "n"}).exitCode, 0);
   EXPECT_EQ(Registry({"del", key, "--value", "n"}).exitCode, 1);
-
-  // An unknown option, a second value or none at all is still refused.
-  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"set", key, "--x"}, {"set", key, "-x", "-y"}, {"set", key}, {"set", key, "a", "b"}}) {
-    RunResult r = Registry(bad);
-    EXPECT_EQ(r.exitCode, 2) << bad.back();
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  }
-  EXPECT_EQ(Registry({"get", key}).out, "-x\n");
 
   ASSERT_EQ(Device({"init"}).exitCode, 0);
   ASSERT_EQ(Device({"reg", "set", "Software\\Acme\\News\\dbp", "-v"}).exitCode, 0);
@@ -476,7 +423,22 @@ TEST_F(HhctlTest, UnknownOptionsAndMissingArgumentsAreOneLineAndExitTwo) {
            {"device", "--image", image_, "reg"},
            {"device", "--image", image_, "reg", "get"},
            {"device", "--image"},
-           {"serve", "--root", dir_.path(), "--port", "65536"}}) {
+           {"serve", "--root", dir_.path(), "--port", "65536"},
+           // Values a command cannot take.
+           {"device", "--image", image_, "record", "add", "v", "keep", "--prop", "0x00640013=five"},
+           {"device", "--image", image_, "record", "add", "v", "keep", "--prop", "0x00660041=abc"},
+           {"device", "--image", image_, "fault", "add", "CeNothing", "--nth", "1", "--error", "2"},
+           {"device", "--image", image_, "fault", "add", "CeMountDBVol", "--nth", "0", "--error",
+            "2"},
+           {"device", "--image", image_, "dump", "--yaml"},
+           {"edm", "pack", out_, "r"},
+           {"sdat", "pack", out_, "--props", "p"},
+           // An unknown option, a second value or none at all, though values
+           // may begin with a dash.
+           {"registry", "--store", store_, "set", "K", "--x"},
+           {"registry", "--store", store_, "set", "K", "-x", "-y"},
+           {"registry", "--store", store_, "set", "K"},
+           {"registry", "--store", store_, "set", "K", "a", "b"}}) {
     RunResult r = Run(args);
     std::string shown;
     for (const std::string& a : args) shown += " " + a;

@@ -1,32 +1,25 @@
-// The reference content server, spoken to over plain sockets so that what
-// goes over the wire is exactly what the test wrote: as `hhctl serve`, and in
-// process where a test needs small limits or to stop it. Its usual routes,
-// statuses, cuts and request log are relied on (and so checked) by the tests
-// that talk to it through the program; these are the rest.
-
-#include "tools/hhctl/reference_server.h"
+// The reference content server (`hhctl serve`), spoken to over a plain
+// socket so that what goes over the wire is exactly what the test wrote: the
+// routes and the request log as the documented contract has them. Its
+// statuses, cuts and delays are relied on (and so checked) by the tests that
+// talk to it through the program. How it copes with clients that misbehave
+// (oversized or broken heads, silent or stalled clients, chunked bodies) is
+// not tested: only the program, which sends none of that, talks to it.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "support/processes.h"
-#include "support/test_platform.h"
 
 namespace hhsync {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 
 struct Answer {
   int status = 0;  // 0 when no HTTP answer came
@@ -38,59 +31,26 @@ std::ostream& operator<<(std::ostream& out, const Answer& a) {
   return out << a.status << " \"" << a.body << "\"";
 }
 
-// A connection to 127.0.0.1:port over which the test writes raw bytes.
-class RawClient {
- public:
-  explicit RawClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{10, 0};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    // Each Send goes out as a segment of its own.
-    int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  }
-  ~RawClient() { ::close(fd_); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-
-  bool connected() const { return connected_; }
-  void Send(const std::string& bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-  // Exactly n bytes, or fewer when the server closes first.
-  std::string Read(std::size_t n) {
-    std::string got;
-    char buf[4096];
-    while (got.size() < n) {
-      ssize_t r = ::recv(fd_, buf, std::min(sizeof buf, n - got.size()), 0);
-      if (r <= 0) break;
-      got.append(buf, static_cast<std::size_t>(r));
-    }
-    return got;
-  }
-  // Everything until the server closes the connection (or 10 s pass).
-  std::string ReadAll() { return Read(std::string::npos); }
-  // The status and body of the answer that ends the connection.
-  Answer ReadAnswer() {
-    const std::string all = ReadAll();
-    const std::size_t end = all.find("\r\n\r\n");
-    if (all.rfind("HTTP/1.", 0) != 0 || end == std::string::npos) return {};
-    return {std::stoi(all.substr(9, 3)), all.substr(end + 4)};
-  }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
-
-// Sends request as it is and reads the answer.
+// Sends request as it is to 127.0.0.1:port and reads the answer until the
+// server closes the connection.
 Answer Exchange(uint16_t port, const std::string& request) {
-  RawClient client(port);
-  if (!client.connected()) return {};
-  client.Send(request);
-  return client.ReadAnswer();
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval timeout{10, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string all;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buf[4096];
+    for (ssize_t r; (r = ::recv(fd, buf, sizeof buf, 0)) > 0;) all.append(buf, r);
+  }
+  ::close(fd);
+  const std::size_t end = all.find("\r\n\r\n");
+  if (all.rfind("HTTP/1.", 0) != 0 || end == std::string::npos) return {};
+  return {std::stoi(all.substr(9, 3)), all.substr(end + 4)};
 }
 
 // How bytes that are not UTF-8 show in the request log: each one replaced.
@@ -130,9 +90,9 @@ TEST_F(ReferenceServerTest, AnswersOnlyItsRoutesFromFilesUnderTheRoot) {
   EXPECT_EQ(Status("POST", "/zavrik/update/profile?"), 404);
   EXPECT_EQ(Status("POST", "/zavrik/update/keep?"), 200);
 
-  const auto start = Clock::now();
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Exchange("GET /zavrik/update/resource? HTTP/1.0\r\n\r\n").body, "slow\n");
-  EXPECT_GE(Clock::now() - start, milliseconds(400));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
 }
 
 TEST_F(ReferenceServerTest, TheTargetIsTakenAsSentBlanksTabsHashesAnd8BitBytesIncluded) {
@@ -166,25 +126,6 @@ TEST_F(ReferenceServerTest, TheTargetIsTakenAsSentBlanksTabsHashesAnd8BitBytesIn
   EXPECT_EQ(log[1]["body"], "");
 }
 
-TEST_F(ReferenceServerTest, PercentEscapesAreDecodedInThePathAndInQueryValues) {
-  server_.WriteFile("profile.txt", "profile\n");
-  server_.WriteFile("data/42/7.edm", "edm");
-  server_.WriteFile("resources/a b&c", "amp");
-  server_.WriteFile("resources/x%zz", "raw");
-  ASSERT_TRUE(server_.Start());
-
-  EXPECT_EQ(Exchange("GET /zavrik/update/data/%34%32/7%2eedm HTTP/1.0\r\n\r\n"),
-            (Answer{200, "edm"}));
-  EXPECT_EQ(Exchange("GET /zavrik/update/resource?p=1&rid=a+b%26c HTTP/1.0\r\n\r\n"),
-            (Answer{200, "amp"}));
-  EXPECT_EQ(Exchange("GET /zavrik/update/resource?rid=x%zz HTTP/1.0\r\n\r\n"),
-            (Answer{200, "raw"}));
-  // Names are checked once decoded.
-  EXPECT_EQ(Status("GET", "/zavrik/update/resource?rid=%2E%2E%2Fprofile.txt"), 404);
-  EXPECT_EQ(Status("GET", "/zavrik/update/data/%2e%2e/profile.txt%2Eedm"), 404);
-  EXPECT_EQ(server_.RequestLog().at(0)["path"], "/zavrik/update/data/%34%32/7%2eedm");
-}
-
 TEST_F(ReferenceServerTest, AnAbsoluteFormTargetIsRoutedByItsPath) {
   server_.WriteFile("profile.txt", "profile\n");
   server_.WriteFile("resources/7", "seven");
@@ -205,198 +146,6 @@ TEST_F(ReferenceServerTest, AnAbsoluteFormTargetIsRoutedByItsPath) {
   EXPECT_EQ(log[0]["path"], url) << "logged as sent";
   EXPECT_EQ(log[0]["query"], "p=1");
   EXPECT_EQ(log[0]["headers"]["Proxy-Connection"], "Keep-Alive");
-}
-
-TEST_F(ReferenceServerTest, ARequestSplitOverManyWritesIsReadWhole) {
-  ASSERT_TRUE(server_.Start());
-  const std::string head =
-      "POST /zavrik/update/keep? HTTP/1.0\r\nContent-Type: text/plain\n"
-      "Content-Length: 11\r\n\r\n";
-  const std::string request = head + "hello world";
-  RawClient client(server_.port());
-  ASSERT_TRUE(client.connected());
-  std::size_t sent = 0;
-  for (std::size_t cut : std::vector<std::size_t>{2, 15, 34, 35, 70, head.size() - 1,
-                                                  head.size() + 5, request.size()}) {
-    client.Send(request.substr(sent, cut - sent));
-    sent = cut;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  EXPECT_EQ(client.ReadAnswer(), (Answer{200, "OK\n"}));
-
-  EXPECT_EQ(server_.ReadFile("keep-received.txt"), "hello world\n");
-  auto log = server_.RequestLog();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0]["head"], head);
-  EXPECT_EQ(log[0]["body"], "hello world");
-  EXPECT_EQ(log[0]["headers"]["Content-Type"], "text/plain");
-}
-
-TEST_F(ReferenceServerTest, AnOversizedHeadIsRefusedAndTheServerGoesOn) {
-  server_.WriteFile("profile.txt", "profile\n");
-  ASSERT_TRUE(server_.Start());
-  const std::string filler(100 * 1024, 'a');
-
-  EXPECT_EQ(
-      Exchange("GET /zavrik/update/profile HTTP/1.0\r\nX-Filler: " + filler + "\r\n\r\n").status,
-      431);
-  EXPECT_EQ(Exchange("GET /zavrik/update/profile?" + filler + " HTTP/1.0\r\n\r\n").status, 414);
-  EXPECT_EQ(Exchange("GET /zavrik/update/profile HTTP/1.0\r\n\r\n"), (Answer{200, "profile\n"}));
-  EXPECT_EQ(server_.RequestLog().size(), 1u) << "refused requests are not logged";
-}
-
-TEST_F(ReferenceServerTest, BadRequestLinesAre400AndBareLineFeedsAreLineEnds) {
-  server_.WriteFile("profile.txt", "profile\n");
-  ASSERT_TRUE(server_.Start());
-  for (const char* bad : {"GET\r\n\r\n", "GET /zavrik/update/profile\r\n\r\n",
-                          "GET  HTTP/1.0\r\n\r\n", "GET /zavrik/update/profile FTP/1.0\r\n\r\n",
-                          "G\x01T /zavrik/update/profile HTTP/1.0\r\n\r\n",
-                          "GET /zavrik/update/pro\rfile HTTP/1.0\r\n\r\n"}) {
-    EXPECT_EQ(Exchange(bad).status, 400) << bad;
-  }
-  EXPECT_TRUE(server_.RequestLog().empty());
-  EXPECT_EQ(Exchange("\r\nGET /zavrik/update/profile HTTP/1.0\nHost: h\n\n"),
-            (Answer{200, "profile\n"}));
-  EXPECT_EQ(server_.RequestLog().at(0)["head"], "GET /zavrik/update/profile HTTP/1.0\nHost: h\n\n");
-}
-
-TEST_F(ReferenceServerTest, ClientsThatSayNothingDoNotHoldUpOthers) {
-  server_.WriteFile("profile.txt", "profile\n");
-  ASSERT_TRUE(server_.Start());
-  std::vector<std::unique_ptr<RawClient>> silent;
-  for (int i = 0; i < 4; ++i) {
-    silent.push_back(std::make_unique<RawClient>(server_.port()));
-    ASSERT_TRUE(silent.back()->connected());
-  }
-  silent.back()->Send("GET /zavrik/upd");  // and no more
-
-  const auto start = Clock::now();
-  EXPECT_EQ(Exchange("GET /zavrik/update/profile HTTP/1.0\r\n\r\n"), (Answer{200, "profile\n"}));
-  EXPECT_LT(Clock::now() - start, milliseconds(2000)) << "the server waits 10 s for a client";
-}
-
-// The server in this process, with limits a test can wait out; files_
-// holds its root and request log.
-class InProcessServerTest : public ::testing::Test {
- protected:
-  void TearDown() override { StopServer(); }
-
-  void StartServer() {
-    options_.root = files_.root();
-    options_.logPath = files_.logPath();
-    server_ = std::make_unique<hhctl::ReferenceServer>(options_);
-    std::string error;
-    ASSERT_TRUE(server_->Bind(0, &error)) << error;
-    runner_ = std::thread([this] { ran_ = server_->Run(); });
-  }
-  void StopServer() {
-    if (!server_) return;
-    server_->Stop();
-    if (runner_.joinable()) runner_.join();
-    server_.reset();
-  }
-  std::size_t LoggedRequests() const { return files_.RequestLog().size(); }
-  uint16_t port() const { return server_->port(); }
-  Answer Exchange(const std::string& request) { return hhsync::Exchange(port(), request); }
-
-  test::ReferenceServerProcess files_;
-  hhctl::ReferenceServer::Options options_;
-  std::unique_ptr<hhctl::ReferenceServer> server_;
-  std::thread runner_;
-  bool ran_ = false;
-};
-
-TEST_F(InProcessServerTest, IdleAndStalledClientsAreDroppedAfterTheReadTimeout) {
-  options_.readTimeout = milliseconds(200);
-  StartServer();
-  RawClient idle(port());
-  RawClient stalledHead(port());
-  RawClient stalledBody(port());
-  stalledHead.Send("GET /zavrik/update/profile HTTP/1.0\r\nHost");
-  stalledBody.Send("POST /zavrik/update/keep? HTTP/1.0\r\nContent-Length: 10\r\n\r\nabc");
-
-  const auto start = Clock::now();
-  EXPECT_EQ(idle.ReadAll(), "") << "closed without an answer";
-  EXPECT_GE(Clock::now() - start, milliseconds(150));
-  EXPECT_EQ(stalledHead.ReadAnswer().status, 408);
-  EXPECT_EQ(stalledBody.ReadAnswer().status, 408);
-  EXPECT_LT(Clock::now() - start, milliseconds(3000));
-  EXPECT_EQ(LoggedRequests(), 0u);
-  EXPECT_EQ(files_.ReadFile("keep-received.txt"), "");
-}
-
-TEST_F(InProcessServerTest, BodiesGoByContentLengthAndChunkedOnesAreRefused) {
-  options_.maxBodyBytes = 16;
-  StartServer();
-  const std::string keep = "POST /zavrik/update/keep? HTTP/1.1\r\nHost: h\r\n";
-
-  EXPECT_EQ(Exchange(keep + "\r\n"), (Answer{200, "OK\n"})) << "no length: no body";
-  EXPECT_EQ(Exchange(keep + "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n").status, 411);
-  EXPECT_EQ(Exchange(keep + "Content-Length: 17\r\n\r\n" + std::string(17, 'x')).status, 413);
-  EXPECT_EQ(Exchange(keep + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd").status, 400);
-  EXPECT_EQ(Exchange(keep + "Content-Length: 3x\r\n\r\nabc").status, 400);
-  EXPECT_EQ(Exchange(keep + "Content-Length: 3\r\n\r\nabcdef"), (Answer{200, "OK\n"}))
-      << "bytes past the length are not the body";
-
-  // A client that waits to be told to go on with its body is told.
-  RawClient waiting(port());
-  waiting.Send(keep + "Expect: 100-continue\r\nContent-Length: 16\r\n\r\n");
-  const std::string goOn = "HTTP/1.1 100 Continue\r\n\r\n";
-  EXPECT_EQ(waiting.Read(goOn.size()), goOn);
-  waiting.Send(std::string(16, 'y'));
-  EXPECT_EQ(waiting.ReadAnswer(), (Answer{200, "OK\n"}));
-
-  EXPECT_EQ(files_.ReadFile("keep-received.txt"), "\nabc\n" + std::string(16, 'y') + "\n");
-  EXPECT_EQ(LoggedRequests(), 3u);
-}
-
-TEST_F(InProcessServerTest, StopEndsRunPromptlyWhileConnectionsAreOpen) {
-  files_.WriteFile("profile.txt", "profile\n");
-  files_.WriteFile("profile.txt.delay", "10000");
-  StartServer();
-  RawClient idle(port());
-  RawClient delayed(port());
-  delayed.Send("GET /zavrik/update/profile HTTP/1.0\r\n\r\n");
-  // Once it is logged, the delayed request is waiting out its delay.
-  for (int i = 0; i < 200 && LoggedRequests() == 0; ++i) {
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  ASSERT_EQ(LoggedRequests(), 1u);
-
-  const auto start = Clock::now();
-  server_->Stop();
-  runner_.join();
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
-  EXPECT_TRUE(ran_);
-  EXPECT_EQ(idle.ReadAll(), "");
-  EXPECT_EQ(delayed.ReadAll(), "");
-
-  // A stop that comes before Run holds too.
-  hhctl::ReferenceServer early(options_);
-  std::string error;
-  ASSERT_TRUE(early.Bind(0, &error)) << error;
-  early.Stop();
-  EXPECT_TRUE(early.Run());
-}
-
-TEST_F(InProcessServerTest, ConnectionsBeyondTheCapWaitToBeAccepted) {
-  files_.WriteFile("profile.txt", "profile\n");
-  options_.maxConnections = 1;
-  options_.readTimeout = milliseconds(300);
-  StartServer();
-  RawClient idle(port());
-  const auto start = Clock::now();
-  EXPECT_EQ(Exchange("GET /zavrik/update/profile HTTP/1.0\r\n\r\n"), (Answer{200, "profile\n"}));
-  EXPECT_GE(Clock::now() - start, milliseconds(200)) << "answered only once the idle one left";
-}
-
-TEST_F(InProcessServerTest, APortInUseIsReported) {
-  StartServer();
-  hhctl::ReferenceServer other(options_);
-  std::string error;
-  EXPECT_FALSE(other.Bind(port(), &error));
-  EXPECT_NE(error.find("127.0.0.1:" + std::to_string(port())), std::string::npos) << error;
-  EXPECT_EQ(other.port(), 0);
 }
 
 }  // namespace

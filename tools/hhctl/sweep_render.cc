@@ -1,6 +1,5 @@
 #include "sweep_render.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -19,12 +18,25 @@ Json DifferencesJson(const std::vector<Difference>& differences) {
   return out;
 }
 
-// The outcome of a report for a table cell: "?" when it is not whole.
-std::string OutcomeCell(const ReportRead& read) { return read.whole ? read.outcome : "?"; }
-
 // notes, then "; " and more when there is more.
 void Note(std::string* notes, const std::string& more) {
   *notes += (notes->empty() ? "" : "; ") + more;
+}
+
+// What went wrong in the clean sync after a fault or a kill; empty when
+// nothing did.
+std::string Problems(const Verdict& v) {
+  std::string notes = v.converged ? "" : Summarize(v.differences, 400);
+  if (v.keep.lost() != 0) Note(&notes, std::to_string(v.keep.lost()) + " keep entries lost");
+  if (v.twiceOutside != 0) {
+    Note(&notes, std::to_string(v.twiceOutside) + " keep entries twice outside the window");
+  }
+  if (!v.keep.unexpected.empty() || v.keep.malformed != 0) {
+    Note(&notes, std::to_string(v.keep.unexpected.size()) + " unexpected keep entries, " +
+                     std::to_string(v.keep.malformed) + " malformed bodies");
+  }
+  for (const std::string& finding : v.reportFindings) Note(&notes, finding);
+  return notes;
 }
 
 Json CaseJson(const CaseResult& r) {
@@ -67,35 +79,22 @@ Json CaseJson(const CaseResult& r) {
           {"report_ok", r.ReportOk()}};
 }
 
-std::vector<std::string> CaseRow(const CaseResult& r) {
-  std::string notes = r.converged ? "" : Summarize(r.differences, 400);
-  if (!r.skipped.empty()) notes = "not run: " + r.skipped;
-  if (r.skipped.empty() && !r.fault.kind.empty() && !r.fired) {
-    notes = "fault did not fire; " + notes;
+// A line for a case that was not run or did not pass; empty for one that did.
+std::string CaseLine(const CaseResult& r) {
+  std::string notes;
+  if (!r.skipped.empty()) {
+    notes = "not run: " + r.skipped;
+  } else {
+    if (!r.fault.kind.empty() && !r.fired) notes = "fault did not fire";
+    if (r.faulted.timedOut || r.clean.timedOut) Note(&notes, "timed out");
+    const std::string problems = Problems(r);
+    if (!problems.empty()) Note(&notes, problems);
   }
-  if (!r.keep.unexpected.empty() || r.keep.malformed != 0) {
-    Note(&notes, std::to_string(r.keep.unexpected.size()) + " unexpected keep entries, " +
-                     std::to_string(r.keep.malformed) + " malformed bodies");
-  }
-  if (r.faulted.timedOut || r.clean.timedOut) Note(&notes, "timed out");
-  for (const std::string& finding : r.reportFindings) Note(&notes, finding);
-  const std::string twice = std::to_string(r.twiceOutside) +
-                            (r.twiceInWindow ? " (+" + std::to_string(r.twiceInWindow) + ")" : "");
-  const bool ran = r.skipped.empty();
-  return {
-      r.fault.scenario,
-      r.fault.Name(),
-      r.fault.use,
-      std::to_string(r.fault.nth) + (r.fault.calls > 1 ? "+" : "") + (r.fault.lasting ? "..." : ""),
-      r.fault.kind == "handheld" ? std::to_string(r.fault.error) : "-",
-      ran ? (r.converged ? "yes" : "no") : "-",
-      std::to_string(r.leftovers.size()),
-      std::to_string(r.keep.lost()),
-      twice,
-      ran ? OutcomeCell(r.faultedReport) + "/" + OutcomeCell(r.cleanReport) +
-                (r.ReportOk() ? "" : " !")
-          : "-",
-      notes};
+  if (notes.empty()) return "";
+  return r.fault.scenario + " " + r.fault.Name() + " " + r.fault.use + " " +
+         std::to_string(r.fault.nth) +
+         (r.fault.kind == "handheld" ? " error " + std::to_string(r.fault.error) : "") + ": " +
+         notes;
 }
 
 Json ScenarioJson(const Reference& ref, const CaseResult& control) {
@@ -167,14 +166,13 @@ void SweepText(const SweepResults& s, const SweepTotals& t, std::ostream& out) {
     }
     out << "\n";
   }
-  out << "\n";
-  std::vector<std::vector<std::string>> rows = {{"scenario", "fault", "use", "nth", "error",
-                                                 "converged", "leftovers", "keep lost",
-                                                 "keep twice", "reports", "differences"}};
-  for (const CaseResult& r : s.controls) rows.push_back(CaseRow(r));
-  for (const CaseResult& r : s.results) rows.push_back(CaseRow(r));
-  PrintTable(out, rows, {false, false, false, true, true, false, true, true, true});
-  out << "\ncases: " << t.ran;
+  for (const CaseResult& r : s.controls) {
+    if (const std::string line = CaseLine(r); !line.empty()) out << "control " << line << "\n";
+  }
+  for (const CaseResult& r : s.results) {
+    if (const std::string line = CaseLine(r); !line.empty()) out << line << "\n";
+  }
+  out << "cases: " << t.ran;
   if (s.casesWithoutLimit != s.results.size()) {
     out << " (of " << s.casesWithoutLimit << ", --limit)";
   }
@@ -257,38 +255,25 @@ void KillJson(const SweepOptions& o, const KillResults& k, const KillTotals& t, 
   Dump(j, out);
 }
 
-std::vector<std::string> PointRow(const KillPoint& p) {
-  const std::string integrity = p.Intact() ? "ok"
-                                           : "image: " + p.imageIntegrity +
-                                                 ", store: " + p.storeIntegrity +
-                                                 (p.dumpOk ? "" : ", dump: " + p.dumpError);
-  std::string notes = p.converged ? "" : Summarize(p.differences, 400);
-  for (const std::string& finding : p.reportFindings) Note(&notes, finding);
-  const std::string killedCell =
-      p.reportAfterKill == "new" ? OutcomeCell(p.killedReport) : p.reportAfterKill;
-  return {std::to_string(p.index),
-          "request " + std::to_string(p.atRequest) + " + " + Fixed(p.delayMs, 2) + " ms",
-          p.killed.killed ? "yes" : "no (ended first)",
-          integrity,
-          std::to_string(p.differencesAfterKill),
-          p.converged ? "yes" : "no",
-          std::to_string(p.leftovers.size()),
-          std::to_string(p.keep.lost()),
-          std::to_string(p.twiceInWindow),
-          std::to_string(p.twiceOutside),
-          killedCell + "/" + OutcomeCell(p.cleanReport) + (p.reportFindings.empty() ? "" : " !"),
-          notes};
+// A line for a kill point that did not pass; empty for one that did.
+std::string PointLine(const KillPoint& p) {
+  std::string notes = p.Intact() ? ""
+                                 : "image: " + p.imageIntegrity + ", store: " + p.storeIntegrity +
+                                       (p.dumpOk ? "" : ", dump: " + p.dumpError);
+  const std::string problems = Problems(p);
+  if (!problems.empty()) Note(&notes, problems);
+  if (notes.empty()) return "";
+  return "point " + std::to_string(p.index) + " (request " + std::to_string(p.atRequest) + " + " +
+         Fixed(p.delayMs, 2) + " ms, report after the kill: " + p.reportAfterKill + "): " + notes;
 }
 
 void KillText(const SweepOptions& o, const KillResults& k, const KillTotals& t, std::ostream& out) {
   out << "kill test: " << o.items << " items, seed " << o.seed << ", fault-free run "
-      << Fixed(k.measured.ms, 0) << " ms, reports " << JoinOutcomes(k.outcomes) << "\n\n";
-  std::vector<std::vector<std::string>> rows = {
-      {"point", "kill after", "killed", "integrity", "diffs after kill", "converged", "leftovers",
-       "keep lost", "twice in window", "twice outside", "reports", "differences"}};
-  for (const KillPoint& p : k.points) rows.push_back(PointRow(p));
-  PrintTable(out, rows, {true, true, false, false, true, false, true, true, true, true});
-  out << "\npoints: " << k.points.size() << "  killed before the end: " << t.killedBeforeEnd
+      << Fixed(k.measured.ms, 0) << " ms, reports " << JoinOutcomes(k.outcomes) << "\n";
+  for (const KillPoint& p : k.points) {
+    if (const std::string line = PointLine(p); !line.empty()) out << line << "\n";
+  }
+  out << "points: " << k.points.size() << "  killed before the end: " << t.killedBeforeEnd
       << "  intact: " << t.intact << "  converged: " << t.converged
       << "  leftover points: " << t.leftovers << "  keep lost: " << t.lost
       << "  keep twice in window: " << t.twiceIn << "  keep twice outside: " << t.twiceOut << "\n";
@@ -324,28 +309,6 @@ std::string Fixed(double v, int decimals) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
   return buf;
-}
-
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
-                const std::vector<bool>& rightAligned) {
-  std::vector<std::size_t> width;
-  for (const auto& row : rows) {
-    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
-      if (width.size() <= i) width.resize(i + 1, 0);
-      width[i] = std::max(width[i], row[i].size());
-    }
-  }
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i + 1 < row.size(); ++i) {
-      const std::string pad(width[i] - row[i].size(), ' ');
-      const bool right = i < rightAligned.size() && rightAligned[i];
-      line += (right ? pad + row[i] : row[i] + pad) + "  ";
-    }
-    if (!row.empty()) line += row.back();
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out << line << "\n";
-  }
 }
 
 }  // namespace hhctl

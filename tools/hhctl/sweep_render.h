@@ -1,7 +1,7 @@
 #pragma once
-// How `hhctl sweep` shows its results: for people, aligned tables of the
-// cases or kill points and summary lines; with --json, one object with
-// every case or point and the totals.
+// How `hhctl sweep` shows its results: for people, the totals and a line
+// for each case or kill point that did not pass, saying what went wrong;
+// with --json, one object with every case or point and the totals.
 //
 // Thread safety: free functions.
 
@@ -40,9 +40,5 @@ void PrintKill(const SweepOptions& options, const KillResults& results, std::ost
 
 // v with that many decimals.
 std::string Fixed(double v, int decimals);
-
-// Rows of text with aligned columns; the last column is left unpadded.
-void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows,
-                const std::vector<bool>& rightAligned);
 
 }  // namespace hhctl
