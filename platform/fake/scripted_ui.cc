@@ -40,9 +40,30 @@ std::unique_ptr<DialogWindow> ScriptedUi::CreateProgressWindow(ProgressWindowMod
   return std::make_unique<UndrawnWindow<ProgressWindowModel>>(dialog);
 }
 
+namespace {
+
+// An undrawn wait window that counts, when it goes, whether its dialog was
+// still to be shown.
+class WatchedWaitWindow final : public DialogWindow {
+ public:
+  WatchedWaitWindow(WaitWindowModel& dialog, std::atomic<int>& closedShown)
+      : dialog_(dialog), inner_(dialog), closedShown_(closedShown) {}
+  ~WatchedWaitWindow() override {
+    if (dialog_.IsShown()) ++closedShown_;
+  }
+  void Pump(int waitMs) override { inner_.Pump(waitMs); }
+
+ private:
+  WaitWindowModel& dialog_;
+  UndrawnWindow<WaitWindowModel> inner_;
+  std::atomic<int>& closedShown_;
+};
+
+}  // namespace
+
 std::unique_ptr<DialogWindow> ScriptedUi::CreateWaitWindow(WaitWindowModel& dialog) {
   ++waitWindows_;
-  auto window = std::make_unique<UndrawnWindow<WaitWindowModel>>(dialog);
+  auto window = std::make_unique<WatchedWaitWindow>(dialog, waitClosedShown_);
   if (cancelWait_) dialog.OnCancel();
   return window;
 }

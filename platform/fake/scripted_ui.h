@@ -35,6 +35,8 @@ class ScriptedUi final : public Prompter, public DialogHost {
   // Presses Cancel of the wait dialog as soon as its window exists.
   void CancelWaitDialogAtOnce() { cancelWait_ = true; }
   int WaitWindowsCreated() const { return waitWindows_.load(); }
+  // The wait windows that went while their dialog still asked to be shown.
+  int WaitWindowsClosedShown() const { return waitClosedShown_.load(); }
 
   void QueueAnswer(MbAnswer a) {
     std::lock_guard<std::mutex> l(mu_);
@@ -68,6 +70,7 @@ class ScriptedUi final : public Prompter, public DialogHost {
   std::atomic<ProgressWindowModel*> lastProgress_{nullptr};
   std::atomic<int> progressWindows_{0};
   std::atomic<int> waitWindows_{0};
+  std::atomic<int> waitClosedShown_{0};
   std::atomic<bool> cancelWait_{false};
 };
 

@@ -189,5 +189,15 @@ TEST_F(ResourceUpdaterTest, EmptyDownloadFailsTheStepWithoutAMessage) {
   EXPECT_EQ(Downloads(), Lines{"1"});
 }
 
+TEST_F(ResourceUpdaterTest, AnEmptyListNamesNoRecordProblemThoughItsDatabaseDidNotOpen) {
+  server_.WriteFile("resources.txt", "OK\nstatus\n");
+  platform_.AddFault("CeOpenDatabaseEx", 1, true, 8);  // out of memory, at every open
+  ResourceUpdater updater(mount_, platform_.resourceDesktop(),
+                          server_.BaseUrl() + "/update/resource?p=acme");
+  EXPECT_FALSE(updater.UpdateResources({*progress_, *settings_, *link_}));
+  EXPECT_EQ(updater.facts().result, ResourcesResult::kUnchanged);
+  EXPECT_TRUE(updater.recordProblems().empty()) << "nothing was to be written into it";
+}
+
 }  // namespace
 }  // namespace hhsync

@@ -146,6 +146,12 @@ TEST_F(ServerLinkTest, FormPostSendsTheBodyWithItsHeaders) {
   EXPECT_EQ(log[0]["body"], "p=acme&count=0&keep=");
   EXPECT_EQ(log[0]["headers"]["Content-Type"], "application/x-www-form-urlencoded");
 
+  // A line longer than the reader takes comes in pieces of that length.
+  reply = link.PostForm(*session, url, "p=acme&count=0&keep=", hooks, &error);
+  ASSERT_NE(reply, nullptr) << error.message;
+  EXPECT_TRUE(ReadReplyLine(*reply, 1, &line, &error));
+  EXPECT_EQ(line, "O");
+
   server_.WriteFile("keep-reply.txt.status", "500");
   EXPECT_EQ(link.PostForm(*session, url, "p=x", hooks, &error), nullptr);
 }
@@ -156,8 +162,9 @@ TEST(ParseHttpUrlTest, OnlyPlainHttp) {
   EXPECT_EQ(u.host, "127.0.0.1");
   EXPECT_EQ(u.port, 8080);
   EXPECT_EQ(u.object, "/zavrik/update/profile?a=1");
-  for (const char* bad : {"https://example.test/", "ftp://example.test/", "http:///x",
-                          "http://host:99999/", "http://host:65536/", "http://host:0/", ""}) {
+  for (const char* bad :
+       {"https://example.test/", "ftp://example.test/", "http:///x", "http://host:99999/",
+        "http://host:65536/", "http://host:0/", "", "http://"}) {
     EXPECT_FALSE(ParseHttpUrl(bad, &u)) << bad;
   }
   // The last port there is, and the first.

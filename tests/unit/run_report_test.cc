@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "app/report_collector.h"
@@ -333,6 +334,8 @@ TEST_F(ReportedRunTest, AnSdatWithoutTheProductsPropertiesIsNamedInTheReason) {
       report.reason.rfind("S.DAT at " + p_.dir().File("S.DAT") + " holds no sync.properties", 0),
       0u)
       << report.reason;
+  std::filesystem::remove(p_.dir().File("S.DAT"));
+  EXPECT_EQ(Run().outcome, RunOutcome::kNoConfiguration);
 }
 
 TEST_F(ReportedRunTest, EarlyWaysOutSayHowTheRunEnded) {

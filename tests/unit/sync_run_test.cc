@@ -67,6 +67,8 @@ TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
   EXPECT_TRUE(p_.clock().Sleeps().empty()) << "everything was ready at once";
   EXPECT_EQ(Functions(), (std::vector<std::string>{"RAPIlaunchapp", "RAPIlaunchafter"}));
   EXPECT_TRUE(p_.ui().Messages().empty());
+  EXPECT_EQ(p_.ui().WaitWindowsCreated(), 1);
+  EXPECT_EQ(p_.ui().WaitWindowsClosedShown(), 0) << "hidden once the progress dialog is up";
 }
 
 // A clock whose first pause runs a step of the handheld's own.

@@ -231,12 +231,16 @@ TEST(RegistryKeyTest, GetSetFlagsAndLimits) {
   EXPECT_FALSE(p.registry().KeyExists(RegRoot::kLocalMachine, "Software\\Acme\\empty"));
   // Key paths ignore case.
   EXPECT_EQ(RegistryKey(p.registry(), "SOFTWARE\\acme\\").Get("N", "0"), "-3");
-  // Text up to the first zero byte; a value over 1024 bytes is unreadable.
+  // Text up to the first zero byte; a value that needs more than 1024 bytes
+  // with its terminating zero is unreadable.
   p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n", "",
                         RegValue::String(std::string("ab\0cd", 5)));
   EXPECT_EQ(key.Get("n", "d"), "ab");
   p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n", "",
-                        RegValue::String(std::string(2000, 'x')));
+                        RegValue::String(std::string(1023, 'x')));
+  EXPECT_EQ(key.Get("n", "d"), std::string(1023, 'x'));
+  p.registry().SetValue(RegRoot::kLocalMachine, "Software\\Acme\\n", "",
+                        RegValue::String(std::string(1024, 'x')));
   EXPECT_EQ(key.Get("n", "d"), "d");
 }
 

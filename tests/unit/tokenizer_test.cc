@@ -86,5 +86,13 @@ TEST(TextTest, SurrogatePairsBecomeOneCodePointAtEitherEndOfTheirRange) {
   EXPECT_EQ(WideToUtf8(u"\xDFFFx"), "\xEF\xBF\xBDx");
 }
 
+TEST(TextTest, Utf8DecodesUpToTheLastCodePointAndOnlyTheBytesItIsGiven) {
+  EXPECT_EQ(Utf8ToWide("\xF4\x8F\xBF\xBF"), u"\xDBFF\xDFFF");  // U+10FFFF
+  EXPECT_EQ(Utf8ToWide("\xF4\x90\x80\x80"), u"\xFFFD");        // one past it
+  // A sequence cut by the end of its input is not completed by what follows.
+  const std::string whole = "\xC3\xA9";
+  EXPECT_EQ(Utf8ToWide(std::string_view(whole.data(), 1)), u"\xFFFD");
+}
+
 }  // namespace
 }  // namespace hhsync
