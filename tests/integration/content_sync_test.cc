@@ -459,6 +459,19 @@ TEST_F(ContentSyncTest, WriteFailuresThatDoNotRecoverStopTheSync) {
   EXPECT_EQ(Databases(), ExpectedAfterV1());
 }
 
+TEST_F(ContentSyncTest, AContentTableThatDoesNotOpenAgainAfterARemountEndsTheCategory) {
+  // The first index record is refused; the table's reopen after the first
+  // remount (the 13th open of the run) and every open after it fail: the
+  // boxes are the reopen's and that of "cats", which is not written either.
+  platform_.AddFault("CeWriteRecordProps", 1, false, 112);
+  platform_.AddFault("CeOpenDatabaseEx", 13, true, 8);
+  EXPECT_FALSE(Sync());
+  EXPECT_EQ(platform_.clock().Sleeps(), (std::vector<uint32_t>{20}));
+  EXPECT_EQ(platform_.ui().Texts(),
+            std::vector<std::string>(2, "could not open database not enough memory"))
+      << "the item is not taken for written: nothing goes on to its record databases";
+}
+
 TEST_F(ContentSyncTest, CancelledRunWritesNewCategoriesAsIncomplete) {
   EXPECT_TRUE(Sync(/*cancel=*/true));
   EXPECT_EQ(DataRequests(), std::vector<std::string>{});

@@ -151,6 +151,12 @@ TEST_F(ServerLinkTest, FormPostSendsTheBodyWithItsHeaders) {
   ASSERT_NE(reply, nullptr) << error.message;
   EXPECT_TRUE(ReadReplyLine(*reply, 1, &line, &error));
   EXPECT_EQ(line, "O");
+  // The last line needs no line feed.
+  server_.WriteFile("keep-reply.txt", "OK");
+  reply = link.PostForm(*session, url, "p=acme&count=0&keep=", hooks, &error);
+  ASSERT_NE(reply, nullptr) << error.message;
+  EXPECT_TRUE(ReadReplyLine(*reply, 2048, &line, &error));
+  EXPECT_EQ(line, "OK");
 
   server_.WriteFile("keep-reply.txt.status", "500");
   EXPECT_EQ(link.PostForm(*session, url, "p=x", hooks, &error), nullptr);

@@ -57,6 +57,7 @@ TEST_F(SyncRunTest, FirstRunWithNothingAnsweringRetriesThenAsksAndCancels) {
     EXPECT_EQ(m.style.buttons, MbButtons::kRetryCancel);
     EXPECT_TRUE(m.style.systemModal);
   }
+  EXPECT_EQ(p_.ui().WaitWindowsClosedShown(), 1) << "shown while the first run waited";
 }
 
 TEST_F(SyncRunTest, FirstRunLaunchesUntilSd6AppearsAndLaunchesAfterAtTheEnd) {
