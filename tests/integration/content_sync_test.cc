@@ -298,6 +298,16 @@ TEST_F(ContentSyncTest, AGoneCategoryThatCannotBeDeletedIsLeftForTheNextSync) {
   EXPECT_EQ(databases, expected);
 }
 
+TEST_F(ContentSyncTest, AChangedCategoryWhoseCatsRecordCannotBeDeletedIsLeftForTheNextSync) {
+  ASSERT_TRUE(Sync());
+  server_.WriteFile("profile.txt",
+                    ProfileWith({{"2\nnews|3|0\nsport|5|0", "2\nnews|4|0\nsport|5|0"}}));
+  platform_.AddFault("CeDeleteRecord", 1, true, 5);
+  EXPECT_FALSE(Sync()) << "its old record would stay beside the new one";
+  EXPECT_EQ(unfinished_, std::vector<std::string>{"news"});
+  EXPECT_NE(Log().find("left for the next sync: news"), std::string::npos);
+}
+
 TEST_F(ContentSyncTest, ACatsDatabaseThatCannotBeReadOrCountedEndsTheSyncAndIsLogged) {
   ASSERT_TRUE(Sync());
   const Records before = Databases();
@@ -380,6 +390,16 @@ TEST_F(ContentSyncTest, DuplicateCatsRecordKeepsTheFirst) {
   EXPECT_EQ(DataRequests(), (std::vector<std::string>{"/zavrik/update/data/201/2.edm",
                                                       "/zavrik/update/data/202/1.edm",
                                                       "/zavrik/update/data/301/1.edm"}));
+}
+
+TEST_F(ContentSyncTest, AnItemWhoseTransferBreaksIsTriedOnceMoreAndThenEndsTheCategory) {
+  server_.WriteFile("data/101/1.edm.cut", "5");
+  Sync();
+  EXPECT_EQ(unfinished_, std::vector<std::string>{"news"});
+  const std::vector<std::string> requests = DataRequests();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/zavrik/update/data/101/1.edm"), 2);
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/zavrik/update/data/102/1.edm"), 0);
+  EXPECT_NE(Log().find("Internet problem:"), std::string::npos);
 }
 
 TEST_F(ContentSyncTest, ItemWhoseDataAnswers404IsSyncedAgainNextTime) {
