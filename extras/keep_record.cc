@@ -42,28 +42,28 @@ KeepRecord::KeepRecord(const DeviceDatabase& volume, const DbHandle& handle) {
   const std::vector<CEPROPID> wanted = {UintProp(kValueProp), TextProp(kTextProp101),
                                         TextProp(kTextProp103), TextProp(kTextProp104),
                                         TextProp(kTextProp105)};
-  const RecordRead read = ReadRecordValues(volume.rapi(), &volume.failures(), handle, wanted,
-                                           [this](const CePropVal& value) {
-                                             switch (value.propid) {
-                                               case UintProp(kValueProp):
-                                                 value100_ = value.ulVal;
-                                                 break;
-                                               case TextProp(kTextProp101):
-                                                 text101_ = WideToAnsi(value.lpwsz);
-                                                 break;
-                                               case TextProp(kTextProp103):
-                                                 text103_ = WideToAnsi(value.lpwsz);
-                                                 break;
-                                               case TextProp(kTextProp104):
-                                                 text104_ = WideToAnsi(value.lpwsz);
-                                                 break;
-                                               case TextProp(kTextProp105):
-                                                 text105_ = WideToAnsi(value.lpwsz);
-                                                 break;
-                                               default:
-                                                 break;  // values of other properties are ignored
-                                             }
-                                           });
+  auto take = [this](const CePropVal& value) {
+    switch (value.propid) {
+      case UintProp(kValueProp):
+        value100_ = value.ulVal;
+        break;
+      case TextProp(kTextProp101):
+        text101_ = WideToAnsi(value.lpwsz);
+        break;
+      case TextProp(kTextProp103):
+        text103_ = WideToAnsi(value.lpwsz);
+        break;
+      case TextProp(kTextProp104):
+        text104_ = WideToAnsi(value.lpwsz);
+        break;
+      case TextProp(kTextProp105):
+        text105_ = WideToAnsi(value.lpwsz);
+        break;
+      default:
+        break;  // values of other properties are ignored
+    }
+  };
+  const RecordRead read = ReadRecordValues(volume.rapi(), &volume.failures(), handle, wanted, take);
   oid_ = read.oid;
   readFailed_ = read.outcome == ReadOutcome::kFailed;
   UpdatePageRequest();

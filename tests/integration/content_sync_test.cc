@@ -127,15 +127,15 @@ class ContentSyncTest : public ::testing::Test {
   bool Sync(bool cancel = false, bool* reconciled = nullptr) {
     EXPECT_EQ(platform_.handheld().OpenDatabaseHandles(), 0u) << "the last run left a handle open";
     // Each run is a process of its own: nobody holds the volume at first.
-    VolumeMount mount_(*platform_.ports().rapi, platform_.clock(), platform_.dbFailures());
-    DeviceDatabase volume(mount_, kVolume);
+    VolumeMount mount(*platform_.ports().rapi, platform_.clock(), platform_.dbFailures());
+    DeviceDatabase volume(mount, kVolume);
     EXPECT_TRUE(volume.mounted());
     SyncRunner runner(platform_.ports());
     SyncSettings settings(platform_.ports(), &runner.Properties());
     ProgressDialog progress(platform_.progressDesktop(), nullptr, "News",
                             ProgressDialog::Log::kOpen, ProgressDialog::Logo::kHidden, kPath);
     progress.OnInitDialog();
-    CategoryList categories(mount_, platform_.ui());
+    CategoryList categories(mount, platform_.ui());
     ServerLink link(*platform_.ports().http, *platform_.ports().prompter, settings.proxyConfig());
     EXPECT_TRUE(runner.ExchangeProfile({progress, settings, link}, categories));
     const bool done = categories.Reconcile(progress);
